@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing Vellumor VDP need.
+# Idempotent: asks dpkg first and only runs apt-get (and its update) when something is missing.
+#   scripts/install-deps.sh          build + run + test packages
+#   scripts/install-deps.sh --run    only what building and starting the application needs
+set -euo pipefail
+
+build_pkgs=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-private-dev qt6-svg-dev libqt6sql6-sqlite
+  libgl-dev libqrcodegencpp-dev
+  fonts-dejavu-core xvfb xauth
+  python3 python3-openpyxl
+)
+test_pkgs=(
+  poppler-utils zbar-tools zint sqlite3
+)
+
+pkgs=("${build_pkgs[@]}")
+if [ "${1:-}" != "--run" ]; then
+  pkgs+=("${test_pkgs[@]}")
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}" >&2
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

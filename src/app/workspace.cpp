@@ -1,0 +1,103 @@
+#include "workspace.h"
+
+#include "store/projectstore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+StartupFailure databaseFailure(const QString &text)
+{
+    return {QStringLiteral("Database Initialization Failed"), text};
+}
+
+// SQLite quietly opens a file it cannot write read-only, and a write-ahead log
+// needs its companion files beside the database. Either way the first write
+// would fail later with a less helpful message, so say it up front.
+std::optional<QString> unwritableReason(const QString &databasePath)
+{
+    const QFileInfo file(databasePath);
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("The database file %1 is read-only.").arg(QDir::toNativeSeparators(databasePath));
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir() || !folder.isWritable())
+        return QStringLiteral("The folder %1 cannot be written.")
+            .arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
+    return std::nullopt;
+}
+
+} // namespace
+
+QString resolveDataDirectory(const QString &explicitDirectory)
+{
+    QString directory = explicitDirectory;
+    if (directory.isEmpty())
+        directory = qEnvironmentVariable("TESSOLO_DATA_DIR");
+    if (directory.isEmpty())
+        directory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (directory.isEmpty())
+        directory = QDir::currentPath();
+    // A failure shows up when the database is opened.
+    QDir().mkpath(directory);
+    return directory;
+}
+
+QString defaultStarterDirectory()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("starter"));
+}
+
+WorkspacePaths workspacePaths(const QString &dataDirectory, const QString &starterDirectory)
+{
+    const QDir data(dataDirectory);
+    const QDir starter(starterDirectory);
+    return {
+        dataDirectory,
+        data.filePath(QStringLiteral("vellumor-vdp.sqlite")),
+        starterDirectory,
+        starter.filePath(QStringLiteral("vellumor-vdp-starter.sqlite")),
+        starter.filePath(QStringLiteral("sample-data.xlsx")),
+    };
+}
+
+std::optional<StartupFailure> openWorkspace(ProjectStore &store, const WorkspacePaths &paths)
+{
+    // An existing database is never overwritten; the starter is only read on first start.
+    if (!QFileInfo::exists(paths.databasePath) && QFileInfo::exists(paths.starterDatabasePath)) {
+        if (!QFile::copy(paths.starterDatabasePath, paths.databasePath)) {
+            return StartupFailure{QStringLiteral("Starter Template Initialization Failed"),
+                                  QStringLiteral("Could not copy the built-in starter template database.")};
+        }
+        // The copy keeps the starter's permissions, which an installation may have made read-only.
+        QFile::setPermissions(paths.databasePath,
+                              QFile::permissions(paths.databasePath) | QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    if (const auto reason = unwritableReason(paths.databasePath))
+        return databaseFailure(*reason);
+
+    QString error;
+    if (!store.openDatabase(paths.databasePath, &error) || !store.initializeSchema(&error))
+        return databaseFailure(error);
+
+    if (!store.markLegacyDemoProjects(&error) || !store.deleteDemoProjects(&error)
+        || !store.relinkStarterSampleData(paths.starterDirectory, &error))
+        return StartupFailure{QStringLiteral("Could Not Load Starter Template"), error};
+
+    return std::nullopt;
+}
+
+std::optional<StartupFailure> loadStartupProject(ProjectStore &store, Project *project)
+{
+    QString error;
+    const std::optional<Project> latest = store.loadLatestProject(&error);
+    if (!latest)
+        return StartupFailure{QStringLiteral("Project Load Failed"), error};
+    if (project)
+        *project = *latest;
+    return std::nullopt;
+}

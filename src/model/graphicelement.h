@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QtGlobal>
+
+// A fixed shape on a card: line, ellipse, rectangle or table.
+// A row of template_graphics; like fields, it carries no sort order.
+struct GraphicElement
+{
+    qint64 id = 0;
+    qint64 projectId = 0;
+    QString side = QStringLiteral("front");
+    QString type = QStringLiteral("line");
+    double xMm = 10;
+    double yMm = 10;
+    double widthMm = 40;
+    double heightMm = 10;
+    QString strokeColor = QStringLiteral("#111827");
+    double strokeWidthMm = 0.35;
+    QString fillColor = QStringLiteral("transparent");
+    qint32 rows = 3;
+    qint32 columns = 3;
+    double cellSpacingMm = 0;
+
+    friend bool operator==(const GraphicElement &, const GraphicElement &) = default;
+};
+
+Q_DECLARE_METATYPE(GraphicElement)
+
+// Registers the type under the name "GraphicElement" on first use; the id is cached.
+int graphicElementMetaTypeId();

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QtGlobal>
+
+// A variable element printed on a card: text, sequence number, barcode,
+// QR code or scratch-card prize. A row of template_fields; the order of
+// fields lives only in the stored sort_order and in the order of loaded lists.
+struct TemplateField
+{
+    qint64 id = 0;
+    qint64 projectId = 0;
+    QString side = QStringLiteral("front");
+    QString type = QStringLiteral("text");
+    QString name = QStringLiteral("Variable Field");
+    QString dataColumn;
+    double xMm = 5;
+    double yMm = 5;
+    double widthMm = 45;
+    double heightMm = 10;
+    QString fontFamily = QStringLiteral("Segoe UI");
+    double fontSizePt = 12;
+    QString colorHex = QStringLiteral("#111827");
+    bool bold = false;
+    qint32 alignment = 132; // Qt::AlignHCenter | Qt::AlignVCenter
+    QString barcodeFormat = QStringLiteral("code128");
+    bool barcodeShowText = false;
+    QString scratchMode = QStringLiteral("count");
+    qint32 scratchTotal = 10000;
+    QString scratchPrizesJson = QStringLiteral(
+        "[{\"name\":\"First Prize\",\"value\":2},{\"name\":\"Thanks for Playing\",\"value\":500}]");
+    QString sequencePrefix = QStringLiteral("No.");
+    qint32 sequenceDigits = 6;
+    qint32 sequenceStep = 1;
+    bool sequenceExcludeFour = false;
+
+    friend bool operator==(const TemplateField &, const TemplateField &) = default;
+};
+
+Q_DECLARE_METATYPE(TemplateField)
+
+// Registers the type under the name "TemplateField" on first use; the id is cached.
+int templateFieldMetaTypeId();

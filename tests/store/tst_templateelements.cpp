@@ -1,0 +1,703 @@
+#include "storetestutil.h"
+
+#include "store/projectstore.h"
+
+#include <QTest>
+
+using namespace storetest;
+
+namespace {
+
+// Fields and graphics have twin operations; the behaviour tests run on both
+// through these adapters.
+template<typename Element>
+struct Elements;
+
+template<>
+struct Elements<TemplateField>
+{
+    static constexpr const char *table = "template_fields";
+    static QList<TemplateField> load(ProjectStore &s, qint64 projectId, QString *e = nullptr)
+    {
+        return s.loadFields(projectId, e);
+    }
+    static bool insert(ProjectStore &s, TemplateField *f, QString *e = nullptr) { return s.insertField(f, e); }
+    static bool insertWithId(ProjectStore &s, const TemplateField &f, QString *e = nullptr)
+    {
+        return s.insertFieldWithId(f, e);
+    }
+    static bool update(ProjectStore &s, const TemplateField &f, QString *e = nullptr)
+    {
+        return s.updateField(f, e);
+    }
+    static bool remove(ProjectStore &s, qint64 id, QString *e = nullptr) { return s.removeField(id, e); }
+    static void change(TemplateField &f, int n) { f.name = QStringLiteral("Field %1").arg(n); }
+};
+
+template<>
+struct Elements<GraphicElement>
+{
+    static constexpr const char *table = "template_graphics";
+    static QList<GraphicElement> load(ProjectStore &s, qint64 projectId, QString *e = nullptr)
+    {
+        return s.loadGraphics(projectId, e);
+    }
+    static bool insert(ProjectStore &s, GraphicElement *g, QString *e = nullptr) { return s.insertGraphic(g, e); }
+    static bool insertWithId(ProjectStore &s, const GraphicElement &g, QString *e = nullptr)
+    {
+        return s.insertGraphicWithId(g, e);
+    }
+    static bool update(ProjectStore &s, const GraphicElement &g, QString *e = nullptr)
+    {
+        return s.updateGraphic(g, e);
+    }
+    static bool remove(ProjectStore &s, qint64 id, QString *e = nullptr) { return s.removeGraphic(id, e); }
+    static void change(GraphicElement &g, int n) { g.xMm = 10 + n; }
+};
+
+template<typename Element>
+QList<qint64> idsOf(const QList<Element> &elements)
+{
+    QList<qint64> ids;
+    for (const Element &element : elements)
+        ids << element.id;
+    return ids;
+}
+
+// Appends `count` elements to the project, each slightly different; returns them as stored.
+template<typename Element>
+QList<Element> appendElements(ProjectStore &store, qint64 projectId, int count)
+{
+    QList<Element> added;
+    for (int i = 0; i < count; ++i) {
+        Element element;
+        element.projectId = projectId;
+        Elements<Element>::change(element, i);
+        if (!Elements<Element>::insert(store, &element))
+            return {};
+        added << element;
+    }
+    return added;
+}
+
+QList<int> sortOrders(const QSqlDatabase &db, const char *table, const QList<qint64> &ids)
+{
+    QList<int> orders;
+    for (const qint64 id : ids) {
+        orders << scalar(db, QStringLiteral("SELECT sort_order FROM %1 WHERE id=?")
+                                 .arg(QLatin1String(table)),
+                         {id})
+                      .toInt();
+    }
+    return orders;
+}
+
+TemplateField fieldWithEveryValueChanged()
+{
+    TemplateField f;
+    f.side = QStringLiteral("back");
+    f.type = QStringLiteral("scratch");
+    f.name = QStringLiteral("Prize \u201cGold\u201d 'A'");
+    f.dataColumn = QStringLiteral("source:12:Prize Name");
+    f.xMm = 12.345;
+    f.yMm = 0.125;
+    f.widthMm = 60.5;
+    f.heightMm = 18.75;
+    f.fontFamily = QStringLiteral("DejaVu Serif");
+    f.fontSizePt = 9.5;
+    f.colorHex = QStringLiteral("#a1b2c3");
+    f.bold = true;
+    f.alignment = 129;
+    f.barcodeFormat = QStringLiteral("ean13");
+    f.barcodeShowText = true;
+    f.scratchMode = QStringLiteral("ratio");
+    f.scratchTotal = 250000;
+    f.scratchPrizesJson = QStringLiteral(R"([{"name":"Car","value":1}])");
+    f.sequencePrefix = QStringLiteral("SN-");
+    f.sequenceDigits = 9;
+    f.sequenceStep = 25;
+    f.sequenceExcludeFour = true;
+    return f;
+}
+
+GraphicElement graphicWithEveryValueChanged()
+{
+    GraphicElement g;
+    g.side = QStringLiteral("back");
+    g.type = QStringLiteral("table");
+    g.xMm = 3.3;
+    g.yMm = 44.125;
+    g.widthMm = 80.25;
+    g.heightMm = 20.5;
+    g.strokeColor = QStringLiteral("#00ff7f");
+    g.strokeWidthMm = 1.05;
+    g.fillColor = QStringLiteral("#fafafa");
+    g.rows = 7;
+    g.columns = 2;
+    g.cellSpacingMm = 0.75;
+    return g;
+}
+
+} // namespace
+
+class TestTemplateElements : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fieldRoundTrip_data();
+    void fieldRoundTrip();
+    void graphicRoundTrip_data();
+    void graphicRoundTrip();
+
+    void newElementsAreAppended_data();
+    void newElementsAreAppended();
+    void loadOrdersBySortOrderThenId_data();
+    void loadOrdersBySortOrderThenId();
+    void restoredElementIsDrawnLast_data();
+    void restoredElementIsDrawnLast();
+    void insertWithTakenIdFails_data();
+    void insertWithTakenIdFails();
+    void failedInsertKeepsId_data();
+    void failedInsertKeepsId();
+    void updateWithOtherProjectChangesNothing_data();
+    void updateWithOtherProjectChangesNothing();
+    void removeIgnoresProject_data();
+    void removeIgnoresProject();
+
+    void nullPointerInsertFails();
+    void updateGraphicKeepsStoredType();
+    void nullDataColumnLoadsEmpty();
+
+private:
+    template<typename Element> void newElementsAreAppendedFor(int removeIndex, int expectedOrder);
+    template<typename Element> void loadOrdersFor();
+    template<typename Element> void restoredElementIsDrawnLastFor();
+    template<typename Element> void insertWithTakenIdFailsFor();
+    template<typename Element> void failedInsertKeepsIdFor(qint64 presetId);
+    template<typename Element> void updateWithOtherProjectChangesNothingFor();
+    template<typename Element> void removeIgnoresProjectFor();
+
+    // A database with two projects, A and B.
+    bool openTwoProjects(ScratchStore &scratch, qint64 *a, qint64 *b);
+};
+
+bool TestTemplateElements::openTwoProjects(ScratchStore &scratch, qint64 *a, qint64 *b)
+{
+    QString error;
+    if (!scratch.open(&error))
+        return false;
+    const std::optional<Project> first = scratch.store().createProject(QStringLiteral("A"));
+    const std::optional<Project> second = scratch.store().createProject(QStringLiteral("B"));
+    if (!first || !second)
+        return false;
+    *a = first->id;
+    *b = second->id;
+    return true;
+}
+
+// Adds a data column per kind so that one table picks the adapter.
+static void addKindColumn()
+{
+    QTest::addColumn<QString>("kind");
+}
+
+static bool isField()
+{
+    QFETCH(QString, kind);
+    return kind == QLatin1String("field");
+}
+
+void TestTemplateElements::fieldRoundTrip_data()
+{
+    QTest::addColumn<TemplateField>("field");
+    QTest::newRow("every value changed") << fieldWithEveryValueChanged();
+
+    TemplateField edges;
+    edges.type = QStringLiteral("sequence");
+    edges.name = QStringLiteral("\u5e8f\u53f7 \u00b7 N\u00ba");
+    edges.dataColumn = QStringLiteral("");
+    edges.xMm = -4.5;
+    edges.yMm = 1e-3;
+    edges.widthMm = 1234.5678;
+    edges.fontSizePt = 72.25;
+    edges.alignment = 130;
+    edges.scratchTotal = 0;
+    edges.scratchPrizesJson = QStringLiteral("[]");
+    edges.sequencePrefix = QStringLiteral("");
+    edges.sequenceDigits = 1;
+    edges.sequenceStep = -3;
+    QTest::newRow("edge values and empty texts") << edges;
+
+    TemplateField qr;
+    qr.type = QStringLiteral("qrcode");
+    qr.dataColumn = QStringLiteral("Website");
+    qr.barcodeFormat = QStringLiteral("upca");
+    QTest::newRow("qr code bound to a bare column") << qr;
+}
+
+void TestTemplateElements::fieldRoundTrip()
+{
+    QFETCH(TemplateField, field);
+
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    QString error;
+
+    // Inserted as given.
+    TemplateField inserted = field;
+    inserted.projectId = a;
+    QVERIFY2(store.insertField(&inserted, &error), qPrintable(error));
+    QVERIFY(inserted.id > 0);
+    QCOMPARE(store.loadFields(a, &error), QList<TemplateField>{inserted});
+    QVERIFY(error.isEmpty());
+    QCOMPARE(store.loadFields(b), QList<TemplateField>());
+
+    // Updated from defaults to the given values.
+    TemplateField plain;
+    plain.projectId = a;
+    QVERIFY2(store.insertField(&plain, &error), qPrintable(error));
+    TemplateField updated = field;
+    updated.id = plain.id;
+    updated.projectId = a;
+    QVERIFY2(store.updateField(updated, &error), qPrintable(error));
+    QCOMPARE(store.loadFields(a), QList<TemplateField>({inserted, updated}));
+
+    // And back again: nothing of the earlier values survives.
+    QVERIFY2(store.updateField(plain, &error), qPrintable(error));
+    QCOMPARE(store.loadFields(a), QList<TemplateField>({inserted, plain}));
+}
+
+void TestTemplateElements::graphicRoundTrip_data()
+{
+    QTest::addColumn<GraphicElement>("graphic");
+    QTest::newRow("every value changed") << graphicWithEveryValueChanged();
+
+    GraphicElement ellipse;
+    ellipse.type = QStringLiteral("ellipse");
+    ellipse.xMm = -2.5;
+    ellipse.widthMm = 0.01;
+    ellipse.strokeWidthMm = 0;
+    ellipse.fillColor = QStringLiteral("#000000");
+    ellipse.rows = 1;
+    ellipse.columns = 40;
+    QTest::newRow("edge values") << ellipse;
+}
+
+void TestTemplateElements::graphicRoundTrip()
+{
+    QFETCH(GraphicElement, graphic);
+
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    QString error;
+
+    GraphicElement inserted = graphic;
+    inserted.projectId = a;
+    QVERIFY2(store.insertGraphic(&inserted, &error), qPrintable(error));
+    QVERIFY(inserted.id > 0);
+    QCOMPARE(store.loadGraphics(a, &error), QList<GraphicElement>{inserted});
+    QVERIFY(error.isEmpty());
+    QCOMPARE(store.loadGraphics(b), QList<GraphicElement>());
+
+    // Updated from defaults (of the same kind: the kind itself is never updated).
+    GraphicElement plain;
+    plain.projectId = a;
+    plain.type = graphic.type;
+    QVERIFY2(store.insertGraphic(&plain, &error), qPrintable(error));
+    GraphicElement updated = graphic;
+    updated.id = plain.id;
+    updated.projectId = a;
+    QVERIFY2(store.updateGraphic(updated, &error), qPrintable(error));
+    QCOMPARE(store.loadGraphics(a), QList<GraphicElement>({inserted, updated}));
+
+    QVERIFY2(store.updateGraphic(plain, &error), qPrintable(error));
+    QCOMPARE(store.loadGraphics(a), QList<GraphicElement>({inserted, plain}));
+}
+
+void TestTemplateElements::newElementsAreAppended_data()
+{
+    addKindColumn();
+    QTest::addColumn<int>("removeIndex");
+    QTest::addColumn<int>("expectedOrder");
+    for (const char *kind : {"field", "graphic"}) {
+        QTest::addRow("%s: delete first", kind) << QString::fromLatin1(kind) << 0 << 3;
+        QTest::addRow("%s: delete middle", kind) << QString::fromLatin1(kind) << 1 << 3;
+        QTest::addRow("%s: delete last", kind) << QString::fromLatin1(kind) << 2 << 2;
+    }
+}
+
+void TestTemplateElements::newElementsAreAppended()
+{
+    QFETCH(int, removeIndex);
+    QFETCH(int, expectedOrder);
+    if (isField())
+        newElementsAreAppendedFor<TemplateField>(removeIndex, expectedOrder);
+    else
+        newElementsAreAppendedFor<GraphicElement>(removeIndex, expectedOrder);
+}
+
+template<typename Element>
+void TestTemplateElements::newElementsAreAppendedFor(int removeIndex, int expectedOrder)
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    const QSqlDatabase db = scratch.db();
+
+    // Project B's rows and the other kind's rows do not count towards A's order.
+    QCOMPARE(appendElements<Element>(store, b, 5).size(), 5);
+    QCOMPARE(appendElements<TemplateField>(store, a, 2).size(), 2);
+    QCOMPARE(appendElements<GraphicElement>(store, a, 2).size(), 2);
+    QVERIFY(exec(db, QStringLiteral("DELETE FROM %1 WHERE project_id=?").arg(QLatin1String(E::table)),
+                 {a}));
+
+    const QList<Element> three = appendElements<Element>(store, a, 3);
+    QCOMPARE(three.size(), 3);
+    QCOMPARE(sortOrders(db, E::table, idsOf(three)), QList<int>({0, 1, 2}));
+
+    QString error;
+    QVERIFY2(E::remove(store, three[removeIndex].id, &error), qPrintable(error));
+    Element added;
+    added.projectId = a;
+    QVERIFY2(E::insert(store, &added, &error), qPrintable(error));
+    QCOMPARE(sortOrders(db, E::table, {added.id}), QList<int>{expectedOrder});
+    QCOMPARE(E::load(store, a).constLast(), added);
+}
+
+void TestTemplateElements::loadOrdersBySortOrderThenId_data()
+{
+    addKindColumn();
+    QTest::newRow("fields") << QStringLiteral("field");
+    QTest::newRow("graphics") << QStringLiteral("graphic");
+}
+
+void TestTemplateElements::loadOrdersBySortOrderThenId()
+{
+    if (isField())
+        loadOrdersFor<TemplateField>();
+    else
+        loadOrdersFor<GraphicElement>();
+}
+
+template<typename Element>
+void TestTemplateElements::loadOrdersFor()
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+
+    const QList<Element> four = appendElements<Element>(store, a, 4);
+    QCOMPARE(four.size(), 4);
+    // Orders as an import of an older arrangement might leave them: ties and gaps.
+    const QList<int> orders = {7, 2, 2, 0};
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(exec(scratch.db(),
+                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?").arg(QLatin1String(E::table)),
+                     {orders[i], four[i].id}));
+    }
+    QCOMPARE(idsOf(E::load(store, a)), QList<qint64>({four[3].id, four[1].id, four[2].id, four[0].id}));
+
+    // An update keeps the element where it is.
+    Element moved = four[3];
+    E::change(moved, 99);
+    QString error;
+    QVERIFY2(E::update(store, moved, &error), qPrintable(error));
+    const QList<Element> loaded = E::load(store, a);
+    QCOMPARE(loaded.first(), moved);
+    QCOMPARE(sortOrders(scratch.db(), E::table, {moved.id}), QList<int>{0});
+}
+
+void TestTemplateElements::restoredElementIsDrawnLast_data()
+{
+    loadOrdersBySortOrderThenId_data();
+}
+
+void TestTemplateElements::restoredElementIsDrawnLast()
+{
+    if (isField())
+        restoredElementIsDrawnLastFor<TemplateField>();
+    else
+        restoredElementIsDrawnLastFor<GraphicElement>();
+}
+
+template<typename Element>
+void TestTemplateElements::restoredElementIsDrawnLastFor()
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+
+    const QList<Element> three = appendElements<Element>(store, a, 3);
+    QCOMPARE(three.size(), 3);
+    QString error;
+    QVERIFY2(E::remove(store, three[0].id, &error), qPrintable(error));
+    QCOMPARE(idsOf(E::load(store, a)), QList<qint64>({three[1].id, three[2].id}));
+
+    QVERIFY2(E::insertWithId(store, three[0], &error), qPrintable(error));
+    const QList<Element> loaded = E::load(store, a);
+    QCOMPARE(loaded, QList<Element>({three[1], three[2], three[0]}));
+    QCOMPARE(sortOrders(scratch.db(), E::table, {three[0].id}), QList<int>{3});
+
+    // A new element still comes after the restored one.
+    Element next;
+    next.projectId = a;
+    QVERIFY2(E::insert(store, &next, &error), qPrintable(error));
+    QCOMPARE(E::load(store, a), QList<Element>({three[1], three[2], three[0], next}));
+}
+
+void TestTemplateElements::insertWithTakenIdFails_data()
+{
+    loadOrdersBySortOrderThenId_data();
+}
+
+void TestTemplateElements::insertWithTakenIdFails()
+{
+    if (isField())
+        insertWithTakenIdFailsFor<TemplateField>();
+    else
+        insertWithTakenIdFailsFor<GraphicElement>();
+}
+
+template<typename Element>
+void TestTemplateElements::insertWithTakenIdFailsFor()
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+
+    const QList<Element> two = appendElements<Element>(store, a, 2);
+    QCOMPARE(two.size(), 2);
+    const QStringList before = dumpDatabase(scratch.db());
+
+    Element clash = two[0];
+    E::change(clash, 42);
+    QString error;
+    QVERIFY(!E::insertWithId(store, clash, &error));
+    QVERIFY2(error.contains(QLatin1String("UNIQUE constraint failed")), qPrintable(error));
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+    QCOMPARE(E::load(store, a), two);
+
+    // Also when the clash is with another project's element.
+    clash.projectId = b;
+    error.clear();
+    QVERIFY(!E::insertWithId(store, clash, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+void TestTemplateElements::failedInsertKeepsId_data()
+{
+    addKindColumn();
+    QTest::addColumn<qint64>("presetId");
+    for (const char *kind : {"field", "graphic"}) {
+        QTest::addRow("%s, new", kind) << QString::fromLatin1(kind) << qint64(0);
+        QTest::addRow("%s, id from an earlier life", kind) << QString::fromLatin1(kind) << qint64(77);
+    }
+}
+
+void TestTemplateElements::failedInsertKeepsId()
+{
+    QFETCH(qint64, presetId);
+    if (isField())
+        failedInsertKeepsIdFor<TemplateField>(presetId);
+    else
+        failedInsertKeepsIdFor<GraphicElement>(presetId);
+}
+
+template<typename Element>
+void TestTemplateElements::failedInsertKeepsIdFor(qint64 presetId)
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    const QStringList before = dumpDatabase(scratch.db());
+
+    // The project was deleted meanwhile: the foreign key refuses the row.
+    Element orphan;
+    orphan.id = presetId;
+    orphan.projectId = b + 100;
+    const Element original = orphan;
+    QString error;
+    QVERIFY(!E::insert(scratch.store(), &orphan, &error));
+    QVERIFY2(error.contains(QLatin1String("FOREIGN KEY constraint failed")), qPrintable(error));
+    QCOMPARE(orphan, original);
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+void TestTemplateElements::updateWithOtherProjectChangesNothing_data()
+{
+    loadOrdersBySortOrderThenId_data();
+}
+
+void TestTemplateElements::updateWithOtherProjectChangesNothing()
+{
+    if (isField())
+        updateWithOtherProjectChangesNothingFor<TemplateField>();
+    else
+        updateWithOtherProjectChangesNothingFor<GraphicElement>();
+}
+
+template<typename Element>
+void TestTemplateElements::updateWithOtherProjectChangesNothingFor()
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    const QList<Element> one = appendElements<Element>(store, a, 1);
+    QCOMPARE(one.size(), 1);
+    const QStringList before = dumpDatabase(scratch.db());
+
+    Element stray = one[0];
+    stray.projectId = b;
+    E::change(stray, 55);
+    QString error;
+    QVERIFY2(E::update(store, stray, &error), qPrintable(error));
+    QVERIFY(error.isEmpty());
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+
+    // An id that exists nowhere is not an error either.
+    stray.id += 1000;
+    stray.projectId = a;
+    QVERIFY2(E::update(store, stray, &error), qPrintable(error));
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+void TestTemplateElements::removeIgnoresProject_data()
+{
+    loadOrdersBySortOrderThenId_data();
+}
+
+void TestTemplateElements::removeIgnoresProject()
+{
+    if (isField())
+        removeIgnoresProjectFor<TemplateField>();
+    else
+        removeIgnoresProjectFor<GraphicElement>();
+}
+
+template<typename Element>
+void TestTemplateElements::removeIgnoresProjectFor()
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    const QList<Element> inA = appendElements<Element>(store, a, 2);
+    const QList<Element> inB = appendElements<Element>(store, b, 1);
+    QVERIFY(inA.size() == 2 && inB.size() == 1);
+
+    QString error;
+    QVERIFY2(E::remove(store, inB[0].id, &error), qPrintable(error));
+    QCOMPARE(E::load(store, b), QList<Element>());
+    QCOMPARE(E::load(store, a), inA);
+
+    // Removing it again, or an id never used, succeeds and changes nothing.
+    const QStringList before = dumpDatabase(scratch.db());
+    QVERIFY2(E::remove(store, inB[0].id, &error), qPrintable(error));
+    QVERIFY2(E::remove(store, 123456, &error), qPrintable(error));
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+void TestTemplateElements::nullPointerInsertFails()
+{
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    const QStringList before = dumpDatabase(scratch.db());
+
+    QString error;
+    QVERIFY(!scratch.store().insertField(nullptr, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(!scratch.store().insertGraphic(nullptr, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(!scratch.store().insertField(nullptr));
+    QVERIFY(!scratch.store().insertGraphic(nullptr));
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+void TestTemplateElements::updateGraphicKeepsStoredType()
+{
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    QString error;
+
+    GraphicElement table;
+    table.projectId = a;
+    table.type = QStringLiteral("table");
+    QVERIFY2(store.insertGraphic(&table, &error), qPrintable(error));
+
+    GraphicElement edited = graphicWithEveryValueChanged();
+    edited.id = table.id;
+    edited.projectId = a;
+    edited.type = QStringLiteral("rectangle");
+    QVERIFY2(store.updateGraphic(edited, &error), qPrintable(error));
+
+    GraphicElement expected = edited;
+    expected.type = QStringLiteral("table");
+    QCOMPARE(store.loadGraphics(a), QList<GraphicElement>{expected});
+}
+
+void TestTemplateElements::nullDataColumnLoadsEmpty()
+{
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    const QSqlDatabase db = scratch.db();
+
+    // Rows as an older release or another tool wrote them: NULL and '' columns.
+    QVERIFY(exec(db, QStringLiteral(
+                         "INSERT INTO template_fields(project_id, name, data_column, x_mm, y_mm, "
+                         "width_mm, height_mm, font_family, font_size_pt, color_hex, alignment, "
+                         "sort_order) VALUES(?, 'Unbound', NULL, 1, 2, 3, 4, 'Arial', 8, '#123456', "
+                         "129, 0), (?, 'Blank', '', 1, 2, 3, 4, '', 8, '#123456', 130, 1)"),
+                 {a, a}));
+
+    QString error;
+    const QList<TemplateField> loaded = scratch.store().loadFields(a, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(loaded.size(), 2);
+    QVERIFY(loaded[0].dataColumn.isEmpty());
+    QVERIFY(loaded[1].dataColumn.isEmpty());
+
+    // Every value comes from the row; the column defaults fill the rest, not the
+    // in-memory defaults (the stored prize list is "[]").
+    TemplateField expected;
+    expected.id = loaded[0].id;
+    expected.projectId = a;
+    expected.name = QStringLiteral("Unbound");
+    expected.xMm = 1;
+    expected.yMm = 2;
+    expected.widthMm = 3;
+    expected.heightMm = 4;
+    expected.fontFamily = QStringLiteral("Arial");
+    expected.fontSizePt = 8;
+    expected.colorHex = QStringLiteral("#123456");
+    expected.alignment = 129;
+    expected.scratchPrizesJson = QStringLiteral("[]");
+    QCOMPARE(loaded[0], expected);
+    // An empty stored text stays empty: no default is put in its place.
+    QCOMPARE(loaded[1].fontFamily, QString());
+    QCOMPARE(loaded[1].alignment, 130);
+}
+
+QTEST_GUILESS_MAIN(TestTemplateElements)
+#include "tst_templateelements.moc"
