@@ -1,0 +1,113 @@
+#pragma once
+
+#include "app/workspace.h"
+#include "model/graphicelement.h"
+#include "model/project.h"
+#include "model/templatefield.h"
+#include "store/projectstore.h"
+#include "ui/unitspinbox.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+class Dialogs;
+class ProjectPanel;
+class QTabWidget;
+class QToolBar;
+
+// The window's size on a screen whose available area is `available`:
+// 80 px less each way, the width kept within 900–1400 and the height within 640–900.
+QSize mainWindowSize(const QSize &available);
+
+// The application's only window. It owns the store and the current project,
+// the project panel and the pages; slot names are fixed because the pages and
+// the toolbar are wired to them.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Seams, set before initialize(): the message boxes, and the folder the
+    // starter database is seeded from (by default "starter" beside the executable).
+    void setDialogs(std::unique_ptr<Dialogs> dialogs);
+    void setStarterDirectory(const QString &directory);
+
+    // Puts the database in place, loads the newest project and builds the
+    // interface. False after a critical box has been shown; the window must
+    // then not be shown.
+    bool initialize();
+
+    const Project &currentProject() const { return m_project; }
+    const WorkspacePaths &workspace() const { return m_paths; }
+    bool useInches() const { return m_useInches; }
+    ProjectPanel *projectPanel() const { return m_projectPanel; }
+    QTabWidget *pageTabs() const { return m_pageTabs; }
+    QToolBar *mainToolBar() const { return m_toolBar; }
+
+public slots:
+    void createNewProject();
+    void deleteCurrentProject();
+    void openSelectedProject(int index);
+    void saveSettings();
+    void setDuplexMode(bool duplex);
+
+    // Filled in by the data, export, background and canvas work.
+    void importCsv();
+    void exportPdf();
+    void importBackground();
+    void addField();
+    void addBarcode();
+    void addQrCode();
+    void addScratchCard();
+    void deleteSelectedField(qint64 fieldId);
+    void refreshPreview();
+
+private:
+    void buildInterface();
+    void buildToolBar();
+    QWidget *createDataPage();
+    QWidget *createPreviewPage();
+    QWidget *createCanvasPage();
+    void connectProjectPanel();
+
+    void registerUnitSpinBox(UnitSpinBox *box);
+    void setDisplayUnits(bool useInches);
+
+    void refreshProjectList();
+    void switchToProject(const Project &project);
+    bool saveCurrentProject(QString *error);
+    void showUnavailable(const QString &feature);
+
+    // Where the pages attach to the project's life.
+    void showProjectOnPages();
+    void clearCanvasHistory();
+    void updateCanvasCardSize();
+    void updateCanvasBleed();
+    void showDuplexOnPages(bool duplex);
+    void startDataWatch();
+    void loadDataRecords();
+    void refreshBackgroundStatus();
+    void applyReadOnlyState();
+
+    ProjectStore m_store;
+    std::unique_ptr<Dialogs> m_dialogs;
+    QString m_starterDirectory;
+    WorkspacePaths m_paths;
+    Project m_project;
+    TemplateField m_selectedField;
+    GraphicElement m_selectedGraphic;
+    bool m_useInches = false;
+    QList<QPointer<UnitSpinBox>> m_unitSpinBoxes;
+
+    ProjectPanel *m_projectPanel = nullptr;
+    QTabWidget *m_pageTabs = nullptr;
+    QToolBar *m_toolBar = nullptr;
+};

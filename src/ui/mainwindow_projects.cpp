@@ -1,0 +1,217 @@
+// Project operations: listing, switching, open, save, new, delete and the
+// single/duplex switch.
+#include "ui/mainwindow.h"
+
+#include "ui/dialogs.h"
+#include "ui/projectpanel.h"
+
+#include <QDir>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include <algorithm>
+
+void MainWindow::refreshProjectList()
+{
+    QString error;
+    const QList<Project> projects = m_store.listProjects(&error);
+    if (!error.isEmpty()) {
+        statusBar()->showMessage(tr("Could not load the project list: %1").arg(error), 8000);
+        return;
+    }
+    m_projectPanel->setProjects(projects, m_project);
+}
+
+void MainWindow::switchToProject(const Project &project)
+{
+    m_project = project;
+    m_selectedField = TemplateField{};
+    m_selectedGraphic = GraphicElement{};
+    clearCanvasHistory();
+    refreshProjectList();
+    m_projectPanel->showProject(m_project);
+    showProjectOnPages();
+    startDataWatch();
+    loadDataRecords();
+    refreshBackgroundStatus();
+    refreshPreview();
+}
+
+bool MainWindow::saveCurrentProject(QString *error)
+{
+    return m_store.updateProject(m_project, error);
+}
+
+void MainWindow::saveSettings()
+{
+    Project edited = m_project;
+    edited.name = m_projectPanel->projectName().trimmed();
+    if (edited.name.isEmpty())
+        edited.name = untitledProjectName();
+    m_projectPanel->storeSettings(&edited);
+
+    QString error;
+    if (!m_store.updateProject(edited, &error)) {
+        m_dialogs->critical(this, tr("Could Not Save Project"), error);
+        return;
+    }
+    m_project = edited;
+    refreshProjectList();
+    refreshPreview();
+    statusBar()->showMessage(tr("Project settings saved"), 3000);
+}
+
+void MainWindow::openSelectedProject(int index)
+{
+    if (index < 0)
+        return;
+    const qint64 id = m_projectPanel->projectIdAt(index);
+    if (id < 1 || id == m_project.id)
+        return;
+
+    const QString title = tr("Could Not Open Project");
+    QString error;
+    const QList<Project> projects = m_store.listProjects(&error);
+    if (!error.isEmpty()) {
+        m_dialogs->critical(this, title, error);
+        refreshProjectList();
+        return;
+    }
+    const auto chosen = std::find_if(projects.cbegin(), projects.cend(),
+                                      [id](const Project &project) { return project.id == id; });
+    if (chosen == projects.cend()) {
+        m_dialogs->critical(this, title, tr("The selected project no longer exists."));
+        refreshProjectList();
+        return;
+    }
+
+    // Panel edits would be lost by the switch, so they are saved first; the
+    // name is not taken, as the selector now shows the chosen project's.
+    const Project previous = m_project;
+    m_projectPanel->storeSettings(&m_project);
+    if (!saveCurrentProject(&error)) {
+        m_project = previous;
+        m_dialogs->critical(this, title, tr("Failed to save the current project: %1").arg(error));
+        refreshProjectList();
+        return;
+    }
+
+    switchToProject(*chosen);
+    statusBar()->showMessage(tr("Opened project: %1").arg(m_project.name), 4000);
+}
+
+void MainWindow::createNewProject()
+{
+    const auto answer = m_dialogs->question(
+        this, tr("New Project"),
+        tr("Create a blank project? The current project will be saved automatically."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    saveSettings();
+
+    QString error;
+    const std::optional<Project> created = m_store.createProject(untitledProjectName(), &error);
+    if (!created) {
+        m_dialogs->critical(this, tr("New project failed"), error);
+        return;
+    }
+    switchToProject(*created);
+    for (int i = 0; i < m_pageTabs->count(); ++i) {
+        if (m_pageTabs->tabText(i) == tr("Template Canvas"))
+            m_pageTabs->setCurrentIndex(i);
+    }
+    m_projectPanel->focusProjectName();
+    statusBar()->showMessage(tr("Created a blank project; enter a project name"), 5000);
+}
+
+void MainWindow::deleteCurrentProject()
+{
+    if (m_project.id < 1)
+        return;
+
+    const Project doomed = m_project;
+    QString shownName = doomed.name.trimmed();
+    if (shownName.isEmpty())
+        shownName = tr("Untitled Template");
+    const QString title = tr("Delete Current Template");
+    const auto answer = m_dialogs->warning(
+        this, title,
+        tr("Delete template “%1”?").arg(shownName) + QStringLiteral("\n\n")
+            + tr("All fields, graphics, data-source settings, and background files associated "
+                 "with this template will be permanently removed."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    const QString failedTitle = tr("Delete Template Failed");
+    QString error;
+    const QList<Project> projects = m_store.listProjects(&error);
+    if (!error.isEmpty()) {
+        m_dialogs->critical(this, failedTitle, error);
+        return;
+    }
+
+    // The list is most recently saved first, so the first other project is
+    // the one the user worked on last.
+    std::optional<Project> next;
+    for (const Project &project : projects) {
+        if (project.id != doomed.id) {
+            next = project;
+            break;
+        }
+    }
+    bool createdBlank = false;
+    if (!next) {
+        next = m_store.createProject(untitledProjectName(), &error);
+        if (!next) {
+            m_dialogs->critical(this, failedTitle,
+                                tr("Could not create a new blank template: %1").arg(error));
+            return;
+        }
+        createdBlank = true;
+    }
+
+    if (!m_store.deleteProject(doomed.id, &error)) {
+        if (createdBlank)
+            m_store.deleteProject(next->id);
+        m_dialogs->critical(this, failedTitle, error);
+        return;
+    }
+
+    QDir backgrounds(QDir(m_paths.dataDirectory)
+                         .filePath(QStringLiteral("assets/project-%1").arg(doomed.id)));
+    const bool backgroundsRemoved = !backgrounds.exists() || backgrounds.removeRecursively();
+
+    switchToProject(*next);
+    // A failed clean-up is the message worth keeping on screen; it says the
+    // template itself is gone.
+    if (backgroundsRemoved) {
+        statusBar()->showMessage(tr("Deleted template: %1").arg(doomed.name), 5000);
+    } else {
+        statusBar()->showMessage(
+            tr("Template deleted, but some background cache files could not be removed"), 6000);
+    }
+}
+
+void MainWindow::setDuplexMode(bool duplex)
+{
+    m_project.duplex = duplex;
+    m_projectPanel->setDuplexChecked(duplex);
+    showDuplexOnPages(duplex);
+
+    QString error;
+    if (saveCurrentProject(&error)) {
+        statusBar()->showMessage(
+            duplex ? tr("Switched to a duplex template. Use the Back tab to edit the reverse side.")
+                   : tr("Switched to single-sided template"),
+            3500);
+    } else {
+        statusBar()->showMessage(tr("Failed to save duplex settings: %1").arg(error), 6000);
+    }
+
+    refreshBackgroundStatus();
+    refreshPreview();
+    m_projectPanel->setDuplexChecked(m_project.duplex);
+}
