@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class CliContext;
+
+namespace cli {
+
+// Process exit codes of the command-line tool.
+enum ExitCode : int {
+    ExitSuccess = 0,
+    ExitFailure = 1, // the operation ran and failed
+    ExitUsage = 2,   // the command line was wrong; nothing was touched
+};
+
+inline QString toolName()
+{
+    return QStringLiteral("vellumor-vdp-cli");
+}
+
+} // namespace cli
+
+// A "--name" option. With an empty valueName it is a flag.
+struct CliOption
+{
+    QString name;
+    QString valueName;
+    QString description;
+};
+
+// A positional argument, named in upper case in the usage line.
+struct CliArgument
+{
+    QString name;
+    QString description;
+};
+
+// The options and arguments one command was given, already checked against
+// its CliCommand entry.
+struct CliInvocation
+{
+    QMap<QString, QString> options; // flags map to an empty value
+    QStringList arguments;
+
+    bool isSet(const QString &option) const { return options.contains(option); }
+    QString value(const QString &option) const { return options.value(option); }
+};
+
+// One entry of the command table. Adding a command means adding one of these
+// to a group function (see clicommands.h); parsing, usage and help follow.
+struct CliCommand
+{
+    QString name;
+    QString summary;     // one line, shown in the tool's command list
+    QString description; // optional paragraph for the command's --help
+    QList<CliArgument> arguments;
+    QList<CliOption> options;
+    int (*run)(CliContext &context, const CliInvocation &invocation) = nullptr;
+};

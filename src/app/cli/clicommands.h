@@ -1,0 +1,11 @@
+#pragma once
+
+#include "clicommand.h"
+
+#include <QList>
+
+// The command groups, one source file each.
+QList<CliCommand> projectCommands();
+
+// Every command of the tool, in the order the help lists them.
+QList<CliCommand> allCommands();

@@ -1,0 +1,165 @@
+// The starter folder the build puts beside the executables: the database new
+// data directories are seeded from, and the sample workbook it is bound to.
+
+#include "testconnection.h"
+
+#include "store/projectstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString starterPath(const QString &name)
+{
+    return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(QStringLiteral("starter/") + name);
+}
+
+QString starterDatabase()
+{
+    return starterPath(QStringLiteral("vellumor-vdp-starter.sqlite"));
+}
+
+QString sampleData()
+{
+    return starterPath(QStringLiteral("sample-data.xlsx"));
+}
+
+QString starterSourceDir()
+{
+    return QDir(QStringLiteral(VDP_SOURCE_DIR)).filePath(QStringLiteral("src/app/starter"));
+}
+
+// Debian's interpreter, the one that sees python3-openpyxl.
+const char *const python = "/usr/bin/python3";
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Everything that makes up a schema: each object's definition and each
+// table's columns as SQLite reports them.
+QStringList schemaOf(const TestConnection &db)
+{
+    QStringList schema = db.rows(QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name"));
+    for (const QString &table : db.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"))) {
+        for (const QString &column : db.rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+            schema << table + QStringLiteral(": ") + column;
+    }
+    return schema;
+}
+
+} // namespace
+
+class TestStarterFolder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(starterDatabase()).isFile(), qPrintable(starterDatabase()));
+        QVERIFY2(QFileInfo(sampleData()).isFile(), qPrintable(sampleData()));
+    }
+
+    void holdsExactlyTheStarterProject()
+    {
+        TestConnection db(starterDatabase(), TestConnection::Mode::ReadOnly);
+        QVERIFY(db.isOpen());
+        QCOMPARE(db.rows(QStringLiteral("SELECT name, is_demo, demo_key, card_width_mm, card_height_mm, "
+                                        "paper_width_mm, paper_height_mm, rows, columns_count, duplex, data_source_path "
+                                        "FROM projects")),
+                 QStringList{QStringLiteral("Starter Template|0|starter-template|90|54|210|297|5|2|0|") + sampleData()});
+    }
+
+    // The starter is built through the store, so it must look exactly like a
+    // database the application initialises itself, upgrade columns included.
+    void schemaEqualsFreshDatabase()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString freshPath = dir.filePath(QStringLiteral("fresh.sqlite"));
+        {
+            ProjectStore store;
+            QString error;
+            QVERIFY2(store.openDatabase(freshPath, &error), qPrintable(error));
+            QVERIFY2(store.initializeSchema(&error), qPrintable(error));
+        }
+
+        TestConnection fresh(freshPath, TestConnection::Mode::ReadOnly);
+        TestConnection starter(starterDatabase(), TestConnection::Mode::ReadOnly);
+        QVERIFY(fresh.isOpen());
+        QVERIFY(starter.isOpen());
+        const QStringList expected = schemaOf(fresh);
+        QVERIFY(expected.size() > 6);
+        QCOMPARE(schemaOf(starter), expected);
+    }
+
+    // Shipped as one file: the header says rollback journal (bytes 18 and 19
+    // are 2 in WAL mode), and no journal companion lies beside it.
+    void databaseIsSelfContained()
+    {
+        const QByteArray header = readFile(starterDatabase()).left(100);
+        QVERIFY(header.startsWith("SQLite format 3"));
+        QCOMPARE(int(header.at(18)), 1);
+        QCOMPARE(int(header.at(19)), 1);
+        for (const char *suffix : {"-wal", "-shm", "-journal", ".tmp"})
+            QVERIFY2(!QFileInfo::exists(starterDatabase() + QLatin1String(suffix)), suffix);
+    }
+
+    // The committed workbook is what its script writes, byte for byte, so
+    // editing one without the other is caught.
+    void sampleDataIsReproducedByItsScript()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString output = dir.filePath(QStringLiteral("sample-data.xlsx"));
+        QProcess process;
+        process.start(QString::fromLatin1(python),
+                      {QDir(starterSourceDir()).filePath(QStringLiteral("make-sample-data.py")), output});
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+
+        const QByteArray committed = readFile(QDir(starterSourceDir()).filePath(QStringLiteral("sample-data.xlsx")));
+        QVERIFY(!committed.isEmpty());
+        QVERIFY2(readFile(output) == committed, "sample-data.xlsx differs from make-sample-data.py's output");
+        QCOMPARE(readFile(sampleData()), committed);
+    }
+
+    // Read back with openpyxl: the member codes are 12-digit texts (some with
+    // leading zeros, which a number would lose) and the dates are real dates.
+    void sampleDataHoldsTextCodesAndDates()
+    {
+        const QString check = QStringLiteral(R"(
+import datetime, sys, openpyxl
+ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]
+header = [c.value for c in ws[1]]
+for name in ("Name", "City", "Member Code", "Date"):
+    assert name in header, header
+code, date = header.index("Member Code"), header.index("Date")
+rows = list(ws.iter_rows(min_row=2))
+assert 30 <= len(rows) <= 60, len(rows)
+for row in rows:
+    c, d = row[code], row[date]
+    assert c.data_type == "s" and len(c.value) == 12 and c.value.isdigit(), c.value
+    assert isinstance(d.value, datetime.datetime) and d.is_date, d.value
+    assert "yy" in d.number_format, d.number_format
+assert any(row[code].value.startswith("0") for row in rows)
+print("ok")
+)");
+        QProcess process;
+        process.start(QString::fromLatin1(python), {QStringLiteral("-c"), check, sampleData()});
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+        QCOMPARE(process.readAllStandardOutput().trimmed(), QByteArray("ok"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStarterFolder)
+#include "tst_starterfolder.moc"
