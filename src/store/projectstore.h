@@ -3,6 +3,7 @@
 #include "model/graphicelement.h"
 #include "model/project.h"
 #include "model/templatefield.h"
+#include "store/datasource.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -54,6 +55,19 @@ public:
     bool insertGraphicWithId(const GraphicElement &element, QString *error = nullptr);
     bool updateGraphic(const GraphicElement &element, QString *error = nullptr);
     bool removeGraphic(qint64 id, QString *error = nullptr);
+
+    // Data sources and their stored rows
+    std::optional<DataSource> upsertDataSource(qint64 projectId, const QString &filePath,
+                                               const DataSourceOptions &options, QString *error = nullptr);
+    bool reloadDataSource(qint64 sourceId, QString *error = nullptr);
+    bool replaceDataSourceRecords(qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
+                                  QString *error = nullptr);
+    QList<DataSource> loadDataSources(qint64 projectId, QString *error = nullptr);
+    // limit < 0: all rows. `columns` gets every member name, once, sorted case-insensitively.
+    QList<DataRecord> loadDataSourceRecords(qint64 sourceId, QStringList *columns = nullptr, int limit = -1,
+                                            QString *error = nullptr);
+    int countDataSourceRecords(qint64 sourceId);
+    bool deleteDataSource(qint64 sourceId, QString *error = nullptr);
 
 private:
     bool addColumnIfMissing(const QString &table, const QString &column, const QString &definition,

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "import/datasourceoptions.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+// Reads a data file by its suffix: "xlsx"/"xlsm" (any case) as an Excel
+// workbook, anything else as CSV. `maxRows` is the number of data rows wanted
+// (negative for all). Fails at once, without a message, when `header` or
+// `rows` is null. On failure the outputs are left unchanged and `error`
+// (when given) gets the reader's message.
+bool readTableFile(const QString &path, const DataSourceOptions &options, QStringList *header,
+                   QList<QStringList> *rows, QString *error = nullptr, qsizetype maxRows = -1);
+
+// The CSV reader: encoding and delimiter detection, streamed in chunks.
+bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringList *header,
+                 QList<QStringList> *rows, QString *error = nullptr, qsizetype maxRows = -1);
+
+// Windows-1252 as the WHATWG Encoding Standard gives it, the five undefined
+// bytes mapped to the C1 controls of the same value. Never fails.
+QString decodeWindows1252(QByteArrayView bytes);
+
+// The XLSX reader. `result` is cleared before anything is read.
+bool readXlsxFile(const QString &path, const DataSourceOptions &options, ImportedTable *result,
+                  QString *error = nullptr, qsizetype maxRows = -1);
+
+// The worksheet names of a workbook in workbook order, or an empty list and a message.
+QStringList listWorksheetNames(const QString &path, QString *error = nullptr);
