@@ -1,0 +1,155 @@
+#include "import/csvparser.h"
+
+namespace {
+
+bool isBlank(const QString &text)
+{
+    for (QChar c : text) {
+        if (!c.isSpace())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CsvParser::CsvParser(char16_t delimiter, qsizetype rowLimit) : m_rowLimit(rowLimit), m_delimiter(delimiter) {}
+
+void CsvParser::feed(QStringView chunk)
+{
+    const char16_t *p = chunk.utf16();
+    const char16_t *const end = p + chunk.size();
+    const char16_t delimiter = m_delimiter;
+
+    while (p < end) {
+        if (rowLimitReached() || m_tooManyColumns)
+            break;
+        if (m_skipLineFeed) {
+            m_skipLineFeed = false;
+            if (*p == u'\n') {
+                ++p;
+                continue;
+            }
+        }
+        if (m_pendingQuote) {
+            m_pendingQuote = false;
+            if (*p == u'"') {
+                appendToField(p, p + 1);
+                ++p;
+                continue;
+            }
+            // The quote closed the quoted part; *p is read unquoted below.
+            m_inQuotes = false;
+        }
+
+        if (m_inQuotes) {
+            const char16_t *q = p;
+            while (q < end && *q != u'"')
+                ++q;
+            appendToField(p, q);
+            if (q == end)
+                break;
+            if (q + 1 == end) {
+                m_pendingQuote = true;
+                p = end;
+            } else if (q[1] == u'"') {
+                appendToField(q, q + 1);
+                p = q + 2;
+            } else {
+                m_inQuotes = false;
+                p = q + 1;
+            }
+            continue;
+        }
+
+        const char16_t *q = p;
+        while (q < end) {
+            const char16_t c = *q;
+            if (c == delimiter || c == u'"' || c == u'\r' || c == u'\n')
+                break;
+            ++q;
+        }
+        appendToField(p, q);
+        if (q == end)
+            break;
+        // A quote opens quoted mode wherever it stands in a field.
+        if (*q == u'"') {
+            m_inQuotes = true;
+        } else if (*q == delimiter) {
+            endField();
+        } else {
+            endField();
+            endRow();
+            m_skipLineFeed = *q == u'\r';
+        }
+        p = q + 1;
+    }
+    // The chunk's memory belongs to the caller.
+    flushSlice();
+}
+
+void CsvParser::finish()
+{
+    if (!rowLimitReached() && !m_tooManyColumns) {
+        flushSlice();
+        if (!m_field.isEmpty() || !m_row.isEmpty()) {
+            endField();
+            endRow();
+        }
+    }
+    m_inQuotes = false;
+    m_pendingQuote = false;
+    m_skipLineFeed = false;
+}
+
+void CsvParser::appendToField(const char16_t *begin, const char16_t *end)
+{
+    if (begin == end)
+        return;
+    if (m_sliceBegin == m_sliceEnd) {
+        m_sliceBegin = begin;
+    } else if (m_sliceEnd != begin) {
+        flushSlice();
+        m_sliceBegin = begin;
+    }
+    m_sliceEnd = end;
+}
+
+void CsvParser::flushSlice()
+{
+    if (m_sliceBegin != m_sliceEnd)
+        m_field.append(QStringView(m_sliceBegin, m_sliceEnd));
+    m_sliceBegin = m_sliceEnd = nullptr;
+}
+
+void CsvParser::endField()
+{
+    if (m_row.size() >= maxColumns) {
+        m_tooManyColumns = true;
+        m_field.clear();
+        m_sliceBegin = m_sliceEnd = nullptr;
+        return;
+    }
+    if (!m_field.isEmpty()) {
+        flushSlice();
+        m_row.append(std::exchange(m_field, QString()));
+    } else if (m_sliceBegin != m_sliceEnd) {
+        m_row.append(QStringView(m_sliceBegin, m_sliceEnd).toString());
+        m_sliceBegin = m_sliceEnd = nullptr;
+    } else {
+        // Empty but not null: a null text would be stored as SQL NULL.
+        m_row.append(QStringLiteral(""));
+    }
+}
+
+void CsvParser::endRow()
+{
+    if (m_row.size() == 1 && isBlank(m_row.constFirst())) {
+        m_row.clear();
+        return;
+    }
+    const qsizetype width = m_row.size();
+    m_rows.append(std::exchange(m_row, QStringList()));
+    // Rows of a file mostly have the same width.
+    m_row.reserve(width);
+}

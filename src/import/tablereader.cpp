@@ -1,0 +1,26 @@
+#include "import/tablereader.h"
+
+#include <QFileInfo>
+
+bool readTableFile(const QString &path, const DataSourceOptions &options, QStringList *header,
+                   QList<QStringList> *rows, QString *error, qsizetype maxRows)
+{
+    if (!header || !rows)
+        return false;
+
+    // The part after the last dot of the file name; a dot in a folder name
+    // does not count.
+    const QString fileName = QFileInfo(path).fileName();
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QString suffix = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
+
+    if (suffix == u"xlsx" || suffix == u"xlsm") {
+        ImportedTable table;
+        if (!readXlsxFile(path, options, &table, error, maxRows))
+            return false;
+        *header = std::move(table.header);
+        *rows = std::move(table.rows);
+        return true;
+    }
+    return readCsvFile(path, options, header, rows, error, maxRows);
+}

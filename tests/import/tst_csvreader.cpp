@@ -1,0 +1,743 @@
+#include "import/csvparser.h"
+#include "import/tablereader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using Rows = QList<QStringList>;
+
+// The reader's chunk and sample sizes, in bytes.
+constexpr qsizetype kChunk = 262144;
+constexpr qsizetype kSample = 65536;
+
+template <qsizetype N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1); // keeps embedded NUL bytes
+}
+
+QString fixturePath(const QString &name)
+{
+    return QStringLiteral(VDP_TEST_DATA_DIR "/csv/") + name;
+}
+
+// A readable form of a row for failure messages: cells quoted, control and
+// non-ASCII characters escaped, long cells cut.
+QString show(const QStringList &row)
+{
+    QStringList cells;
+    for (const QString &cell : row) {
+        QString shown;
+        for (QChar c : cell.left(60)) {
+            if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+                shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                shown += c;
+        }
+        if (cell.size() > 60)
+            shown += QStringLiteral("...(%1 chars)").arg(cell.size());
+        cells << u'"' + shown + u'"';
+    }
+    return u'[' + cells.join(QStringLiteral(", ")) + u']';
+}
+
+// Where two row lists first differ, or an empty text when they are equal.
+QString firstDifference(const Rows &actual, const Rows &expected)
+{
+    for (qsizetype i = 0; i < qMin(actual.size(), expected.size()); ++i) {
+        if (actual.at(i) != expected.at(i)) {
+            return QStringLiteral("row %1 differs\n   actual: %2\n expected: %3")
+                .arg(i)
+                .arg(show(actual.at(i)), show(expected.at(i)));
+        }
+    }
+    if (actual.size() != expected.size())
+        return QStringLiteral("%1 rows instead of %2").arg(actual.size()).arg(expected.size());
+    return {};
+}
+
+void compareRows(const Rows &actual, const Rows &expected)
+{
+    const QString difference = firstDifference(actual, expected);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+Rows parseWhole(QStringView text, char16_t delimiter)
+{
+    CsvParser parser(delimiter);
+    parser.feed(text);
+    parser.finish();
+    return parser.rows();
+}
+
+Rows parseInPieces(QStringView text, char16_t delimiter, const QList<qsizetype> &cuts)
+{
+    CsvParser parser(delimiter);
+    qsizetype from = 0;
+    for (qsizetype cut : cuts) {
+        parser.feed(text.sliced(from, cut - from));
+        from = cut;
+    }
+    parser.feed(text.sliced(from));
+    parser.finish();
+    return parser.rows();
+}
+
+struct ReadResult
+{
+    bool ok = false;
+    QStringList header;
+    Rows rows;
+    QString error;
+};
+
+ReadResult readCsv(const QString &path, const QString &encoding = QStringLiteral("auto"),
+                   const QString &delimiter = QStringLiteral("auto"), qsizetype maxRows = -1)
+{
+    DataSourceOptions options;
+    options.csvEncoding = encoding;
+    options.csvDelimiter = delimiter;
+    ReadResult result;
+    result.ok = readCsvFile(path, options, &result.header, &result.rows, &result.error, maxRows);
+    return result;
+}
+
+constexpr QByteArrayView kFillerHead("id,text\n0,");
+
+// A file whose first `boundary` bytes end with `before`; `after` follows. A
+// header and a filler row "0,xxx..." come first, so the rows start with it.
+QByteArray straddlingChunks(const QByteArray &before, const QByteArray &after, qsizetype boundary = kChunk)
+{
+    const qsizetype filler = boundary - kFillerHead.size() - 1 - before.size();
+    return kFillerHead.toByteArray() + QByteArray(filler, 'x') + '\n' + before + after;
+}
+
+QStringList fillerRow(const QByteArray &before, qsizetype boundary = kChunk)
+{
+    return {QStringLiteral("0"), QString(boundary - kFillerHead.size() - 1 - before.size(), u'x')};
+}
+
+} // namespace
+
+class TestCsvReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void parser_data();
+    void parser();
+    void parserSplitAnywhere_data();
+    void parserSplitAnywhere();
+    void parserRowLimit_data();
+    void parserRowLimit();
+
+    void fixtures_data();
+    void fixtures();
+    void smallFiles_data();
+    void smallFiles();
+    void windows1252Table();
+    void failures_data();
+    void failures();
+
+    void chunkBoundaries_data();
+    void chunkBoundaries();
+    void characterCutBySample_data();
+    void characterCutBySample();
+    void invalidUtf8AfterSample();
+    void detectionLooksAtSampleOnly();
+    void unclosedQuoteRunsToEnd();
+    void maxRows_data();
+    void maxRows();
+
+    void dispatchBySuffix_data();
+    void dispatchBySuffix();
+    void nullOutputs();
+
+private:
+    QString write(const QString &name, const QByteArray &content);
+
+    QTemporaryDir m_dir;
+};
+
+void TestCsvReader::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestCsvReader::write(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestCsvReader::parser_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QChar>("delimiter");
+    QTest::addColumn<Rows>("expected");
+
+    const QChar comma(u',');
+    QTest::newRow("CR LF, CR and LF each end one line")
+        << "a,b\r\nc\rd\ne" << comma << Rows{{"a", "b"}, {"c"}, {"d"}, {"e"}};
+    QTest::newRow("LF then CR is two line ends, the empty one skipped")
+        << "a\n\rb\n" << comma << Rows{{"a"}, {"b"}};
+    QTest::newRow("doubled quotes in a quoted cell")
+        << "\"say \"\"hi\"\" and \"\"bye\"\"\",next" << comma << Rows{{"say \"hi\" and \"bye\"", "next"}};
+    QTest::newRow("three quotes")
+        << "\"\"\"a\"\"\",\"\"\"\"" << comma << Rows{{"\"a\"", "\""}};
+    QTest::newRow("quoted delimiter and line breaks")
+        << "\"a,b\r\nc\nd\re\",f\n" << comma << Rows{{"a,b\r\nc\nd\re", "f"}};
+    QTest::newRow("quote opens in the middle of a field")
+        << "ab\"c,d\"e,f" << comma << Rows{{"abc,de", "f"}};
+    QTest::newRow("text after a closing quote joins the cell")
+        << "\"ab\"cd,e" << comma << Rows{{"abcd", "e"}};
+    QTest::newRow("unclosed quote runs to the end")
+        << "a,\"b\nc,d\r\n" << comma << Rows{{"a", "b\nc,d\r\n"}};
+    QTest::newRow("empty quoted cells")
+        << "\"\",x,\"\"" << comma << Rows{{"", "x", ""}};
+    QTest::newRow("blank lines: empty, spaces and tabs, one quoted empty or blank cell")
+        << "h\n\n  \t \n\"\"\n\" \"\nx" << comma << Rows{{"h"}, {"x"}};
+    QTest::newRow("a line of one delimiter is two empty cells")
+        << "h\n,\n" << comma << Rows{{"h"}, {"", ""}};
+    QTest::newRow("delimiter at the end of a line adds an empty cell")
+        << "a,b,\nc," << comma << Rows{{"a", "b", ""}, {"c", ""}};
+    QTest::newRow("last line without a line break")
+        << "a\nb,c" << comma << Rows{{"a"}, {"b", "c"}};
+    QTest::newRow("cells keep their spaces")
+        << " a , b \n\t1\t" << comma << Rows{{" a ", " b "}, {"\t1\t"}};
+    QTest::newRow("quotes at the end of the text")
+        << "a,\"b\"" << comma << Rows{{"a", "b"}};
+    QTest::newRow("quoted line break at the end of the text")
+        << "\"a\r\n\"" << comma << Rows{{"a\r\n"}};
+    QTest::newRow("semicolon: commas are text")
+        << "a,b;c\r\n;" << QChar(u';') << Rows{{"a,b", "c"}, {"", ""}};
+    QTest::newRow("tab: spaces are text")
+        << "a b\tc\n\t" << QChar(u'\t') << Rows{{"a b", "c"}, {"", ""}};
+    QTest::newRow("NUL is an ordinary character")
+        << QString::fromUtf8(bytes("a\0b,\0\n\0\n\"\0\"")) << comma
+        << Rows{{QString::fromUtf8(bytes("a\0b")), QString(1, QChar(0))}, {QString(1, QChar(0))},
+                {QString(1, QChar(0))}};
+    QTest::newRow("surrogate pairs and non-breaking spaces")
+        << QStringLiteral(u"😀,\u00a0\n\u00a0\u2003\nz") << comma
+        << Rows{{QStringLiteral(u"😀"), QStringLiteral(u"\u00a0")}, {"z"}};
+    QTest::newRow("only blank lines") << " \r\n\t\r\r\n\n" << comma << Rows{};
+    QTest::newRow("empty text") << "" << comma << Rows{};
+}
+
+void TestCsvReader::parser()
+{
+    QFETCH(QString, text);
+    QFETCH(QChar, delimiter);
+    QFETCH(Rows, expected);
+
+    const Rows rows = parseWhole(text, delimiter.unicode());
+    compareRows(rows, expected);
+    // Empty cells are empty texts, not null ones: a null text is stored as NULL.
+    for (const QStringList &row : rows) {
+        for (const QString &cell : row)
+            QVERIFY(!cell.isNull());
+    }
+}
+
+void TestCsvReader::parserSplitAnywhere_data()
+{
+    parser_data();
+}
+
+// Feeding the text in pieces must give what the whole text gives, wherever
+// the cuts fall: inside quote pairs, between CR and LF, after a closing quote.
+void TestCsvReader::parserSplitAnywhere()
+{
+    QFETCH(QString, text);
+    QFETCH(QChar, delimiter);
+    QFETCH(Rows, expected);
+
+    const char16_t d = delimiter.unicode();
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        for (qsizetype j = i; j <= text.size(); ++j) {
+            const QString difference = firstDifference(parseInPieces(text, d, {i, j}), expected);
+            if (!difference.isEmpty())
+                QFAIL(qPrintable(QStringLiteral("cut at %1 and %2: %3").arg(i).arg(j).arg(difference)));
+        }
+    }
+    QList<qsizetype> everyCharacter;
+    for (qsizetype i = 1; i < text.size(); ++i)
+        everyCharacter << i;
+    compareRows(parseInPieces(text, d, everyCharacter), expected);
+}
+
+void TestCsvReader::parserRowLimit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("limit");
+    QTest::addColumn<Rows>("expected");
+
+    QTest::newRow("stops after the limit; the open row is not finished")
+        << "h\n1\n2\n3" << qsizetype(2) << Rows{{"h"}, {"1"}};
+    QTest::newRow("blank lines do not count") << "\nh\n \n1\n\n2\n" << qsizetype(2) << Rows{{"h"}, {"1"}};
+    QTest::newRow("limit beyond the text") << "h\n1" << qsizetype(5) << Rows{{"h"}, {"1"}};
+    QTest::newRow("limit 1 keeps the header only") << "h,i\n1,2\n" << qsizetype(1) << Rows{{"h", "i"}};
+    QTest::newRow("limit 0 keeps nothing") << "h\n1\n" << qsizetype(0) << Rows{};
+}
+
+void TestCsvReader::parserRowLimit()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, limit);
+    QFETCH(Rows, expected);
+
+    CsvParser parser(u',', limit);
+    parser.feed(text);
+    // Once the limit is reached, later chunks are ignored.
+    if (parser.rowLimitReached())
+        parser.feed(u"late,row\nanother\n");
+    parser.finish();
+    compareRows(parser.rows(), expected);
+}
+
+// Files written by Python's csv module the way exporters write them; the
+// expected header and rows were written next to them by the same script.
+void TestCsvReader::fixtures_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("delimiter");
+    QTest::addColumn<QStringList>("header");
+    QTest::addColumn<Rows>("rows");
+
+    QFile file(fixturePath(QStringLiteral("expected.json")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonArray cases = QJsonDocument::fromJson(file.readAll()).array();
+    QVERIFY(!cases.isEmpty());
+    const auto strings = [](const QJsonValue &value) {
+        QStringList list;
+        for (const QJsonValue &item : value.toArray())
+            list << item.toString();
+        return list;
+    };
+    for (const QJsonValue &value : cases) {
+        const QJsonObject c = value.toObject();
+        Rows rows;
+        for (const QJsonValue &row : c.value(u"rows").toArray())
+            rows << strings(row);
+        QTest::newRow(qPrintable(c.value(u"name").toString()))
+            << c.value(u"file").toString() << c.value(u"encoding").toString()
+            << c.value(u"delimiter").toString() << strings(c.value(u"header")) << rows;
+    }
+}
+
+void TestCsvReader::fixtures()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, encoding);
+    QFETCH(QString, delimiter);
+    QFETCH(QStringList, header);
+    QFETCH(Rows, rows);
+
+    const ReadResult result = readCsv(fixturePath(file), encoding, delimiter);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.header, header);
+    compareRows(result.rows, rows);
+}
+
+void TestCsvReader::smallFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("delimiter");
+    QTest::addColumn<QStringList>("header");
+    QTest::addColumn<Rows>("rows");
+
+    const QString autoOption = QStringLiteral("auto");
+
+    // Encoding.
+    QTest::newRow("byte order mark is not part of the first name")
+        << bytes("\xEF\xBB\xBF" "name,x\r\n1,2\r\n") << autoOption << autoOption << QStringList{"name", "x"}
+        << Rows{{"1", "2"}};
+    QTest::newRow("auto: a lone E9 means Windows-1252; 80 and 9F are the euro sign and Y diaeresis")
+        << bytes("caf\xE9\n\x80\x9F\n\x81\x8D\x8F\x90\x9D") << autoOption << autoOption << QStringList{"café"}
+        << Rows{{QStringLiteral(u"\u20ac\u0178")}, {QStringLiteral(u"\u0081\u008d\u008f\u0090\u009d")}};
+    QTest::newRow("auto: valid UTF-8 stays UTF-8")
+        << bytes("Zo\xC3\xAB,\xE2\x82\xAC\n") << autoOption << autoOption << QStringList{"Zoë", "€"} << Rows{};
+    QTest::newRow("auto: byte order mark wins over invalid bytes")
+        << bytes("\xEF\xBB\xBF" "caf\xE9\n") << autoOption << autoOption << QStringList{QStringLiteral(u"caf\ufffd")}
+        << Rows{};
+    QTest::newRow("auto: a U+FFFD in valid UTF-8 also means Windows-1252")
+        << bytes("x\xEF\xBF\xBD\n") << autoOption << autoOption << QStringList{"xï¿½"} << Rows{};
+    QTest::newRow("auto: a small file ending inside a UTF-8 character is Windows-1252")
+        << bytes("ab\xE2\x82") << autoOption << autoOption << QStringList{"abâ‚"} << Rows{};
+    QTest::newRow("utf-8: E9 is a replacement character")
+        << bytes("caf\xE9\n") << "utf-8" << autoOption << QStringList{QStringLiteral(u"caf\ufffd")} << Rows{};
+    QTest::newRow("an unknown encoding reads as UTF-8")
+        << bytes("caf\xE9\n") << "latin1" << autoOption << QStringList{QStringLiteral(u"caf\ufffd")} << Rows{};
+    QTest::newRow("windows-1252 in capitals")
+        << bytes("caf\xE9\n") << "WINDOWS-1252" << autoOption << QStringList{"café"} << Rows{};
+    QTest::newRow("windows-1252: the byte order mark bytes do not reach the header")
+        << bytes("\xEF\xBB\xBF" "name\nx") << "windows-1252" << autoOption << QStringList{"name"} << Rows{{"x"}};
+    QTest::newRow("a U+FEFF after the start is text")
+        << bytes("\xEF\xBB\xBF" "a,\xEF\xBB\xBF" "b\n") << autoOption << autoOption
+        << QStringList{"a", QStringLiteral(u"\ufeffb")} << Rows{};
+    QTest::newRow("NUL bytes, auto") << bytes("id,note\n1,a\0b\n\0\n") << autoOption << autoOption
+                                     << QStringList{"id", "note"}
+                                     << Rows{{"1", QString::fromUtf8(bytes("a\0b"))}, {QString(1, QChar(0))}};
+    QTest::newRow("NUL bytes, windows-1252")
+        << bytes("id,note\n1,\xE9\0\n") << "windows-1252" << autoOption << QStringList{"id", "note"}
+        << Rows{{"1", QString::fromUtf8(bytes("\xC3\xA9\0"))}};
+
+    // Delimiter.
+    QTest::newRow("auto: three names separated by semicolons")
+        << bytes("a;b;c\n1;2;3\n") << autoOption << autoOption << QStringList{"a", "b", "c"} << Rows{{"1", "2", "3"}};
+    QTest::newRow("auto: comma and semicolon tie, comma wins")
+        << bytes("a,b;c\n1,2;3\n") << autoOption << autoOption << QStringList{"a", "b;c"} << Rows{{"1", "2;3"}};
+    QTest::newRow("auto: tab") << bytes("a\tb\tc, d\n") << autoOption << autoOption
+                               << QStringList{"a", "b", "c, d"} << Rows{};
+    QTest::newRow("auto: quoted delimiters do not count")
+        << bytes("\"a;b;c\",d\n") << autoOption << autoOption << QStringList{"a;b;c", "d"} << Rows{};
+    QTest::newRow("auto: the first row kept after blank lines is scored")
+        << bytes("\r\n   \r\nx;y;z\r\n1,2\r\n") << autoOption << autoOption << QStringList{"x", "y", "z"}
+        << Rows{{"1,2"}};
+    QTest::newRow("auto: a line of only a tab is two empty cells")
+        << bytes(" \r\n\t\r\nx\r\n") << autoOption << autoOption << QStringList{"Field 1", "Field 2"}
+        << Rows{{"x"}};
+    QTest::newRow("an unknown delimiter detects")
+        << bytes("a;b\n") << autoOption << "pipe" << QStringList{"a", "b"} << Rows{};
+    QTest::newRow("a fixed delimiter wins over detection")
+        << bytes("a;b;c\n1,2\n") << autoOption << "Comma" << QStringList{"a;b;c"} << Rows{{"1", "2"}};
+
+    // Header and rows.
+    QTest::newRow("header names trimmed, empty ones named, duplicates kept")
+        << bytes(" a ,,\"\",\t,a\n") << autoOption << autoOption
+        << QStringList{"a", "Field 2", "Field 3", "Field 4", "a"} << Rows{};
+    QTest::newRow("data cells are neither trimmed nor padded")
+        << bytes("a,b,c\n 1 ,\t\n1,2,3,4\n") << autoOption << autoOption << QStringList{"a", "b", "c"}
+        << Rows{{" 1 ", "\t"}, {"1", "2", "3", "4"}};
+    QTest::newRow("header, empty line and one data line, all CR LF")
+        << bytes("a,b\r\n\r\n1,2\r\n") << autoOption << autoOption << QStringList{"a", "b"} << Rows{{"1", "2"}};
+    QTest::newRow("last line without a line break")
+        << bytes("a,b\n1,") << autoOption << autoOption << QStringList{"a", "b"} << Rows{{"1", ""}};
+}
+
+void TestCsvReader::smallFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, encoding);
+    QFETCH(QString, delimiter);
+    QFETCH(QStringList, header);
+    QFETCH(Rows, rows);
+
+    const ReadResult result = readCsv(write(QStringLiteral("small.csv"), content), encoding, delimiter);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    compareRows({result.header}, {header});
+    compareRows(result.rows, rows);
+}
+
+// Checked against Python's cp1252 codec, which leaves the five bytes the
+// code page does not define to the C1 controls of the same value.
+void TestCsvReader::windows1252Table()
+{
+    QFile file(fixturePath(QStringLiteral("windows-1252-table.utf8")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString expected = QString::fromUtf8(file.readAll());
+    QCOMPARE(expected.size(), 256);
+
+    QByteArray all;
+    for (int byte = 0; byte < 256; ++byte)
+        all.append(char(byte));
+    const QString decoded = decodeWindows1252(all);
+    QCOMPARE(decoded.size(), 256);
+    for (int byte = 0; byte < 256; ++byte)
+        QCOMPARE(QString::number(decoded.at(byte).unicode(), 16), QString::number(expected.at(byte).unicode(), 16));
+    QCOMPARE(decodeWindows1252(QByteArrayView()), QString());
+}
+
+void TestCsvReader::failures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("zero bytes") << write(QStringLiteral("empty.csv"), {}) << "The CSV file is empty";
+    QTest::newRow("only line breaks and spaces")
+        << write(QStringLiteral("blank.csv"), "\r\n  \n \r\n\r") << "The CSV is missing a header row";
+    QTest::newRow("only a byte order mark")
+        << write(QStringLiteral("bom.csv"), "\xEF\xBB\xBF") << "The CSV is missing a header row";
+    QTest::newRow("only a quoted empty cell")
+        << write(QStringLiteral("quoted-empty.csv"), "\"\"\n") << "The CSV is missing a header row";
+
+    // The file layer's own words for the reason.
+    const QString missing = m_dir.filePath(QStringLiteral("missing.csv"));
+    QFile missingFile(missing);
+    QVERIFY(!missingFile.open(QIODevice::ReadOnly));
+    QTest::newRow("missing file") << missing << missingFile.errorString();
+    QDir(m_dir.path()).mkdir(QStringLiteral("folder.csv"));
+    const QString folder = m_dir.filePath(QStringLiteral("folder.csv"));
+    QFile folderFile(folder);
+    QVERIFY(!folderFile.open(QIODevice::ReadOnly));
+    QTest::newRow("a folder") << folder << folderFile.errorString();
+
+    // A file of nothing but delimiters would otherwise cost tens of bytes of
+    // memory per byte read; a data row that wide fails just like the header.
+    const QString tooWide = QStringLiteral("The CSV file has more than 16,384 columns and cannot be imported safely");
+    QTest::newRow("header wider than a worksheet")
+        << write(QStringLiteral("wide-header.csv"), QByteArray(20000, ',')) << tooWide;
+    QTest::newRow("data row wider than a worksheet")
+        << write(QStringLiteral("wide-row.csv"), "a,b\n" + QByteArray(16384, ',')) << tooWide;
+}
+
+void TestCsvReader::failures()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, message);
+    QVERIFY(!message.isEmpty());
+
+    // The outputs keep what they held.
+    QStringList header{"kept"};
+    Rows rows{{"kept", "row"}};
+    QString error;
+    QVERIFY(!readCsvFile(path, DataSourceOptions(), &header, &rows, &error));
+    QCOMPARE(error, message);
+    QCOMPARE(header, QStringList{"kept"});
+    QCOMPARE(rows, (Rows{{"kept", "row"}}));
+
+    error.clear();
+    QVERIFY(!readTableFile(path, DataSourceOptions(), &header, &rows, &error, 25));
+    QCOMPARE(error, message);
+
+    // No place for the message is fine.
+    QVERIFY(!readCsvFile(path, DataSourceOptions(), &header, &rows));
+}
+
+void TestCsvReader::chunkBoundaries_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<Rows>("rows");
+
+    const auto add = [](const char *name, const QByteArray &before, const QByteArray &after, const QString &encoding,
+                        const Rows &tail) {
+        QTest::newRow(name) << straddlingChunks(before, after) << encoding << (Rows{fillerRow(before)} + tail);
+    };
+    const QString autoOption = QStringLiteral("auto");
+    const QString windows1252 = QStringLiteral("windows-1252");
+
+    add("escaped quote pair", "1,\"a\"", "\"b\"\n", autoOption, {{"1", "a\"b"}});
+    add("closing quote, then delimiter", "1,\"a\"", ",b\n", autoOption, {{"1", "a", "b"}});
+    add("closing quote, then line break", "1,\"a\"", "\r\n2\n", autoOption, {{"1", "a"}, {"2"}});
+    add("closing quote, then text", "1,\"a\"", "b,c\n", autoOption, {{"1", "ab", "c"}});
+    add("opening quote", "1,\"", "a,b\"\n", autoOption, {{"1", "a,b"}});
+    add("CR, then LF", "1,a\r", "\n2,b\r\n", autoOption, {{"1", "a"}, {"2", "b"}});
+    add("CR, then a quote", "1,a\r", "\"b\"\n", autoOption, {{"1", "a"}, {"b"}});
+    add("quoted CR, then LF", "1,\"a\r", "\nb\"\n", autoOption, {{"1", "a\r\nb"}});
+    add("a cell across the boundary", "1,abc", "def\n", autoOption, {{"1", "abcdef"}});
+    add("two-byte character cut after 1 byte", "1,\xC3", "\xA9\n", autoOption, {{"1", "é"}});
+    add("three-byte character cut after 1 byte", "1,\xE2", "\x82\xAC\n", autoOption, {{"1", "€"}});
+    add("three-byte character cut after 2 bytes", "1,\xE2\x82", "\xAC\n", autoOption, {{"1", "€"}});
+    add("four-byte character cut after 1 byte", "1,\xF0", "\x9F\x98\x80\n", autoOption, {{"1", "😀"}});
+    add("four-byte character cut after 2 bytes", "1,\xF0\x9F", "\x98\x80\n", autoOption, {{"1", "😀"}});
+    add("four-byte character cut after 3 bytes", "1,\xF0\x9F\x98", "\x80\n", autoOption, {{"1", "😀"}});
+    add("four-byte character right after the boundary", "1,", "\xF0\x9F\x98\x80\n", "utf-8", {{"1", "😀"}});
+    // An invalid sequence cut by the boundary must not swallow the line break
+    // after it; its replacement is what decoding the whole file gives.
+    add("invalid UTF-8 cut by the boundary", "1,a\xE2\x82", "\n2,b\n", autoOption,
+        {{"1", QString::fromUtf8("a\xE2\x82\n").chopped(1)}, {"2", "b"}});
+    add("U+FEFF opening the second chunk is text", "1,", "\xEF\xBB\xBF" "a\n", autoOption,
+        {{"1", QStringLiteral(u"\ufeffa")}});
+    add("Windows-1252: escaped quote pair", "1,\"\xE9\"", "\"\x80\"\n", windows1252, {{"1", "é\"€"}});
+    add("Windows-1252: EF BB BF opening the second chunk is text", "1,", "\xEF\xBB\xBF\n", windows1252,
+        {{"1", "ï»¿"}});
+}
+
+void TestCsvReader::chunkBoundaries()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, encoding);
+    QFETCH(Rows, rows);
+
+    const ReadResult result = readCsv(write(QStringLiteral("boundary.csv"), content), encoding);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.header, (QStringList{"id", "text"}));
+    compareRows(result.rows, rows);
+}
+
+// A valid UTF-8 file whose 65,536-byte sample ends inside a character is
+// still UTF-8: the cut is not an invalid sequence.
+void TestCsvReader::characterCutBySample_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("cell");
+
+    QTest::newRow("two-byte character") << QByteArray("1,\xC3") << QByteArray("\xA9\n") << "é";
+    QTest::newRow("three-byte character") << QByteArray("1,\xE2\x82") << QByteArray("\xAC\n") << "€";
+    QTest::newRow("four-byte character") << QByteArray("1,\xF0") << QByteArray("\x9F\x98\x80\n") << "😀";
+}
+
+void TestCsvReader::characterCutBySample()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, cell);
+
+    const QByteArray content = straddlingChunks(before, after + "2,b\n", kSample);
+    const ReadResult result = readCsv(write(QStringLiteral("sample-cut.csv"), content));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    compareRows(result.rows, {fillerRow(before, kSample), {"1", cell}, {"2", "b"}});
+}
+
+// Detection sees the first 65,536 bytes only: an invalid byte after them is
+// read in UTF-8 mode and becomes a replacement character.
+void TestCsvReader::invalidUtf8AfterSample()
+{
+    const QByteArray content = straddlingChunks("1,ok\n", "2,caf\xE9\n3,Zo\xC3\xAB\n", kSample);
+    const ReadResult result = readCsv(write(QStringLiteral("late-invalid.csv"), content));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    compareRows(result.rows, {fillerRow("1,ok\n", kSample),
+                              {"1", "ok"},
+                              {"2", QStringLiteral(u"caf\ufffd")},
+                              {"3", "Zoë"}});
+}
+
+// A first line longer than the sample: within the sample it is one field for
+// every candidate, so the comma is chosen although the line has semicolons.
+void TestCsvReader::detectionLooksAtSampleOnly()
+{
+    const QByteArray line = QByteArray(kSample, 'x') + ";b;c";
+    const ReadResult result = readCsv(write(QStringLiteral("long-header.csv"), line + "\n1;2;3\n"));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.header, QStringList{QString::fromLatin1(line)});
+    compareRows(result.rows, {{"1;2;3"}});
+
+    const ReadResult fixed = readCsv(write(QStringLiteral("long-header.csv"), line + "\n1;2;3\n"),
+                                     QStringLiteral("auto"), QStringLiteral("semicolon"));
+    QCOMPARE(fixed.header.size(), 3);
+}
+
+// Malformed quoting is not an error: a quote that never closes takes the rest
+// of the file, line breaks, delimiters and chunk boundaries included.
+void TestCsvReader::unclosedQuoteRunsToEnd()
+{
+    QByteArray rest;
+    while (rest.size() < 3 * kChunk)
+        rest += "x,\"\"y\r\nz;\t";
+    const ReadResult result = readCsv(write(QStringLiteral("unclosed.csv"), " \"" + rest));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QString expected = QString::fromLatin1(rest);
+    expected.replace(QStringLiteral("\"\""), QStringLiteral("\""));
+    QCOMPARE(result.header.size(), 1);
+    QCOMPARE(result.header.constFirst().size(), expected.trimmed().size());
+    QVERIFY(result.header.constFirst() == expected.trimmed());
+    QVERIFY(result.rows.isEmpty());
+}
+
+void TestCsvReader::maxRows_data()
+{
+    QTest::addColumn<int>("dataRows");
+    QTest::addColumn<qsizetype>("maxRows");
+    QTest::addColumn<int>("expectedRows");
+
+    QTest::newRow("preview of 1,000 rows") << 1000 << qsizetype(25) << 25;
+    QTest::newRow("header only") << 1000 << qsizetype(0) << 0;
+    QTest::newRow("all rows") << 1000 << qsizetype(-1) << 1000;
+    QTest::newRow("exactly all rows") << 1000 << qsizetype(1000) << 1000;
+    QTest::newRow("more than there are") << 1000 << qsizetype(5000) << 1000;
+    QTest::newRow("limit reached in a later chunk") << 40000 << qsizetype(30000) << 30000;
+}
+
+void TestCsvReader::maxRows()
+{
+    QFETCH(int, dataRows);
+    QFETCH(qsizetype, maxRows);
+    QFETCH(int, expectedRows);
+
+    // Every fifth row spans two lines, so rows are not lines.
+    QByteArray content = "no;text\r\n";
+    Rows expected;
+    for (int i = 1; i <= dataRows; ++i) {
+        const QByteArray number = QByteArray::number(i);
+        if (i % 5 == 0) {
+            content += number + ";\"two\r\nlines " + number + "\"\r\n";
+            if (i <= expectedRows)
+                expected << QStringList{QString::number(i), "two\r\nlines " + QString::number(i)};
+        } else {
+            content += number + ";row " + number + "\r\n\r\n";
+            if (i <= expectedRows)
+                expected << QStringList{QString::number(i), "row " + QString::number(i)};
+        }
+    }
+    const ReadResult result = readCsv(write(QStringLiteral("rows.csv"), content), QStringLiteral("auto"),
+                                      QStringLiteral("auto"), maxRows);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.header, (QStringList{"no", "text"}));
+    compareRows(result.rows, expected);
+}
+
+void TestCsvReader::dispatchBySuffix_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("excel");
+
+    QTest::newRow("txt") << "data.txt" << false;
+    QTest::newRow("no suffix") << "data" << false;
+    QTest::newRow("CSV in capitals") << "data.CSV" << false;
+    QTest::newRow("xlsx before the last dot") << "data.xlsx.csv" << false;
+    QTest::newRow("a dot in the folder name only") << "folder.xlsx/data" << false;
+    QTest::newRow("ends in a dot") << "data.xlsx." << false;
+    QTest::newRow("XLSX in capitals") << "data.XLSX" << true;
+    QTest::newRow("xlsm") << "data.xlsm" << true;
+    QTest::newRow("Xlsm") << "report.2024.Xlsm" << true;
+}
+
+void TestCsvReader::dispatchBySuffix()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, excel);
+
+    QDir(m_dir.path()).mkpath(QStringLiteral("folder.xlsx"));
+    const QString path = write(name, "a,b\n1,2\n");
+    QStringList header;
+    Rows rows;
+    QString error;
+    const bool ok = readTableFile(path, DataSourceOptions(), &header, &rows, &error, -1);
+    if (excel) {
+        // CSV text is no zip package: the Excel reader refuses it.
+        QVERIFY(!ok);
+        QCOMPARE(error, QStringLiteral("Could not open the Excel file. It may be corrupted or not an xlsx file"));
+        QVERIFY(header.isEmpty());
+    } else {
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(header, (QStringList{"a", "b"}));
+        compareRows(rows, {{"1", "2"}});
+    }
+}
+
+void TestCsvReader::nullOutputs()
+{
+    const QString csv = write(QStringLiteral("null.csv"), "a\n1\n");
+    const QString xlsx = write(QStringLiteral("null.xlsx"), "a\n1\n");
+    QStringList header;
+    Rows rows;
+    QString error = QStringLiteral("untouched");
+    for (const QString &path : {csv, xlsx}) {
+        QVERIFY(!readTableFile(path, DataSourceOptions(), nullptr, &rows, &error));
+        QVERIFY(!readTableFile(path, DataSourceOptions(), &header, nullptr, &error));
+    }
+    QVERIFY(!readCsvFile(csv, DataSourceOptions(), nullptr, &rows, &error));
+    QVERIFY(!readCsvFile(csv, DataSourceOptions(), &header, nullptr, &error));
+    QCOMPARE(error, QStringLiteral("untouched"));
+    QVERIFY(rows.isEmpty());
+    QVERIFY(header.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCsvReader)
+#include "tst_csvreader.moc"
