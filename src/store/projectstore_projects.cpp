@@ -156,16 +156,24 @@ bool ProjectStore::deleteDemoProjects(QString *error)
 
 bool ProjectStore::relinkStarterSampleData(const QString &starterDirectory, QString *error)
 {
+    // Only what names the sample workbook follows the installation. A file the
+    // user added to the starter project keeps its path: pointing every source at
+    // the same file would also break UNIQUE(project_id, file_path) and stop
+    // every later start.
     const QString samplePath = QDir(starterDirectory).filePath(QStringLiteral("sample-data.xlsx"));
+    const QString namesSample = QStringLiteral(
+        "(REPLACE(%1, '\\', '/') LIKE '%/sample-data.xlsx' OR %1 = 'sample-data.xlsx')");
     QSqlQuery projects(database());
     if (!run(projects,
              QStringLiteral("UPDATE projects SET data_source_path=? "
-                            "WHERE is_demo=0 AND demo_key='starter-template'"),
+                            "WHERE is_demo=0 AND demo_key='starter-template' AND ")
+                 % namesSample.arg(QStringLiteral("data_source_path")),
              error, samplePath))
         return false;
     QSqlQuery sources(database());
     return run(sources,
-               QStringLiteral("UPDATE data_sources SET file_path=? WHERE project_id IN "
-                              "(SELECT id FROM projects WHERE is_demo=0 AND demo_key='starter-template')"),
+               QStringLiteral("UPDATE OR IGNORE data_sources SET file_path=? WHERE project_id IN "
+                              "(SELECT id FROM projects WHERE is_demo=0 AND demo_key='starter-template') AND ")
+                   % namesSample.arg(QStringLiteral("file_path")),
                error, samplePath);
 }

@@ -567,6 +567,31 @@ void TestProjectRecords::relinkStarterSampleData()
     QCOMPARE(scalar(db, QStringLiteral("SELECT file_path FROM data_sources WHERE project_id=?"),
                     {starter->id}).toString(),
              movedDir + QStringLiteral("/sample-data.xlsx"));
+
+    // A file the user added to the starter project, and made its first data
+    // file, is not the sample: it keeps its path, and the upkeep still succeeds.
+    const QString ownFile = scratch.folder() + QStringLiteral("/jobs/winners.csv");
+    QVERIFY(exec(db, QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name) "
+                                    "VALUES(?, ?, 'winners.csv')"),
+                 {starter->id, ownFile}, &error));
+    QVERIFY(exec(db, QStringLiteral("UPDATE projects SET data_source_path=? WHERE id=?"),
+                 {ownFile, starter->id}));
+    for (int start = 0; start < 2; ++start)
+        QVERIFY2(store.relinkStarterSampleData(starterDir, &error), qPrintable(error));
+    QCOMPARE(rows(db, QStringLiteral("SELECT file_path FROM data_sources WHERE project_id=? ORDER BY id"),
+                  {starter->id}),
+             QStringList({expectedPath, ownFile}));
+    QCOMPARE(scalar(db, QStringLiteral("SELECT data_source_path FROM projects WHERE id=?"), {starter->id})
+                 .toString(),
+             ownFile);
+
+    // A sample path written with Windows separators is still the sample.
+    QVERIFY(exec(db, QStringLiteral("UPDATE projects SET data_source_path=? WHERE id=?"),
+                 {QStringLiteral("C:\\Old\\starter\\sample-data.xlsx"), starter->id}));
+    QVERIFY2(store.relinkStarterSampleData(starterDir, &error), qPrintable(error));
+    QCOMPARE(scalar(db, QStringLiteral("SELECT data_source_path FROM projects WHERE id=?"), {starter->id})
+                 .toString(),
+             expectedPath);
 }
 
 QTEST_GUILESS_MAIN(TestProjectRecords)

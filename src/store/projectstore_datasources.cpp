@@ -1,0 +1,411 @@
+#include "projectstore.h"
+#include "columnorder.h"
+#include "sqlutil.h"
+
+#include "import/tablereader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+
+using namespace storeutil;
+
+namespace {
+
+const QString sourceColumns = QStringLiteral(
+    "SELECT id, project_id, file_path, display_name, sort_order, worksheet_name, csv_encoding, csv_delimiter "
+    "FROM data_sources ");
+
+DataSource sourceFromRow(const QSqlQuery &query)
+{
+    DataSource source;
+    source.id = query.value(0).toLongLong();
+    source.projectId = query.value(1).toLongLong();
+    source.filePath = query.value(2).toString();
+    source.displayName = query.value(3).toString();
+    source.sortOrder = query.value(4).toInt();
+    source.options.worksheetName = query.value(5).toString();
+    source.options.csvEncoding = query.value(6).toString();
+    source.options.csvDelimiter = query.value(7).toString();
+    return source;
+}
+
+// The path a source is stored under. Text comparison finds an existing source,
+// so "data/x.csv", "./data/x.csv" and "/cwd/data/x.csv" must all give the
+// same text; symbolic links are deliberately not resolved (the user's path is
+// what the watcher and the "Open File" button work with).
+QString absoluteSourcePath(const QString &filePath)
+{
+    return QDir::cleanPath(QFileInfo(filePath).absoluteFilePath());
+}
+
+void appendHexEscape(QString &out, char16_t c)
+{
+    static constexpr char16_t digits[] = u"0123456789abcdef";
+    const char16_t escape[] = {u'\\', u'u', digits[(c >> 12) & 0xF], digits[(c >> 8) & 0xF],
+                               digits[(c >> 4) & 0xF], digits[c & 0xF]};
+    out.append(reinterpret_cast<const QChar *>(escape), 6);
+}
+
+// Appends `text` as a JSON string. The escapes are the ones QJsonDocument
+// writes in compact form: the short escapes for quote, backslash, \b \f \n
+// \r \t, \u00XX for the other control characters (NUL included, so no raw NUL
+// ever reaches SQLite), a surrogate without its partner as \uXXXX (so the
+// cell reads back exactly and the stored text stays valid UTF-8), and
+// everything else as it is, with one exception: QJsonDocument's parser drops
+// a raw U+FEFF (byte order mark) at the start of a string, so it is always
+// written as \ufeff.
+void appendJsonString(QString &out, QStringView text)
+{
+    out.append(u'"');
+    const char16_t *data = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = data[i];
+        if (c >= 0x20 && c != u'"' && c != u'\\' && !QChar::isSurrogate(c) && c != 0xfeff)
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(data[i + 1])) {
+            ++i;
+            continue;
+        }
+        out.append(reinterpret_cast<const QChar *>(data + runStart), i - runStart);
+        runStart = i + 1;
+        switch (c) {
+        case u'"': out.append(u"\\\""); break;
+        case u'\\': out.append(u"\\\\"); break;
+        case u'\b': out.append(u"\\b"); break;
+        case u'\f': out.append(u"\\f"); break;
+        case u'\n': out.append(u"\\n"); break;
+        case u'\r': out.append(u"\\r"); break;
+        case u'\t': out.append(u"\\t"); break;
+        default: appendHexEscape(out, c); break;
+        }
+    }
+    out.append(reinterpret_cast<const QChar *>(data + runStart), size - runStart);
+    out.append(u'"');
+}
+
+// The members of every stored row of one file: each distinct header name
+// once, taking the cell of its last column (a repeated name keeps the later
+// column's cell). Members are written in QJsonObject's own key order, so a
+// stored row is byte for byte what QJsonDocument would write for it (but for
+// the escaped byte order mark).
+struct PayloadLayout
+{
+    struct Member
+    {
+        QString prefix; // "name": (the name escaped)
+        qsizetype column = 0;
+    };
+    QList<Member> members;
+    qsizetype fixedLength = 2; // braces, member names, quotes and commas
+};
+
+PayloadLayout payloadLayout(const QStringList &header)
+{
+    QList<std::pair<QString, qsizetype>> lastColumns;
+    {
+        QHash<QString, qsizetype> position;
+        for (qsizetype column = 0; column < header.size(); ++column) {
+            const auto found = position.constFind(header.at(column));
+            if (found != position.constEnd()) {
+                lastColumns[*found].second = column;
+            } else {
+                position.insert(header.at(column), lastColumns.size());
+                lastColumns.append({header.at(column), column});
+            }
+        }
+    }
+    // QString's operator< compares UTF-16 code units, as QJsonObject orders its keys.
+    std::sort(lastColumns.begin(), lastColumns.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+
+    PayloadLayout layout;
+    for (const auto &[name, column] : std::as_const(lastColumns)) {
+        QString prefix;
+        appendJsonString(prefix, name);
+        prefix.append(u':');
+        layout.fixedLength += prefix.size() + 3; // the value's quotes and a comma
+        layout.members.append({prefix, column});
+    }
+    return layout;
+}
+
+QString payloadJson(const PayloadLayout &layout, const QStringList &row)
+{
+    qsizetype length = layout.fixedLength;
+    for (const PayloadLayout::Member &member : layout.members)
+        length += member.column < row.size() ? row.at(member.column).size() : 0;
+
+    QString json;
+    json.reserve(length + 16);
+    json.append(u'{');
+    bool first = true;
+    for (const PayloadLayout::Member &member : layout.members) {
+        if (!first)
+            json.append(u',');
+        first = false;
+        json.append(member.prefix);
+        // Cells beyond the header were never given a member; missing cells are ''.
+        appendJsonString(json, member.column < row.size() ? QStringView(row.at(member.column)) : QStringView());
+    }
+    json.append(u'}');
+    return json;
+}
+
+// Ends a failed transaction. The statement's message is what the caller
+// reports, so a failing rollback adds nothing to it.
+bool rollBack(QSqlDatabase &db, QString *error, const QString &message)
+{
+    db.rollback();
+    return fail(error, message);
+}
+
+} // namespace
+
+std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const QString &filePath,
+                                                         const DataSourceOptions &options, QString *error)
+{
+    const QString absolutePath = absoluteSourcePath(filePath);
+
+    // The whole file is read before anything is written: a file that cannot
+    // be read leaves the database exactly as it was.
+    QStringList header;
+    QList<QStringList> rows;
+    QString readError;
+    if (!readTableFile(absolutePath, options, &header, &rows, &readError)) {
+        fail(error, readError);
+        return std::nullopt;
+    }
+
+    std::optional<DataSource> source;
+    {
+        QSqlQuery find(database());
+        if (!run(find, sourceColumns % QStringLiteral("WHERE project_id=? AND file_path=?"), error, projectId,
+                 absolutePath))
+            return std::nullopt;
+        if (find.next())
+            source = sourceFromRow(find);
+    }
+
+    if (source) {
+        QSqlQuery update(database());
+        if (!run(update,
+                 QStringLiteral("UPDATE data_sources SET worksheet_name=?,csv_encoding=?,csv_delimiter=?,"
+                                "updated_at=CURRENT_TIMESTAMP WHERE id=?"),
+                 error, text(options.worksheetName), text(options.csvEncoding), text(options.csvDelimiter),
+                 source->id))
+            return std::nullopt;
+        source->options = options;
+    } else {
+        QSqlQuery insert(database());
+        const QString displayName = QFileInfo(absolutePath).fileName();
+        if (!run(insert,
+                 QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name, sort_order, "
+                                "worksheet_name, csv_encoding, csv_delimiter) "
+                                "VALUES(?,?,?,(SELECT COALESCE(MAX(sort_order), -1) + 1 FROM data_sources "
+                                "WHERE project_id=?),?,?,?)"),
+                 error, projectId, absolutePath, displayName, projectId, text(options.worksheetName),
+                 text(options.csvEncoding), text(options.csvDelimiter)))
+            return std::nullopt;
+        // Read back rather than recomputed: the sort order comes from the sub-query.
+        const qint64 id = insert.lastInsertId().toLongLong();
+        QSqlQuery created(database());
+        if (!run(created, sourceColumns % QStringLiteral("WHERE id=?"), error, id))
+            return std::nullopt;
+        if (!created.next()) {
+            fail(error, QStringLiteral("Data source does not exist"));
+            return std::nullopt;
+        }
+        source = sourceFromRow(created);
+    }
+
+    if (!replaceDataSourceRecords(source->id, header, rows, error))
+        return std::nullopt;
+    return source;
+}
+
+bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error)
+{
+    QString path;
+    DataSourceOptions options;
+    {
+        QSqlQuery query(database());
+        if (!run(query,
+                 QStringLiteral("SELECT file_path,worksheet_name,csv_encoding,csv_delimiter FROM data_sources "
+                                "WHERE id=?"),
+                 error, sourceId))
+            return false;
+        if (!query.next())
+            return fail(error, QStringLiteral("Data source does not exist"));
+        path = query.value(0).toString();
+        options.worksheetName = query.value(1).toString();
+        options.csvEncoding = query.value(2).toString();
+        options.csvDelimiter = query.value(3).toString();
+    }
+
+    QStringList header;
+    QList<QStringList> rows;
+    QString readError;
+    if (!readTableFile(path, options, &header, &rows, &readError))
+        return fail(error, readError);
+    return replaceDataSourceRecords(sourceId, header, rows, error);
+}
+
+// The hot path of an import (hundreds of thousands of rows): one transaction,
+// one prepared INSERT re-run with new values, and each row's JSON written
+// directly instead of through QJsonObject and QJsonDocument.
+bool ProjectStore::replaceDataSourceRecords(qint64 sourceId, const QStringList &header,
+                                            const QList<QStringList> &rows, QString *error)
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return fail(error, db.lastError().text());
+
+    {
+        QSqlQuery remove(db);
+        if (!run(remove, QStringLiteral("DELETE FROM data_source_records WHERE data_source_id=?"), nullptr,
+                 sourceId))
+            return rollBack(db, error, remove.lastError().text());
+    }
+
+    {
+        // Rows go in batches of several rows per statement: the per-statement
+        // cost of the SQL layer is most of an import's time otherwise. The
+        // remainder goes in one row at a time.
+        constexpr qsizetype batchRows = 64;
+        const QString single = QStringLiteral("(?,?,?)");
+        QString batchSql = QStringLiteral(
+            "INSERT INTO data_source_records(data_source_id, sort_index, payload_json) VALUES");
+        const QString singleSql = batchSql + single;
+        for (qsizetype i = 0; i < batchRows; ++i)
+            batchSql += (i ? QStringLiteral(",") : QString()) + single;
+
+        const PayloadLayout layout = payloadLayout(header);
+        QSqlQuery batch(db);
+        QSqlQuery insert(db);
+        if (!batch.prepare(batchSql))
+            return rollBack(db, error, batch.lastError().text());
+        if (!insert.prepare(singleSql))
+            return rollBack(db, error, insert.lastError().text());
+        qsizetype i = 0;
+        for (; i + batchRows <= rows.size(); i += batchRows) {
+            for (qsizetype k = 0; k < batchRows; ++k) {
+                const int place = int(k * 3);
+                batch.bindValue(place, sourceId);
+                batch.bindValue(place + 1, qint64(i + k));
+                batch.bindValue(place + 2, payloadJson(layout, rows.at(i + k)));
+            }
+            if (!batch.exec())
+                return rollBack(db, error, batch.lastError().text());
+        }
+        insert.bindValue(0, sourceId);
+        for (; i < rows.size(); ++i) {
+            insert.bindValue(1, qint64(i));
+            insert.bindValue(2, payloadJson(layout, rows.at(i)));
+            if (!insert.exec())
+                return rollBack(db, error, insert.lastError().text());
+        }
+    }
+
+    {
+        QSqlQuery touch(db);
+        if (!run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), nullptr,
+                 sourceId))
+            return rollBack(db, error, touch.lastError().text());
+    }
+
+    if (!db.commit())
+        return rollBack(db, error, db.lastError().text());
+    return true;
+}
+
+QList<DataSource> ProjectStore::loadDataSources(qint64 projectId, QString *error)
+{
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!run(query, sourceColumns % QStringLiteral("WHERE project_id=? ORDER BY sort_order, id"), error, projectId))
+        return {};
+    QList<DataSource> sources;
+    while (query.next())
+        sources.append(sourceFromRow(query));
+    return sources;
+}
+
+QList<DataRecord> ProjectStore::loadDataSourceRecords(qint64 sourceId, QStringList *columns, int limit,
+                                                      QString *error)
+{
+    QString sql = QStringLiteral(
+        "SELECT sort_index, payload_json FROM data_source_records WHERE data_source_id=? ORDER BY sort_index");
+    if (limit >= 0)
+        sql += QStringLiteral(" LIMIT ?");
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!query.prepare(sql)) {
+        fail(error, query);
+        return {};
+    }
+    query.addBindValue(sourceId);
+    if (limit >= 0)
+        query.addBindValue(limit);
+    if (!query.exec()) {
+        fail(error, query);
+        return {};
+    }
+
+    QList<DataRecord> records;
+    QSet<QString> names;
+    // Nearly every row of a file has the same members; comparing with the
+    // previous row's names skips most of the set insertions.
+    QStringList previousNames;
+    while (query.next()) {
+        DataRecord record;
+        record.sortIndex = query.value(0).toInt();
+        // Text that is not a JSON object (a damaged row) gives an empty object.
+        record.values = QJsonDocument::fromJson(query.value(1).toString().toUtf8()).object();
+        if (columns) {
+            QStringList rowNames = record.values.keys();
+            if (rowNames != previousNames) {
+                for (const QString &name : std::as_const(rowNames))
+                    names.insert(name);
+                previousNames = std::move(rowNames);
+            }
+        }
+        records.append(std::move(record));
+    }
+    if (query.lastError().isValid()) {
+        fail(error, query);
+        return {};
+    }
+
+    if (columns) {
+        QStringList sorted(names.cbegin(), names.cend());
+        sortColumnNames(sorted);
+        *columns = sorted;
+    }
+    return records;
+}
+
+int ProjectStore::countDataSourceRecords(qint64 sourceId)
+{
+    QSqlQuery query(database());
+    if (!run(query, QStringLiteral("SELECT COUNT(*) FROM data_source_records WHERE data_source_id=?"), nullptr,
+             sourceId)
+        || !query.next())
+        return 0;
+    return query.value(0).toInt();
+}
+
+bool ProjectStore::deleteDataSource(qint64 sourceId, QString *error)
+{
+    QSqlQuery query(database());
+    return run(query, QStringLiteral("DELETE FROM data_sources WHERE id=?"), error, sourceId);
+}
