@@ -1,5 +1,11 @@
 #include "ui/dialogs.h"
 
+#include "ui/importdialog.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QUrl>
+
 void Dialogs::critical(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox::critical(parent, title, text);
@@ -19,4 +25,20 @@ QMessageBox::StandardButton Dialogs::warning(QWidget *parent, const QString &tit
                                              QMessageBox::StandardButton defaultButton)
 {
     return QMessageBox::warning(parent, title, text, buttons, defaultButton);
+}
+
+QString Dialogs::getOpenFileName(QWidget *parent, const QString &title, const QString &directory,
+                                 const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, title, directory, filter);
+}
+
+int Dialogs::execImportDialog(ImportDialog &dialog)
+{
+    return dialog.exec();
+}
+
+bool Dialogs::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
 }

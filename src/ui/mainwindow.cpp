@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "ui/datasync.h"
 #include "ui/dialogs.h"
 #include "ui/projectpanel.h"
 #include "ui/stylesheet.h"
@@ -37,12 +38,14 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , m_dialogs(std::make_unique<Dialogs>())
     , m_starterDirectory(defaultStarterDirectory())
+    , m_dataSync(new DataSync(this))
 {
     setWindowTitle(tr("Vellumor VDP · Variable Data Printing v%1")
                        .arg(QCoreApplication::applicationVersion()));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         resize(mainWindowSize(screen->availableGeometry().size()));
     qApp->setStyleSheet(applicationStyleSheet());
+    connect(m_dataSync, &DataSync::syncDue, this, &MainWindow::syncDataSources);
 }
 
 MainWindow::~MainWindow() = default;
@@ -70,8 +73,8 @@ bool MainWindow::initialize()
     }
 
     buildInterface();
-    startDataWatch();
-    loadDataRecords();
+    setLiveDataSource(m_project.dataSourcePath, false);
+    reloadProjectData();
     refreshPreview();
     applyReadOnlyState();
 
@@ -109,6 +112,7 @@ void MainWindow::buildInterface()
     refreshProjectList();
     m_projectPanel->showProject(m_project);
     connectProjectPanel();
+    connectDataPage();
     buildToolBar();
 }
 

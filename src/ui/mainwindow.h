@@ -4,6 +4,7 @@
 #include "model/graphicelement.h"
 #include "model/project.h"
 #include "model/templatefield.h"
+#include "store/datasource.h"
 #include "store/projectstore.h"
 #include "ui/unitspinbox.h"
 
@@ -12,9 +13,12 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
+class DataPage;
+class DataSync;
 class Dialogs;
 class ProjectPanel;
 class QTabWidget;
@@ -51,6 +55,12 @@ public:
     ProjectPanel *projectPanel() const { return m_projectPanel; }
     QTabWidget *pageTabs() const { return m_pageTabs; }
     QToolBar *mainToolBar() const { return m_toolBar; }
+    DataPage *dataPage() const { return m_dataPage; }
+    DataSync *dataSync() const { return m_dataSync; }
+    const QList<DataSource> &dataSources() const { return m_dataSources; }
+    // The combined card records of the project's data files and their column keys.
+    const QList<DataRecord> &cardRecords() const { return m_cardRecords; }
+    const QStringList &cardColumns() const { return m_cardColumns; }
 
 public slots:
     void createNewProject();
@@ -59,8 +69,12 @@ public slots:
     void saveSettings();
     void setDuplexMode(bool duplex);
 
-    // Filled in by the data, export, background and canvas work.
     void importCsv();
+    void openCurrentDataSource();
+    void removeCurrentDataSource();
+    void currentDataSourceChanged();
+
+    // Filled in by the export, background and canvas work.
     void exportPdf();
     void importBackground();
     void addField();
@@ -92,10 +106,19 @@ private:
     void updateCanvasCardSize();
     void updateCanvasBleed();
     void showDuplexOnPages(bool duplex);
-    void startDataWatch();
-    void loadDataRecords();
     void refreshBackgroundStatus();
     void applyReadOnlyState();
+    void populateSourceChoices();
+    void updatePreviewRecordRange();
+
+    // Variable data and its live sync (mainwindow_data.cpp).
+    void connectDataPage();
+    const DataSource *currentDataSource() const;
+    void refreshDataSources(qint64 selectId = 0);
+    void fillDataTable();
+    void reloadProjectData();
+    void setLiveDataSource(const QString &path, bool save);
+    void syncDataSources();
 
     ProjectStore m_store;
     std::unique_ptr<Dialogs> m_dialogs;
@@ -106,8 +129,13 @@ private:
     GraphicElement m_selectedGraphic;
     bool m_useInches = false;
     QList<QPointer<UnitSpinBox>> m_unitSpinBoxes;
+    QList<DataSource> m_dataSources;
+    QList<DataRecord> m_cardRecords;
+    QStringList m_cardColumns;
+    DataSync *m_dataSync = nullptr;
 
     ProjectPanel *m_projectPanel = nullptr;
     QTabWidget *m_pageTabs = nullptr;
     QToolBar *m_toolBar = nullptr;
+    DataPage *m_dataPage = nullptr;
 };

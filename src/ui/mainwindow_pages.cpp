@@ -1,17 +1,18 @@
 // The three pages and the points where they meet the project's life. The
-// data page, the imposition preview and the template canvas replace the
-// plain pages below and fill in the matching functions; until then the
-// toolbar's page actions say so in the status bar.
+// imposition preview and the template canvas replace the plain pages below
+// and fill in the matching functions; until then the toolbar's page actions
+// say so in the status bar.
 #include "ui/mainwindow.h"
+
+#include "ui/datapage.h"
 
 #include <QStatusBar>
 #include <QWidget>
 
 QWidget *MainWindow::createDataPage()
 {
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("dataPage"));
-    return page;
+    m_dataPage = new DataPage;
+    return m_dataPage;
 }
 
 QWidget *MainWindow::createPreviewPage()
@@ -35,7 +36,6 @@ void MainWindow::showUnavailable(const QString &feature)
     statusBar()->showMessage(tr("%1 is not available in this build yet.").arg(feature), 4000);
 }
 
-void MainWindow::importCsv() { showUnavailable(tr("Import Data")); }
 void MainWindow::exportPdf() { showUnavailable(tr("Export PDF")); }
 void MainWindow::importBackground() { showUnavailable(tr("Import Background")); }
 void MainWindow::addField() { showUnavailable(tr("Add Text Field")); }
@@ -76,14 +76,17 @@ void MainWindow::showDuplexOnPages(bool duplex)
     Q_UNUSED(duplex);
 }
 
-// Data page: watch the project's data files for changes.
-void MainWindow::startDataWatch() {}
-
-// Data page: assemble and show the project's card records.
-void MainWindow::loadDataRecords() {}
-
 // Background import: the line describing the current background files.
 void MainWindow::refreshBackgroundStatus() {}
 
 // Editing widgets: follow the current project's read-only state.
 void MainWindow::applyReadOnlyState() {}
+
+// Property panel: refill the selected field's data-table and column choices
+// from the window's data sources, keeping the field's binding.
+void MainWindow::populateSourceChoices() {}
+
+// Canvas page: the "Preview record" number ranges from 1 to the number of
+// card records (at least 1); then previewRecordChanged shows that record on
+// the canvases.
+void MainWindow::updatePreviewRecordRange() {}

@@ -31,8 +31,8 @@ void MainWindow::switchToProject(const Project &project)
     refreshProjectList();
     m_projectPanel->showProject(m_project);
     showProjectOnPages();
-    startDataWatch();
-    loadDataRecords();
+    setLiveDataSource(m_project.dataSourcePath, false);
+    reloadProjectData();
     refreshBackgroundStatus();
     refreshPreview();
 }

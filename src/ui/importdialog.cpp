@@ -1,0 +1,134 @@
+#include "ui/importdialog.h"
+
+#include "import/tablereader.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+bool ImportDialog::isExcelFile(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm");
+}
+
+ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheetNames,
+                           QWidget *parent)
+    : QDialog(parent)
+    , m_filePath(filePath)
+    , m_excel(isExcelFile(filePath))
+{
+    setWindowTitle(tr("Import Options and Preview"));
+    resize(820, 520);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *intro = new QLabel(
+        tr("Confirm the worksheet or CSV format below. The first row is imported as field names."),
+        this);
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+
+    auto *form = new QFormLayout;
+    if (m_excel) {
+        m_worksheet = new QComboBox(this);
+        m_worksheet->addItems(worksheetNames);
+        form->addRow(tr("Worksheet"), m_worksheet);
+    } else {
+        // The item data is what the data source stores.
+        m_encoding = new QComboBox(this);
+        m_encoding->addItem(tr("Auto detect"), QStringLiteral("auto"));
+        m_encoding->addItem(tr("UTF-8"), QStringLiteral("utf-8"));
+        m_encoding->addItem(tr("Windows-1252"), QStringLiteral("windows-1252"));
+        form->addRow(tr("Encoding"), m_encoding);
+
+        m_delimiter = new QComboBox(this);
+        m_delimiter->addItem(tr("Auto detect"), QStringLiteral("auto"));
+        m_delimiter->addItem(tr("Comma (,)"), QStringLiteral("comma"));
+        m_delimiter->addItem(tr("Semicolon (;)"), QStringLiteral("semicolon"));
+        m_delimiter->addItem(tr("Tab"), QStringLiteral("tab"));
+        form->addRow(tr("Delimiter"), m_delimiter);
+    }
+    layout->addLayout(form);
+
+    m_preview = new QTableWidget(this);
+    m_preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_preview->setAlternatingRowColors(true);
+    m_preview->verticalHeader()->setVisible(false);
+    layout->addWidget(m_preview, 1);
+
+    m_hint = new QLabel(this);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    m_hint->setWordWrap(true);
+    layout->addWidget(m_hint);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_importButton = buttons->button(QDialogButtonBox::Ok);
+    m_importButton->setText(tr("Import Data"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    // Connected only now, so that filling the choices reads nothing.
+    for (QComboBox *choice : {m_worksheet, m_encoding, m_delimiter}) {
+        if (choice) {
+            connect(choice, &QComboBox::currentIndexChanged, this,
+                    &ImportDialog::updateImportPreview);
+        }
+    }
+    updateImportPreview();
+}
+
+DataSourceOptions ImportDialog::options() const
+{
+    DataSourceOptions options;
+    if (m_excel) {
+        options.worksheetName = m_worksheet->currentText();
+    } else {
+        options.csvEncoding = m_encoding->currentData().toString();
+        options.csvDelimiter = m_delimiter->currentData().toString();
+    }
+    return options;
+}
+
+void ImportDialog::updateImportPreview()
+{
+    QStringList header;
+    QList<QStringList> rows;
+    QString error;
+    if (!readTableFile(m_filePath, options(), &header, &rows, &error, kPreviewRows)) {
+        m_preview->clear();
+        m_preview->setRowCount(0);
+        m_preview->setColumnCount(0);
+        m_hint->setText(error);
+        m_importButton->setEnabled(false);
+        return;
+    }
+
+    m_preview->clear();
+    m_preview->setColumnCount(int(header.size()));
+    m_preview->setHorizontalHeaderLabels(header);
+    m_preview->setRowCount(int(rows.size()));
+    for (int row = 0; row < rows.size(); ++row) {
+        const QStringList &cells = rows.at(row);
+        // Cells beyond the header have no column to go to; short rows stay blank.
+        const int shown = int(std::min(cells.size(), header.size()));
+        for (int column = 0; column < shown; ++column)
+            m_preview->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+    }
+    m_preview->resizeColumnsToContents();
+
+    m_hint->setText(rows.size() == kPreviewRows
+                        ? tr("Previewing the first %1 rows. The full file will be imported after "
+                             "confirmation.")
+                              .arg(kPreviewRows)
+                        : tr("%1 data rows shown").arg(rows.size()));
+    m_importButton->setEnabled(true);
+}
