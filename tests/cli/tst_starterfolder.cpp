@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -76,6 +79,48 @@ private slots:
                                         "paper_width_mm, paper_height_mm, rows, columns_count, duplex, data_source_path "
                                         "FROM projects")),
                  QStringList{QStringLiteral("Starter Template|0|starter-template|90|54|210|297|5|2|0|") + sampleData()});
+    }
+
+    // The starter project shows the sample workbook's rows from the first
+    // start: its one data source (start-up re-points every source of the
+    // project to the installed workbook, so there must not be two) holds the
+    // rows openpyxl reads from the workbook.
+    void bindsTheSampleWorkbookAsItsOnlySource()
+    {
+        TestConnection db(starterDatabase(), TestConnection::Mode::ReadOnly);
+        QVERIFY(db.isOpen());
+        QCOMPARE(db.rows(QStringLiteral("SELECT s.project_id = p.id, file_path, display_name, sort_order, worksheet_name, "
+                                        "csv_encoding, csv_delimiter FROM data_sources s, projects p")),
+                 QStringList{QStringLiteral("1|%1|sample-data.xlsx|0||auto|auto").arg(sampleData())});
+
+        const QString read = QStringLiteral(R"(
+import json, sys, openpyxl
+ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]
+rows = list(ws.iter_rows(values_only=True))
+header = rows[0]
+wanted = ("Name", "City", "Member Code", "Tier")
+print(json.dumps([len(rows) - 1] + [{k: row[header.index(k)] for k in wanted} for row in rows[1:]]))
+)");
+        QProcess process;
+        process.start(QString::fromLatin1(python), {QStringLiteral("-c"), read, sampleData()});
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+        QJsonArray expected = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
+        QVERIFY(!expected.isEmpty());
+        const int rowCount = expected.takeAt(0).toInt();
+        QCOMPARE(rowCount, 40);
+
+        const QStringList payloads = db.rows(QStringLiteral("SELECT payload_json FROM data_source_records ORDER BY sort_index"));
+        QCOMPARE(db.rows(QStringLiteral("SELECT MIN(sort_index), MAX(sort_index), COUNT(DISTINCT sort_index) "
+                                        "FROM data_source_records")),
+                 QStringList{QStringLiteral("0|%1|%2").arg(rowCount - 1).arg(rowCount)});
+        QCOMPARE(payloads.size(), rowCount);
+        for (int i = 0; i < rowCount; ++i) {
+            const QJsonObject stored = QJsonDocument::fromJson(payloads.at(i).toUtf8()).object();
+            const QJsonObject wanted = expected.at(i).toObject();
+            for (auto it = wanted.begin(); it != wanted.end(); ++it)
+                QCOMPARE(stored.value(it.key()).toString(), it.value().toString());
+        }
     }
 
     // The starter is built through the store, so it must look exactly like a

@@ -4,5 +4,6 @@ QList<CliCommand> allCommands()
 {
     QList<CliCommand> commands;
     commands += projectCommands();
+    commands += dataCommands();
     return commands;
 }

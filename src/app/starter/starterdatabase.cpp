@@ -34,7 +34,7 @@ bool removeDatabaseFiles(const QString &path, QString *error)
 
 // A 90 x 54 mm card, five rows of two on A4 portrait: 180 x 270 mm of cards
 // leave 15 mm at the sides and 13.5 mm at top and bottom for grippers and marks.
-std::optional<Project> createStarterProject(ProjectStore &store, const QString &sampleDataPath, QString *error)
+std::optional<Project> createStarterProject(ProjectStore &store, QString *error)
 {
     std::optional<Project> project = store.createProject(QStringLiteral("Starter Template"), error);
     if (!project)
@@ -45,10 +45,24 @@ std::optional<Project> createStarterProject(ProjectStore &store, const QString &
     project->paperHeightMm = 297;
     project->rows = 5;
     project->columns = 2;
-    project->dataSourcePath = sampleDataPath;
     if (!store.updateProject(*project, error))
         return std::nullopt;
     return project;
+}
+
+// The sample workbook is imported as the window's import does it, so a new
+// data directory shows its records at once. The worksheet name stays empty
+// (the first worksheet), so a regenerated workbook cannot leave the source
+// pointing at a sheet that is gone. Start-up re-points the source to the
+// installed workbook (relinkStarterSampleData), which assumes this is the
+// project's only data source.
+bool addSampleDataSource(ProjectStore &store, Project *project, const QString &sampleDataPath, QString *error)
+{
+    const std::optional<DataSource> source = store.upsertDataSource(project->id, sampleDataPath, {}, error);
+    if (!source)
+        return false;
+    project->dataSourcePath = source->filePath;
+    return store.updateProject(*project, error);
 }
 
 // updateProject never writes demo_key, so the key that start-up upkeep
@@ -78,8 +92,10 @@ bool populate(ProjectStore &store, const StarterDatabaseOptions &options, QStrin
 {
     if (!store.initializeSchema(error))
         return false;
-    const std::optional<Project> project = createStarterProject(store, options.sampleDataPath, error);
+    std::optional<Project> project = createStarterProject(store, error);
     if (!project)
+        return false;
+    if (!addSampleDataSource(store, &*project, options.sampleDataPath, error))
         return false;
     if (!markAsStarterTemplate(store, project->id, error))
         return false;
