@@ -3,6 +3,8 @@
 # Idempotent: asks dpkg first and only runs apt-get (and its update) when something is missing.
 #   scripts/install-deps.sh          build + run + test packages
 #   scripts/install-deps.sh --run    only what building and starting the application needs
+#   scripts/install-deps.sh --fuzz   build + run + test packages and the fuzzing tool chain
+#                                    (clang with its sanitizer and libFuzzer runtimes, llvm-symbolizer)
 set -euo pipefail
 
 build_pkgs=(
@@ -15,10 +17,16 @@ build_pkgs=(
 test_pkgs=(
   poppler-utils zbar-tools zint sqlite3
 )
+fuzz_pkgs=(
+  clang libclang-rt-14-dev llvm
+)
 
 pkgs=("${build_pkgs[@]}")
 if [ "${1:-}" != "--run" ]; then
   pkgs+=("${test_pkgs[@]}")
+fi
+if [ "${1:-}" = "--fuzz" ]; then
+  pkgs+=("${fuzz_pkgs[@]}")
 fi
 
 missing=()
