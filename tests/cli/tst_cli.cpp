@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(starter.value("paperHeightMm").toDouble(), 297.0);
         QCOMPARE(starter.value("rows").toInt(), 5);
         QCOMPARE(starter.value("columns").toInt(), 2);
-        QCOMPARE(starter.value("duplex").toBool(true), false);
+        QCOMPARE(starter.value("duplex").toBool(false), true);
 
         const QString databasePath = QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
         QVERIFY(QFileInfo::exists(databasePath));
@@ -419,7 +419,7 @@ private slots:
             {"4", "Line Break", "90 x 54", "420 x 297", "4 x 4", "no"},
             {"3", "Cafe\u0301 Noir", "90 x 54", "420 x 297", "4 x 4", "no"},
             {"2", "Café Médoc", "88.9 x 54", "420 x 297", "4 x 4", "yes"},
-            {"1", "Starter Template", "90 x 54", "210 x 297", "5 x 2", "no"},
+            {"1", "Starter Template", "90 x 54", "210 x 297", "5 x 2", "yes"},
         };
 
         const QStringList output = lines(result.out);

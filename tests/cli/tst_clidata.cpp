@@ -522,7 +522,8 @@ void TestCliData::usageErrorsTouchNothing_data()
     const QString importUsage = QStringLiteral(
         "Usage: vellumor-vdp-cli [--data-dir DIR] import [--project PROJECT] [--worksheet NAME] "
         "[--encoding ENCODING] [--delimiter DELIMITER] FILE\n");
-    const QString recordsUsage = QStringLiteral("Usage: vellumor-vdp-cli [--data-dir DIR] records [--project PROJECT] [--limit N]\n");
+    const QString recordsUsage = QStringLiteral(
+        "Usage: vellumor-vdp-cli [--data-dir DIR] records [--project PROJECT] [--prepared] [--limit N]\n");
     const QString worksheetsUsage = QStringLiteral("Usage: vellumor-vdp-cli [--data-dir DIR] worksheets FILE\n");
 
     QTest::newRow("unknown encoding") << QStringList{"import", "a.csv", "--encoding", "latin1"}

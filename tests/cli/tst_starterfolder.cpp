@@ -11,7 +11,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
+#include <QRectF>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -78,7 +80,80 @@ private slots:
         QCOMPARE(db.rows(QStringLiteral("SELECT name, is_demo, demo_key, card_width_mm, card_height_mm, "
                                         "paper_width_mm, paper_height_mm, rows, columns_count, duplex, data_source_path "
                                         "FROM projects")),
-                 QStringList{QStringLiteral("Starter Template|0|starter-template|90|54|210|297|5|2|0|") + sampleData()});
+                 QStringList{QStringLiteral("Starter Template|0|starter-template|90|54|210|297|5|2|1|") + sampleData()});
+    }
+
+    // One field of each kind, bound to the sample workbook's columns by the
+    // keys of its one data source; the prize counts give every row one card.
+    void showsEveryKindOfField()
+    {
+        TestConnection db(starterDatabase(), TestConnection::Mode::ReadOnly);
+        QVERIFY(db.isOpen());
+        const QStringList sources = db.rows(QStringLiteral("SELECT id FROM data_sources"));
+        QCOMPARE(sources.size(), 1);
+        const QString key = QStringLiteral("source:%1:").arg(sources.first());
+
+        QCOMPARE(db.rows(QStringLiteral("SELECT p.id = f.project_id, f.side, f.field_type, f.name, COALESCE(f.data_column, ''), "
+                                        "f.sequence_prefix, f.sequence_digits, f.sequence_step, f.sequence_exclude_four, "
+                                        "f.barcode_format, f.barcode_show_text FROM template_fields f, projects p "
+                                        "ORDER BY f.sort_order")),
+                 (QStringList{
+                     QStringLiteral("1|front|sequence|Sequence Number||No.|6|1|0|code128|0"),
+                     QStringLiteral("1|front|text|Name|%1Name|No.|6|1|0|code128|0").arg(key),
+                     QStringLiteral("1|front|text|City|%1City|No.|6|1|0|code128|0").arg(key),
+                     QStringLiteral("1|front|barcode|Member Code|%1Member Code|No.|6|1|0|code128|1").arg(key),
+                     QStringLiteral("1|front|qrcode|Member QR Code|%1Member Code|No.|6|1|0|code128|0").arg(key),
+                     QStringLiteral("1|back|scratch|Prize||No.|6|1|0|code128|0"),
+                     QStringLiteral("1|back|sequence|Sequence Number||No.|6|1|0|code128|0"),
+                 }));
+
+        // The bound columns are columns of every stored row.
+        const QStringList payloads = db.rows(QStringLiteral("SELECT payload_json FROM data_source_records"));
+        QCOMPARE(payloads.size(), 40);
+        for (const QString &payload : payloads) {
+            const QJsonObject row = QJsonDocument::fromJson(payload.toUtf8()).object();
+            for (const char *column : {"Name", "City", "Member Code"})
+                QVERIFY2(!row.value(QLatin1String(column)).toString().isEmpty(), column);
+        }
+
+        const QStringList prizes = db.rows(QStringLiteral(
+            "SELECT scratch_mode, scratch_prizes_json FROM template_fields WHERE field_type='scratch'"));
+        QCOMPARE(prizes, QStringList{QStringLiteral(
+                             R"(count|[{"name":"Free Coffee","value":3},{"name":"Cinema Ticket","value":1},)"
+                             R"({"name":"Thanks for Playing","value":36}])")});
+    }
+
+    // Every box lies inside the 90 x 54 mm card with at least 3 mm to spare,
+    // boxes of one side do not overlap, text is readable and each text box
+    // is taller than its letters.
+    void fieldsFitTheCard()
+    {
+        TestConnection db(starterDatabase(), TestConnection::Mode::ReadOnly);
+        QVERIFY(db.isOpen());
+        QMap<QString, QList<QRectF>> boxesBySide;
+        const QStringList fields = db.rows(QStringLiteral(
+            "SELECT name, side, field_type, x_mm, y_mm, width_mm, height_mm, font_size_pt FROM template_fields"));
+        QCOMPARE(fields.size(), 7);
+        for (const QString &row : fields) {
+            const QStringList v = row.split(u'|');
+            const QRectF box(v.at(3).toDouble(), v.at(4).toDouble(), v.at(5).toDouble(), v.at(6).toDouble());
+            QVERIFY2(QRectF(3, 3, 84, 48).contains(box), qPrintable(row));
+            for (const QRectF &other : boxesBySide.value(v.at(1)))
+                QVERIFY2(!other.intersects(box), qPrintable(row));
+            boxesBySide[v.at(1)] << box;
+            const QString type = v.at(2);
+            if (type == u"text" || type == u"sequence" || type == u"scratch") {
+                const double fontSizePt = v.at(7).toDouble();
+                QVERIFY2(fontSizePt >= 8 && fontSizePt <= 24, qPrintable(row));
+                QVERIFY2(box.height() > fontSizePt * 25.4 / 72 + 1, qPrintable(row));
+            }
+            if (type == u"qrcode")
+                QVERIFY2(box.width() == box.height() && box.width() >= 15, qPrintable(row));
+            if (type == u"barcode")
+                QVERIFY2(box.width() >= 35 && box.height() >= 10, qPrintable(row));
+        }
+        QCOMPARE(boxesBySide.value(QStringLiteral("front")).size(), 5);
+        QCOMPARE(boxesBySide.value(QStringLiteral("back")).size(), 2);
     }
 
     // The starter project shows the sample workbook's rows from the first

@@ -23,12 +23,14 @@ inline QString toolName()
 
 } // namespace cli
 
-// A "--name" option. With an empty valueName it is a flag.
+// A "--name" option. With an empty valueName it is a flag. A required option
+// is shown without brackets in the usage line, and leaving it out is a usage error.
 struct CliOption
 {
     QString name;
     QString valueName;
     QString description;
+    bool required = false;
 };
 
 // A positional argument, named in upper case in the usage line.

@@ -5,5 +5,6 @@ QList<CliCommand> allCommands()
     QList<CliCommand> commands;
     commands += projectCommands();
     commands += dataCommands();
+    commands += cardCommands();
     return commands;
 }

@@ -7,6 +7,7 @@
 // The command groups, one source file each.
 QList<CliCommand> projectCommands();
 QList<CliCommand> dataCommands();
+QList<CliCommand> cardCommands();
 
 // Every command of the tool, in the order the help lists them.
 QList<CliCommand> allCommands();

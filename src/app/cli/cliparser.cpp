@@ -148,7 +148,8 @@ QString usageLine(const CliCommand &command)
 {
     QString line = QStringLiteral("Usage: %1 [--data-dir DIR] %2").arg(cli::toolName(), command.name);
     for (const CliOption &option : command.options)
-        line += QStringLiteral(" [") + optionLabel(option) + u']';
+        line += option.required ? QString(u' ' + optionLabel(option))
+                                : QString(QStringLiteral(" [") + optionLabel(option) + u']');
     for (const CliArgument &argument : command.arguments)
         line += u' ' + argument.name;
     return line;
@@ -213,6 +214,11 @@ CliRequest parseCommandLine(const QStringList &arguments, const QList<CliCommand
     if (local.positional.size() > command->arguments.size())
         return usageError(QStringLiteral("unexpected argument '%1'").arg(local.positional.at(command->arguments.size())),
                           command);
+
+    for (const CliOption &option : command->options) {
+        if (option.required && !local.options.contains(option.name))
+            return usageError(QStringLiteral("missing option %1").arg(optionLabel(option)), command);
+    }
 
     request.action = CliRequest::Action::Run;
     request.dataDirectory = local.options.value(dataDirOption, global.options.value(dataDirOption));

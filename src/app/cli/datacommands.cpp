@@ -1,6 +1,8 @@
 #include "clicommands.h"
 #include "clicontext.h"
 #include "cliparser.h"
+#include "projectcards.h"
+#include "projectchoice.h"
 #include "tableprinter.h"
 
 #include "import/recordassembly.h"
@@ -12,31 +14,21 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
 
 namespace {
 
-const QString projectOption = QStringLiteral("project");
 const QString jsonOption = QStringLiteral("json");
 const QString worksheetOption = QStringLiteral("worksheet");
 const QString encodingOption = QStringLiteral("encoding");
 const QString delimiterOption = QStringLiteral("delimiter");
 const QString limitOption = QStringLiteral("limit");
+const QString preparedOption = QStringLiteral("prepared");
 
 // The values the import dialog offers, as they are stored.
 const QStringList encodings{QStringLiteral("auto"), QStringLiteral("utf-8"), QStringLiteral("windows-1252")};
 const QStringList delimiters{QStringLiteral("auto"), QStringLiteral("comma"), QStringLiteral("semicolon"),
                              QStringLiteral("tab")};
-
-const CliOption projectChoice{
-    projectOption, QStringLiteral("PROJECT"),
-    QStringLiteral("The project: its id, or else its exact name (default: the newest project)")};
-
-const QString projectRule = QStringLiteral(
-    "--project PROJECT picks the project: a PROJECT of digits only that is the id of a\n"
-    "project means that project; otherwise the one project whose name is exactly PROJECT.\n"
-    "Without it, the newest project (the highest id), as the window opens at start-up.");
 
 QList<CliCommand> dataCommandTable();
 
@@ -53,56 +45,10 @@ int usageError(CliContext &context, const QString &commandName, const QString &m
     return cli::ExitUsage;
 }
 
-bool isDigits(const QString &text)
-{
-    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
 bool isExcelFile(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == u"xlsx" || suffix == u"xlsm";
-}
-
-// The project a command works on (see projectRule), or a message on stderr.
-std::optional<Project> chooseProject(CliContext &context, ProjectStore &store, const CliInvocation &invocation)
-{
-    QString error;
-    const QList<Project> projects = store.listProjects(&error);
-    if (!error.isEmpty()) {
-        context.fail(error);
-        return std::nullopt;
-    }
-
-    if (!invocation.isSet(projectOption)) {
-        const auto newest = std::max_element(projects.begin(), projects.end(),
-                                             [](const Project &a, const Project &b) { return a.id < b.id; });
-        if (newest == projects.end()) {
-            context.fail(QStringLiteral("There is no project. Create one with '%1 create NAME'.").arg(cli::toolName()));
-            return std::nullopt;
-        }
-        return *newest;
-    }
-
-    const QString wanted = invocation.value(projectOption);
-    if (isDigits(wanted)) {
-        bool ok = false;
-        const qint64 id = wanted.toLongLong(&ok);
-        for (const Project &project : projects) {
-            if (ok && project.id == id)
-                return project;
-        }
-    }
-    QList<Project> named;
-    std::copy_if(projects.begin(), projects.end(), std::back_inserter(named),
-                 [&](const Project &project) { return project.name == wanted; });
-    if (named.size() == 1)
-        return named.first();
-    if (named.isEmpty())
-        context.fail(QStringLiteral("No project has the id or the name '%1'.").arg(wanted));
-    else
-        context.fail(QStringLiteral("%1 projects are named '%2'; choose one by its id.").arg(named.size()).arg(wanted));
-    return std::nullopt;
 }
 
 QString nativePath(const QString &path)
@@ -160,7 +106,7 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
     ProjectStore *store = context.openWorkspace();
     if (!store)
         return cli::ExitFailure;
-    std::optional<Project> project = chooseProject(context, *store, invocation);
+    std::optional<Project> project = cli::chooseProject(context, *store, invocation);
     if (!project)
         return cli::ExitFailure;
 
@@ -198,7 +144,7 @@ int sourcesCommand(CliContext &context, const CliInvocation &invocation)
     ProjectStore *store = context.openWorkspace();
     if (!store)
         return cli::ExitFailure;
-    const std::optional<Project> project = chooseProject(context, *store, invocation);
+    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
     if (!project)
         return cli::ExitFailure;
     QString error;
@@ -232,7 +178,7 @@ int refreshCommand(CliContext &context, const CliInvocation &invocation)
     ProjectStore *store = context.openWorkspace();
     if (!store)
         return cli::ExitFailure;
-    const std::optional<Project> project = chooseProject(context, *store, invocation);
+    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
     if (!project)
         return cli::ExitFailure;
     QString error;
@@ -260,7 +206,7 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
     qsizetype limit = -1;
     if (invocation.isSet(limitOption)) {
         const QString text = invocation.value(limitOption);
-        bool ok = isDigits(text);
+        bool ok = cli::isDigits(text);
         if (ok)
             limit = text.toLongLong(&ok);
         if (!ok)
@@ -271,13 +217,25 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
     ProjectStore *store = context.openWorkspace();
     if (!store)
         return cli::ExitFailure;
-    const std::optional<Project> project = chooseProject(context, *store, invocation);
+    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
     if (!project)
         return cli::ExitFailure;
-    QString error;
-    const QList<DataRecord> records = loadProjectRecords(*store, project->id, nullptr, &error);
-    if (!error.isEmpty())
-        return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
+    QList<DataRecord> records;
+    if (invocation.isSet(preparedOption)) {
+        std::optional<ProjectCards> cards = loadProjectCards(context, *store, project->id);
+        if (!cards)
+            return cli::ExitFailure;
+        // A viewing command: the cards are shown as the preview shows them,
+        // with the rejected prize fields left out and named on stderr.
+        for (const QString &line : std::as_const(cards->scratchErrors))
+            context.err() << line << '\n';
+        records = std::move(cards->records);
+    } else {
+        QString error;
+        records = loadProjectRecords(*store, project->id, nullptr, &error);
+        if (!error.isEmpty())
+            return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
+    }
 
     const qsizetype count = limit < 0 ? records.size() : std::min(limit, records.size());
     for (qsizetype i = 0; i < count; ++i)
@@ -310,10 +268,10 @@ QList<CliCommand> dataCommandTable()
                            "project becomes its live data file. Prints the data source's id, name and rows.\n"
                            "Excel files (.xlsx, .xlsm) take --worksheet (default: the first worksheet);\n"
                            "other files are read as CSV and take --encoding and --delimiter (default auto).\n\n")
-                + projectRule,
+                + cli::projectChoiceRule(),
             {{QStringLiteral("FILE"), QStringLiteral("The Excel workbook or CSV file")}},
             {
-                projectChoice,
+                cli::projectChoiceOption(),
                 {worksheetOption, QStringLiteral("NAME"), QStringLiteral("Worksheet of an Excel workbook")},
                 {encodingOption, QStringLiteral("ENCODING"),
                  QStringLiteral("CSV encoding: %1").arg(encodings.join(QStringLiteral(", ")))},
@@ -329,9 +287,9 @@ QList<CliCommand> dataCommandTable()
                            "prints one JSON object per line instead, with the keys id, projectId,\n"
                            "displayName, filePath, sortOrder, worksheetName, csvEncoding, csvDelimiter\n"
                            "and rows.\n\n")
-                + projectRule,
+                + cli::projectChoiceRule(),
             {},
-            {projectChoice, {jsonOption, {}, QStringLiteral("Print JSON Lines instead of a table")}},
+            {cli::projectChoiceOption(), {jsonOption, {}, QStringLiteral("Print JSON Lines instead of a table")}},
             &sourcesCommand,
         },
         {
@@ -340,9 +298,9 @@ QList<CliCommand> dataCommandTable()
             QStringLiteral("Re-reads the files in source order with their stored options. A file that\n"
                            "cannot be read is reported on stderr with its name, path and message and\n"
                            "keeps its stored rows; the others are still refreshed, and the exit code is 1.\n\n")
-                + projectRule,
+                + cli::projectChoiceRule(),
             {},
-            {projectChoice},
+            {cli::projectChoiceOption()},
             &refreshCommand,
         },
         {
@@ -350,10 +308,17 @@ QList<CliCommand> dataCommandTable()
             QStringLiteral("Print a project's card records as JSON Lines"),
             QStringLiteral("One compact JSON object per card, in card order: the rows of all data files\n"
                            "combined by row number, each column under its key \"source:ID:COLUMN\" and,\n"
-                           "for the first file, also under its bare column name.\n\n")
-                + projectRule,
+                           "for the first file, also under its bare column name.\n"
+                           "With --prepared, the cards as they are printed: with every sequence number\n"
+                           "under \"__vdp_sequence_FIELD\" and every scratch-card prize under\n"
+                           "\"__scratch_prize_FIELD\" (FIELD the field's id), and as many cards as the\n"
+                           "longest prize list needs. A prize field whose configuration is invalid is\n"
+                           "left out and named on stderr with its message; the exit code stays 0.\n\n")
+                + cli::projectChoiceRule(),
             {},
-            {projectChoice, {limitOption, QStringLiteral("N"), QStringLiteral("Print at most the first N cards")}},
+            {cli::projectChoiceOption(),
+             {preparedOption, {}, QStringLiteral("Add the generated sequence numbers and prizes")},
+             {limitOption, QStringLiteral("N"), QStringLiteral("Print at most the first N cards")}},
             &recordsCommand,
         },
         {

@@ -1,9 +1,12 @@
 #include "starterdatabase.h"
 
+#include "import/columnkeys.h"
+#include "model/prizes.h"
 #include "store/projectstore.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRectF>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -34,6 +37,7 @@ bool removeDatabaseFiles(const QString &path, QString *error)
 
 // A 90 x 54 mm card, five rows of two on A4 portrait: 180 x 270 mm of cards
 // leave 15 mm at the sides and 13.5 mm at top and bottom for grippers and marks.
+// Duplex, so the scratch-card back is part of the example.
 std::optional<Project> createStarterProject(ProjectStore &store, QString *error)
 {
     std::optional<Project> project = store.createProject(QStringLiteral("Starter Template"), error);
@@ -45,6 +49,7 @@ std::optional<Project> createStarterProject(ProjectStore &store, QString *error)
     project->paperHeightMm = 297;
     project->rows = 5;
     project->columns = 2;
+    project->duplex = true;
     if (!store.updateProject(*project, error))
         return std::nullopt;
     return project;
@@ -56,13 +61,107 @@ std::optional<Project> createStarterProject(ProjectStore &store, QString *error)
 // pointing at a sheet that is gone. Start-up re-points the source to the
 // installed workbook (relinkStarterSampleData), which assumes this is the
 // project's only data source.
-bool addSampleDataSource(ProjectStore &store, Project *project, const QString &sampleDataPath, QString *error)
+std::optional<DataSource> addSampleDataSource(ProjectStore &store, Project *project, const QString &sampleDataPath,
+                                              QString *error)
 {
-    const std::optional<DataSource> source = store.upsertDataSource(project->id, sampleDataPath, {}, error);
+    std::optional<DataSource> source = store.upsertDataSource(project->id, sampleDataPath, {}, error);
     if (!source)
-        return false;
+        return std::nullopt;
     project->dataSourcePath = source->filePath;
-    return store.updateProject(*project, error);
+    if (!store.updateProject(*project, error))
+        return std::nullopt;
+    return source;
+}
+
+TemplateField starterField(const Project &project, const QString &side, const QString &type, const QString &name,
+                           QRectF boxMm)
+{
+    TemplateField field;
+    field.projectId = project.id;
+    field.side = side;
+    field.type = type;
+    field.name = name;
+    field.xMm = boxMm.x();
+    field.yMm = boxMm.y();
+    field.widthMm = boxMm.width();
+    field.heightMm = boxMm.height();
+    return field;
+}
+
+// One field of every kind the starter can show with its sample data, on a
+// 90 x 54 mm card with a 5 mm margin. Front: the member's name and sequence
+// number across the top, the city under the name, the member code as Code 128
+// and as QR code below.
+// Back: the scratch-card prize in the middle and the sequence number again,
+// so front and back of a card can be matched after cutting. The prize counts
+// add up to the workbook's 40 rows: every card gets exactly one prize.
+// Boxes of text fields are about what the editor's fitting gives their
+// widest text; barcode and QR boxes are within the editor's fitted limits
+// (45 x 14 mm and 25 mm).
+QList<TemplateField> starterFields(const Project &project, qint64 sampleSourceId)
+{
+    const QString front = QStringLiteral("front");
+    const QString back = QStringLiteral("back");
+    const QString memberCode = columnKey(sampleSourceId, QStringLiteral("Member Code"));
+    constexpr qint32 left = 129;   // Qt::AlignLeft | Qt::AlignVCenter
+    constexpr qint32 centre = 132; // Qt::AlignHCenter | Qt::AlignVCenter
+    constexpr qint32 right = 130;  // Qt::AlignRight | Qt::AlignVCenter
+
+    TemplateField frontSequence =
+        starterField(project, front, QStringLiteral("sequence"), QStringLiteral("Sequence Number"), {60, 5, 25, 7});
+    frontSequence.sequencePrefix = QStringLiteral("No.");
+    frontSequence.sequenceDigits = 6;
+    frontSequence.fontSizePt = 10;
+    frontSequence.alignment = right;
+
+    TemplateField name = starterField(project, front, QStringLiteral("text"), QStringLiteral("Name"), {5, 5, 52, 9});
+    name.dataColumn = columnKey(sampleSourceId, QStringLiteral("Name"));
+    name.fontSizePt = 14;
+    name.bold = true;
+    name.alignment = left;
+
+    TemplateField city = starterField(project, front, QStringLiteral("text"), QStringLiteral("City"), {5, 15, 52, 7});
+    city.dataColumn = columnKey(sampleSourceId, QStringLiteral("City"));
+    city.fontSizePt = 10;
+    city.alignment = left;
+
+    TemplateField barcode =
+        starterField(project, front, QStringLiteral("barcode"), QStringLiteral("Member Code"), {5, 35, 45, 14});
+    barcode.dataColumn = memberCode;
+    barcode.barcodeFormat = QStringLiteral("code128");
+    barcode.barcodeShowText = true;
+
+    TemplateField qrCode =
+        starterField(project, front, QStringLiteral("qrcode"), QStringLiteral("Member QR Code"), {63, 27, 22, 22});
+    qrCode.dataColumn = memberCode;
+
+    TemplateField prize =
+        starterField(project, back, QStringLiteral("scratch"), QStringLiteral("Prize"), {15, 17, 60, 12});
+    prize.scratchMode = QStringLiteral("count");
+    prize.scratchPrizesJson = serializePrizes({{QStringLiteral("Free Coffee"), 3},
+                                               {QStringLiteral("Cinema Ticket"), 1},
+                                               {QStringLiteral("Thanks for Playing"), 36}});
+    prize.fontSizePt = 16;
+    prize.bold = true;
+    prize.alignment = centre;
+
+    TemplateField backSequence =
+        starterField(project, back, QStringLiteral("sequence"), QStringLiteral("Sequence Number"), {30, 42, 30, 7});
+    backSequence.sequencePrefix = frontSequence.sequencePrefix;
+    backSequence.sequenceDigits = frontSequence.sequenceDigits;
+    backSequence.fontSizePt = 9;
+    backSequence.alignment = centre;
+
+    return {frontSequence, name, city, barcode, qrCode, prize, backSequence};
+}
+
+bool addStarterFields(ProjectStore &store, const Project &project, qint64 sampleSourceId, QString *error)
+{
+    for (TemplateField field : starterFields(project, sampleSourceId)) {
+        if (!store.insertField(&field, error))
+            return false;
+    }
+    return true;
 }
 
 // updateProject never writes demo_key, so the key that start-up upkeep
@@ -95,7 +194,10 @@ bool populate(ProjectStore &store, const StarterDatabaseOptions &options, QStrin
     std::optional<Project> project = createStarterProject(store, error);
     if (!project)
         return false;
-    if (!addSampleDataSource(store, &*project, options.sampleDataPath, error))
+    const std::optional<DataSource> source = addSampleDataSource(store, &*project, options.sampleDataPath, error);
+    if (!source)
+        return false;
+    if (!addStarterFields(store, *project, source->id, error))
         return false;
     if (!markAsStarterTemplate(store, project->id, error))
         return false;

@@ -1,0 +1,175 @@
+#include "clicommands.h"
+#include "clicontext.h"
+#include "projectcards.h"
+#include "projectchoice.h"
+
+#include "model/fieldvalues.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+const QString outputOption = QStringLiteral("output");
+const QString backSide = QStringLiteral("back");
+const QString scratchType = QStringLiteral("scratch");
+
+QString nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The order the cards are drawn in: the back is printed after the front, so
+// its fields come after all others; each side keeps the stored drawing order.
+QList<TemplateField> drawingOrder(QList<TemplateField> fields)
+{
+    std::stable_partition(fields.begin(), fields.end(),
+                          [](const TemplateField &field) { return field.side != backSide; });
+    return fields;
+}
+
+// "Card", then "NAME (SIDE)" per field. Two fields may share name and side
+// (the editor does not stop it); every field of such a label also gets its id,
+// "NAME (SIDE, id ID)", so no column's title depends on which one came first.
+QStringList manifestHeader(const QList<TemplateField> &fields)
+{
+    const auto label = [](const TemplateField &field) { return QStringLiteral("%1 (%2)").arg(field.name, field.side); };
+    QHash<QString, int> uses;
+    for (const TemplateField &field : fields)
+        ++uses[label(field)];
+    QStringList header{QStringLiteral("Card")};
+    for (const TemplateField &field : fields) {
+        header << (uses.value(label(field)) > 1
+                       ? QStringLiteral("%1 (%2, id %3)").arg(field.name, field.side, QString::number(field.id))
+                       : label(field));
+    }
+    return header;
+}
+
+// RFC 4180: a field holding a comma, a double quote, CR or LF is enclosed in
+// double quotes, with its quotes doubled; line breaks inside it are kept as
+// they are. Everything else is written as it is, spaces included.
+QString csvField(const QString &text)
+{
+    const bool needsQuotes = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c == u',' || c == u'"' || c == u'\r' || c == u'\n';
+    });
+    if (!needsQuotes)
+        return text;
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+// UTF-8 without a byte-order mark: the manifest is read by audit scripts and
+// databases more than by eye, and a mark would end up in the first title.
+QByteArray csvLine(const QStringList &fields)
+{
+    QStringList quoted;
+    quoted.reserve(fields.size());
+    for (const QString &field : fields)
+        quoted << csvField(field);
+    return (quoted.join(u',') + QStringLiteral("\r\n")).toUtf8();
+}
+
+// A valid prize list shorter than the run leaves the last cards without a
+// prize. That is the configuration's choice, not an error, but an audit
+// should see it.
+void reportCardsWithoutPrize(CliContext &context, const QList<TemplateField> &fields, const QList<DataRecord> &records)
+{
+    for (const TemplateField &field : fields) {
+        if (field.type != scratchType)
+            continue;
+        const QString key = scratchPrizeKey(field.id);
+        const auto withPrize = std::count_if(records.begin(), records.end(),
+                                             [&](const DataRecord &record) { return record.values.contains(key); });
+        if (withPrize == records.size())
+            continue;
+        context.err() << QStringLiteral("Note: scratch field \"%1\" (%2, id %3) has prizes for %4 of %5 cards; "
+                                        "the others print \"%6\".")
+                             .arg(field.name, field.side, QString::number(field.id), QString::number(withPrize),
+                                  QString::number(records.size()), fieldDisplayText(field, {}))
+                      << '\n';
+    }
+}
+
+int manifestCommand(CliContext &context, const CliInvocation &invocation)
+{
+    const QString path = QFileInfo(invocation.value(outputOption)).absoluteFilePath();
+
+    ProjectStore *store = context.openWorkspace();
+    if (!store)
+        return cli::ExitFailure;
+    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
+    if (!project)
+        return cli::ExitFailure;
+    const std::optional<ProjectCards> cards = loadProjectCards(context, *store, project->id);
+    if (!cards)
+        return cli::ExitFailure;
+
+    // Preparation leaves a rejected prize field out and prints a placeholder
+    // on its cards; a manifest like that would hide prizes from the audit.
+    if (!cards->scratchErrors.isEmpty()) {
+        for (const QString &line : cards->scratchErrors)
+            context.err() << line << '\n';
+        return context.fail(QStringLiteral("No manifest written: correct the prize settings first."));
+    }
+
+    const QList<TemplateField> fields = drawingOrder(cards->fields);
+    // Written beside the target and renamed over it only once complete, so a
+    // failure never leaves a half manifest or destroys an earlier one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return context.fail(QStringLiteral("Could not write %1: %2").arg(nativePath(path), file.errorString()));
+    file.write(csvLine(manifestHeader(fields)));
+    for (qsizetype i = 0; i < cards->records.size(); ++i) {
+        QStringList row{QString::number(i + 1)};
+        row.reserve(fields.size() + 1);
+        for (const TemplateField &field : fields)
+            row << fieldDisplayText(field, cards->records.at(i).values);
+        file.write(csvLine(row));
+    }
+    if (!file.commit())
+        return context.fail(QStringLiteral("Could not write %1: %2").arg(nativePath(path), file.errorString()));
+
+    reportCardsWithoutPrize(context, fields, cards->records);
+    const qsizetype count = cards->records.size();
+    context.out() << QStringLiteral("Wrote %1 %2 to %3")
+                         .arg(QString::number(count), count == 1 ? QStringLiteral("card") : QStringLiteral("cards"),
+                              nativePath(path))
+                  << '\n';
+    return cli::ExitSuccess;
+}
+
+} // namespace
+
+QList<CliCommand> cardCommands()
+{
+    return {
+        {
+            QStringLiteral("manifest"),
+            QStringLiteral("Write a CSV file listing what every card prints"),
+            QStringLiteral("One row per card, in card order: the card number (from 1), then for each\n"
+                           "field the text it prints on that card (for barcodes and QR codes, the encoded\n"
+                           "data), with sequence numbers and scratch-card prizes as the export draws them.\n"
+                           "Columns follow the drawing order, front fields before back fields; the first\n"
+                           "row holds the titles \"Card\" and \"NAME (SIDE)\" (\"NAME (SIDE, id ID)\" when\n"
+                           "two fields share name and side). RFC 4180 CSV in UTF-8 without a byte-order\n"
+                           "mark, CRLF line ends. The file is replaced only once it is complete.\n"
+                           "When a scratch-card field's prize configuration is invalid, its message is\n"
+                           "printed on stderr, nothing is written and the exit code is 1.\n\n")
+                + cli::projectChoiceRule(),
+            {},
+            {
+                cli::projectChoiceOption(),
+                {outputOption, QStringLiteral("FILE"), QStringLiteral("The CSV file to write"), true},
+            },
+            &manifestCommand,
+        },
+    };
+}

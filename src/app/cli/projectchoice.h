@@ -1,0 +1,30 @@
+#pragma once
+
+#include "clicommand.h"
+
+#include "model/project.h"
+
+#include <QString>
+
+#include <optional>
+
+class CliContext;
+class ProjectStore;
+
+// How the commands that work on one project pick it: --project PROJECT, or the
+// newest project as the window opens at start-up.
+namespace cli {
+
+CliOption projectChoiceOption();
+
+// The paragraph every such command's --help ends with.
+QString projectChoiceRule();
+
+// The project `invocation` names (see projectChoiceRule), or null after a
+// message on stderr.
+std::optional<Project> chooseProject(CliContext &context, ProjectStore &store, const CliInvocation &invocation);
+
+// Digits only, at least one: no sign, no space.
+bool isDigits(const QString &text);
+
+} // namespace cli
