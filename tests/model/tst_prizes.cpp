@@ -228,6 +228,10 @@ void TestPrizes::validation_data()
                                    << qint64(0);
     QTest::newRow("ratio 99.9995") << "ratio" << qint64(1000) << QList<Prize>{{"A", 49.9995}, {"B", 50}} << QString()
                                    << qint64(1000);
+    QTest::newRow("ratio 99.9985") << "ratio" << qint64(100) << QList<Prize>{{"A", 49.9985}, {"B", 50}} << badSum
+                                   << qint64(0);
+    QTest::newRow("ratio 100.0015") << "ratio" << qint64(100) << QList<Prize>{{"A", 50.0015}, {"B", 50}} << badSum
+                                    << qint64(0);
     QTest::newRow("ratio 100.0009") << "ratio" << qint64(1000) << QList<Prize>{{"A", 50.0009}, {"B", 50}}
                                     << QString() << qint64(1000);
     QTest::newRow("ratio total 1") << "ratio" << qint64(1) << QList<Prize>{{"A", 100}} << QString() << qint64(1);
@@ -302,6 +306,15 @@ void TestPrizes::counts_data()
     QTest::newRow("two missing, two largest") << "ratio" << qint64(10)
                                               << QList<Prize>{{"A", 13}, {"B", 18}, {"C", 15}, {"D", 54}}
                                               << Counts{1, 2, 2, 5};
+    // Forty equal remainders: the ten missing cards go to the first ten
+    // prizes, in list order.
+    QList<Prize> forty;
+    Counts tenFirst;
+    for (int i = 0; i < 40; ++i) {
+        forty.append({QStringLiteral("P%1").arg(i), 2.5});
+        tenFirst << (i < 10 ? 1 : 0);
+    }
+    QTest::newRow("forty equal remainders") << "ratio" << qint64(10) << forty << tenFirst;
     QTest::newRow("small shares round to 0") << "ratio" << qint64(3) << QList<Prize>{{"X", 10}, {"Y", 10}, {"Z", 80}}
                                              << Counts{0, 0, 3};
     // Short of 100 within the tolerance: more cards are missing than there
@@ -445,26 +458,31 @@ void TestPrizes::runsMatchReference()
     }
 }
 
-// 70,000 entries take the one-draw-per-entry branch. The whole order is
-// compared through its hash; the slices show where a difference starts.
+// 65,535 entries are the longest list shuffled two at a time, 65,536 and
+// 70,000 take one draw per entry. Each whole order is compared through its
+// hash; the slices show where a difference starts.
 void TestPrizes::longShuffleMatchesReference()
 {
-    const QJsonObject run = m_reference.value("long").toObject();
-    const int count = run.value("count").toInt();
-    QCOMPARE(count, 70000);
-    QStringList names;
-    names.reserve(count);
-    for (int i = 0; i < count; ++i)
-        names << QStringLiteral("card-%1").arg(i, 5, 10, QLatin1Char('0'));
-    const PrizeAllocation allocation = allocatePrizes("count", 0, distinct(names), unsigned32(run.value("seed")));
-    QVERIFY(allocation.ok());
-    const QStringList &cards = allocation.cards;
-    QCOMPARE(cards.size(), count);
-    QCOMPARE(cards.first(100), texts(run.value("first")));
-    QCOMPARE(cards.sliced(34950, 100), texts(run.value("middle")));
-    QCOMPARE(cards.last(100), texts(run.value("last")));
-    const QByteArray hash = QCryptographicHash::hash(cards.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256);
-    QCOMPARE(QString::fromLatin1(hash.toHex()), run.value("sha256").toString());
+    const QJsonArray runs = m_reference.value("long").toArray();
+    QCOMPARE(runs.size(), 3);
+    for (const QJsonValue &entry : runs) {
+        const QJsonObject run = entry.toObject();
+        const int count = run.value("count").toInt();
+        QStringList names;
+        names.reserve(count);
+        for (int i = 0; i < count; ++i)
+            names << QStringLiteral("card-%1").arg(i, 5, 10, QLatin1Char('0'));
+        const PrizeAllocation allocation = allocatePrizes("count", 0, distinct(names), unsigned32(run.value("seed")));
+        QVERIFY(allocation.ok());
+        const QStringList &cards = allocation.cards;
+        QCOMPARE(cards.size(), count);
+        QCOMPARE(cards.first(100), texts(run.value("first")));
+        QCOMPARE(cards.sliced(run.value("middleFrom").toInt(), 100), texts(run.value("middle")));
+        QCOMPARE(cards.last(100), texts(run.value("last")));
+        const QByteArray hash =
+            QCryptographicHash::hash(cards.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256);
+        QCOMPARE(QString::fromLatin1(hash.toHex()), run.value("sha256").toString());
+    }
 }
 
 void TestPrizes::onePrizeIsNeverReordered()

@@ -235,16 +235,21 @@ def build():
                      "prizes": [{"name": n, "value": v} for n, v in prizes],
                      "seed": seed, "counts": counts, "order": order})
 
-    # One list long enough for the one-draw-per-entry branch.
-    long_names = [f"card-{i:05d}" for i in range(70000)]
-    long_seed = prize_seed(42, 70000, "count")
-    _, long_order = allocate("count", 0, [(n, 1) for n in long_names], long_seed)
-    long_run = {"count": len(long_names), "namePattern": "card-%05d", "seed": long_seed,
-                "sha256": sha256_lines(long_order), "first": long_order[:100],
-                "middle": long_order[34950:35050], "last": long_order[-100:]}
+    # Long lists on both sides of the branch: 65,535 is the longest list
+    # shuffled two entries per draw, 65,536 the shortest shuffled one entry
+    # per draw, and 70,000 well inside the latter.
+    long_runs = []
+    for count, field_id in [(65535, 41), (65536, 42), (70000, 42)]:
+        names = [f"card-{i:05d}" for i in range(count)]
+        seed = prize_seed(field_id, count, "count")
+        _, order = allocate("count", 0, [(n, 1) for n in names], seed)
+        middle = count // 2 - 50
+        long_runs.append({"count": count, "namePattern": "card-%05d", "seed": seed, "sha256": sha256_lines(order),
+                          "first": order[:100], "middleFrom": middle, "middle": order[middle:middle + 100],
+                          "last": order[-100:]})
 
     return {"generator": generator, "draws": draws, "seeds": seeds_of_fields, "shuffles": shuffles,
-            "runs": runs, "long": long_run}
+            "runs": runs, "long": long_runs}
 
 
 def render(data, indent=""):
