@@ -139,18 +139,36 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
     return cli::ExitSuccess;
 }
 
-int sourcesCommand(CliContext &context, const CliInvocation &invocation)
+// Opens the workspace and loads the chosen project's data files; on failure
+// the message is printed and `store` stays null.
+struct ProjectSources
+{
+    ProjectStore *store = nullptr;
+    QList<DataSource> sources;
+};
+
+ProjectSources openProjectSources(CliContext &context, const CliInvocation &invocation)
 {
     ProjectStore *store = context.openWorkspace();
     if (!store)
-        return cli::ExitFailure;
+        return {};
     const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
     if (!project)
-        return cli::ExitFailure;
+        return {};
     QString error;
-    const QList<DataSource> sources = store->loadDataSources(project->id, &error);
-    if (!error.isEmpty())
-        return context.fail(QStringLiteral("Could not read data sources: %1").arg(error));
+    QList<DataSource> sources = store->loadDataSources(project->id, &error);
+    if (!error.isEmpty()) {
+        context.fail(QStringLiteral("Could not read data sources: %1").arg(error));
+        return {};
+    }
+    return {store, std::move(sources)};
+}
+
+int sourcesCommand(CliContext &context, const CliInvocation &invocation)
+{
+    const auto [store, sources] = openProjectSources(context, invocation);
+    if (!store)
+        return cli::ExitFailure;
 
     if (invocation.isSet(jsonOption)) {
         for (const DataSource &source : sources)
@@ -175,17 +193,10 @@ int sourcesCommand(CliContext &context, const CliInvocation &invocation)
 // stored rows and does not stop the others.
 int refreshCommand(CliContext &context, const CliInvocation &invocation)
 {
-    ProjectStore *store = context.openWorkspace();
+    const auto [store, sources] = openProjectSources(context, invocation);
     if (!store)
         return cli::ExitFailure;
-    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
-    if (!project)
-        return cli::ExitFailure;
     QString error;
-    const QList<DataSource> sources = store->loadDataSources(project->id, &error);
-    if (!error.isEmpty())
-        return context.fail(QStringLiteral("Could not read data sources: %1").arg(error));
-
     bool failed = false;
     for (const DataSource &source : sources) {
         if (store->reloadDataSource(source.id, &error)) {
