@@ -1,0 +1,104 @@
+#pragma once
+
+#include "model/graphicelement.h"
+#include "model/project.h"
+#include "model/templatefield.h"
+#include "render/impositionlayout.h"
+#include "render/sheetcomposer.h"
+#include "store/datasource.h"
+
+#include <QImage>
+#include <QJsonObject>
+#include <QList>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class ProjectStore;
+
+// Everything one PDF export is painted from.
+struct PdfExportJob
+{
+    ImpositionLayout layout;
+    QSizeF sheetSizeMm{420, 297};
+    QSizeF cardSizeMm{90, 54};
+    QList<TemplateField> fields;    // both sides
+    QList<GraphicElement> graphics; // both sides
+    QList<QJsonObject> records;     // prepared card records, in card order
+    bool cutStack = false;
+    MarkOptions marks;
+    bool duplex = false;
+    QImage frontBackground;
+    QImage backBackground;
+    QString title; // the project name as stored
+};
+
+struct PdfExportResult
+{
+    bool ok = false;
+    QString error;     // "Could not create or write the output file" or
+                       // "An error occurred while creating a PDF page"
+    int pageCount = 0; // pages written
+
+    // Cards with a barcode or QR field that could not be drawn: on paper
+    // those fields are blank areas. The count is of distinct cards; the list
+    // holds the first few record indices, ascending.
+    int blankCodeCardCount = 0;
+    QList<int> blankCodeCards;
+};
+
+// Called after each page with the pages done so far and the page count.
+using PdfExportProgress = std::function<void(int pagesDone, int pageCount)>;
+
+// How many record indices PdfExportResult::blankCodeCards keeps.
+constexpr int blankCodeCardsListed = 10;
+
+// Writes the job as one PDF, a page per printed sheet side (fronts only, or
+// front 0, back 0, front 1, … with duplex), at 300 dpi, the paper size, no
+// margins. The file is written next to `path` under a temporary name and moved
+// into place only when complete, so a failure never touches a file already at
+// `path` and leaves nothing behind.
+PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
+                                    const PdfExportProgress &progress = {});
+
+// "N card(s) have barcode or QR codes that could not be drawn and will print
+// blank: #0004, #0012, …"; empty when every code was drawn. Shared by the
+// window's success box and status line and the command-line tool.
+QString blankCodesSummary(const PdfExportResult &result);
+
+// The file name the save dialog proposes: the project name trimmed, each of
+// \ / : * ? " < > | replaced by "_", "VDP Imposition" when nothing is left,
+// with ".pdf" appended.
+QString proposedPdfFileName(const QString &projectName);
+
+// What an export is gathered from, before the records are prepared. The
+// window fills `project` with the settings controls as they stand; the
+// command-line tool with the stored project.
+struct PdfExportSource
+{
+    Project project; // sizes, grid, bleed, border, crop marks, duplex, name
+    QList<DataRecord> cardRecords;
+    bool cutStack = false;
+    // The graphics as the canvases hold them; loaded from the store when absent.
+    std::optional<QList<GraphicElement>> graphics;
+    QImage frontBackground;
+    QImage backBackground;
+};
+
+// The job, or the box to show instead: errorTitle "PDF export failed" with the
+// loader's or the preparation's message, or "Unable to Export PDF" with
+// "Import variable data before exporting." when there is nothing to print.
+struct PdfExportPlan
+{
+    PdfExportJob job;
+    QString errorTitle;
+    QString error;
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Loads the fields, prepares the card records, builds the layout and collects
+// the graphics, in that order, stopping at the first failure.
+PdfExportPlan planPdfExport(ProjectStore &store, const PdfExportSource &source);
