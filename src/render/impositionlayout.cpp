@@ -1,17 +1,28 @@
 #include "render/impositionlayout.h"
 
 #include <algorithm>
+#include <limits>
+
+namespace {
+
+// Slots per sheet in 64 bits: rows × columns of a stored project may pass INT_MAX.
+qint64 slotsPerSheet(const ImpositionLayout &layout)
+{
+    if (layout.rows < 1 || layout.columns < 1)
+        return 0;
+    return qint64(layout.rows) * layout.columns;
+}
+
+} // namespace
 
 int ImpositionLayout::cardsPerSheet() const
 {
-    if (rows < 1 || columns < 1)
-        return 0;
-    return rows * columns;
+    return int(std::min<qint64>(slotsPerSheet(*this), std::numeric_limits<int>::max()));
 }
 
 int ImpositionLayout::sheetCount() const
 {
-    const int perSheet = cardsPerSheet();
+    const qint64 perSheet = slotsPerSheet(*this);
     if (perSheet == 0 || recordCount < 1)
         return 0;
     // In 64 bits: recordCount + perSheet − 1 may pass INT_MAX.
@@ -25,9 +36,12 @@ bool ImpositionLayout::isValid() const
 
 int ImpositionLayout::standardRecordAt(int sheet, int row, int column) const
 {
-    if (!isValid() || sheet < 0 || row < 0 || row >= rows || column < 0 || column >= columns)
+    // Past the last sheet every slot is empty; checked first so that the
+    // product below stays within 64 bits for any grid.
+    if (!isValid() || sheet < 0 || sheet >= sheetCount() || row < 0 || row >= rows || column < 0
+        || column >= columns)
         return -1;
-    const qint64 index = qint64(sheet) * cardsPerSheet() + qint64(row) * columns + column;
+    const qint64 index = qint64(sheet) * slotsPerSheet(*this) + qint64(row) * columns + column;
     return index < recordCount ? int(index) : -1;
 }
 
@@ -38,7 +52,7 @@ int ImpositionLayout::cutStackRecordAt(int sheet, int row, int column) const
         return -1;
     // Stacks 0 … m − 1 hold q + 1 cards, the others q; records fill stack 0
     // from the top sheet down, then stack 1, and so on.
-    const qint64 p = cardsPerSheet();
+    const qint64 p = slotsPerSheet(*this);
     const qint64 q = recordCount / p;
     const qint64 m = recordCount % p;
     const qint64 s = qint64(row) * columns + column;
