@@ -1,0 +1,1206 @@
+// The print PDF read back with tools that share no code with ours: pdfinfo
+// for the document settings, pdftoppm for rasters probed at the positions the
+// sheet geometry gives, zbarimg for the codes printed on each card.
+
+#include "model/fieldvalues.h"
+#include "render/pdfexport.h"
+#include "store/projectstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QJsonObject>
+#include <QPainterPath>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+constexpr double kMmPerInch = 25.4;
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+const QString kWriteFailed = QStringLiteral("Could not create or write the output file");
+const QString kPageFailed = QStringLiteral("An error occurred while creating a PDF page");
+
+double toPx(double mm, int dpi)
+{
+    return mm * dpi / kMmPerInch;
+}
+
+struct ToolRun
+{
+    bool ok = false;
+    QByteArray out;
+    QString message;
+};
+
+// Runs an installed tool; zbarimg ends with 4 when an image holds no symbol,
+// which the callers judge from its output.
+ToolRun runTool(const QString &name, const QStringList &args, QList<int> acceptedCodes = {0})
+{
+    ToolRun run;
+    const QString program = QStandardPaths::findExecutable(name);
+    if (program.isEmpty()) {
+        run.message = name + QStringLiteral(" is not installed");
+        return run;
+    }
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(60000)) {
+        run.message = name + QStringLiteral(" did not finish: ") + process.errorString();
+        return run;
+    }
+    run.out = process.readAllStandardOutput();
+    run.ok = process.exitStatus() == QProcess::NormalExit && acceptedCodes.contains(process.exitCode());
+    if (!run.ok)
+        run.message = name + QStringLiteral(" failed: ")
+            + QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    return run;
+}
+
+struct PdfInfo
+{
+    int pages = 0;
+    double widthPt = 0;
+    double heightPt = 0;
+    QString creator;
+    QString title;
+};
+
+PdfInfo readPdfInfo(const QString &pdf, QString *problem)
+{
+    PdfInfo info;
+    const ToolRun run = runTool(QStringLiteral("pdfinfo"), {pdf});
+    if (!run.ok) {
+        *problem = run.message;
+        return info;
+    }
+    for (const QString &line : QString::fromUtf8(run.out).split(QLatin1Char('\n'))) {
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon < 0)
+            continue;
+        const QString key = line.left(colon);
+        // pdfinfo pads values to a column; a title's own blanks stay at its end.
+        QString value = line.mid(colon + 1);
+        while (value.startsWith(QLatin1Char(' ')))
+            value.remove(0, 1);
+        if (key == QLatin1String("Pages")) {
+            info.pages = value.toInt();
+        } else if (key == QLatin1String("Creator")) {
+            info.creator = value;
+        } else if (key == QLatin1String("Title")) {
+            info.title = value;
+        } else if (key == QLatin1String("Page size")) {
+            static const QRegularExpression size(QStringLiteral("^([0-9.]+) x ([0-9.]+) pts"));
+            const QRegularExpressionMatch match = size.match(value);
+            info.widthPt = match.captured(1).toDouble();
+            info.heightPt = match.captured(2).toDouble();
+        }
+    }
+    return info;
+}
+
+// Every page (or only page `page`, from 1, optionally only the `crop` area
+// in pixels) as an 8-bit grey raster.
+QList<QImage> rasterPages(const QString &pdf, int dpi, QString *problem, int page = 0,
+                          const QRect &crop = {})
+{
+    QTemporaryDir dir;
+    QStringList args{QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-gray")};
+    if (page > 0)
+        args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l")
+             << QString::number(page);
+    if (!crop.isNull())
+        args << QStringLiteral("-x") << QString::number(crop.x()) << QStringLiteral("-y")
+             << QString::number(crop.y()) << QStringLiteral("-W") << QString::number(crop.width())
+             << QStringLiteral("-H") << QString::number(crop.height());
+    args << pdf << dir.filePath(QStringLiteral("page"));
+    const ToolRun run = runTool(QStringLiteral("pdftoppm"), args);
+    if (!run.ok) {
+        *problem = run.message;
+        return {};
+    }
+    // pdftoppm pads the page numbers to one width, so names sort as pages.
+    QList<QImage> pages;
+    const QStringList files = QDir(dir.path()).entryList({QStringLiteral("page*.pgm")}, QDir::Files,
+                                                         QDir::Name);
+    for (const QString &file : files)
+        pages.append(QImage(dir.filePath(file)).convertToFormat(QImage::Format_Grayscale8));
+    return pages;
+}
+
+// The symbols zbarimg finds in each image, as "TYPE:data", one call for all.
+QList<QStringList> decodeImages(const QList<QImage> &images, QString *problem,
+                                const QStringList &options = {})
+{
+    QTemporaryDir dir;
+    QStringList args{QStringLiteral("-q"), QStringLiteral("--xml")};
+    args += options;
+    QHash<QString, int> indexOfFile;
+    for (int i = 0; i < images.size(); ++i) {
+        const QString file = dir.filePath(QStringLiteral("image%1.png").arg(i));
+        if (!images[i].save(file)) {
+            *problem = QStringLiteral("could not save ") + file;
+            return {};
+        }
+        indexOfFile.insert(file, i);
+        args << file;
+    }
+    const ToolRun run = runTool(QStringLiteral("zbarimg"), args, {0, 4});
+    if (!run.ok) {
+        *problem = run.message;
+        return {};
+    }
+    QList<QStringList> symbols(images.size());
+    QXmlStreamReader xml(run.out);
+    int current = -1;
+    QString type;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source"))
+            current = indexOfFile.value(xml.attributes().value(QLatin1String("href")).toString(), -1);
+        else if (xml.name() == QLatin1String("symbol"))
+            type = xml.attributes().value(QLatin1String("type")).toString();
+        else if (xml.name() == QLatin1String("data") && current >= 0)
+            symbols[current].append(type + QLatin1Char(':') + xml.readElementText());
+    }
+    if (xml.hasError())
+        *problem = QStringLiteral("zbarimg output: ") + xml.errorString();
+    return symbols;
+}
+
+QImage cropMm(const QImage &page, const QRectF &mm, int dpi)
+{
+    return page.copy(QRectF(toPx(mm.x(), dpi), toPx(mm.y(), dpi), toPx(mm.width(), dpi),
+                            toPx(mm.height(), dpi))
+                         .toRect());
+}
+
+int darkestIn(const QImage &image, const QRect &area)
+{
+    int darkest = 255;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            darkest = std::min<int>(darkest, line[x]);
+    }
+    return darkest;
+}
+
+int darkestInMm(const QImage &image, const QRectF &mm, int dpi)
+{
+    return darkestIn(image, QRectF(toPx(mm.x(), dpi), toPx(mm.y(), dpi), toPx(mm.width(), dpi),
+                                   toPx(mm.height(), dpi))
+                                .toRect());
+}
+
+// The darkest pixel within one pixel of a device position.
+int darkestNear(const QImage &image, double xPx, double yPx)
+{
+    const int x = int(std::floor(xPx));
+    const int y = int(std::floor(yPx));
+    return darkestIn(image, QRect(x - 1, y - 1, 3, 3));
+}
+
+int grayAt(const QImage &image, double xPx, double yPx)
+{
+    return image.constScanLine(int(std::floor(yPx)))[int(std::floor(xPx))];
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList folderEntries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                               QDir::Name);
+}
+
+TemplateField codeField(const QString &side, const QString &type, const QString &format,
+                        const QString &column, const QRectF &rectMm)
+{
+    TemplateField field;
+    field.side = side;
+    field.type = type;
+    field.barcodeFormat = format;
+    field.dataColumn = column;
+    field.xMm = rectMm.x();
+    field.yMm = rectMm.y();
+    field.widthMm = rectMm.width();
+    field.heightMm = rectMm.height();
+    return field;
+}
+
+// Cards "C01", "C02", … under the key "n".
+QList<QJsonObject> numberedRecords(int count)
+{
+    QList<QJsonObject> records;
+    for (int i = 0; i < count; ++i)
+        records.append(QJsonObject{
+            {QStringLiteral("n"), QStringLiteral("C%1").arg(i + 1, 2, 10, QLatin1Char('0'))}});
+    return records;
+}
+
+PdfExportJob baseJob(QSizeF paperMm, QSizeF cardMm, int rows, int columns, int records)
+{
+    PdfExportJob job;
+    job.sheetSizeMm = paperMm;
+    job.cardSizeMm = cardMm;
+    job.layout = ImpositionLayout{records, rows, columns};
+    job.records = numberedRecords(records);
+    job.title = QStringLiteral("Test Job");
+    return job;
+}
+
+// Runs as another user while alive: root ignores file permissions, so the
+// unwritable-folder case drops the effective ids (the saved id brings them back).
+class EffectiveUser
+{
+public:
+    EffectiveUser(uid_t uid, gid_t gid) : m_uid(geteuid()), m_gid(getegid())
+    {
+        m_active = setegid(gid) == 0 && seteuid(uid) == 0;
+    }
+    ~EffectiveUser()
+    {
+        if (seteuid(m_uid) != 0 || setegid(m_gid) != 0)
+            qFatal("could not restore the effective user");
+    }
+    bool isActive() const { return m_active; }
+
+private:
+    uid_t m_uid;
+    gid_t m_gid;
+    bool m_active = false;
+};
+
+// Files may not grow past `bytes` while alive: a write beyond fails as on a
+// full disk (EFBIG; the signal that would end the process is ignored).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        m_active = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+        if (m_active) {
+            rlimit limit = m_old;
+            limit.rlim_cur = bytes;
+            m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        }
+    }
+    ~FileSizeLimit()
+    {
+        if (m_active && setrlimit(RLIMIT_FSIZE, &m_old) != 0)
+            qFatal("could not restore the file size limit");
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool isActive() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = SIG_DFL;
+    bool m_active = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ImpositionLayout)
+
+namespace {
+
+using Slots = QList<int>; // record index per slot, row-major; −1 empty
+using PageSlots = QList<Slots>;
+using ProgressCalls = QList<std::pair<int, int>>;
+
+} // namespace
+
+class TestPdfExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void documentSettings_data();
+    void documentSettings();
+    void workedExample_data();
+    void workedExample();
+    void sheetGeometry_data();
+    void sheetGeometry();
+    void gridLargerThanPaperIsClipped();
+    void everySymbologyScans_data();
+    void everySymbologyScans();
+    void tenPointTextHeight();
+    void failedWriteKeepsExistingFile_data();
+    void failedWriteKeepsExistingFile();
+    void refusedJobs_data();
+    void refusedJobs();
+    void successReplacesExistingFile();
+    void blankCodeCards_data();
+    void blankCodeCards();
+    void blankCodesSummary_data();
+    void blankCodesSummary();
+    void proposedFileName_data();
+    void proposedFileName();
+    void planBuildsJob_data();
+    void planBuildsJob();
+    void planErrors_data();
+    void planErrors();
+};
+
+void TestPdfExport::documentSettings_data()
+{
+    QTest::addColumn<QSizeF>("paperMm");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("duplex");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<double>("widthPt");
+    QTest::addColumn<double>("heightPt");
+
+    // Points = mm × 72 ÷ 25.4. Five cards on a 1 × 2 grid make three sheets.
+    QTest::newRow("A4") << QSizeF(210, 297) << QStringLiteral("Spring Raffle") << false << 3
+                        << 595.28 << 841.89;
+    QTest::newRow("custom size, duplex") << QSizeF(120, 80) << QStringLiteral("Café Nº 5 · Tickets")
+                                         << true << 6 << 340.16 << 226.77;
+    QTest::newRow("near A4 is taken as A4")
+        << QSizeF(210.4, 297.3) << QStringLiteral("Near A4") << false << 3 << 595.28 << 841.89;
+    QTest::newRow("title with blanks, not trimmed")
+        << QSizeF(100, 60) << QStringLiteral("Members 2025  ") << false << 3 << 283.46 << 170.08;
+}
+
+void TestPdfExport::documentSettings()
+{
+    QFETCH(QSizeF, paperMm);
+    QFETCH(QString, title);
+    QFETCH(bool, duplex);
+    QFETCH(int, pages);
+    QFETCH(double, widthPt);
+    QFETCH(double, heightPt);
+
+    PdfExportJob job = baseJob(paperMm, QSizeF(40, 25), 1, 2, 5);
+    job.title = title;
+    job.duplex = duplex;
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("job.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, pdf);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, pages);
+
+    QString problem;
+    const PdfInfo info = readPdfInfo(pdf, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(info.pages, pages);
+    // Qt's writer declares the page in whole points: 210 mm (595.28 pt) is
+    // written as 595 pt, never farther off than half a point (0.18 mm).
+    QVERIFY2(std::abs(info.widthPt - widthPt) <= 0.5 && std::abs(info.heightPt - heightPt) <= 0.5,
+             qPrintable(QStringLiteral("page is %1 x %2 pts").arg(info.widthPt).arg(info.heightPt)));
+    QCOMPARE(info.creator, QStringLiteral("Vellumor VDP · Variable Data Printing"));
+    QCOMPARE(info.title, title);
+}
+
+void TestPdfExport::workedExample_data()
+{
+    QTest::addColumn<bool>("cutStack");
+    QTest::addColumn<bool>("duplex");
+    QTest::addColumn<PageSlots>("pages");
+
+    // Ten cards on a 2 × 2 grid. A back page holds the records of its front
+    // with the columns swapped: turned over about the vertical axis, each
+    // back lies behind its own front.
+    QTest::newRow("standard") << false << false
+                              << PageSlots{{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, -1, -1}};
+    QTest::newRow("cut-stack") << true << false
+                               << PageSlots{{0, 3, 6, 8}, {1, 4, 7, 9}, {2, 5, -1, -1}};
+    QTest::newRow("standard, duplex")
+        << false << true
+        << PageSlots{{0, 1, 2, 3}, {1, 0, 3, 2}, {4, 5, 6, 7}, {5, 4, 7, 6}, {8, 9, -1, -1}, {9, 8, -1, -1}};
+    QTest::newRow("cut-stack, duplex")
+        << true << true
+        << PageSlots{{0, 3, 6, 8}, {3, 0, 8, 6}, {1, 4, 7, 9}, {4, 1, 9, 7}, {2, 5, -1, -1}, {5, 2, -1, -1}};
+}
+
+void TestPdfExport::workedExample()
+{
+    QFETCH(bool, cutStack);
+    QFETCH(bool, duplex);
+    QFETCH(PageSlots, pages);
+
+    // Fronts carry the card number as Code 128, backs as QR, so a decoded
+    // slot tells both the record and the side that was printed.
+    constexpr int dpi = 150;
+    const QSizeF card(50, 30);
+    PdfExportJob job = baseJob(QSizeF(120, 80), card, 2, 2, 10);
+    job.cutStack = cutStack;
+    job.duplex = duplex;
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("barcode"), QStringLiteral("code128"),
+                            QStringLiteral("n"), QRectF(4, 4, 42, 20)),
+                  codeField(QStringLiteral("back"), QStringLiteral("qrcode"), QString(),
+                            QStringLiteral("n"), QRectF(15, 3, 20, 24))};
+
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("worked.pdf"));
+    ProgressCalls calls;
+    const PdfExportResult result = exportImpositionPdf(job, pdf, [&calls](int done, int count) {
+        calls.append({done, count});
+    });
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, pages.size());
+    ProgressCalls expectedCalls;
+    for (int p = 1; p <= pages.size(); ++p)
+        expectedCalls.append({p, int(pages.size())});
+    QCOMPARE(calls, expectedCalls);
+
+    QString problem;
+    const QList<QImage> rasters = rasterPages(pdf, dpi, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(rasters.size(), pages.size());
+
+    // Grid 100 × 60 mm centred on 120 × 80 mm paper.
+    const QPointF gridOrigin(10, 10);
+    QList<QImage> cells;
+    QStringList expected;
+    for (int p = 0; p < pages.size(); ++p) {
+        const bool back = duplex && p % 2 == 1;
+        for (int s = 0; s < 4; ++s) {
+            const QPointF corner = gridOrigin + QPointF((s % 2) * card.width(), (s / 2) * card.height());
+            const QRectF inner(corner + QPointF(0.5, 0.5), card - QSizeF(1, 1));
+            const QString where = QStringLiteral("page %1 slot %2").arg(p).arg(s);
+            if (pages[p][s] < 0) {
+                QVERIFY2(darkestInMm(rasters[p], inner, dpi) >= 250,
+                         qPrintable(where + QStringLiteral(": an empty slot must stay white")));
+                continue;
+            }
+            // The preview's record label would stand in the top-left corner.
+            const QRectF labelArea(corner + QPointF(0.4, 0.4), QSizeF(3.4, 1.4));
+            QVERIFY2(darkestInMm(rasters[p], labelArea, dpi) >= 250,
+                     qPrintable(where + QStringLiteral(": no slot label on paper")));
+            cells.append(cropMm(rasters[p], inner, dpi));
+            expected.append((back ? QStringLiteral("QR-Code:C%1") : QStringLiteral("CODE-128:C%1"))
+                                .arg(pages[p][s] + 1, 2, 10, QLatin1Char('0')));
+        }
+    }
+
+    const QList<QStringList> decoded = decodeImages(cells, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QStringList found;
+    for (const QStringList &symbols : decoded)
+        found.append(symbols.join(QLatin1Char('|')));
+    QCOMPARE(found, expected);
+}
+
+void TestPdfExport::sheetGeometry_data()
+{
+    QTest::addColumn<bool>("border");
+    QTest::addColumn<bool>("cropMarks");
+    QTest::addColumn<double>("bleedMm");
+    QTest::addColumn<QList<double>>("cutsX"); // mm from the grid's left edge
+    QTest::addColumn<QList<double>>("cutsY"); // mm from the grid's top edge
+
+    // 40 × 25 mm cards on a 2 × 2 grid: 80 × 50 mm.
+    const QList<double> edgesX{0, 40, 80};
+    const QList<double> edgesY{0, 25, 50};
+    QTest::newRow("border only") << true << false << 2.0 << QList<double>{} << QList<double>{};
+    QTest::newRow("crop marks without bleed") << false << true << 0.0 << edgesX << edgesY;
+    QTest::newRow("crop marks inside a 2 mm bleed")
+        << true << true << 2.0 << QList<double>{2, 38, 42, 78} << QList<double>{2, 23, 27, 48};
+    QTest::newRow("bleed of half the card falls back to the edges")
+        << false << true << 20.0 << edgesX << edgesY;
+}
+
+void TestPdfExport::sheetGeometry()
+{
+    QFETCH(bool, border);
+    QFETCH(bool, cropMarks);
+    QFETCH(double, bleedMm);
+    QFETCH(QList<double>, cutsX);
+    QFETCH(QList<double>, cutsY);
+
+    // The writer stores the paper in whole points; 360 × 240 pt is exactly
+    // what was asked for, so the grid's place depends on the composition alone.
+    constexpr int dpi = 300;
+    const QSizeF paper(360 * kMmPerInch / 72, 240 * kMmPerInch / 72);
+    const QPointF grid(paper.width() / 2 - 40, paper.height() / 2 - 25);
+    PdfExportJob job = baseJob(paper, QSizeF(40, 25), 2, 2, 4);
+    job.marks.showBorder = border;
+    job.marks.showCropMarks = cropMarks;
+    job.marks.bleedMm = bleedMm;
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("geometry.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, pdf);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QString problem;
+    const QList<QImage> pages = rasterPages(pdf, dpi, &problem, 1);
+    QVERIFY2(problem.isEmpty() && pages.size() == 1, qPrintable(problem));
+    const QImage &page = pages.first();
+    QCOMPARE(page.size(), QSize(1500, 1000));
+
+    // Positions relative to the grid's top-left corner, in mm.
+    const auto darkest = [&](double x, double y) {
+        return darkestNear(page, toPx(grid.x() + x, dpi), toPx(grid.y() + y, dpi));
+    };
+    const auto gray = [&](double x, double y) {
+        return grayAt(page, toPx(grid.x() + x, dpi), toPx(grid.y() + y, dpi));
+    };
+    const auto at = [](double x, double y) {
+        return QStringLiteral(" at (%1, %2) mm from the grid corner").arg(x).arg(y);
+    };
+
+    // Border lines 0.2 mm wide on every card edge, or nothing there at all.
+    for (double x : {0.0, 40.0, 80.0}) {
+        for (double y : {12.5, 37.5}) {
+            if (border) {
+                QVERIFY2(darkest(x, y) < 100, qPrintable(QStringLiteral("no border line") + at(x, y)));
+                QVERIFY2(gray(x - 0.35, y) > 240 && gray(x + 0.35, y) > 240,
+                         qPrintable(QStringLiteral("border line wider than 0.2 mm") + at(x, y)));
+            } else {
+                QVERIFY2(darkest(x, y) > 240, qPrintable(QStringLiteral("border drawn") + at(x, y)));
+            }
+        }
+    }
+    for (double y : {0.0, 25.0, 50.0}) {
+        for (double x : {20.0, 60.0}) {
+            if (border) {
+                QVERIFY2(darkest(x, y) < 100, qPrintable(QStringLiteral("no border line") + at(x, y)));
+                QVERIFY2(gray(x, y - 0.35) > 240 && gray(x, y + 0.35) > 240,
+                         qPrintable(QStringLiteral("border line wider than 0.2 mm") + at(x, y)));
+            } else {
+                QVERIFY2(darkest(x, y) > 240, qPrintable(QStringLiteral("border drawn") + at(x, y)));
+            }
+        }
+    }
+
+    // Marks run from 1 mm to 5 mm outside the grid on all four sides; the gap
+    // and the paper beyond a mark stay white.
+    const auto mark = [&](double x, double y) {
+        return darkest(x, y) < 100 ? QString() : QStringLiteral("no crop mark") + at(x, y);
+    };
+    const auto white = [&](double x, double y) {
+        return darkest(x, y) > 240 ? QString() : QStringLiteral("ink") + at(x, y);
+    };
+    for (double x : cutsX) {
+        for (const QString &failure : {mark(x, -3), mark(x, 53), white(x, -0.5), white(x, 50.5),
+                                       white(x, -5.7), white(x, 55.7)})
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+    for (double y : cutsY) {
+        for (const QString &failure : {mark(-3, y), mark(83, y), white(-0.5, y), white(80.5, y),
+                                       white(-5.7, y), white(85.7, y)})
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+    // No mark where no cut is: with the marks off, or on the card edges when
+    // the cuts lie inside the bleed.
+    for (double x : {0.0, 2.0, 38.0, 40.0, 42.0}) {
+        if (!cutsX.contains(x))
+            QVERIFY2(white(x, -3).isEmpty(), qPrintable(QStringLiteral("unexpected mark") + at(x, -3)));
+    }
+    for (double y : {0.0, 2.0, 23.0, 25.0, 27.0}) {
+        if (!cutsY.contains(y))
+            QVERIFY2(white(-3, y).isEmpty(), qPrintable(QStringLiteral("unexpected mark") + at(-3, y)));
+    }
+}
+
+void TestPdfExport::gridLargerThanPaperIsClipped()
+{
+    // 2 × 2 cards of 60 × 40 mm on 100 × 60 mm paper: the 120 × 80 mm grid
+    // is centred and spills over every edge. It must not be scaled to fit,
+    // and the paint stops one device unit inside the page edge. The writer
+    // declares the page in whole points (283 × 170 pt), and the clip must
+    // follow the page the file declares.
+    constexpr int dpi = 300;
+    PdfExportJob job = baseJob(QSizeF(100, 60), QSizeF(60, 40), 2, 2, 4);
+    GraphicElement fill;
+    fill.type = QStringLiteral("rectangle");
+    fill.xMm = 0;
+    fill.yMm = 0;
+    fill.widthMm = 60;
+    fill.heightMm = 40;
+    fill.strokeColor = QStringLiteral("#808080");
+    fill.fillColor = QStringLiteral("#808080");
+    job.graphics = {fill};
+
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("spill.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, pdf);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QString problem;
+    const PdfInfo info = readPdfInfo(pdf, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QSizeF pageMm(info.widthPt * kMmPerInch / 72, info.heightPt * kMmPerInch / 72);
+    QVERIFY2(std::abs(pageMm.width() - 100) < 0.2 && std::abs(pageMm.height() - 60) < 0.2,
+             qPrintable(QStringLiteral("page is %1 x %2 mm").arg(pageMm.width()).arg(pageMm.height())));
+    const QList<QImage> pages = rasterPages(pdf, dpi, &problem, 1);
+    QVERIFY2(problem.isEmpty() && pages.size() == 1, qPrintable(problem));
+    const QImage &page = pages.first();
+    const double right = toPx(pageMm.width(), dpi);
+    const double bottom = toPx(pageMm.height(), dpi);
+
+    const auto isGrey = [](int value) { return value > 90 && value < 170; };
+    for (int y : {3, 200, 500}) {
+        QVERIFY2(isGrey(grayAt(page, 3, y)) && isGrey(grayAt(page, right - 3, y)),
+                 qPrintable(QStringLiteral("the cards must reach the page edge on row %1").arg(y)));
+    }
+    for (int x : {3, 300, 900}) {
+        QVERIFY2(isGrey(grayAt(page, x, 3)) && isGrey(grayAt(page, x, bottom - 3)),
+                 qPrintable(QStringLiteral("the cards must reach the page edge in column %1").arg(x)));
+    }
+    // At full size only the middle border lines fall on the paper, through
+    // the page centre; a grid scaled to fit would leave white beside its outer lines.
+    QVERIFY(darkestNear(page, right / 2, 200) < 60);
+    QVERIFY(darkestNear(page, 300, bottom / 2) < 60);
+    QVERIFY(isGrey(grayAt(page, toPx(3, dpi), 200)));
+    QVERIFY(isGrey(grayAt(page, right - toPx(3, dpi), 500)));
+
+    // The clip edge, one device unit (4 pixels at 1200 dpi) inside the page,
+    // within one pixel: poppler also inks the pixel just past a clip's far edge.
+    constexpr int fine = 4 * dpi;
+    const double farX = toPx(pageMm.width(), fine) - 4;
+    const double farY = toPx(pageMm.height(), fine) - 4;
+    const QPoint corner(int(farX) - 8, int(farY) - 8);
+    const QList<QImage> topLeft = rasterPages(pdf, fine, &problem, 1, QRect(0, 0, 12, 12));
+    const QList<QImage> bottomRight = rasterPages(pdf, fine, &problem, 1, QRect(corner, QSize(12, 12)));
+    QVERIFY2(problem.isEmpty() && topLeft.size() == 1 && bottomRight.size() == 1, qPrintable(problem));
+    const QImage &far = bottomRight.first();
+    for (int along : {6, 8, 10}) {
+        // Near corner: the clip starts at pixel 4.
+        QVERIFY2(grayAt(topLeft[0], 2, along) > 245 && grayAt(topLeft[0], along, 2) > 245,
+                 "ink in the outermost device unit at the top left");
+        QVERIFY2(isGrey(grayAt(topLeft[0], 5, along)) && isGrey(grayAt(topLeft[0], along, 5)),
+                 "the clip starts more than one device unit inside the top left");
+        // Far corner, in the crop's pixels.
+        const double edgeX = farX - corner.x();
+        const double edgeY = farY - corner.y();
+        const int inside = 10 - along;
+        QVERIFY2(grayAt(far, edgeX + 1.5, inside) > 245 && grayAt(far, inside, edgeY + 1.5) > 245,
+                 "ink in the outermost device unit at the bottom right");
+        QVERIFY2(isGrey(grayAt(far, edgeX - 1.5, inside)) && isGrey(grayAt(far, inside, edgeY - 1.5)),
+                 "the clip ends more than one device unit inside the bottom right");
+    }
+}
+
+void TestPdfExport::everySymbologyScans_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<QString>("symbology");
+    QTest::addColumn<QString>("scanned");
+
+    QTest::newRow("code128") << "barcode" << "code128" << "VDP-2025/0042" << "CODE-128" << "VDP-2025/0042";
+    QTest::newRow("code39") << "barcode" << "code39" << "card-17" << "CODE-39" << "CARD-17";
+    QTest::newRow("ean13, check digit appended") << "barcode" << "ean13" << "400638133393" << "EAN-13"
+                                                 << "4006381333931";
+    QTest::newRow("ean8") << "barcode" << "ean8" << "96385074" << "EAN-8" << "96385074";
+    QTest::newRow("upca") << "barcode" << "upca" << "03600029145" << "UPC-A" << "036000291452";
+    QTest::newRow("qrcode") << "qrcode" << "" << "https://example.org/c?id=Ünïcode 42" << "QR-Code"
+                            << "https://example.org/c?id=Ünïcode 42";
+}
+
+void TestPdfExport::everySymbologyScans()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, format);
+    QFETCH(QString, data);
+    QFETCH(QString, symbology);
+    QFETCH(QString, scanned);
+
+    constexpr int dpi = 300;
+    PdfExportJob job = baseJob(QSizeF(80, 50), QSizeF(60, 40), 1, 1, 1);
+    job.marks.showBorder = false;
+    job.records = {QJsonObject{{QStringLiteral("code"), data}}};
+    job.fields = {codeField(QStringLiteral("front"), type, format, QStringLiteral("code"),
+                            QRectF(8, 5, 44, 30))};
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("code.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, pdf);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.blankCodeCardCount, 0);
+
+    QString problem;
+    const QList<QImage> pages = rasterPages(pdf, dpi, &problem, 1);
+    QVERIFY2(problem.isEmpty() && pages.size() == 1, qPrintable(problem));
+    // zbar reads UPC-A as EAN-13 with a leading zero unless told otherwise.
+    const QList<QStringList> decoded = decodeImages(pages, &problem, {QStringLiteral("-Supca.enable")});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(decoded.value(0).size(), 1);
+    QVERIFY2(decoded[0][0].startsWith(symbology + QLatin1Char(':')), qPrintable(decoded[0][0]));
+
+    // zbar guesses a character set for QR data without an ECI header and
+    // garbles UTF-8; its binary mode prints the symbol's bytes untouched.
+    const QString image = dir.filePath(QStringLiteral("code.png"));
+    QVERIFY(pages[0].save(image));
+    const ToolRun bytes = runTool(QStringLiteral("zbarimg"),
+                                  {QStringLiteral("-q"), QStringLiteral("--raw"), QStringLiteral("-Sbinary"),
+                                   QStringLiteral("-Supca.enable"), image});
+    QVERIFY2(bytes.ok, qPrintable(bytes.message));
+    QCOMPARE(QString::fromUtf8(bytes.out), scanned);
+}
+
+void TestPdfExport::tenPointTextHeight()
+{
+    // A capital H's height is a fixed share of the font size, so the glyph on
+    // the raster gives the size the text was set at, whatever font stood in.
+    constexpr int dpi = 300;
+    PdfExportJob job = baseJob(QSizeF(60, 40), QSizeF(40, 20), 1, 1, 1);
+    job.marks.showBorder = false;
+    TemplateField text;
+    text.type = QStringLiteral("text");
+    text.name = QStringLiteral("H");
+    text.fontSizePt = 10;
+    text.colorHex = QStringLiteral("#000000");
+    text.xMm = 5;
+    text.yMm = 3;
+    text.widthMm = 30;
+    text.heightMm = 14;
+    job.fields = {text};
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("text.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, pdf);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QString problem;
+    const QList<QImage> pages = rasterPages(pdf, dpi, &problem, 1);
+    QVERIFY2(problem.isEmpty() && pages.size() == 1, qPrintable(problem));
+    const QImage &page = pages.first();
+
+    int top = page.height();
+    int bottom = -1;
+    for (int y = 0; y < page.height(); ++y) {
+        const uchar *line = page.constScanLine(y);
+        if (std::any_of(line, line + page.width(), [](uchar v) { return v < 128; })) {
+            top = std::min(top, y);
+            bottom = y;
+        }
+    }
+    QVERIFY2(bottom >= 0, "no text on the page");
+    const double capHeightPx = bottom - top + 1;
+
+    QFont font(text.fontFamily);
+    font.setPixelSize(1000);
+    QPainterPath glyph;
+    glyph.addText(0, 0, font, QStringLiteral("H"));
+    const double capShare = glyph.boundingRect().height() / 1000;
+    QVERIFY(capShare > 0.5 && capShare < 0.9);
+
+    const double pxPerMm = dpi / kMmPerInch;
+    const double sizeMm = capHeightPx / capShare / pxPerMm;
+    const double onePixelMm = 1 / capShare / pxPerMm;
+    QVERIFY2(std::abs(sizeMm - 10 * kMmPerInch / 72) <= onePixelMm,
+             qPrintable(QStringLiteral("10 pt text is %1 mm on paper (cap height %2 px)")
+                            .arg(sizeMm).arg(capHeightPx)));
+}
+
+void TestPdfExport::failedWriteKeepsExistingFile_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("missing folder") << "missing folder";
+    QTest::newRow("folder without write permission") << "read-only folder";
+    QTest::newRow("disk full while writing") << "disk full";
+}
+
+void TestPdfExport::failedWriteKeepsExistingFile()
+{
+    QFETCH(QString, situation);
+
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 10);
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(),
+                            QStringLiteral("n"), QRectF(4, 4, 22, 22))};
+    const QByteArray previous("%PDF-1.4 the customer's previous export\n");
+
+    QTemporaryDir root;
+    // The folder of a temporary dir is private to its owner; let the other user through.
+    QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0755) == 0);
+    const QString folder = root.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(folder));
+    QString path = QDir(folder).filePath(QStringLiteral("job.pdf"));
+    QVERIFY(writeBytes(path, previous));
+
+    PdfExportResult result;
+    if (situation == QLatin1String("missing folder")) {
+        path = root.filePath(QStringLiteral("no such folder/job.pdf"));
+        result = exportImpositionPdf(job, path);
+        QVERIFY(!QFileInfo::exists(path));
+    } else if (situation == QLatin1String("read-only folder")) {
+        // The file itself may be written: only a direct write could replace it.
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+        if (geteuid() == 0) {
+            QVERIFY(::chown(QFile::encodeName(path).constData(), kNobody, kNogroup) == 0);
+            EffectiveUser nobody(kNobody, kNogroup);
+            if (!nobody.isActive())
+                QSKIP("cannot switch to an unprivileged user");
+            QVERIFY2(::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0
+                         && ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK, AT_EACCESS) != 0,
+                     "the file must be writable and its folder not");
+            result = exportImpositionPdf(job, path);
+        } else {
+            result = exportImpositionPdf(job, path);
+        }
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    } else {
+        // The finished job is far larger than the limit, so the writes fail part way.
+        constexpr rlim_t limit = 1024;
+        const QString sample = root.filePath(QStringLiteral("sample.pdf"));
+        QVERIFY(exportImpositionPdf(job, sample).ok);
+        QVERIFY2(QFileInfo(sample).size() > qint64(4 * limit),
+                 qPrintable(QStringLiteral("sample is only %1 bytes").arg(QFileInfo(sample).size())));
+        QVERIFY(QFile::remove(sample));
+        FileSizeLimit full(limit);
+        QVERIFY(full.isActive());
+        result = exportImpositionPdf(job, path);
+    }
+
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, kWriteFailed);
+    QCOMPARE(fileBytes(QDir(folder).filePath(QStringLiteral("job.pdf"))), previous);
+    QCOMPARE(folderEntries(folder), QStringList{QStringLiteral("job.pdf")});
+    QCOMPARE(folderEntries(root.path()), QStringList{QStringLiteral("out")});
+}
+
+void TestPdfExport::refusedJobs_data()
+{
+    QTest::addColumn<ImpositionLayout>("layout");
+    QTest::addColumn<QSizeF>("paperMm");
+
+    // A PDF writer always emits a page, so these would come out as a blank
+    // sheet reported as success, or on the writer's default paper.
+    QTest::newRow("no records") << ImpositionLayout{0, 2, 2} << QSizeF(120, 80);
+    QTest::newRow("no rows") << ImpositionLayout{4, 0, 2} << QSizeF(120, 80);
+    QTest::newRow("paper without width") << ImpositionLayout{4, 2, 2} << QSizeF(0, 80);
+    QTest::newRow("negative paper height") << ImpositionLayout{4, 2, 2} << QSizeF(120, -80);
+}
+
+void TestPdfExport::refusedJobs()
+{
+    QFETCH(ImpositionLayout, layout);
+    QFETCH(QSizeF, paperMm);
+
+    PdfExportJob job = baseJob(paperMm, QSizeF(50, 30), 2, 2, 4);
+    job.layout = layout;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("job.pdf"));
+    const QByteArray previous("previous");
+    QVERIFY(writeBytes(path, previous));
+    int progressCalls = 0;
+    const PdfExportResult result =
+        exportImpositionPdf(job, path, [&progressCalls](int, int) { ++progressCalls; });
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, kPageFailed);
+    QCOMPARE(result.pageCount, 0);
+    QCOMPARE(progressCalls, 0);
+    QCOMPARE(fileBytes(path), previous);
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("job.pdf")});
+}
+
+void TestPdfExport::successReplacesExistingFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("job.pdf"));
+    QVERIFY(writeBytes(path, QByteArray(100000, 'x')));
+    const PdfExportResult result = exportImpositionPdf(baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 6), path);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, 2);
+    QVERIFY(fileBytes(path).startsWith("%PDF-"));
+    QString problem;
+    QCOMPARE(readPdfInfo(path, &problem).pages, 2);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("job.pdf")});
+}
+
+void TestPdfExport::blankCodeCards_data()
+{
+    QTest::addColumn<bool>("duplex");
+    QTest::addColumn<bool>("cutStack");
+    QTest::addColumn<QString>("backColumn"); // the back EAN-13's data; none when empty
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("listed");
+
+    // 30 cards on 2 × 2: the front code of every odd card is not a number;
+    // the "back" column is bad on every third card instead.
+    const QList<int> odd{1, 3, 5, 7, 9, 11, 13, 15, 17, 19};
+    const QList<int> oddOrThird{0, 1, 3, 5, 6, 7, 9, 11, 12, 13};
+    QTest::newRow("fronts") << false << false << "" << 15 << odd;
+    QTest::newRow("fronts, cut-stack") << false << true << "" << 15 << odd;
+    QTest::newRow("same cards bad on both sides count once")
+        << true << false << "ean" << 15 << odd;
+    QTest::newRow("different cards bad on each side")
+        << true << true << "back" << 20 << oddOrThird;
+    QTest::newRow("backs not printed without duplex") << false << false << "back" << 15 << odd;
+}
+
+void TestPdfExport::blankCodeCards()
+{
+    QFETCH(bool, duplex);
+    QFETCH(bool, cutStack);
+    QFETCH(QString, backColumn);
+    QFETCH(int, count);
+    QFETCH(QList<int>, listed);
+
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 30);
+    job.duplex = duplex;
+    job.cutStack = cutStack;
+    job.records.clear();
+    const QString valid = QStringLiteral("4006381333931");
+    for (int i = 0; i < 30; ++i)
+        job.records.append(QJsonObject{{QStringLiteral("ean"), i % 2 ? QStringLiteral("n/a") : valid},
+                                       {QStringLiteral("back"), i % 3 ? valid : QStringLiteral("12345")}});
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("barcode"), QStringLiteral("ean13"),
+                            QStringLiteral("ean"), QRectF(4, 4, 40, 20))};
+    if (!backColumn.isEmpty())
+        job.fields.append(codeField(QStringLiteral("back"), QStringLiteral("barcode"), QStringLiteral("ean13"),
+                                    backColumn, QRectF(4, 4, 40, 20)));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("blank.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, path);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, duplex ? 16 : 8);
+    QCOMPARE(result.blankCodeCardCount, count);
+    QCOMPARE(result.blankCodeCards, listed);
+}
+
+void TestPdfExport::blankCodesSummary_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("cards");
+    QTest::addColumn<QString>("summary");
+
+    const QString tail = QStringLiteral(" barcode or QR codes that could not be drawn and will print blank: ");
+    QTest::newRow("all drawn") << 0 << QList<int>{} << QString();
+    QTest::newRow("one card") << 1 << QList<int>{3}
+                              << QStringLiteral("1 card has") + tail + QStringLiteral("#0004");
+    QTest::newRow("two cards") << 2 << QList<int>{3, 11}
+                               << QStringLiteral("2 cards have") + tail + QStringLiteral("#0004, #0012");
+    QTest::newRow("more than listed")
+        << 12 << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}
+        << QStringLiteral("12 cards have") + tail
+               + QStringLiteral("#0001, #0002, #0003, #0004, #0005, #0006, #0007, #0008, #0009, #0010, …");
+    QTest::newRow("numbers beyond four digits")
+        << 2 << QList<int>{9998, 12344}
+        << QStringLiteral("2 cards have") + tail + QStringLiteral("#9999, #12345");
+}
+
+void TestPdfExport::blankCodesSummary()
+{
+    QFETCH(int, count);
+    QFETCH(QList<int>, cards);
+    QFETCH(QString, summary);
+
+    PdfExportResult result;
+    result.ok = true;
+    result.pageCount = 3;
+    result.blankCodeCardCount = count;
+    result.blankCodeCards = cards;
+    QCOMPARE(::blankCodesSummary(result), summary);
+}
+
+void TestPdfExport::proposedFileName_data()
+{
+    QTest::addColumn<QString>("projectName");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("separators") << "a/b:c" << "a_b_c.pdf";
+    QTest::newRow("only blanks") << "   " << "VDP Imposition.pdf";
+    QTest::newRow("empty") << "" << "VDP Imposition.pdf";
+    QTest::newRow("trimmed, inner blanks kept") << "\t Spring  Raffle \n" << "Spring  Raffle.pdf";
+    QTest::newRow("all nine, one each") << "\\/:*?\"<>|" << "_________.pdf";
+    QTest::newRow("repeated") << "a//b" << "a__b.pdf";
+    QTest::newRow("blank after replacing is kept") << " * " << "_.pdf";
+    QTest::newRow("other punctuation kept") << "Tickets #5 (A&B), 50% off; v1.2"
+                                            << "Tickets #5 (A&B), 50% off; v1.2.pdf";
+    QTest::newRow("non-ASCII kept") << "Café Nº 5" << "Café Nº 5.pdf";
+}
+
+void TestPdfExport::proposedFileName()
+{
+    QFETCH(QString, projectName);
+    QFETCH(QString, fileName);
+    QCOMPARE(proposedPdfFileName(projectName), fileName);
+}
+
+void TestPdfExport::planBuildsJob_data()
+{
+    QTest::addColumn<QString>("borderColor");
+    QTest::addColumn<QColor>("expectedColor");
+    QTest::addColumn<bool>("graphicsGiven");
+
+    QTest::newRow("stored graphics, red border") << "#ff0000" << QColor(Qt::red) << false;
+    QTest::newRow("canvas graphics, unreadable colour") << "not a colour" << QColor(Qt::black) << true;
+}
+
+void TestPdfExport::planBuildsJob()
+{
+    QFETCH(QString, borderColor);
+    QFETCH(QColor, expectedColor);
+    QFETCH(bool, graphicsGiven);
+
+    QTemporaryDir dir;
+    ProjectStore store;
+    QString error;
+    QVERIFY2(store.openDatabase(dir.filePath(QStringLiteral("plan.sqlite")), &error), qPrintable(error));
+    QVERIFY2(store.initializeSchema(&error), qPrintable(error));
+    const std::optional<Project> created = store.createProject(QStringLiteral("Members 2025"), &error);
+    QVERIFY2(created, qPrintable(error));
+    TemplateField sequence;
+    sequence.projectId = created->id;
+    sequence.type = QStringLiteral("sequence");
+    QVERIFY2(store.insertField(&sequence, &error), qPrintable(error));
+    TemplateField name = codeField(QStringLiteral("back"), QStringLiteral("text"), QString(),
+                                   QStringLiteral("name"), QRectF(1, 1, 30, 8));
+    name.projectId = created->id;
+    QVERIFY2(store.insertField(&name, &error), qPrintable(error));
+    GraphicElement stored;
+    stored.projectId = created->id;
+    QVERIFY2(store.insertGraphic(&stored, &error), qPrintable(error));
+
+    PdfExportSource source;
+    source.project = *created;
+    source.project.name = QStringLiteral(" Members 2025 ");
+    source.project.rows = 2;
+    source.project.columns = 3;
+    source.project.cardWidthMm = 50;
+    source.project.cardHeightMm = 30;
+    source.project.paperWidthMm = 200;
+    source.project.paperHeightMm = 100;
+    source.project.bleedMm = 1.5;
+    source.project.showImpositionBorder = false;
+    source.project.impositionBorderColor = borderColor;
+    source.project.showCropMarks = true;
+    source.project.duplex = true;
+    source.cutStack = true;
+    for (const char *person : {"Ada", "Grace", "Edsger"})
+        source.cardRecords.append(DataRecord{int(source.cardRecords.size()),
+                                             QJsonObject{{QStringLiteral("name"), QString::fromLatin1(person)}}});
+    GraphicElement onCanvas;
+    onCanvas.type = QStringLiteral("ellipse");
+    if (graphicsGiven)
+        source.graphics = QList<GraphicElement>{onCanvas};
+    source.frontBackground = QImage(4, 2, QImage::Format_RGB32);
+    source.frontBackground.fill(Qt::blue);
+
+    const PdfExportPlan plan = planPdfExport(store, source);
+    QVERIFY2(plan.ok(), qPrintable(plan.errorTitle + QStringLiteral(": ") + plan.error));
+    const PdfExportJob &job = plan.job;
+    QCOMPARE(job.layout, (ImpositionLayout{3, 2, 3}));
+    QCOMPARE(job.sheetSizeMm, QSizeF(200, 100));
+    QCOMPARE(job.cardSizeMm, QSizeF(50, 30));
+    QCOMPARE(job.fields, (QList<TemplateField>{sequence, name}));
+    QCOMPARE(job.graphics, graphicsGiven ? QList<GraphicElement>{onCanvas} : QList<GraphicElement>{stored});
+    QCOMPARE(job.records.size(), 3);
+    const QString key = sequenceKey(sequence.id);
+    QCOMPARE(job.records[0].value(QStringLiteral("name")).toString(), QStringLiteral("Ada"));
+    QCOMPARE(job.records[2].value(QStringLiteral("name")).toString(), QStringLiteral("Edsger"));
+    QCOMPARE(job.records[0].value(key).toString(), QStringLiteral("No.000001"));
+    QCOMPARE(job.records[2].value(key).toString(), QStringLiteral("No.000003"));
+    QVERIFY(job.cutStack);
+    QVERIFY(job.duplex);
+    QVERIFY(!job.marks.showBorder);
+    QCOMPARE(job.marks.borderColor, expectedColor);
+    QVERIFY(job.marks.showCropMarks);
+    QCOMPARE(job.marks.bleedMm, 1.5);
+    QCOMPARE(job.frontBackground, source.frontBackground);
+    QVERIFY(job.backBackground.isNull());
+    QCOMPARE(job.title, QStringLiteral(" Members 2025 "));
+}
+
+void TestPdfExport::planErrors_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("title");
+
+    const QString failed = QStringLiteral("PDF export failed");
+    const QString unable = QStringLiteral("Unable to Export PDF");
+    QTest::newRow("no records") << "no records" << unable;
+    QTest::newRow("no rows") << "rows 0" << unable;
+    QTest::newRow("negative columns") << "columns -1" << unable;
+    // Preparation runs before the record count is looked at.
+    QTest::newRow("scratch configuration error, no records") << "bad scratch" << failed;
+    QTest::newRow("fields cannot be loaded") << "no fields table" << failed;
+    QTest::newRow("graphics cannot be loaded") << "no graphics table" << failed;
+    QTest::newRow("graphics from the canvas, store not asked") << "canvas graphics" << QString();
+}
+
+void TestPdfExport::planErrors()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, title);
+
+    QTemporaryDir dir;
+    ProjectStore store;
+    QString error;
+    QVERIFY2(store.openDatabase(dir.filePath(QStringLiteral("plan.sqlite")), &error), qPrintable(error));
+    QVERIFY2(store.initializeSchema(&error), qPrintable(error));
+    const std::optional<Project> created = store.createProject(QStringLiteral("Errors"), &error);
+    QVERIFY2(created, qPrintable(error));
+
+    PdfExportSource source;
+    source.project = *created;
+    source.project.rows = 2;
+    source.project.columns = 2;
+    for (int i = 0; i < 3; ++i)
+        source.cardRecords.append(DataRecord{i, QJsonObject{{QStringLiteral("n"), QString::number(i)}}});
+
+    QString expectedError;
+    if (situation == QLatin1String("no records")) {
+        source.cardRecords.clear();
+    } else if (situation == QLatin1String("rows 0")) {
+        source.project.rows = 0;
+    } else if (situation == QLatin1String("columns -1")) {
+        source.project.columns = -1;
+    } else if (situation == QLatin1String("bad scratch")) {
+        source.cardRecords.clear();
+        TemplateField scratch;
+        scratch.projectId = created->id;
+        scratch.type = QStringLiteral("scratch");
+        scratch.scratchPrizesJson = QStringLiteral("{not json");
+        QVERIFY2(store.insertField(&scratch, &error), qPrintable(error));
+        expectedError = prepareCardRecords({}, {scratch}).error;
+        QVERIFY(!expectedError.isEmpty());
+    } else if (situation == QLatin1String("no fields table")) {
+        QVERIFY2(store.execStatement(QStringLiteral("DROP TABLE template_fields"), &error), qPrintable(error));
+        store.loadFields(created->id, &expectedError);
+        QVERIFY(!expectedError.isEmpty());
+    } else {
+        QVERIFY2(store.execStatement(QStringLiteral("DROP TABLE template_graphics"), &error), qPrintable(error));
+        store.loadGraphics(created->id, &expectedError);
+        QVERIFY(!expectedError.isEmpty());
+        if (situation == QLatin1String("canvas graphics")) {
+            source.graphics = QList<GraphicElement>{GraphicElement{}};
+            expectedError.clear();
+        }
+    }
+    if (title == QLatin1String("Unable to Export PDF"))
+        expectedError = QStringLiteral("Import variable data before exporting.");
+
+    const PdfExportPlan plan = planPdfExport(store, source);
+    QCOMPARE(plan.errorTitle, title);
+    QCOMPARE(plan.error, expectedError);
+    QCOMPARE(plan.ok(), title.isEmpty());
+    if (plan.ok())
+        QCOMPARE(plan.job.graphics, *source.graphics);
+}
+
+QTEST_MAIN(TestPdfExport)
+#include "tst_pdfexport.moc"
