@@ -6,5 +6,6 @@ QList<CliCommand> allCommands()
     commands += projectCommands();
     commands += dataCommands();
     commands += cardCommands();
+    commands += exportCommands();
     return commands;
 }

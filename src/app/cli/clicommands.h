@@ -8,6 +8,7 @@
 QList<CliCommand> projectCommands();
 QList<CliCommand> dataCommands();
 QList<CliCommand> cardCommands();
+QList<CliCommand> exportCommands();
 
 // Every command of the tool, in the order the help lists them.
 QList<CliCommand> allCommands();

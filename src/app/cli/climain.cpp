@@ -2,7 +2,7 @@
 #include "clicontext.h"
 #include "cliparser.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QTextStream>
 
@@ -10,7 +10,23 @@
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Painting text and writing a PDF need a Gui application (fonts come with
+    // the platform), but the tool must run on a headless server and must not
+    // depend on a display it never shows anything on: unless the caller chose a
+    // platform, the offscreen one is used.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // While choosing a platform Qt looks for a Wayland socket in the runtime
+    // folder and, on a server without a desktop session, warns that
+    // XDG_RUNTIME_DIR is not set. The tool opens no window, and scripts read
+    // its stderr: that one note is dropped, everything else passes.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+        if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+            return;
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    });
+    QGuiApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
     // The same identity as the window, so both find the same data folder.
     QCoreApplication::setApplicationName(QStringLiteral("Vellumor VDP"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VDP_VERSION));

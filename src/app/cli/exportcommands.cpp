@@ -1,0 +1,249 @@
+#include "clicommands.h"
+#include "clicontext.h"
+#include "cliparser.h"
+#include "projectcards.h"
+#include "projectchoice.h"
+
+#include "import/recordassembly.h"
+#include "render/backgroundimage.h"
+#include "render/pdfexport.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString outputOption = QStringLiteral("output");
+const QString orderOption = QStringLiteral("order");
+const QString allowBlankCodesOption = QStringLiteral("allow-blank-codes");
+const QString standardOrder = QStringLiteral("standard");
+const QString cutStackOrder = QStringLiteral("cut-stack");
+
+QList<CliCommand> exportCommandTable();
+
+QString nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+// A wrong option value is a usage error like the parser's: message and the
+// command's usage on stderr, exit code 2, nothing touched.
+int usageError(CliContext &context, const QString &message)
+{
+    context.err() << cli::toolName() << ": " << message << '\n';
+    const QList<CliCommand> commands = exportCommandTable();
+    if (!commands.isEmpty())
+        context.err() << commandUsage(commands.first());
+    return cli::ExitUsage;
+}
+
+// Progress on stderr. On a terminal one bar is redrawn in place; into a pipe
+// or a log, a line at each tenth of the job and at the last page, so a run of
+// thousands of pages does not bury the messages that matter.
+class ExportProgress
+{
+public:
+    ExportProgress(QTextStream &err, bool terminal)
+        : m_err(err)
+        , m_terminal(terminal)
+    {
+    }
+
+    void start(int pageCount)
+    {
+        if (m_terminal && pageCount > 0)
+            drawBar(0, pageCount);
+    }
+
+    void update(int pagesDone, int pageCount)
+    {
+        if (pageCount <= 0)
+            return;
+        if (m_terminal) {
+            drawBar(pagesDone, pageCount);
+            return;
+        }
+        const qint64 tenth = qint64(pagesDone) * 10 / pageCount;
+        const qint64 previousTenth = qint64(pagesDone - 1) * 10 / pageCount;
+        if (tenth != previousTenth || pagesDone == pageCount) {
+            m_err << QStringLiteral("Exported %1 of %2 pages").arg(pagesDone).arg(pageCount) << '\n'
+                  << Qt::flush;
+        }
+    }
+
+    // Ends the bar's line, so what follows starts on a line of its own.
+    void finish()
+    {
+        if (m_barDrawn)
+            m_err << '\n' << Qt::flush;
+        m_barDrawn = false;
+    }
+
+private:
+    void drawBar(int pagesDone, int pageCount)
+    {
+        constexpr int width = 20;
+        const int filled = int(qint64(pagesDone) * width / pageCount);
+        m_err << QStringLiteral("\rExporting [%1%2] %3/%4 pages")
+                     .arg(QString(filled, u'#'), QString(width - filled, u'.'))
+                     .arg(pagesDone)
+                     .arg(pageCount)
+              << Qt::flush;
+        m_barDrawn = true;
+    }
+
+    QTextStream &m_err;
+    bool m_terminal = false;
+    bool m_barDrawn = false;
+};
+
+// The background of one side, or a null image when none is set. A background
+// that is set but unreadable stops the export: cards printed without their
+// artwork are a reprint.
+std::optional<QImage> sideBackground(CliContext &context, const QString &side, const QString &path)
+{
+    if (path.isEmpty())
+        return QImage();
+    BackgroundImage background = loadBackgroundImage(path);
+    if (background.image.isNull()) {
+        context.fail(QStringLiteral("PDF export failed: the %1 background %2 could not be loaded: %3")
+                         .arg(side, nativePath(path), background.error));
+        return std::nullopt;
+    }
+    return std::move(background.image);
+}
+
+int exportCommand(CliContext &context, const CliInvocation &invocation)
+{
+    const QString order = invocation.options.value(orderOption, standardOrder);
+    if (order != standardOrder && order != cutStackOrder)
+        return usageError(context, QStringLiteral("invalid order '%1' (use %2 or %3)")
+                                       .arg(order, standardOrder, cutStackOrder));
+    const QString path = QFileInfo(invocation.value(outputOption)).absoluteFilePath();
+
+    ProjectStore *store = context.openWorkspace();
+    if (!store)
+        return cli::ExitFailure;
+    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
+    if (!project)
+        return cli::ExitFailure;
+
+    PdfExportSource source;
+    source.project = *project;
+    source.cutStack = order == cutStackOrder;
+
+    QString error;
+    source.cardRecords = loadProjectRecords(*store, project->id, nullptr, &error);
+    if (!error.isEmpty())
+        return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
+
+    // Preparation leaves a rejected prize field out and prints a placeholder
+    // on its cards; such a batch must not reach the press. Each field is
+    // checked on its own, without the records, so this costs next to nothing.
+    const QList<TemplateField> fields = store->loadFields(project->id, &error);
+    if (!error.isEmpty())
+        return context.fail(QStringLiteral("PDF export failed: %1").arg(error));
+    const QStringList scratchErrors = scratchConfigurationErrors(fields, QString());
+    if (!scratchErrors.isEmpty()) {
+        for (const QString &line : scratchErrors)
+            context.err() << line << '\n';
+        return context.fail(QStringLiteral("No PDF written: correct the prize settings first."));
+    }
+
+    const std::optional<QImage> front = sideBackground(context, QStringLiteral("front"), project->backgroundPath);
+    if (!front)
+        return cli::ExitFailure;
+    source.frontBackground = *front;
+    // A single-sided job prints no back, so its back background is not needed.
+    if (project->duplex) {
+        const std::optional<QImage> back = sideBackground(context, QStringLiteral("back"), project->backBackgroundPath);
+        if (!back)
+            return cli::ExitFailure;
+        source.backBackground = *back;
+    }
+
+    const PdfExportPlan plan = planPdfExport(*store, source);
+    if (!plan.ok())
+        return context.fail(QStringLiteral("%1: %2").arg(plan.errorTitle, plan.error));
+
+    ExportProgress progress(context.err(), stderrIsTerminal());
+    progress.start(printPageCount(plan.job.layout, plan.job.duplex));
+    const PdfExportResult result = exportImpositionPdf(
+        plan.job, path, [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); });
+    progress.finish();
+    if (!result.ok)
+        return context.fail(QStringLiteral("PDF export failed: %1").arg(result.error));
+
+    context.out() << QStringLiteral("PDF exported: %1 (%2 pages)").arg(nativePath(path)).arg(result.pageCount)
+                  << Qt::endl;
+    if (result.blankCodeCardCount > 0) {
+        context.err() << blankCodesSummary(result) << Qt::endl;
+        if (!invocation.isSet(allowBlankCodesOption))
+            return cli::ExitBlankCodes;
+    }
+    return cli::ExitSuccess;
+}
+
+QList<CliCommand> exportCommandTable()
+{
+    return {
+        {
+            QStringLiteral("export"),
+            QStringLiteral("Write the print PDF of a project"),
+            QStringLiteral(
+                "Writes every card of the project into one PDF for the press, as the window's\n"
+                "\"Export PDF\" does: one page per printed sheet side at the project's paper size\n"
+                "and 300 dots per inch, without margins. A duplex project gives the front and\n"
+                "the back of the first sheet, then of the second, and so on; each back is\n"
+                "mirrored so that every card's back lies behind its front. The stored\n"
+                "backgrounds are stretched over the cards; a background that is set but cannot\n"
+                "be read stops the export. The file is replaced only once it is complete, so a\n"
+                "failed export leaves an earlier file at FILE as it was.\n"
+                "--order standard (the default) fills each sheet card after card; cut-stack puts\n"
+                "consecutive cards on consecutive sheets, so that once the sheets are cut and\n"
+                "the stacks laid in slot order, the cards run in sequence.\n"
+                "Progress is shown on stderr.\n"
+                "Exit status: 0 written; 1 nothing written (no data, prize settings rejected,\n"
+                "unreadable background, or the file could not be written); 2 usage error;\n"
+                "3 written, but some cards have barcodes or QR codes that could not be drawn and\n"
+                "would print blank (they are listed on stderr). --allow-blank-codes accepts such\n"
+                "a file with exit status 0; the list is still printed.\n\n")
+                + cli::projectChoiceRule(),
+            {},
+            {
+                cli::projectChoiceOption(),
+                {outputOption, QStringLiteral("FILE"), QStringLiteral("The PDF file to write"), true},
+                {orderOption, QStringLiteral("ORDER"),
+                 QStringLiteral("The card order on the sheets: standard or cut-stack (default: standard)")},
+                {allowBlankCodesOption, QString(),
+                 QStringLiteral("Exit with 0 even when some barcodes or QR codes print blank")},
+            },
+            &exportCommand,
+        },
+    };
+}
+
+} // namespace
+
+QList<CliCommand> exportCommands()
+{
+    return exportCommandTable();
+}

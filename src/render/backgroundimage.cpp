@@ -1,0 +1,17 @@
+#include "render/backgroundimage.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+
+BackgroundImage loadBackgroundImage(const QString &path)
+{
+    if (QFileInfo(path).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0)
+        return {{}, QStringLiteral("PDF backgrounds cannot be rasterised in this build yet")};
+
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull())
+        return {{}, QStringLiteral("Failed to read image: %1").arg(reader.errorString())};
+    return {std::move(image), {}};
+}

@@ -1,0 +1,856 @@
+// The export command of vellumor-vdp-cli, driven as a process on temporary
+// data directories. Every run has neither a display nor QT_QPA_PLATFORM, as on
+// a print server. The PDFs are read back with poppler (pdfinfo, pdftoppm) and
+// their codes with zbarimg, independently of the writer.
+
+#include "store/projectstore.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+
+#include <sys/resource.h>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Debian's interpreter, for its pty module.
+const char *const python = "/usr/bin/python3";
+
+constexpr int dpi = 300;
+
+QString binPath(const QString &name)
+{
+    return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(name);
+}
+
+QStringList lines(const QString &text)
+{
+    QStringList result = text.split(u'\n');
+    if (!result.isEmpty() && result.last().isEmpty())
+        result.removeLast();
+    return result;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QStringList directoryEntries(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+ToolRun runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    ToolRun result;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+        result.err = QStringLiteral("<%1 did not finish: %2>").arg(program, process.errorString());
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// pdfinfo's "Key: value" lines.
+QMap<QString, QString> pdfInfo(const QString &pdf)
+{
+    QMap<QString, QString> info;
+    const ToolRun run = runTool(QStringLiteral("pdfinfo"), {pdf});
+    if (run.exitCode != 0) {
+        info.insert(QStringLiteral("<error>"), run.err);
+        return info;
+    }
+    for (const QString &line : lines(QString::fromUtf8(run.out))) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon > 0)
+            info.insert(line.left(colon), line.mid(colon + 1).trimmed());
+    }
+    return info;
+}
+
+// Page `page` (from 1) as poppler renders it.
+QImage renderPage(const QString &pdf, int page, const QString &folder)
+{
+    const QString stem = QDir(folder).filePath(QStringLiteral("page-%1").arg(page));
+    const ToolRun run = runTool(QStringLiteral("pdftoppm"),
+                                {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), QString::number(page),
+                                 QStringLiteral("-l"), QString::number(page), QStringLiteral("-singlefile"),
+                                 QStringLiteral("-png"), pdf, stem});
+    if (run.exitCode != 0)
+        qWarning() << "pdftoppm failed:" << run.err;
+    return QImage(stem + QStringLiteral(".png"));
+}
+
+int toPixels(double mm)
+{
+    return qRound(mm * dpi / 25.4);
+}
+
+QRect pixelRect(const QRectF &mm)
+{
+    return QRect(QPoint(toPixels(mm.left()), toPixels(mm.top())), QPoint(toPixels(mm.right()), toPixels(mm.bottom())));
+}
+
+// The cell of a slot: the grid of cards is centred on the paper.
+QRectF cellMm(const QSizeF &paper, const QSizeF &card, int rows, int columns, int row, int column)
+{
+    const double left = (paper.width() - columns * card.width()) / 2;
+    const double top = (paper.height() - rows * card.height()) / 2;
+    return QRectF(left + column * card.width(), top + row * card.height(), card.width(), card.height());
+}
+
+// The symbols zbarimg finds in `image`, "TYPE:data", sorted.
+QStringList decode(const QImage &image, const QString &folder)
+{
+    const QString file = QDir(folder).filePath(QStringLiteral("decode.png"));
+    if (!image.save(file))
+        return {QStringLiteral("<could not save the crop>")};
+    const ToolRun run = runTool(QStringLiteral("zbarimg"), {QStringLiteral("-q"), file});
+    // 4: no symbol found.
+    if (run.exitCode != 0 && run.exitCode != 4)
+        return {QStringLiteral("<zbarimg failed: %1>").arg(run.err)};
+    QStringList symbols = lines(QString::fromUtf8(run.out));
+    symbols.sort();
+    return symbols;
+}
+
+// Pixels of `area` dark enough to be ink.
+int inkPixels(const QImage &image, const QRect &area)
+{
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ink += qGray(image.pixel(x, y)) < 128;
+    }
+    return ink;
+}
+
+// Within a tolerance wide enough for JPEG and anti-aliasing, far from any
+// other of the colours used.
+bool isNear(QColor actual, QColor expected)
+{
+    return qAbs(actual.red() - expected.red()) <= 60 && qAbs(actual.green() - expected.green()) <= 60
+        && qAbs(actual.blue() - expected.blue()) <= 60;
+}
+
+QImage twoColourImage(QSize size, QRect redPart)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = redPart.top(); y <= redPart.bottom(); ++y) {
+        for (int x = redPart.left(); x <= redPart.right(); ++x)
+            image.setPixel(x, y, qRgb(255, 0, 0));
+    }
+    return image;
+}
+
+// A JPEG whose Exif orientation asks for a quarter turn clockwise (6), as a
+// camera held upright writes it. The APP1 segment goes after the JFIF APP0.
+QByteArray jpegTurnedClockwise(const QImage &stored)
+{
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        stored.save(&buffer, "JPEG", 95);
+    }
+    const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008"   // big-endian header, IFD at 8
+                                                "0001"               // one entry
+                                                "011200030000000100060000" // Orientation, SHORT, 1, value 6
+                                                "00000000");         // no next IFD
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray segment = QByteArray::fromHex("ffe1");
+    const int length = int(payload.size()) + 2;
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(payload);
+    // SOI, then APP0 (ff e0, its length), then the rest.
+    int insertAt = 2;
+    if (quint8(jpeg.at(2)) == 0xff && quint8(jpeg.at(3)) == 0xe0)
+        insertAt = 4 + (quint8(jpeg.at(4)) << 8 | quint8(jpeg.at(5)));
+    return jpeg.left(insertAt) + segment + jpeg.mid(insertAt);
+}
+
+} // namespace
+
+class TestCliExport : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("TESSOLO_DATA_DIR"));
+        // A print server: no display, and nobody chose a platform plugin.
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("xdg-data")));
+        return env;
+    }
+
+    CliRun run(const QString &dataDir, const QStringList &arguments,
+               const std::function<void()> &childSetup = {}) const
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        if (childSetup)
+            process.setChildProcessModifier(childSetup);
+        process.start(binPath(QStringLiteral("vellumor-vdp-cli")),
+                      QStringList{QStringLiteral("--data-dir"), dataDir} + arguments);
+        CliRun result;
+        if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit) {
+            result.err = QStringLiteral("<process did not finish: %1>").arg(process.errorString());
+            return result;
+        }
+        result.exitCode = process.exitCode();
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    QString newDirectory(const QString &stem)
+    {
+        return m_root.filePath(QStringLiteral("%1-%2").arg(stem).arg(++m_count));
+    }
+
+    QString newFolder(const QString &stem)
+    {
+        const QString folder = newDirectory(stem);
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+    // A data directory seeded from the starter folder, as on a first start.
+    QString starterDataDirectory()
+    {
+        const QString dataDir = newDirectory(QStringLiteral("data"));
+        const CliRun seeded = run(dataDir, {QStringLiteral("projects")});
+        if (seeded.exitCode != 0)
+            qWarning() << "seeding failed:" << seeded.err;
+        return dataDir;
+    }
+
+    static QString databasePath(const QString &dataDir)
+    {
+        return QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
+    }
+
+    // Runs `change` on the stored project `projectId` and saves it.
+    static bool changeProject(const QString &dataDir, qint64 projectId, const std::function<void(Project &)> &change)
+    {
+        ProjectStore store;
+        QString error;
+        if (!store.openDatabase(databasePath(dataDir), &error))
+            return false;
+        for (Project project : store.listProjects(&error)) {
+            if (project.id != projectId)
+                continue;
+            change(project);
+            return store.updateProject(project, &error);
+        }
+        return false;
+    }
+
+    static bool addField(const QString &dataDir, TemplateField field)
+    {
+        ProjectStore store;
+        QString error;
+        return store.openDatabase(databasePath(dataDir), &error) && store.insertField(&field, &error);
+    }
+
+    // A new project named `name` holding the rows of `csv`, on its default
+    // sheet unless `change` alters it; its id, or 0.
+    qint64 csvProject(const QString &dataDir, const QString &name, const QByteArray &csv,
+                      const std::function<void(Project &)> &change = {})
+    {
+        const CliRun created = run(dataDir, {QStringLiteral("create"), name});
+        const QString prefix = QStringLiteral("Created project ");
+        if (created.exitCode != 0 || !created.out.startsWith(prefix))
+            return 0;
+        const qint64 id = created.out.mid(prefix.size()).section(u':', 0, 0).toLongLong();
+        const QString file = QDir(newFolder(QStringLiteral("csv"))).filePath(QStringLiteral("data.csv"));
+        if (!writeFile(file, csv))
+            return 0;
+        const CliRun imported = run(dataDir, {QStringLiteral("import"), file, QStringLiteral("--project"),
+                                              QString::number(id), QStringLiteral("--delimiter"), QStringLiteral("comma")});
+        if (imported.exitCode != 0)
+            return 0;
+        if (change && !changeProject(dataDir, id, change))
+            return 0;
+        return id;
+    }
+
+    // The starter's member codes, in card order.
+    QStringList memberCodes(const QString &dataDir) const
+    {
+        QStringList codes;
+        const CliRun records = run(dataDir, {QStringLiteral("records")});
+        for (const QString &line : lines(records.out))
+            codes << QJsonDocument::fromJson(line.toUtf8()).object().value(QStringLiteral("Member Code")).toString();
+        return codes;
+    }
+
+    QTemporaryDir m_root;
+    int m_count = 0;
+
+private slots:
+    void initTestCase();
+    void starterExportsOutOfTheBox();
+    void orderDecidesWhichCardGoesWhere_data();
+    void orderDecidesWhichCardGoesWhere();
+    void usageErrorsTouchNothing_data();
+    void usageErrorsTouchNothing();
+    void failuresWriteNothing_data();
+    void failuresWriteNothing();
+    void blankCodesAreReported_data();
+    void blankCodesAreReported();
+    void writeFailureKeepsTheExistingFile();
+    void progressLinesIntoAPipe_data();
+    void progressLinesIntoAPipe();
+    void progressBarOnATerminal();
+    void backgroundsAreStretchedOverTheCards_data();
+    void backgroundsAreStretchedOverTheCards();
+};
+
+void TestCliExport::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    QVERIFY2(QFileInfo(binPath(QStringLiteral("vellumor-vdp-cli"))).isExecutable(), "vellumor-vdp-cli is missing");
+    QVERIFY2(QFileInfo::exists(binPath(QStringLiteral("starter/vellumor-vdp-starter.sqlite"))), "starter is missing");
+    for (const QString &tool : {QStringLiteral("pdfinfo"), QStringLiteral("pdftoppm"), QStringLiteral("zbarimg")})
+        QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), qPrintable(tool));
+    QVERIFY2(QFileInfo(QString::fromLatin1(python)).isExecutable(), python);
+}
+
+// A fresh data directory exports the starter at once: 40 members on 5 × 2
+// cards of A4, duplex, so 4 sheets give 8 pages running front, back, front, …
+// Every front card carries its own member's code as Code 128 and QR code.
+void TestCliExport::starterExportsOutOfTheBox()
+{
+    const QString dataDir = starterDataDirectory();
+    const QStringList codes = memberCodes(dataDir);
+    QCOMPARE(codes.size(), 40);
+    const QString folder = newFolder(QStringLiteral("out"));
+    const QString work = newFolder(QStringLiteral("work"));
+    const QString path = QDir(folder).filePath(QStringLiteral("starter.pdf"));
+
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (8 pages)\n").arg(QDir::toNativeSeparators(path)));
+    QStringList progress;
+    for (int page = 1; page <= 8; ++page)
+        progress << QStringLiteral("Exported %1 of 8 pages").arg(page);
+    QCOMPARE(lines(result.err), progress);
+    QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("starter.pdf")});
+
+    const QMap<QString, QString> info = pdfInfo(path);
+    QCOMPARE(info.value(QStringLiteral("Pages")), QStringLiteral("8"));
+    QCOMPARE(info.value(QStringLiteral("Page size")), QStringLiteral("595 x 842 pts (A4)"));
+    QCOMPARE(info.value(QStringLiteral("Title")), QStringLiteral("Starter Template"));
+    QCOMPARE(info.value(QStringLiteral("Creator")), QStringLiteral("Vellumor VDP · Variable Data Printing"));
+
+    const QSizeF paper(210, 297);
+    const QSizeF card(90, 54);
+    const QImage first = renderPage(path, 1, work);
+    for (int row = 0; row < 5; ++row) {
+        for (int column = 0; column < 2; ++column) {
+            const QString code = codes.at(row * 2 + column);
+            const QImage cell = first.copy(pixelRect(cellMm(paper, card, 5, 2, row, column)));
+            QCOMPARE(decode(cell, work), (QStringList{QStringLiteral("CODE-128:") + code, QStringLiteral("QR-Code:") + code}));
+        }
+    }
+    // Text is painted although the tool has no display: the name on the first
+    // card's front, the prize on its back (the right-hand card of the mirrored
+    // back). An empty font database would leave these boxes white.
+    const QRectF firstCell = cellMm(paper, card, 5, 2, 0, 0);
+    const QRect nameBox = pixelRect(QRectF(5, 5, 52, 9).translated(firstCell.topLeft()));
+    QVERIFY2(inkPixels(first, nameBox) > nameBox.width() * nameBox.height() / 50,
+             qPrintable(QString::number(inkPixels(first, nameBox))));
+    const QImage firstBack = renderPage(path, 2, work);
+    const QRect prizeBox = pixelRect(QRectF(15, 17, 60, 12).translated(cellMm(paper, card, 5, 2, 0, 1).topLeft()));
+    QVERIFY2(inkPixels(firstBack, prizeBox) > prizeBox.width() * prizeBox.height() / 50,
+             qPrintable(QString::number(inkPixels(firstBack, prizeBox))));
+
+    // Fronts carry the codes of their sheet's cards; backs carry none.
+    for (int page = 2; page <= 8; ++page) {
+        const QImage image = renderPage(path, page, work);
+        const QImage cell = image.copy(pixelRect(cellMm(paper, card, 5, 2, 0, 0)));
+        const QStringList expected = page % 2 == 1
+            ? QStringList{QStringLiteral("CODE-128:") + codes.at((page / 2) * 10),
+                          QStringLiteral("QR-Code:") + codes.at((page / 2) * 10)}
+            : QStringList();
+        QVERIFY2(decode(cell, work) == expected, qPrintable(QStringLiteral("page %1").arg(page)));
+    }
+}
+
+void TestCliExport::orderDecidesWhichCardGoesWhere_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QList<int>>("firstSheet"); // record index per slot, row-major
+
+    const QList<int> standard{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    QTest::newRow("default") << QStringList() << standard;
+    QTest::newRow("standard") << QStringList{"--order", "standard"} << standard;
+    // 40 cards, 10 slots: each slot's stack holds 4 consecutive cards.
+    QTest::newRow("cut-stack") << QStringList{"--order", "cut-stack"} << QList<int>{0, 4, 8, 12, 16, 20, 24, 28, 32, 36};
+}
+
+void TestCliExport::orderDecidesWhichCardGoesWhere()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QList<int>, firstSheet);
+
+    const QString dataDir = starterDataDirectory();
+    const QStringList codes = memberCodes(dataDir);
+    QCOMPARE(codes.size(), 40);
+    const QString work = newFolder(QStringLiteral("work"));
+    const QString path = QDir(work).filePath(QStringLiteral("order.pdf"));
+    const CliRun result = run(dataDir, QStringList{QStringLiteral("export"), QStringLiteral("--output"), path} + options);
+    QCOMPARE(result.exitCode, 0);
+
+    const QImage page = renderPage(path, 1, work);
+    for (int slot = 0; slot < 10; ++slot) {
+        const QImage cell = page.copy(pixelRect(cellMm({210, 297}, {90, 54}, 5, 2, slot / 2, slot % 2)));
+        const QStringList symbols = decode(cell, work);
+        QVERIFY2(symbols.contains(QStringLiteral("CODE-128:") + codes.at(firstSheet.at(slot))),
+                 qPrintable(QStringLiteral("slot %1: %2").arg(slot).arg(symbols.join(u' '))));
+    }
+}
+
+void TestCliExport::usageErrorsTouchNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown order") << QStringList{"export", "--output", "a.pdf", "--order", "zigzag"}
+                                   << "invalid order 'zigzag' (use standard or cut-stack)";
+    QTest::newRow("order in other case") << QStringList{"export", "--output", "a.pdf", "--order", "Cut-Stack"}
+                                         << "invalid order 'Cut-Stack' (use standard or cut-stack)";
+    QTest::newRow("no --output") << QStringList{"export", "--order", "cut-stack"} << "missing option --output FILE";
+}
+
+// Exit code 2, message and usage on stderr, and no data directory.
+void TestCliExport::usageErrorsTouchNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    const QString dataDir = newDirectory(QStringLiteral("data"));
+    const CliRun result = run(dataDir, arguments);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.out, QString());
+    QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
+    QVERIFY2(result.err.contains(QStringLiteral("Usage: vellumor-vdp-cli [--data-dir DIR] export [--project PROJECT] "
+                                                "--output FILE [--order ORDER] [--allow-blank-codes]\n")),
+             qPrintable(result.err));
+    QVERIFY(!QFileInfo::exists(dataDir));
+}
+
+void TestCliExport::failuresWriteNothing_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("expected"); // stderr; "@FILE" stands for the background file
+    QTest::addColumn<bool>("prefixOnly");  // the reader's own message follows
+
+    QTest::newRow("no records") << "empty project"
+                                << "Unable to Export PDF: Import variable data before exporting.\n" << false;
+    QTest::newRow("prize settings rejected")
+        << "invalid prizes"
+        << "Scratch card configuration of field \"Prize\" (back, id @ID): Invalid prize configuration format\n"
+           "No PDF written: correct the prize settings first.\n"
+        << false;
+    QTest::newRow("front background missing")
+        << "missing front" << "PDF export failed: the front background @FILE could not be loaded: Failed to read image: "
+        << true;
+    QTest::newRow("back background not an image")
+        << "garbage back" << "PDF export failed: the back background @FILE could not be loaded: Failed to read image: "
+        << true;
+    QTest::newRow("PDF background")
+        << "pdf front"
+        << "PDF export failed: the front background @FILE could not be loaded: "
+           "PDF backgrounds cannot be rasterised in this build yet\n"
+        << false;
+}
+
+// A job that cannot be printed as designed leaves the output path as it was,
+// with exit code 1 and the reason on stderr.
+void TestCliExport::failuresWriteNothing()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, expected);
+    QFETCH(bool, prefixOnly);
+
+    const QString dataDir = starterDataDirectory();
+    const QString files = newFolder(QStringLiteral("files"));
+    QString background;
+    QStringList project;
+    if (setup == u"empty project") {
+        QCOMPARE(run(dataDir, {QStringLiteral("create"), QStringLiteral("Empty")}).exitCode, 0);
+        project = QStringList{QStringLiteral("--project"), QStringLiteral("Empty")};
+    } else if (setup == u"invalid prizes") {
+        ProjectStore store;
+        QString error;
+        QVERIFY2(store.openDatabase(databasePath(dataDir), &error), qPrintable(error));
+        QList<TemplateField> fields = store.loadFields(1, &error);
+        for (TemplateField &field : fields) {
+            if (field.type != u"scratch")
+                continue;
+            field.scratchPrizesJson = QStringLiteral("{}");
+            QVERIFY2(store.updateField(field, &error), qPrintable(error));
+            expected.replace(QStringLiteral("@ID"), QString::number(field.id));
+        }
+    } else {
+        const bool front = setup != u"garbage back";
+        background = QDir(files).filePath(setup == u"pdf front" ? QStringLiteral("artwork.pdf")
+                                                                : QStringLiteral("artwork.png"));
+        if (setup == u"garbage back")
+            QVERIFY(writeFile(background, "not a picture"));
+        if (setup == u"pdf front")
+            QVERIFY(writeFile(background, "%PDF-1.4\n%%EOF\n"));
+        QVERIFY(changeProject(dataDir, 1, [&](Project &p) { (front ? p.backgroundPath : p.backBackgroundPath) = background; }));
+    }
+    expected.replace(QStringLiteral("@FILE"), QDir::toNativeSeparators(background));
+
+    const QString folder = newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
+    const QByteArray earlier("%PDF-1.4 an earlier export\n");
+    QVERIFY(writeFile(path, earlier));
+    const QString fresh = QDir(folder).filePath(QStringLiteral("new.pdf"));
+
+    for (const QString &output : {path, fresh}) {
+        const CliRun result = run(dataDir, QStringList{QStringLiteral("export"), QStringLiteral("--output"), output} + project);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.out, QString());
+        if (prefixOnly) {
+            QVERIFY2(result.err.startsWith(expected) && result.err.size() > expected.size() + 1, qPrintable(result.err));
+            QCOMPARE(lines(result.err).size(), 1);
+        } else {
+            QCOMPARE(result.err, expected);
+        }
+    }
+    QCOMPARE(readFile(path), earlier);
+    QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("cards.pdf")});
+}
+
+void TestCliExport::blankCodesAreReported_data()
+{
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("not allowed") << false << 3;
+    QTest::newRow("--allow-blank-codes") << true << 0;
+}
+
+// Cards 2 (a wrong check digit) and 4 (a digit missing) cannot carry their
+// EAN-13: the PDF is written, but a script must notice before the press does.
+void TestCliExport::blankCodesAreReported()
+{
+    QFETCH(bool, allowed);
+    QFETCH(int, exitCode);
+
+    const QString dataDir = starterDataDirectory();
+    const qint64 id = csvProject(dataDir, QStringLiteral("Retail"),
+                                 "Code\n5901234123457\n5901234123458\n4006381333931\n59012341234\n9780201379624\n",
+                                 [](Project &p) {
+                                     p.paperWidthMm = 200;
+                                     p.paperHeightMm = 64;
+                                     p.rows = 1;
+                                     p.columns = 2;
+                                 });
+    QVERIFY(id > 0);
+    TemplateField barcode;
+    barcode.projectId = id;
+    barcode.type = QStringLiteral("barcode");
+    barcode.barcodeFormat = QStringLiteral("ean13");
+    barcode.dataColumn = QStringLiteral("Code");
+    barcode.xMm = 5;
+    barcode.yMm = 5;
+    barcode.widthMm = 80;
+    barcode.heightMm = 40;
+    QVERIFY(addField(dataDir, barcode));
+
+    const QString work = newFolder(QStringLiteral("work"));
+    const QString path = QDir(work).filePath(QStringLiteral("retail.pdf"));
+    QStringList arguments{QStringLiteral("export"), QStringLiteral("--project"), QStringLiteral("Retail"),
+                          QStringLiteral("--output"), path};
+    if (allowed)
+        arguments << QStringLiteral("--allow-blank-codes");
+    const CliRun result = run(dataDir, arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (3 pages)\n").arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(lines(result.err).mid(3), QStringList{QStringLiteral(
+                                           "2 cards have barcode or QR codes that could not be drawn and will print "
+                                           "blank: #0002, #0004")});
+
+    // The cards as printed: the valid codes scan, the others are blank.
+    const QStringList expected[] = {{QStringLiteral("EAN-13:5901234123457")}, {}, {QStringLiteral("EAN-13:4006381333931")},
+                                    {}, {QStringLiteral("EAN-13:9780201379624")}};
+    for (int card = 0; card < 5; ++card) {
+        const QImage page = renderPage(path, card / 2 + 1, work);
+        const QImage cell = page.copy(pixelRect(cellMm({200, 64}, {90, 54}, 1, 2, 0, card % 2)));
+        QVERIFY2(decode(cell, work) == expected[card], qPrintable(QStringLiteral("card %1").arg(card + 1)));
+    }
+}
+
+// The file system refuses the PDF part way through (the file-size limit
+// stands for a full disk or a quota): the user's earlier file at the path
+// survives byte for byte and no temporary file is left beside it.
+void TestCliExport::writeFailureKeepsTheExistingFile()
+{
+    const QString dataDir = starterDataDirectory();
+    // Noise does not compress, so the PDF grows well past the limit while the
+    // database writes of opening the workspace stay far below it.
+    const QString files = newFolder(QStringLiteral("files"));
+    const QString artwork = QDir(files).filePath(QStringLiteral("noise.png"));
+    {
+        QImage noise(1000, 600, QImage::Format_RGB32);
+        quint32 state = 12345;
+        for (int y = 0; y < noise.height(); ++y) {
+            for (int x = 0; x < noise.width(); ++x) {
+                state = state * 1664525u + 1013904223u;
+                noise.setPixel(x, y, state >> 8);
+            }
+        }
+        QVERIFY(noise.save(artwork));
+    }
+    QVERIFY(changeProject(dataDir, 1, [&](Project &p) { p.backgroundPath = artwork; }));
+
+    const QString folder = newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("starter.pdf"));
+    const QByteArray earlier("%PDF-1.4 the export the printer already has\n");
+    QVERIFY(writeFile(path, earlier));
+
+    // Without the limit the job is well above it.
+    const QString unlimited = QDir(newFolder(QStringLiteral("free"))).filePath(QStringLiteral("starter.pdf"));
+    QCOMPARE(run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), unlimited}).exitCode, 0);
+    constexpr rlim_t limit = 512 * 1024;
+    QVERIFY2(QFileInfo(unlimited).size() > 2 * qint64(limit), qPrintable(QString::number(QFileInfo(unlimited).size())));
+    QVERIFY(QFileInfo(databasePath(dataDir)).size() < qint64(limit) / 2);
+
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path}, [] {
+        // Ignored, an oversized write fails with EFBIG instead of killing the tool.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit fileSize{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    });
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QString());
+    QVERIFY2(result.err.endsWith(QStringLiteral("PDF export failed: Could not create or write the output file\n")),
+             qPrintable(result.err));
+    QCOMPARE(readFile(path), earlier);
+    QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("starter.pdf")});
+
+    // A folder that does not exist fails the same way and creates nothing.
+    const QString missing = QDir(folder).filePath(QStringLiteral("missing/starter.pdf"));
+    const CliRun nowhere = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), missing});
+    QCOMPARE(nowhere.exitCode, 1);
+    QCOMPARE(nowhere.err, QStringLiteral("PDF export failed: Could not create or write the output file\n"));
+    QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("starter.pdf")});
+}
+
+void TestCliExport::progressLinesIntoAPipe_data()
+{
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<QList<int>>("reported"); // pages done at each line
+
+    QTest::newRow("3 pages: every page") << 3 << QList<int>{1, 2, 3};
+    QTest::newRow("25 pages: each tenth reached") << 25 << QList<int>{3, 5, 8, 10, 13, 15, 18, 20, 23, 25};
+    QTest::newRow("100 pages") << 100 << QList<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+}
+
+// Into a pipe or a log the progress is a few plain lines, not one per page.
+void TestCliExport::progressLinesIntoAPipe()
+{
+    QFETCH(int, pages);
+    QFETCH(QList<int>, reported);
+
+    const QString dataDir = starterDataDirectory();
+    QByteArray csv("Number\n");
+    for (int i = 1; i <= pages; ++i)
+        csv += QByteArray::number(i) + '\n';
+    const qint64 id = csvProject(dataDir, QStringLiteral("One per page"), csv, [](Project &p) {
+        p.paperWidthMm = 100;
+        p.paperHeightMm = 64;
+        p.rows = 1;
+        p.columns = 1;
+    });
+    QVERIFY(id > 0);
+
+    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("run.pdf"));
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
+    QCOMPARE(result.exitCode, 0);
+    QStringList expected;
+    for (int done : reported)
+        expected << QStringLiteral("Exported %1 of %2 pages").arg(done).arg(pages);
+    QCOMPARE(lines(result.err), expected);
+    QCOMPARE(pdfInfo(path).value(QStringLiteral("Pages")), QString::number(pages));
+}
+
+// On a terminal one bar is redrawn in place and its line ended before the
+// result is printed.
+void TestCliExport::progressBarOnATerminal()
+{
+    const QString dataDir = starterDataDirectory();
+    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("starter.pdf"));
+    // The tool's stdout and stderr are both the pty; the script copies what
+    // the terminal received to its own stdout.
+    const QString script = QStringLiteral(R"(
+import os, pty, sys
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+received = b""
+while True:
+    try:
+        chunk = os.read(fd, 65536)
+    except OSError:
+        break
+    if not chunk:
+        break
+    received += chunk
+_, status = os.waitpid(pid, 0)
+sys.stdout.buffer.write(received)
+sys.exit(os.waitstatus_to_exitcode(status))
+)");
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QString::fromLatin1(python),
+                  {QStringLiteral("-c"), script, binPath(QStringLiteral("vellumor-vdp-cli")), QStringLiteral("--data-dir"),
+                   dataDir, QStringLiteral("export"), QStringLiteral("--output"), path});
+    QVERIFY(process.waitForFinished(300000));
+    QCOMPARE(process.exitCode(), 0);
+    // The terminal turns each line feed into CR LF.
+    const QString received = QString::fromUtf8(process.readAllStandardOutput());
+
+    QString expected;
+    for (int done = 0; done <= 8; ++done) {
+        const int filled = done * 20 / 8;
+        expected += QStringLiteral("\rExporting [%1%2] %3/8 pages")
+                        .arg(QString(filled, u'#'), QString(20 - filled, u'.'))
+                        .arg(done);
+    }
+    expected += QStringLiteral("\r\nPDF exported: %1 (8 pages)\r\n").arg(QDir::toNativeSeparators(path));
+    QCOMPARE(received, expected);
+}
+
+void TestCliExport::backgroundsAreStretchedOverTheCards_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("bytes");
+
+    // Shown upright, both are a picture whose top quarter is red and the rest blue.
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        twoColourImage({40, 100}, QRect(0, 0, 40, 25)).save(&buffer, "PNG");
+    }
+    QTest::newRow("PNG, taller than the card") << "front.png" << png;
+    // Stored on its side: the left quarter is the picture's top.
+    QTest::newRow("JPEG with an orientation tag")
+        << "front.JPG" << jpegTurnedClockwise(twoColourImage({200, 100}, QRect(0, 0, 50, 100)));
+}
+
+// The front background fills every front card edge to edge whatever its
+// proportions, upright as the file's orientation tag says, under the fields;
+// the back background fills the backs.
+void TestCliExport::backgroundsAreStretchedOverTheCards()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, bytes);
+
+    const QString dataDir = starterDataDirectory();
+    const QString files = newFolder(QStringLiteral("files"));
+    const QString front = QDir(files).filePath(fileName);
+    const QString back = QDir(files).filePath(QStringLiteral("back.png"));
+    QVERIFY(writeFile(front, bytes));
+    QImage green(8, 8, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    QVERIFY(green.save(back));
+    QVERIFY(changeProject(dataDir, 1, [&](Project &p) {
+        p.backgroundPath = front;
+        p.backBackgroundPath = back;
+    }));
+
+    const QString work = newFolder(QStringLiteral("work"));
+    const QString path = QDir(work).filePath(QStringLiteral("artwork.pdf"));
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
+    QCOMPARE(result.exitCode, 0);
+
+    const QColor red(255, 0, 0);
+    const QColor blue(0, 0, 255);
+    // Points of the 90 × 54 mm card that no starter field covers. The red
+    // quarter ends 13.5 mm down; a picture fitted or cropped instead of
+    // stretched would leave white or blue at the corners above that.
+    const QList<std::pair<QPointF, QColor>> probes{
+        {{3, 3}, red},   {{87, 3}, red},  {{58.5, 10}, red},
+        {{58.5, 17}, blue}, {{3, 51}, blue}, {{87, 51}, blue},
+    };
+    const QImage frontPage = renderPage(path, 1, work);
+    const QImage backPage = renderPage(path, 2, work);
+    for (const auto &[row, column] : {std::pair{0, 0}, std::pair{4, 1}}) {
+        const QRectF cell = cellMm({210, 297}, {90, 54}, 5, 2, row, column);
+        for (const auto &[pointMm, colour] : probes) {
+            const QPointF at = cell.topLeft() + pointMm;
+            const QColor actual = frontPage.pixelColor(toPixels(at.x()), toPixels(at.y()));
+            QVERIFY2(isNear(actual, colour), qPrintable(QStringLiteral("front slot %1,%2 at %3,%4 mm: %5")
+                                                            .arg(row).arg(column).arg(pointMm.x()).arg(pointMm.y())
+                                                            .arg(actual.name())));
+            const QColor backActual = backPage.pixelColor(toPixels(at.x()), toPixels(at.y()));
+            QVERIFY2(isNear(backActual, QColor(0, 255, 0)), qPrintable(backActual.name()));
+        }
+    }
+
+    // A single-sided job prints no backs, so an unusable back background does
+    // not stand in its way.
+    QVERIFY(changeProject(dataDir, 1, [&](Project &p) {
+        p.duplex = false;
+        p.backBackgroundPath = QDir(files).filePath(QStringLiteral("gone.png"));
+    }));
+    const CliRun single = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
+    QCOMPARE(single.exitCode, 0);
+    QCOMPARE(single.out, QStringLiteral("PDF exported: %1 (4 pages)\n").arg(QDir::toNativeSeparators(path)));
+}
+
+QTEST_GUILESS_MAIN(TestCliExport)
+#include "tst_cliexport.moc"
