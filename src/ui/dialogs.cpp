@@ -2,6 +2,7 @@
 
 #include "ui/importdialog.h"
 
+#include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QUrl>
@@ -27,10 +28,26 @@ QMessageBox::StandardButton Dialogs::warning(QWidget *parent, const QString &tit
     return QMessageBox::warning(parent, title, text, buttons, defaultButton);
 }
 
+void Dialogs::information(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox::information(parent, title, text);
+}
+
 QString Dialogs::getOpenFileName(QWidget *parent, const QString &title, const QString &directory,
                                  const QString &filter)
 {
     return QFileDialog::getOpenFileName(parent, title, directory, filter);
+}
+
+QString Dialogs::getSaveFileName(QWidget *parent, const QString &title,
+                                 const QString &proposedPath, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(parent, title, proposedPath, filter);
+}
+
+QColor Dialogs::getColor(QWidget *parent, const QString &title, const QColor &initial)
+{
+    return QColorDialog::getColor(initial, parent, title);
 }
 
 int Dialogs::execImportDialog(ImportDialog &dialog)

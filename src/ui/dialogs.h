@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMessageBox>
 #include <QString>
 
@@ -25,10 +26,18 @@ public:
                                                 const QString &text,
                                                 QMessageBox::StandardButtons buttons,
                                                 QMessageBox::StandardButton defaultButton);
+    virtual void information(QWidget *parent, const QString &title, const QString &text);
 
     // The chosen file, or an empty text when the dialog was cancelled.
     virtual QString getOpenFileName(QWidget *parent, const QString &title,
                                      const QString &directory, const QString &filter);
+    // The path to write, or an empty text when the dialog was cancelled.
+    // `proposedPath` is the folder and file name offered at first.
+    virtual QString getSaveFileName(QWidget *parent, const QString &title,
+                                     const QString &proposedPath, const QString &filter);
+
+    // The chosen colour, or an invalid one when the dialog was cancelled.
+    virtual QColor getColor(QWidget *parent, const QString &title, const QColor &initial);
 
     // Runs the import options dialog, whose preview is already filled;
     // QDialog::Accepted when the user confirmed the import.

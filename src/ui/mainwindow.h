@@ -20,6 +20,7 @@
 class DataPage;
 class DataSync;
 class Dialogs;
+class PreviewPage;
 class ProjectPanel;
 class QTabWidget;
 class QToolBar;
@@ -56,6 +57,7 @@ public:
     QTabWidget *pageTabs() const { return m_pageTabs; }
     QToolBar *mainToolBar() const { return m_toolBar; }
     DataPage *dataPage() const { return m_dataPage; }
+    PreviewPage *previewPage() const { return m_previewPage; }
     DataSync *dataSync() const { return m_dataSync; }
     const QList<DataSource> &dataSources() const { return m_dataSources; }
     // The combined card records of the project's data files and their column keys.
@@ -120,6 +122,14 @@ private:
     void setLiveDataSource(const QString &path, bool save);
     void syncDataSources();
 
+    // Imposition preview options (mainwindow_preview.cpp).
+    void connectPreviewPage();
+    // The project's mark options and sides on the page, without writing back.
+    void showProjectOnPreview();
+    void setImpositionBorderShown(bool show);
+    void setCropMarksShown(bool show);
+    void chooseImpositionBorderColor();
+
     ProjectStore m_store;
     std::unique_ptr<Dialogs> m_dialogs;
     QString m_starterDirectory;
@@ -138,4 +148,5 @@ private:
     QTabWidget *m_pageTabs = nullptr;
     QToolBar *m_toolBar = nullptr;
     DataPage *m_dataPage = nullptr;
+    PreviewPage *m_previewPage = nullptr;
 };

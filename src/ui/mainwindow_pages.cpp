@@ -1,10 +1,10 @@
 // The three pages and the points where they meet the project's life. The
-// imposition preview and the template canvas replace the plain pages below
-// and fill in the matching functions; until then the toolbar's page actions
-// say so in the status bar.
+// template canvas replaces the plain page below and fills in the matching
+// functions; until then the toolbar's canvas actions say so in the status bar.
 #include "ui/mainwindow.h"
 
 #include "ui/datapage.h"
+#include "ui/previewpage.h"
 
 #include <QStatusBar>
 #include <QWidget>
@@ -17,9 +17,10 @@ QWidget *MainWindow::createDataPage()
 
 QWidget *MainWindow::createPreviewPage()
 {
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("previewPage"));
-    return page;
+    m_previewPage = new PreviewPage;
+    showProjectOnPreview();
+    connectPreviewPage();
+    return m_previewPage;
 }
 
 QWidget *MainWindow::createCanvasPage()
@@ -36,7 +37,6 @@ void MainWindow::showUnavailable(const QString &feature)
     statusBar()->showMessage(tr("%1 is not available in this build yet.").arg(feature), 4000);
 }
 
-void MainWindow::exportPdf() { showUnavailable(tr("Export PDF")); }
 void MainWindow::importBackground() { showUnavailable(tr("Import Background")); }
 void MainWindow::addField() { showUnavailable(tr("Add Text Field")); }
 void MainWindow::addBarcode() { showUnavailable(tr("Add Barcode")); }
@@ -52,13 +52,15 @@ void MainWindow::deleteSelectedField(qint64 fieldId)
 // Hook points. Each is called at its place in start-up, project switching or
 // panel edits already; the page that owns the behaviour fills it in.
 
-// Imposition preview: redraw the sheets from the panel's current values.
-void MainWindow::refreshPreview() {}
-
 // Switching projects: canvases get card size, bleed, backgrounds, fields and
 // graphics by side; property panels show nothing selected; the preview takes
-// the project's "Border" and "Crop marks" options.
-void MainWindow::showProjectOnPages() {}
+// the project's "Border" and "Crop marks" options and its sides.
+void MainWindow::showProjectOnPages()
+{
+    showProjectOnPreview();
+    // The canvas side tabs follow the new project's sides as well.
+    showDuplexOnPages(m_project.duplex);
+}
 
 // Canvas editing: the undo and redo histories belong to one project.
 void MainWindow::clearCanvasHistory() {}
@@ -73,7 +75,7 @@ void MainWindow::updateCanvasBleed() {}
 // "All"/"Back" side buttons ("Front" checked when turning duplex off).
 void MainWindow::showDuplexOnPages(bool duplex)
 {
-    Q_UNUSED(duplex);
+    m_previewPage->setDuplex(duplex);
 }
 
 // Background import: the line describing the current background files.

@@ -1,0 +1,535 @@
+#include "app/workspace.h"
+#include "render/pdfexport.h"
+#include "store/projectstore.h"
+#include "ui/dialogs.h"
+#include "ui/mainwindow.h"
+#include "ui/previewpage.h"
+#include "ui/projectpanel.h"
+#include "ui/unitspinbox.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProcess>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct ShownBox
+{
+    QString kind; // "critical", "warning" or "information"
+    QString title;
+    QString text;
+};
+
+struct SaveRequest
+{
+    QString title;
+    QString proposedPath;
+    QString filter;
+};
+
+struct DialogScript
+{
+    QList<ShownBox> shown;
+    QList<SaveRequest> saveRequests;
+    QString savePath; // the answer to the save dialog; empty = cancelled
+};
+
+class ScriptedDialogs : public Dialogs
+{
+public:
+    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
+        : m_script(std::move(script))
+    {
+    }
+
+    void critical(QWidget *, const QString &title, const QString &text) override
+    {
+        m_script->shown.append({QStringLiteral("critical"), title, text});
+    }
+    QMessageBox::StandardButton warning(QWidget *, const QString &title, const QString &text,
+                                        QMessageBox::StandardButtons,
+                                        QMessageBox::StandardButton) override
+    {
+        m_script->shown.append({QStringLiteral("warning"), title, text});
+        return QMessageBox::Ok;
+    }
+    void information(QWidget *, const QString &title, const QString &text) override
+    {
+        m_script->shown.append({QStringLiteral("information"), title, text});
+    }
+    QString getSaveFileName(QWidget *, const QString &title, const QString &proposedPath,
+                            const QString &filter) override
+    {
+        m_script->saveRequests.append({title, proposedPath, filter});
+        return m_script->savePath;
+    }
+
+private:
+    std::shared_ptr<DialogScript> m_script;
+};
+
+// Runs as another user while alive: root ignores file permissions, so the
+// permission case drops the effective ids (the saved id lets us come back).
+class EffectiveUser
+{
+public:
+    EffectiveUser(uid_t uid, gid_t gid) : m_uid(geteuid()), m_gid(getegid())
+    {
+        m_active = setegid(gid) == 0 && seteuid(uid) == 0;
+    }
+    ~EffectiveUser()
+    {
+        if (seteuid(m_uid) != 0 || setegid(m_gid) != 0)
+            qFatal("could not restore the effective user");
+    }
+    bool isActive() const { return m_active; }
+
+private:
+    uid_t m_uid;
+    gid_t m_gid;
+    bool m_active = false;
+};
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+// The newest project in the database before the window starts.
+struct ProjectSeed
+{
+    QString name = QStringLiteral("Export Job");
+    QByteArray csv; // the project's one data file; none when empty
+    int rows = 2;
+    int columns = 2;
+    bool duplex = false;
+    QList<TemplateField> fields;
+};
+
+// "Name,Ticket" and `count` rows "Name n,Tn" (n from 1).
+QByteArray peopleCsv(int count)
+{
+    QByteArray text = "Name,Ticket\n";
+    for (int n = 1; n <= count; ++n)
+        text += "Name " + QByteArray::number(n) + ",T" + QByteArray::number(n) + "\n";
+    return text;
+}
+
+// A Code 128 field across the card: zbarimg reads back what each page carries.
+TemplateField codeField(const QString &side, const QString &column)
+{
+    TemplateField field;
+    field.side = side;
+    field.type = QStringLiteral("barcode");
+    field.barcodeFormat = QStringLiteral("code128");
+    field.dataColumn = column;
+    field.xMm = 5;
+    field.yMm = 15;
+    field.widthMm = 80;
+    field.heightMm = 20;
+    return field;
+}
+
+QString runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// "Pages" and "Page size" as pdfinfo reads them.
+QString pdfInfo(const QString &path, const QString &key)
+{
+    const QStringList lines = runTool(QStringLiteral("pdfinfo"), {path}).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.startsWith(key + QLatin1Char(':')))
+            return line.mid(key.size() + 1).trimmed();
+    }
+    return QString();
+}
+
+// The data of every code on one page, sorted.
+QStringList pageCodes(const QString &path, int page)
+{
+    QTemporaryDir images;
+    const QString prefix = images.filePath(QStringLiteral("page"));
+    QProcess::execute(QStringLiteral("pdftoppm"),
+                      {QStringLiteral("-r"), QStringLiteral("200"), QStringLiteral("-f"),
+                       QString::number(page), QStringLiteral("-l"), QString::number(page),
+                       QStringLiteral("-singlefile"), QStringLiteral("-png"), path, prefix});
+    if (!QFileInfo::exists(prefix + QStringLiteral(".png")))
+        return {QStringLiteral("(page %1 not rendered)").arg(page)};
+    QProcess zbar;
+    zbar.start(QStringLiteral("zbarimg"),
+               {QStringLiteral("--raw"), QStringLiteral("-q"), prefix + QStringLiteral(".png")});
+    zbar.waitForFinished(30000);
+    QStringList codes = QString::fromUtf8(zbar.readAllStandardOutput())
+                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    codes.sort();
+    return codes;
+}
+
+} // namespace
+
+class TestExportWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void proposedPathAndCancel_data();
+    void proposedPathAndCancel();
+    void exportsEveryPrintPage_data();
+    void exportsEveryPrintPage();
+    void exportFollowsPanelAndOrder();
+    void nothingToExport();
+    void unwritableFolder_data();
+    void unwritableFolder();
+    void blankBarcodesAreReported();
+
+private:
+    bool startWindow(const ProjectSeed &seed);
+    std::unique_ptr<ProjectStore> openStore() const;
+    Project storedProject(qint64 id) const;
+    QString status() const { return m_window->statusBar()->currentMessage(); }
+
+    std::unique_ptr<QTemporaryDir> m_dataDir;
+    std::unique_ptr<QTemporaryDir> m_starterDir;
+    std::unique_ptr<QTemporaryDir> m_filesDir;
+    QString m_databasePath;
+    std::shared_ptr<DialogScript> m_script;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestExportWindow::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    if (QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty())
+        QFAIL("poppler's pdfinfo and pdftoppm and zbarimg are needed to read the exported files");
+}
+
+void TestExportWindow::init()
+{
+    m_dataDir = std::make_unique<QTemporaryDir>();
+    m_starterDir = std::make_unique<QTemporaryDir>();
+    m_filesDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dataDir->isValid() && m_starterDir->isValid() && m_filesDir->isValid());
+    qputenv("TESSOLO_DATA_DIR", m_dataDir->path().toLocal8Bit());
+    m_databasePath = workspacePaths(m_dataDir->path(), m_starterDir->path()).databasePath;
+    m_script = std::make_shared<DialogScript>();
+}
+
+void TestExportWindow::cleanup()
+{
+    m_window.reset();
+    m_filesDir.reset();
+    m_dataDir.reset();
+    m_starterDir.reset();
+}
+
+std::unique_ptr<ProjectStore> TestExportWindow::openStore() const
+{
+    auto store = std::make_unique<ProjectStore>();
+    QString error;
+    if (!store->openDatabase(m_databasePath, &error) || !store->initializeSchema(&error))
+        qWarning("cannot open the test database: %s", qPrintable(error));
+    return store;
+}
+
+Project TestExportWindow::storedProject(qint64 id) const
+{
+    for (const Project &project : openStore()->listProjects()) {
+        if (project.id == id)
+            return project;
+    }
+    return {};
+}
+
+bool TestExportWindow::startWindow(const ProjectSeed &seed)
+{
+    {
+        const auto store = openStore();
+        QString error;
+        std::optional<Project> project = store->createProject(QStringLiteral("seed"), &error);
+        if (!project)
+            return false;
+        // Stored as given: the name is what the file name is proposed from.
+        project->name = seed.name;
+        project->rows = seed.rows;
+        project->columns = seed.columns;
+        project->duplex = seed.duplex;
+        if (!seed.csv.isEmpty()) {
+            const QString csv = m_filesDir->filePath(QStringLiteral("records.csv"));
+            QFile file(csv);
+            if (!file.open(QIODevice::WriteOnly) || file.write(seed.csv) != seed.csv.size())
+                return false;
+            file.close();
+            if (!store->upsertDataSource(project->id, csv, DataSourceOptions{}, &error))
+                return false;
+            project->dataSourcePath = csv;
+        }
+        for (TemplateField field : seed.fields) {
+            field.projectId = project->id;
+            if (!store->insertField(&field, &error))
+                return false;
+        }
+        if (!store->updateProject(*project, &error))
+            return false;
+    }
+    m_window = std::make_unique<MainWindow>();
+    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
+    m_window->setStarterDirectory(m_starterDir->path());
+    return m_window->initialize() && m_window->currentProject().name == seed.name;
+}
+
+void TestExportWindow::proposedPathAndCancel_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("separators") << "a/b:c" << "a_b_c.pdf";
+    QTest::newRow("blank") << "   " << "VDP Imposition.pdf";
+    QTest::newRow("trimmed, every reserved character")
+        << "  Gold \\*?\"<>| Draw  " << "Gold _______ Draw.pdf";
+}
+
+void TestExportWindow::proposedPathAndCancel()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, fileName);
+
+    ProjectSeed seed;
+    seed.name = name;
+    seed.csv = peopleCsv(3);
+    QVERIFY(startWindow(seed));
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QVERIFY(!documents.isEmpty());
+    const QString proposed = QDir(documents).filePath(fileName);
+    const bool existedBefore = QFileInfo::exists(proposed);
+    const QString statusBefore = status();
+
+    m_script->savePath.clear(); // the user cancels
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->saveRequests.size(), 1);
+    const SaveRequest &request = m_script->saveRequests.first();
+    QCOMPARE(request.title, QStringLiteral("Export Imposition PDF"));
+    QCOMPARE(request.filter, QStringLiteral("PDF File (*.pdf)"));
+    QCOMPARE(request.proposedPath, proposed);
+    QCOMPARE(m_script->shown.size(), 0);
+    QCOMPARE(status(), statusBefore);
+    QCOMPARE(QFileInfo::exists(proposed), existedBefore);
+    QCOMPARE(QDir(m_filesDir->path()).entryList({QStringLiteral("*.pdf")}), QStringList());
+}
+
+void TestExportWindow::exportsEveryPrintPage_data()
+{
+    QTest::addColumn<bool>("duplex");
+    QTest::addColumn<int>("pages");
+    // The codes each page must carry, sorted, in page order (front field:
+    // names, back field: tickets).
+    QTest::addColumn<QList<QStringList>>("content");
+
+    const QStringList front0{"Name 1", "Name 2", "Name 3", "Name 4"};
+    const QStringList front1{"Name 5", "Name 6", "Name 7", "Name 8"};
+    const QStringList front2{"Name 10", "Name 9"};
+    QTest::newRow("single-sided") << false << 3 << QList<QStringList>{front0, front1, front2};
+    QTest::newRow("duplex")
+        << true << 6
+        << QList<QStringList>{front0, {"T1", "T2", "T3", "T4"}, front1,
+                              {"T5", "T6", "T7", "T8"}, front2, {"T10", "T9"}};
+}
+
+void TestExportWindow::exportsEveryPrintPage()
+{
+    QFETCH(bool, duplex);
+    QFETCH(int, pages);
+    QFETCH(QList<QStringList>, content);
+
+    ProjectSeed seed;
+    seed.csv = peopleCsv(10);
+    seed.duplex = duplex;
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name")),
+                   codeField(QStringLiteral("back"), QStringLiteral("Ticket"))};
+    QVERIFY(startWindow(seed));
+    const QString path = m_filesDir->filePath(QStringLiteral("Print Run.pdf"));
+    m_script->savePath = path;
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("information"));
+    QCOMPARE(box.title, QStringLiteral("Export Complete"));
+    QCOMPARE(box.text, QStringLiteral("Generated %1 PDF pages:\n%2")
+                           .arg(pages)
+                           .arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(status(), QStringLiteral("PDF exported: %1 (%2 pages)")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(pages));
+
+    QCOMPARE(pdfInfo(path, QStringLiteral("Pages")), QString::number(pages));
+    QCOMPARE(pdfInfo(path, QStringLiteral("Page size")), QStringLiteral("1191 x 842 pts (A3)"));
+    QCOMPARE(pdfInfo(path, QStringLiteral("Title")), seed.name);
+    for (int page = 0; page < pages; ++page)
+        QCOMPARE(pageCodes(path, page + 1), content.at(page));
+}
+
+void TestExportWindow::exportFollowsPanelAndOrder()
+{
+    ProjectSeed seed;
+    seed.csv = peopleCsv(10);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    QVERIFY(startWindow(seed));
+    const Project stored = storedProject(m_window->currentProject().id);
+
+    // Unsaved panel values and the preview's order are what prints.
+    ProjectPanel *panel = m_window->projectPanel();
+    panel->rowsBox()->setValue(2);
+    panel->columnsBox()->setValue(1);
+    panel->sheetWidthBox()->setValue(210);
+    panel->sheetHeightBox()->setValue(297);
+    m_window->previewPage()->orderSelector()->setCurrentIndex(1);
+    const QString path = m_filesDir->filePath(QStringLiteral("cut-stack.pdf"));
+    m_script->savePath = path;
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("information"));
+    QCOMPARE(pdfInfo(path, QStringLiteral("Pages")), QStringLiteral("5"));
+    QCOMPARE(pdfInfo(path, QStringLiteral("Page size")), QStringLiteral("595 x 842 pts (A4)"));
+    // Two stacks of five: sheet 1 carries records 1 and 6, the last sheet 5 and 10.
+    QCOMPARE(pageCodes(path, 1), (QStringList{"Name 1", "Name 6"}));
+    QCOMPARE(pageCodes(path, 5), (QStringList{"Name 10", "Name 5"}));
+    // Exporting saves nothing.
+    QCOMPARE(storedProject(stored.id), stored);
+}
+
+void TestExportWindow::nothingToExport()
+{
+    ProjectSeed seed;
+    QVERIFY(startWindow(seed));
+    m_script->savePath = m_filesDir->filePath(QStringLiteral("empty.pdf"));
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->saveRequests.size(), 0);
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("critical"));
+    QCOMPARE(m_script->shown.first().title, QStringLiteral("Unable to Export PDF"));
+    QCOMPARE(m_script->shown.first().text, QStringLiteral("Import variable data before exporting."));
+    QVERIFY(!QFileInfo::exists(m_script->savePath));
+}
+
+void TestExportWindow::unwritableFolder_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("read-only folder") << "read-only folder";
+    QTest::newRow("folder is a file") << "folder is a file";
+}
+
+void TestExportWindow::unwritableFolder()
+{
+    QFETCH(QString, situation);
+
+    ProjectSeed seed;
+    seed.csv = peopleCsv(10);
+    QVERIFY(startWindow(seed));
+
+    const QString folder = m_filesDir->filePath(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
+    m_script->savePath = path;
+    std::unique_ptr<EffectiveUser> nobody;
+    if (situation == QLatin1String("read-only folder")) {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+        if (geteuid() == 0) {
+            // Root writes anywhere; the other user may pass through but not write.
+            QVERIFY(::chmod(QFile::encodeName(m_filesDir->path()).constData(), 0755) == 0);
+            nobody = std::make_unique<EffectiveUser>(kNobody, kNogroup);
+            if (!nobody->isActive())
+                QSKIP("cannot switch to the unprivileged user");
+        }
+    } else {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    m_window->exportPdf();
+    nobody.reset();
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("critical"));
+    QCOMPARE(m_script->shown.first().title, QStringLiteral("PDF export failed"));
+    QCOMPARE(m_script->shown.first().text, QStringLiteral("Could not create or write the output file"));
+    QVERIFY(!status().startsWith(QStringLiteral("PDF exported")));
+    QVERIFY(!QFileInfo::exists(path));
+    if (situation == QLatin1String("read-only folder"))
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
+}
+
+void TestExportWindow::blankBarcodesAreReported()
+{
+    // EAN-13 takes digits only: records 4 and 9 cannot be encoded.
+    QByteArray csv = "Name,Ticket\n";
+    for (int n = 1; n <= 10; ++n) {
+        const QByteArray ticket = n == 4 || n == 9
+                                      ? QByteArray("T-" + QByteArray::number(n))
+                                      : QByteArray("40063813339" + QByteArray::number(n % 10));
+        csv += "Name " + QByteArray::number(n) + "," + ticket + "\n";
+    }
+    TemplateField barcode = codeField(QStringLiteral("front"), QStringLiteral("Ticket"));
+    barcode.barcodeFormat = QStringLiteral("ean13");
+
+    ProjectSeed seed;
+    seed.csv = csv;
+    seed.fields = {barcode};
+    QVERIFY(startWindow(seed));
+    const QString path = m_filesDir->filePath(QStringLiteral("codes.pdf"));
+    m_script->savePath = path;
+
+    m_window->exportPdf();
+
+    PdfExportResult expected;
+    expected.ok = true;
+    expected.pageCount = 3;
+    expected.blankCodeCardCount = 2;
+    expected.blankCodeCards = {3, 8};
+    const QString summary = blankCodesSummary(expected);
+    QVERIFY(summary.contains(QStringLiteral("#0004")) && summary.contains(QStringLiteral("#0009")));
+
+    QCOMPARE(m_script->shown.size(), 1);
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("warning"));
+    QCOMPARE(box.title, QStringLiteral("Export Complete"));
+    QCOMPARE(box.text, QStringLiteral("Generated 3 PDF pages:\n%1\n\n%2")
+                           .arg(QDir::toNativeSeparators(path), summary));
+    QCOMPARE(status(), QStringLiteral("PDF exported: %1 (3 pages) — %2")
+                           .arg(QDir::toNativeSeparators(path), summary));
+    QCOMPARE(pdfInfo(path, QStringLiteral("Pages")), QStringLiteral("3"));
+}
+
+QTEST_MAIN(TestExportWindow)
+#include "tst_exportwindow.moc"
