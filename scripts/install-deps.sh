@@ -5,6 +5,8 @@
 #   scripts/install-deps.sh --run    only what building and starting the application needs
 #   scripts/install-deps.sh --fuzz   build + run + test packages and the fuzzing tool chain
 #                                    (clang with its sanitizer and libFuzzer runtimes, llvm-symbolizer)
+#   scripts/install-deps.sh --bench  build + run + test packages and the peer tool of the export
+#                                    benchmark (gLabels 3 with its batch tool, GNU time)
 set -euo pipefail
 
 build_pkgs=(
@@ -20,6 +22,9 @@ test_pkgs=(
 fuzz_pkgs=(
   clang libclang-rt-14-dev llvm
 )
+bench_pkgs=(
+  glabels time
+)
 
 pkgs=("${build_pkgs[@]}")
 if [ "${1:-}" != "--run" ]; then
@@ -27,6 +32,9 @@ if [ "${1:-}" != "--run" ]; then
 fi
 if [ "${1:-}" = "--fuzz" ]; then
   pkgs+=("${fuzz_pkgs[@]}")
+fi
+if [ "${1:-}" = "--bench" ]; then
+  pkgs+=("${bench_pkgs[@]}")
 fi
 
 missing=()
