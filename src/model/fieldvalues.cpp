@@ -98,7 +98,7 @@ QStringList sequenceValues(const TemplateField &field, qint64 count)
     return values;
 }
 
-PreparedCards prepareCardRecords(const QList<DataRecord> &records, const QList<TemplateField> &fields)
+PreparedCards prepareCardRecords(QList<DataRecord> records, const QList<TemplateField> &fields)
 {
     PreparedCards result;
     qsizetype cardCount = records.size();
@@ -126,11 +126,13 @@ PreparedCards prepareCardRecords(const QList<DataRecord> &records, const QList<T
     if (!sequences.isEmpty() && cardCount == 0)
         cardCount = 1;
 
-    // The one copy: the list shares the callers' objects until a key is
-    // written into a record, which then detaches that record alone.
-    result.records = records;
+    // At most one copy: the list shares the callers' objects until a key is
+    // written into a record, which then detaches that record alone (and not
+    // at all when the caller gave its records up).
+    const qsizetype dataCount = records.size();
+    result.records = std::move(records);
     result.records.reserve(cardCount);
-    for (qsizetype i = records.size(); i < cardCount; ++i)
+    for (qsizetype i = dataCount; i < cardCount; ++i)
         result.records.append(DataRecord{int(i), QJsonObject()});
 
     // Card by card rather than field by field: each record is detached once

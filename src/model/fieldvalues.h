@@ -30,5 +30,7 @@ struct PreparedCards
 
 // The card records with every generated sequence value and prize written in
 // under its reserved key; the batch grows to the longest prize list and to at
-// least one card when a sequence field exists.
-PreparedCards prepareCardRecords(const QList<DataRecord> &records, const QList<TemplateField> &fields);
+// least one card when a sequence field exists. Records the caller still holds
+// are copied as keys are written into them; a caller that hands its records
+// over (std::move) has them filled in place, without a second copy of the job.
+PreparedCards prepareCardRecords(QList<DataRecord> records, const QList<TemplateField> &fields);

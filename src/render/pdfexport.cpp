@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -256,7 +257,7 @@ QString proposedPdfFileName(const QString &projectName)
     return name + QStringLiteral(".pdf");
 }
 
-PdfExportPlan planPdfExport(ProjectStore &store, const PdfExportSource &source)
+PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
 {
     PdfExportPlan plan;
     const Project &project = source.project;
@@ -270,7 +271,7 @@ PdfExportPlan planPdfExport(ProjectStore &store, const PdfExportSource &source)
         return plan;
     }
 
-    const PreparedCards prepared = prepareCardRecords(source.cardRecords, fields);
+    PreparedCards prepared = prepareCardRecords(std::exchange(source.cardRecords, {}), fields);
     if (!prepared.error.isEmpty()) {
         plan.errorTitle = exportFailed;
         plan.error = prepared.error;
@@ -302,9 +303,32 @@ PdfExportPlan planPdfExport(ProjectStore &store, const PdfExportSource &source)
     job.cardSizeMm = QSizeF(project.cardWidthMm, project.cardHeightMm);
     job.fields = fields;
     job.graphics = graphics;
+    // A field shows only what its own keys hold, so each card keeps just
+    // those: the rest of a data row (every column twice, under its key and
+    // its bare name) would be carried through the whole export for nothing.
+    QStringList keys;
+    for (const TemplateField &field : fields) {
+        QString key;
+        if (field.type == QLatin1String("scratch"))
+            key = scratchPrizeKey(field.id);
+        else if (field.type == QLatin1String("sequence"))
+            key = sequenceKey(field.id);
+        else
+            key = field.dataColumn;
+        if (!key.isEmpty() && !keys.contains(key))
+            keys.append(key);
+    }
     job.records.reserve(prepared.records.size());
-    for (const DataRecord &record : prepared.records)
-        job.records.append(record.values);
+    for (DataRecord &record : prepared.records) {
+        QJsonObject card;
+        for (const QString &key : std::as_const(keys)) {
+            const auto found = record.values.constFind(key);
+            if (found != record.values.constEnd())
+                card.insert(key, found.value());
+        }
+        job.records.append(card);
+        record.values = QJsonObject(); // released card by card
+    }
     job.cutStack = source.cutStack;
     job.marks.showBorder = project.showImpositionBorder;
     const QColor borderColor(project.impositionBorderColor);

@@ -26,7 +26,8 @@ struct PdfExportJob
     QSizeF cardSizeMm{90, 54};
     QList<TemplateField> fields;    // both sides
     QList<GraphicElement> graphics; // both sides
-    QList<QJsonObject> records;     // prepared card records, in card order
+    QList<QJsonObject> records;     // prepared card records, in card order (planPdfExport keeps
+                                    // only the keys the fields read)
     bool cutStack = false;
     MarkOptions marks;
     bool duplex = false;
@@ -100,5 +101,7 @@ struct PdfExportPlan
 };
 
 // Loads the fields, prepares the card records, builds the layout and collects
-// the graphics, in that order, stopping at the first failure.
-PdfExportPlan planPdfExport(ProjectStore &store, const PdfExportSource &source);
+// the graphics, in that order, stopping at the first failure. A caller that
+// moves its source in lets the records be prepared in place: a large job is
+// then held in memory once, not twice.
+PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source);

@@ -180,7 +180,7 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
         source.backBackground = *back;
     }
 
-    const PdfExportPlan plan = planPdfExport(*store, source);
+    const PdfExportPlan plan = planPdfExport(*store, std::move(source));
     if (!plan.ok())
         return context.fail(QStringLiteral("%1: %2").arg(plan.errorTitle, plan.error));
 
