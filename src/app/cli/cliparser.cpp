@@ -255,7 +255,8 @@ QString toolHelp(const QList<CliCommand> &commands)
                           "The database is opened, seeded and upgraded exactly as the window does.\n\n"
                           "Commands:\n%2\n"
                           "Global options:\n%3\n"
-                          "Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.\n"
+                          "Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong,\n"
+                          "3 'export' wrote a PDF in which some barcode or QR codes print blank.\n"
                           "Run '%1 COMMAND --help' for the arguments and options of a command.\n")
         .arg(cli::toolName(), definitionList(commandList), definitionList(optionList));
 }
