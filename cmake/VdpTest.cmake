@@ -4,6 +4,8 @@ function(vdp_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
+  # Shared test helpers, as "support/<name>.h".
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     VDP_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data"
     VDP_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"

@@ -1,4 +1,5 @@
 #include "storetestutil.h"
+#include "support/asuser.h"
 
 #include "app/workspace.h"
 #include "store/projectstore.h"
@@ -22,9 +23,6 @@ namespace {
 const QString kDatabaseFailed = QStringLiteral("Database Initialization Failed");
 const QString kSeedingFailed = QStringLiteral("Starter Template Initialization Failed");
 const QString kUpkeepFailed = QStringLiteral("Could Not Load Starter Template");
-
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
 
 // Sets an environment variable (or unsets it, for a null value) and restores it afterwards.
 class EnvironmentGuard
@@ -50,28 +48,6 @@ private:
     const char *m_name;
     bool m_wasSet;
     QByteArray m_old;
-};
-
-// Runs as another user while alive: root ignores file permissions, so the
-// permission cases drop the effective ids (the saved id lets us come back).
-class EffectiveUser
-{
-public:
-    EffectiveUser(uid_t uid, gid_t gid) : m_uid(geteuid()), m_gid(getegid())
-    {
-        m_active = setegid(gid) == 0 && seteuid(uid) == 0;
-    }
-    ~EffectiveUser()
-    {
-        if (seteuid(m_uid) != 0 || setegid(m_gid) != 0)
-            qFatal("could not restore the effective user");
-    }
-    bool isActive() const { return m_active; }
-
-private:
-    uid_t m_uid;
-    gid_t m_gid;
-    bool m_active = false;
 };
 
 // A workspace laid out in a temporary folder: data/ for the database, starter/ beside it.

@@ -1,5 +1,6 @@
 // Drives the real vellumor-vdp-cli executable on temporary data directories.
 
+#include "clirun.h"
 #include "testconnection.h"
 
 #include <QCryptographicHash>
@@ -15,18 +16,6 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-QString cliPath()
-{
-    return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(QStringLiteral("vellumor-vdp-cli"));
-}
-
 QString starterDatabasePath()
 {
     return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(QStringLiteral("starter/vellumor-vdp-starter.sqlite"));
@@ -38,14 +27,6 @@ QByteArray fileHash(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-QStringList lines(const QString &text)
-{
-    QStringList result = text.split(u'\n');
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
 }
 
 // A line as the user sees it: one entry per perceived character.
@@ -91,31 +72,15 @@ class TestCli : public QObject
 private:
     // Every run gets its own HOME and XDG_DATA_HOME, so the default data folder
     // is a temporary one and the developer's real database is never touched.
-    QProcessEnvironment baseEnvironment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("TESSOLO_DATA_DIR"));
-        env.insert(QStringLiteral("HOME"), m_home.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), xdgDataHome());
-        return env;
-    }
+    QProcessEnvironment baseEnvironment() const { return cliEnvironment(m_home); }
 
     QString xdgDataHome() const { return m_home.filePath(QStringLiteral("xdg-data")); }
 
     CliRun run(const QStringList &arguments, const QProcessEnvironment &env) const
     {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(cliPath(), arguments);
-        CliRun result;
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
-            result.err = QStringLiteral("<process did not finish: %1>").arg(process.errorString());
-            return result;
-        }
-        result.exitCode = process.exitCode();
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        CliOptions options;
+        options.timeoutMs = 60000;
+        return runCli(arguments, env, options);
     }
 
     CliRun run(const QStringList &arguments) const { return run(arguments, baseEnvironment()); }

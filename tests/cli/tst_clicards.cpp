@@ -2,6 +2,7 @@
 // driven as a process on temporary data directories. Manifests are read back
 // with Python's csv module, independently of the writer.
 
+#include "clirun.h"
 #include "testconnection.h"
 
 #include "import/recordassembly.h"
@@ -21,28 +22,8 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 // Debian's interpreter; its csv module is the independent reader of manifests.
 const char *const python = "/usr/bin/python3";
-
-QString binPath(const QString &name)
-{
-    return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(name);
-}
-
-QStringList lines(const QString &text)
-{
-    QStringList result = text.split(u'\n');
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
-}
 
 QList<QJsonObject> jsonLines(const QString &text)
 {
@@ -52,18 +33,6 @@ QList<QJsonObject> jsonLines(const QString &text)
         objects << (document.isObject() ? document.object() : QJsonObject{{QStringLiteral("<not JSON>"), line}});
     }
     return objects;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 // The rows of a CSV file as Python's csv module reads it in strict mode (a
@@ -90,11 +59,6 @@ with open(sys.argv[1], newline="", encoding="utf-8") as f:
     return rows;
 }
 
-QStringList directoryEntries(const QString &path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 QString sequenceText(int number)
 {
     return QStringLiteral("No.%1").arg(number, 6, 10, QLatin1Char('0'));
@@ -107,30 +71,11 @@ class TestCliCards : public QObject
     Q_OBJECT
 
 private:
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("TESSOLO_DATA_DIR"));
-        env.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("xdg-data")));
-        return env;
-    }
+    QProcessEnvironment environment() const { return cliEnvironment(m_root); }
 
     CliRun run(const QString &dataDir, const QStringList &arguments) const
     {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.start(binPath(QStringLiteral("vellumor-vdp-cli")),
-                      QStringList{QStringLiteral("--data-dir"), dataDir} + arguments);
-        CliRun result;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-            result.err = QStringLiteral("<process did not finish: %1>").arg(process.errorString());
-            return result;
-        }
-        result.exitCode = process.exitCode();
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        return runCliOn(dataDir, arguments, environment());
     }
 
     QString newDirectory(const QString &stem)

@@ -1,6 +1,7 @@
 // The data commands of vellumor-vdp-cli (import, sources, refresh, records,
 // worksheets), driven as a process on temporary data directories.
 
+#include "clirun.h"
 #include "testconnection.h"
 
 #include <QDir>
@@ -14,29 +15,9 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-QString binPath(const QString &name)
-{
-    return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(name);
-}
-
 QString sampleWorkbook()
 {
     return QDir(QStringLiteral(VDP_SOURCE_DIR)).filePath(QStringLiteral("src/app/starter/sample-data.xlsx"));
-}
-
-QStringList lines(const QString &text)
-{
-    QStringList result = text.split(u'\n');
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
 }
 
 // Each line parsed as a JSON object; a line that is not one fails the comparison that follows.
@@ -48,12 +29,6 @@ QList<QJsonObject> jsonLines(const QString &text)
         objects << (document.isObject() ? document.object() : QJsonObject{{QStringLiteral("<not JSON>"), line}});
     }
     return objects;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QJsonObject object(std::initializer_list<std::pair<QString, QString>> members)
@@ -71,33 +46,14 @@ class TestCliData : public QObject
     Q_OBJECT
 
 private:
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("TESSOLO_DATA_DIR"));
-        env.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("xdg-data")));
-        return env;
-    }
+    QProcessEnvironment environment() const { return cliEnvironment(m_root); }
 
     // Runs the tool on `dataDir` (with --data-dir first) in `workingDirectory`.
     CliRun run(const QString &dataDir, const QStringList &arguments, const QString &workingDirectory = {}) const
     {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        if (!workingDirectory.isEmpty())
-            process.setWorkingDirectory(workingDirectory);
-        process.start(binPath(QStringLiteral("vellumor-vdp-cli")),
-                      QStringList{QStringLiteral("--data-dir"), dataDir} + arguments);
-        CliRun result;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-            result.err = QStringLiteral("<process did not finish: %1>").arg(process.errorString());
-            return result;
-        }
-        result.exitCode = process.exitCode();
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        CliOptions options;
+        options.workingDirectory = workingDirectory;
+        return runCliOn(dataDir, arguments, environment(), options);
     }
 
     QString newDirectory(const QString &stem)

@@ -3,6 +3,8 @@
 // a print server. The PDFs are read back with poppler (pdfinfo, pdftoppm) and
 // their codes with zbarimg, independently of the writer.
 
+#include "clirun.h"
+
 #include "store/projectstore.h"
 
 #include <QBuffer>
@@ -26,47 +28,10 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 // Debian's interpreter, for its pty module.
 const char *const python = "/usr/bin/python3";
 
 constexpr int dpi = 300;
-
-QString binPath(const QString &name)
-{
-    return QDir(QStringLiteral(VDP_BIN_DIR)).filePath(name);
-}
-
-QStringList lines(const QString &text)
-{
-    QStringList result = text.split(u'\n');
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QStringList directoryEntries(const QString &path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 struct ToolRun
 {
@@ -217,35 +182,21 @@ class TestCliExport : public QObject
 private:
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("TESSOLO_DATA_DIR"));
+        QProcessEnvironment env = cliEnvironment(m_root);
         // A print server: no display, and nobody chose a platform plugin.
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("xdg-data")));
         return env;
     }
 
     CliRun run(const QString &dataDir, const QStringList &arguments,
                const std::function<void()> &childSetup = {}) const
     {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        if (childSetup)
-            process.setChildProcessModifier(childSetup);
-        process.start(binPath(QStringLiteral("vellumor-vdp-cli")),
-                      QStringList{QStringLiteral("--data-dir"), dataDir} + arguments);
-        CliRun result;
-        if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit) {
-            result.err = QStringLiteral("<process did not finish: %1>").arg(process.errorString());
-            return result;
-        }
-        result.exitCode = process.exitCode();
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        CliOptions options;
+        options.timeoutMs = 300000;
+        options.childSetup = childSetup;
+        return runCliOn(dataDir, arguments, environment(), options);
     }
 
     QString newDirectory(const QString &stem)

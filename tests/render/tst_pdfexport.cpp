@@ -5,6 +5,7 @@
 #include "model/fieldvalues.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
+#include "support/asuser.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,8 +32,6 @@
 namespace {
 
 constexpr double kMmPerInch = 25.4;
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
 
 const QString kWriteFailed = QStringLiteral("Could not create or write the output file");
 const QString kPageFailed = QStringLiteral("An error occurred while creating a PDF page");
@@ -277,28 +276,6 @@ PdfExportJob baseJob(QSizeF paperMm, QSizeF cardMm, int rows, int columns, int r
     job.title = QStringLiteral("Test Job");
     return job;
 }
-
-// Runs as another user while alive: root ignores file permissions, so the
-// unwritable-folder case drops the effective ids (the saved id brings them back).
-class EffectiveUser
-{
-public:
-    EffectiveUser(uid_t uid, gid_t gid) : m_uid(geteuid()), m_gid(getegid())
-    {
-        m_active = setegid(gid) == 0 && seteuid(uid) == 0;
-    }
-    ~EffectiveUser()
-    {
-        if (seteuid(m_uid) != 0 || setegid(m_gid) != 0)
-            qFatal("could not restore the effective user");
-    }
-    bool isActive() const { return m_active; }
-
-private:
-    uid_t m_uid;
-    gid_t m_gid;
-    bool m_active = false;
-};
 
 // Files may not grow past `bytes` while alive: a write beyond fails as on a
 // full disk (EFBIG; the signal that would end the process is ignored).

@@ -1,3 +1,5 @@
+#include "windowfixture.h"
+
 #include "import/tablereader.h"
 #include "store/projectstore.h"
 #include "ui/datapage.h"
@@ -208,7 +210,7 @@ private:
     bool startWindow();
     std::unique_ptr<ProjectStore> openStore() const;
     Project storedProject(qint64 id) const;
-    QString filePath(const QString &name) const { return m_filesDir->filePath(name); }
+    QString filePath(const QString &name) const { return m_folders.files->filePath(name); }
     // Picks `path` in the file dialog; `choose` plays the options dialog
     // before it is confirmed.
     void importFile(const QString &path, const std::function<void(ImportDialog &)> &choose = {});
@@ -217,12 +219,7 @@ private:
     DataPage *page() const { return m_window->dataPage(); }
     QTableWidget *table() const { return m_window->dataPage()->table(); }
 
-    std::unique_ptr<QTemporaryDir> m_dataDir;
-    std::unique_ptr<QTemporaryDir> m_starterDir;
-    // The data files live apart from the database, whose journal files would
-    // otherwise show up as changes in the watched folder.
-    std::unique_ptr<QTemporaryDir> m_filesDir;
-    QString m_databasePath;
+    WindowFolders m_folders;
     std::shared_ptr<DialogScript> m_script;
     std::unique_ptr<MainWindow> m_window;
 };
@@ -235,47 +232,32 @@ void TestDataPage::initTestCase()
 
 void TestDataPage::init()
 {
-    m_dataDir = std::make_unique<QTemporaryDir>();
-    m_starterDir = std::make_unique<QTemporaryDir>();
-    m_filesDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dataDir->isValid() && m_starterDir->isValid() && m_filesDir->isValid());
-    qputenv("TESSOLO_DATA_DIR", m_dataDir->path().toLocal8Bit());
-    m_databasePath = workspacePaths(m_dataDir->path(), m_starterDir->path()).databasePath;
+    QVERIFY(m_folders.create());
     m_script = std::make_shared<DialogScript>();
 }
 
 void TestDataPage::cleanup()
 {
     m_window.reset();
-    m_filesDir.reset();
-    m_dataDir.reset();
-    m_starterDir.reset();
+    m_folders.remove();
 }
 
 bool TestDataPage::startWindow()
 {
     m_window = std::make_unique<MainWindow>();
     m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_starterDir->path());
+    m_window->setStarterDirectory(m_folders.starter->path());
     return m_window->initialize();
 }
 
 std::unique_ptr<ProjectStore> TestDataPage::openStore() const
 {
-    auto store = std::make_unique<ProjectStore>();
-    QString error;
-    if (!store->openDatabase(m_databasePath, &error) || !store->initializeSchema(&error))
-        qWarning("cannot open the test database: %s", qPrintable(error));
-    return store;
+    return openTestStore(m_folders.databasePath);
 }
 
 Project TestDataPage::storedProject(qint64 id) const
 {
-    for (const Project &project : openStore()->listProjects()) {
-        if (project.id == id)
-            return project;
-    }
-    return {};
+    return storedProjectIn(m_folders.databasePath, id);
 }
 
 void TestDataPage::importFile(const QString &path,
@@ -467,7 +449,7 @@ void TestDataPage::importCsvFile()
     DataSync *sync = m_window->dataSync();
     QVERIFY(sync->pollTimer()->isActive());
     QCOMPARE(sync->watcher()->files(), QStringList{path});
-    QCOMPARE(sync->watcher()->directories(), QStringList{m_filesDir->path()});
+    QCOMPARE(sync->watcher()->directories(), QStringList{m_folders.files->path()});
     QCOMPARE(sync->storedSignature(), computeDataSourceSignature(sources));
 }
 

@@ -1,6 +1,9 @@
+#include "windowfixture.h"
+
 #include "app/workspace.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
+#include "support/asuser.h"
 #include "ui/dialogs.h"
 #include "ui/mainwindow.h"
 #include "ui/previewpage.h"
@@ -80,31 +83,6 @@ public:
 private:
     std::shared_ptr<DialogScript> m_script;
 };
-
-// Runs as another user while alive: root ignores file permissions, so the
-// permission case drops the effective ids (the saved id lets us come back).
-class EffectiveUser
-{
-public:
-    EffectiveUser(uid_t uid, gid_t gid) : m_uid(geteuid()), m_gid(getegid())
-    {
-        m_active = setegid(gid) == 0 && seteuid(uid) == 0;
-    }
-    ~EffectiveUser()
-    {
-        if (seteuid(m_uid) != 0 || setegid(m_gid) != 0)
-            qFatal("could not restore the effective user");
-    }
-    bool isActive() const { return m_active; }
-
-private:
-    uid_t m_uid;
-    gid_t m_gid;
-    bool m_active = false;
-};
-
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
 
 // The newest project in the database before the window starts.
 struct ProjectSeed
@@ -209,10 +187,7 @@ private:
     Project storedProject(qint64 id) const;
     QString status() const { return m_window->statusBar()->currentMessage(); }
 
-    std::unique_ptr<QTemporaryDir> m_dataDir;
-    std::unique_ptr<QTemporaryDir> m_starterDir;
-    std::unique_ptr<QTemporaryDir> m_filesDir;
-    QString m_databasePath;
+    WindowFolders m_folders;
     std::shared_ptr<DialogScript> m_script;
     std::unique_ptr<MainWindow> m_window;
 };
@@ -229,39 +204,24 @@ void TestExportWindow::initTestCase()
 
 void TestExportWindow::init()
 {
-    m_dataDir = std::make_unique<QTemporaryDir>();
-    m_starterDir = std::make_unique<QTemporaryDir>();
-    m_filesDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dataDir->isValid() && m_starterDir->isValid() && m_filesDir->isValid());
-    qputenv("TESSOLO_DATA_DIR", m_dataDir->path().toLocal8Bit());
-    m_databasePath = workspacePaths(m_dataDir->path(), m_starterDir->path()).databasePath;
+    QVERIFY(m_folders.create());
     m_script = std::make_shared<DialogScript>();
 }
 
 void TestExportWindow::cleanup()
 {
     m_window.reset();
-    m_filesDir.reset();
-    m_dataDir.reset();
-    m_starterDir.reset();
+    m_folders.remove();
 }
 
 std::unique_ptr<ProjectStore> TestExportWindow::openStore() const
 {
-    auto store = std::make_unique<ProjectStore>();
-    QString error;
-    if (!store->openDatabase(m_databasePath, &error) || !store->initializeSchema(&error))
-        qWarning("cannot open the test database: %s", qPrintable(error));
-    return store;
+    return openTestStore(m_folders.databasePath);
 }
 
 Project TestExportWindow::storedProject(qint64 id) const
 {
-    for (const Project &project : openStore()->listProjects()) {
-        if (project.id == id)
-            return project;
-    }
-    return {};
+    return storedProjectIn(m_folders.databasePath, id);
 }
 
 bool TestExportWindow::startWindow(const ProjectSeed &seed)
@@ -278,7 +238,7 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
         project->columns = seed.columns;
         project->duplex = seed.duplex;
         if (!seed.csv.isEmpty()) {
-            const QString csv = m_filesDir->filePath(QStringLiteral("records.csv"));
+            const QString csv = m_folders.files->filePath(QStringLiteral("records.csv"));
             QFile file(csv);
             if (!file.open(QIODevice::WriteOnly) || file.write(seed.csv) != seed.csv.size())
                 return false;
@@ -297,7 +257,7 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
     }
     m_window = std::make_unique<MainWindow>();
     m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_starterDir->path());
+    m_window->setStarterDirectory(m_folders.starter->path());
     return m_window->initialize() && m_window->currentProject().name == seed.name;
 }
 
@@ -338,7 +298,7 @@ void TestExportWindow::proposedPathAndCancel()
     QCOMPARE(m_script->shown.size(), 0);
     QCOMPARE(status(), statusBefore);
     QCOMPARE(QFileInfo::exists(proposed), existedBefore);
-    QCOMPARE(QDir(m_filesDir->path()).entryList({QStringLiteral("*.pdf")}), QStringList());
+    QCOMPARE(QDir(m_folders.files->path()).entryList({QStringLiteral("*.pdf")}), QStringList());
 }
 
 void TestExportWindow::exportsEveryPrintPage_data()
@@ -371,7 +331,7 @@ void TestExportWindow::exportsEveryPrintPage()
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name")),
                    codeField(QStringLiteral("back"), QStringLiteral("Ticket"))};
     QVERIFY(startWindow(seed));
-    const QString path = m_filesDir->filePath(QStringLiteral("Print Run.pdf"));
+    const QString path = m_folders.files->filePath(QStringLiteral("Print Run.pdf"));
     m_script->savePath = path;
 
     m_window->exportPdf();
@@ -409,7 +369,7 @@ void TestExportWindow::exportFollowsPanelAndOrder()
     panel->sheetWidthBox()->setValue(210);
     panel->sheetHeightBox()->setValue(297);
     m_window->previewPage()->orderSelector()->setCurrentIndex(1);
-    const QString path = m_filesDir->filePath(QStringLiteral("cut-stack.pdf"));
+    const QString path = m_folders.files->filePath(QStringLiteral("cut-stack.pdf"));
     m_script->savePath = path;
 
     m_window->exportPdf();
@@ -429,7 +389,7 @@ void TestExportWindow::nothingToExport()
 {
     ProjectSeed seed;
     QVERIFY(startWindow(seed));
-    m_script->savePath = m_filesDir->filePath(QStringLiteral("empty.pdf"));
+    m_script->savePath = m_folders.files->filePath(QStringLiteral("empty.pdf"));
 
     m_window->exportPdf();
 
@@ -456,7 +416,7 @@ void TestExportWindow::unwritableFolder()
     seed.csv = peopleCsv(10);
     QVERIFY(startWindow(seed));
 
-    const QString folder = m_filesDir->filePath(QStringLiteral("out"));
+    const QString folder = m_folders.files->filePath(QStringLiteral("out"));
     const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
     m_script->savePath = path;
     std::unique_ptr<EffectiveUser> nobody;
@@ -465,7 +425,7 @@ void TestExportWindow::unwritableFolder()
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
         if (geteuid() == 0) {
             // Root writes anywhere; the other user may pass through but not write.
-            QVERIFY(::chmod(QFile::encodeName(m_filesDir->path()).constData(), 0755) == 0);
+            QVERIFY(::chmod(QFile::encodeName(m_folders.files->path()).constData(), 0755) == 0);
             nobody = std::make_unique<EffectiveUser>(kNobody, kNogroup);
             if (!nobody->isActive())
                 QSKIP("cannot switch to the unprivileged user");
@@ -507,7 +467,7 @@ void TestExportWindow::blankBarcodesAreReported()
     seed.csv = csv;
     seed.fields = {barcode};
     QVERIFY(startWindow(seed));
-    const QString path = m_filesDir->filePath(QStringLiteral("codes.pdf"));
+    const QString path = m_folders.files->filePath(QStringLiteral("codes.pdf"));
     m_script->savePath = path;
 
     m_window->exportPdf();

@@ -1,3 +1,5 @@
+#include "windowfixture.h"
+
 #include "app/workspace.h"
 #include "store/projectstore.h"
 #include "ui/dialogs.h"
@@ -196,21 +198,12 @@ bool TestMainWindow::startWindow()
 // A second connection to the window's database, as another process would see it.
 std::unique_ptr<ProjectStore> TestMainWindow::openStore() const
 {
-    auto store = std::make_unique<ProjectStore>();
-    QString error;
-    if (!store->openDatabase(m_paths.databasePath, &error) || !store->initializeSchema(&error))
-        qWarning("cannot open the test database: %s", qPrintable(error));
-    return store;
+    return openTestStore(m_paths.databasePath);
 }
 
 Project TestMainWindow::storedProject(qint64 id) const
 {
-    const auto store = openStore();
-    for (const Project &project : store->listProjects()) {
-        if (project.id == id)
-            return project;
-    }
-    return {};
+    return storedProjectIn(m_paths.databasePath, id);
 }
 
 int TestMainWindow::selectorIndexOf(const QString &name) const

@@ -1,3 +1,5 @@
+#include "windowfixture.h"
+
 #include "app/workspace.h"
 #include "render/sheetcomposer.h"
 #include "store/projectstore.h"
@@ -149,10 +151,7 @@ private:
     QString caption() const { return preview()->captionText(); }
     void setPage(int number) { page()->pageNumberBox()->setValue(number); }
 
-    std::unique_ptr<QTemporaryDir> m_dataDir;
-    std::unique_ptr<QTemporaryDir> m_starterDir;
-    std::unique_ptr<QTemporaryDir> m_filesDir;
-    QString m_databasePath;
+    WindowFolders m_folders;
     std::shared_ptr<DialogScript> m_script;
     std::unique_ptr<MainWindow> m_window;
 };
@@ -165,30 +164,19 @@ void TestPreviewPage::initTestCase()
 
 void TestPreviewPage::init()
 {
-    m_dataDir = std::make_unique<QTemporaryDir>();
-    m_starterDir = std::make_unique<QTemporaryDir>();
-    m_filesDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dataDir->isValid() && m_starterDir->isValid() && m_filesDir->isValid());
-    qputenv("TESSOLO_DATA_DIR", m_dataDir->path().toLocal8Bit());
-    m_databasePath = workspacePaths(m_dataDir->path(), m_starterDir->path()).databasePath;
+    QVERIFY(m_folders.create());
     m_script = std::make_shared<DialogScript>();
 }
 
 void TestPreviewPage::cleanup()
 {
     m_window.reset();
-    m_filesDir.reset();
-    m_dataDir.reset();
-    m_starterDir.reset();
+    m_folders.remove();
 }
 
 std::unique_ptr<ProjectStore> TestPreviewPage::openStore() const
 {
-    auto store = std::make_unique<ProjectStore>();
-    QString error;
-    if (!store->openDatabase(m_databasePath, &error) || !store->initializeSchema(&error))
-        qWarning("cannot open the test database: %s", qPrintable(error));
-    return store;
+    return openTestStore(m_folders.databasePath);
 }
 
 qint64 TestPreviewPage::seedProject(ProjectStore &store, const ProjectSeed &seed)
@@ -207,7 +195,7 @@ qint64 TestPreviewPage::seedProject(ProjectStore &store, const ProjectSeed &seed
     project->impositionBorderColor = seed.borderColor;
     if (seed.records > 0) {
         const QString csv =
-            m_filesDir->filePath(QStringLiteral("records-%1.csv").arg(project->id));
+            m_folders.files->filePath(QStringLiteral("records-%1.csv").arg(project->id));
         QFile file(csv);
         if (!file.open(QIODevice::WriteOnly) || file.write(peopleCsv(seed.records)) < 0)
             return 0;
@@ -234,7 +222,7 @@ bool TestPreviewPage::startWindow(const ProjectSeed &seed)
     }
     m_window = std::make_unique<MainWindow>();
     m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_starterDir->path());
+    m_window->setStarterDirectory(m_folders.starter->path());
     if (!m_window->initialize())
         return false;
     return m_window->currentProject().name == seed.name;
@@ -250,11 +238,7 @@ bool TestPreviewPage::showPreview()
 
 Project TestPreviewPage::storedProject(qint64 id) const
 {
-    for (const Project &project : openStore()->listProjects()) {
-        if (project.id == id)
-            return project;
-    }
-    return {};
+    return storedProjectIn(m_folders.databasePath, id);
 }
 
 void TestPreviewPage::pageControls()
