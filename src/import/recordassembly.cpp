@@ -215,6 +215,58 @@ bool loadSourceRows(ProjectStore &store, qint64 sourceId, SourceRows *source, QS
     return true;
 }
 
+// The keys a caller asked for, as the member names of the stored rows spell
+// them: names of the first source stand for themselves (its bare names), and
+// a source's "source:<id>:NAME" keys as NAME under that source. A member with
+// an escape or a control character is always written: its name cannot be
+// compared byte for byte, and it may be what makes QJsonDocument reject the
+// card, which then goes the slow way exactly as without a filter. Such a card
+// is pruned once parsed.
+struct KeyFilter
+{
+    QSet<QString> keys;
+    QSet<QByteArray> bareNames;
+    QList<QSet<QByteArray>> keyedNames; // per source
+
+    KeyFilter(const QStringList &wanted, const QList<SourceRows> &sources)
+        : keys(wanted.cbegin(), wanted.cend())
+    {
+        for (const QString &key : wanted)
+            bareNames.insert(key.toUtf8());
+        keyedNames.resize(sources.size());
+        for (qsizetype s = 0; s < sources.size(); ++s) {
+            const QByteArray &prefix = sources.at(s).keyPrefix;
+            for (const QByteArray &key : std::as_const(bareNames)) {
+                if (key.startsWith(prefix))
+                    keyedNames[s].insert(key.sliced(prefix.size()));
+            }
+        }
+    }
+
+    static bool plain(QByteArrayView text)
+    {
+        for (const char c : text) {
+            if (c == '\\' || (c >= 0 && c < 0x20))
+                return false;
+        }
+        return true;
+    }
+    static bool contains(const QSet<QByteArray> &set, QByteArrayView name)
+    {
+        return set.contains(QByteArray::fromRawData(name.data(), name.size()));
+    }
+
+    void prune(QJsonObject *card) const
+    {
+        for (auto it = card->begin(); it != card->end();) {
+            if (keys.contains(it.key()))
+                ++it;
+            else
+                it = card->erase(it);
+        }
+    }
+};
+
 // A card the fast way: the members of its rows written into one JSON text
 // under their keys, parsed once. Members later in the text replace earlier
 // ones of the same name, so the order of writing is the order of the rules:
@@ -226,9 +278,13 @@ public:
     {
         m_text.resize(0); // keeps the buffer of the previous card
         m_text.append('{');
+        m_needsPruning = false;
     }
 
-    void addRow(QByteArrayView keyPrefix, const QList<MemberText> &members, bool withBareNames)
+    // With `keyed` (and `bare` for the first source) only the members a
+    // KeyFilter wants are written.
+    void addRow(QByteArrayView keyPrefix, const QList<MemberText> &members, bool withBareNames,
+                const QSet<QByteArray> *keyed = nullptr, const QSet<QByteArray> *bare = nullptr)
     {
         qsizetype length = 0;
         for (const MemberText &member : members)
@@ -240,14 +296,21 @@ public:
         qsizetype at = m_text.size();
         m_text.resize(at + length);
         char *out = m_text.data() + at;
-        for (const MemberText &member : members)
-            out = writeMember(out, keyPrefix, member);
+        for (const MemberText &member : members) {
+            if (wanted(keyed, member))
+                out = writeMember(out, keyPrefix, member);
+        }
         if (withBareNames) {
-            for (const MemberText &member : members)
-                out = writeMember(out, {}, member);
+            for (const MemberText &member : members) {
+                if (wanted(bare, member))
+                    out = writeMember(out, {}, member);
+            }
         }
         m_text.resize(out - m_text.constData());
     }
+
+    // A member was written whether wanted or not.
+    bool needsPruning() const { return m_needsPruning; }
 
     std::optional<QJsonObject> finish()
     {
@@ -262,6 +325,17 @@ public:
     }
 
 private:
+    bool wanted(const QSet<QByteArray> *names, const MemberText &member)
+    {
+        if (!names)
+            return true;
+        if (!KeyFilter::plain(member.name) || !KeyFilter::plain(member.value)) {
+            m_needsPruning = true;
+            return true;
+        }
+        return KeyFilter::contains(*names, member.name);
+    }
+
     static char *copy(char *out, QByteArrayView bytes)
     {
         if (!bytes.isEmpty())
@@ -281,29 +355,36 @@ private:
     }
 
     QByteArray m_text;
+    bool m_needsPruning = false;
 };
 
 // A card the slow way, for rows that are not objects of strings or that
 // QJsonDocument rejects: each row parsed on its own (a damaged row adds
 // nothing) and its members inserted one by one, in the same order as above.
-QJsonObject slowCard(const QList<SourceRows> &sources, const QList<const StoredRow *> &cardRows)
+QJsonObject slowCard(const QList<SourceRows> &sources, const QList<const StoredRow *> &cardRows,
+                     const KeyFilter *filter)
 {
     QJsonObject card;
+    const auto take = [&](const QString &key, const QJsonValue &value) {
+        if (!filter || filter->keys.contains(key))
+            card.insert(key, value);
+    };
     for (qsizetype s = 0; s < sources.size(); ++s) {
         if (!cardRows.at(s))
             continue;
         const QJsonObject row = parseRow(sources.at(s).payload(*cardRows.at(s)));
         for (auto it = row.constBegin(); it != row.constEnd(); ++it)
-            card.insert(columnKey(sources.at(s).id, it.key()), it.value());
+            take(columnKey(sources.at(s).id, it.key()), it.value());
         if (s == 0) {
             for (auto it = row.constBegin(); it != row.constEnd(); ++it)
-                card.insert(it.key(), it.value());
+                take(it.key(), it.value());
         }
     }
     return card;
 }
 
-QList<DataRecord> legacyRecords(ProjectStore &store, qint64 projectId, QStringList *columns, QString *error)
+QList<DataRecord> legacyRecords(ProjectStore &store, qint64 projectId, QStringList *columns, QString *error,
+                                const KeyFilter *filter)
 {
     QSqlQuery query(store.database());
     query.setForwardOnly(true);
@@ -325,6 +406,8 @@ QList<DataRecord> legacyRecords(ProjectStore &store, qint64 projectId, QStringLi
         record.values = parseRow(query.value(1).toString().toUtf8());
         for (auto it = record.values.constBegin(); it != record.values.constEnd(); ++it)
             names.insert(it.key());
+        if (filter)
+            filter->prune(&record.values);
         records.append(std::move(record));
     }
     if (query.lastError().isValid()) {
@@ -341,7 +424,8 @@ QList<DataRecord> legacyRecords(ProjectStore &store, qint64 projectId, QStringLi
 
 } // namespace
 
-QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList *columns, QString *error)
+QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList *columns, QString *error,
+                                     const QStringList *onlyKeys)
 {
     if (columns)
         columns->clear();
@@ -352,8 +436,11 @@ QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStr
         fail(error, message);
         return {};
     }
-    if (dataSources.isEmpty())
-        return legacyRecords(store, projectId, columns, error);
+    if (dataSources.isEmpty()) {
+        const std::optional<KeyFilter> filter =
+            onlyKeys ? std::optional<KeyFilter>(std::in_place, *onlyKeys, QList<SourceRows>()) : std::nullopt;
+        return legacyRecords(store, projectId, columns, error, filter ? &*filter : nullptr);
+    }
 
     // Sources are combined one after the other, the batch growing to the
     // length of each: a source's rows reach only the cards that exist once it
@@ -366,6 +453,9 @@ QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStr
         cardCount = std::max(cardCount, sources.at(s).rows.size());
         sources[s].cardLimit = cardCount;
     }
+
+    const std::optional<KeyFilter> filter =
+        onlyKeys ? std::optional<KeyFilter>(std::in_place, *onlyKeys, sources) : std::nullopt;
 
     QList<DataRecord> records;
     records.reserve(cardCount);
@@ -391,13 +481,19 @@ QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStr
             const QByteArrayView payload = source.payload(source.rows.at(cursor));
             const bool split = splitMembers(payload, &members);
             collectNames(source, payload, split ? &members : nullptr);
-            if (split && plain)
-                text.addRow(source.keyPrefix, members, s == 0);
+            if (split && plain) {
+                if (filter)
+                    text.addRow(source.keyPrefix, members, s == 0, &filter->keyedNames.at(s), &filter->bareNames);
+                else
+                    text.addRow(source.keyPrefix, members, s == 0);
+            }
             plain = plain && split;
         }
         std::optional<QJsonObject> values = plain ? text.finish() : std::nullopt;
+        if (values && filter && text.needsPruning())
+            filter->prune(&*values);
         if (!values)
-            values = slowCard(sources, cardRows);
+            values = slowCard(sources, cardRows, filter ? &*filter : nullptr);
         records.append({int(card), std::move(*values)});
     }
 

@@ -13,5 +13,9 @@ class ProjectStore;
 // under its bare name. Without data sources, the older single-table rows.
 // `columns` gets the bindable column keys in source order. On failure the
 // result is empty and `error` gets the message: never a partial batch.
+// With `onlyKeys`, each record holds just those of its keys that are in the
+// list, with the values it would have had: a caller that shows a few columns
+// of a long run (the PDF export) need not hold every column of every card.
+// `columns` still lists every column.
 QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList *columns = nullptr,
-                                     QString *error = nullptr);
+                                     QString *error = nullptr, const QStringList *onlyKeys = nullptr);

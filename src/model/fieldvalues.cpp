@@ -81,6 +81,23 @@ QString fieldDisplayText(const TemplateField &field, const QJsonObject &record)
     return field.name;
 }
 
+QStringList fieldRecordKeys(const QList<TemplateField> &fields)
+{
+    QStringList keys;
+    for (const TemplateField &field : fields) {
+        QString key;
+        if (field.type == QLatin1String("scratch"))
+            key = scratchPrizeKey(field.id);
+        else if (field.type == QLatin1String("sequence"))
+            key = sequenceKey(field.id);
+        else
+            key = field.dataColumn;
+        if (!key.isEmpty() && !keys.contains(key))
+            keys.append(key);
+    }
+    return keys;
+}
+
 QString sequenceValue(const TemplateField &field, qint64 cardIndex)
 {
     return SequenceCursor(field).valueAt(cardIndex);

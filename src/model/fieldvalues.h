@@ -16,6 +16,11 @@ QString scratchPrizeKey(qint64 fieldId); // "__scratch_prize_<id>"
 // the data of a barcode or QR field.
 QString fieldDisplayText(const TemplateField &field, const QJsonObject &record);
 
+// The record keys whose values the fields show: the generated key of each
+// sequence and scratch field, the data column of any other bound field; each
+// once, in field order. A record holding only these shows the same on every field.
+QStringList fieldRecordKeys(const QList<TemplateField> &fields);
+
 // The formatted sequence value of card `cardIndex` (from 0; negative counts as 0).
 QString sequenceValue(const TemplateField &field, qint64 cardIndex);
 

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QIODevice>
 #include <QSaveFile>
+#include <QSet>
 
 #include <algorithm>
 #include <iterator>
@@ -306,20 +307,22 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     // A field shows only what its own keys hold, so each card keeps just
     // those: the rest of a data row (every column twice, under its key and
     // its bare name) would be carried through the whole export for nothing.
-    QStringList keys;
-    for (const TemplateField &field : fields) {
-        QString key;
-        if (field.type == QLatin1String("scratch"))
-            key = scratchPrizeKey(field.id);
-        else if (field.type == QLatin1String("sequence"))
-            key = sequenceKey(field.id);
-        else
-            key = field.dataColumn;
-        if (!key.isEmpty() && !keys.contains(key))
-            keys.append(key);
-    }
+    const QStringList keys = fieldRecordKeys(fields);
+    const QSet<QString> keySet(keys.cbegin(), keys.cend());
+    const auto onlyFieldKeys = [&keySet](const QJsonObject &values) {
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+            if (!keySet.contains(it.key()))
+                return false;
+        }
+        return true;
+    };
     job.records.reserve(prepared.records.size());
     for (DataRecord &record : prepared.records) {
+        // Records loaded with just these keys are taken as they are.
+        if (onlyFieldKeys(record.values)) {
+            job.records.append(std::exchange(record.values, {}));
+            continue;
+        }
         QJsonObject card;
         for (const QString &key : std::as_const(keys)) {
             const auto found = record.values.constFind(key);

@@ -5,6 +5,7 @@
 #include "projectchoice.h"
 
 #include "import/recordassembly.h"
+#include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "render/pdfexport.h"
 
@@ -151,16 +152,20 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     source.cutStack = order == cutStackOrder;
 
     QString error;
-    source.cardRecords = loadProjectRecords(*store, project->id, nullptr, &error);
+    const QList<TemplateField> fields = store->loadFields(project->id, &error);
+    if (!error.isEmpty())
+        return context.fail(QStringLiteral("PDF export failed: %1").arg(error));
+
+    // The cards keep only the columns the fields show: a long run of wide
+    // rows is then held in a fraction of the memory.
+    const QStringList keys = fieldRecordKeys(fields);
+    source.cardRecords = loadProjectRecords(*store, project->id, nullptr, &error, &keys);
     if (!error.isEmpty())
         return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
 
     // Preparation leaves a rejected prize field out and prints a placeholder
     // on its cards; such a batch must not reach the press. Each field is
     // checked on its own, without the records, so this costs next to nothing.
-    const QList<TemplateField> fields = store->loadFields(project->id, &error);
-    if (!error.isEmpty())
-        return context.fail(QStringLiteral("PDF export failed: %1").arg(error));
     const QStringList scratchErrors = scratchConfigurationErrors(fields, QString());
     if (!scratchErrors.isEmpty()) {
         for (const QString &line : scratchErrors)
