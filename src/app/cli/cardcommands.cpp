@@ -102,13 +102,10 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
 {
     const QString path = QFileInfo(invocation.value(outputOption)).absoluteFilePath();
 
-    ProjectStore *store = context.openWorkspace();
+    const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
         return cli::ExitFailure;
-    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
-    if (!project)
-        return cli::ExitFailure;
-    const std::optional<ProjectCards> cards = loadProjectCards(context, *store, project->id);
+    const std::optional<ProjectCards> cards = loadProjectCards(context, *store, project.id);
     if (!cards)
         return cli::ExitFailure;
 

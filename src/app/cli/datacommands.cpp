@@ -103,11 +103,8 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
                                   .arg(options.csvDelimiter, delimiters.join(QStringLiteral(", "))));
     }
 
-    ProjectStore *store = context.openWorkspace();
+    auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
-        return cli::ExitFailure;
-    std::optional<Project> project = cli::chooseProject(context, *store, invocation);
-    if (!project)
         return cli::ExitFailure;
 
     QString error;
@@ -122,7 +119,7 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
         }
     }
 
-    const std::optional<DataSource> source = store->upsertDataSource(project->id, file, options, &error);
+    const std::optional<DataSource> source = store->upsertDataSource(project.id, file, options, &error);
     if (!source)
         return context.fail(QStringLiteral("Variable data import failed: %1").arg(error));
     context.out() << QStringLiteral("Imported data source %1: %2 (%3 rows)")
@@ -131,9 +128,9 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
                   << '\n';
 
     // The first file imported into a project becomes its live data file.
-    if (project->dataSourcePath.isEmpty()) {
-        project->dataSourcePath = source->filePath;
-        if (!store->updateProject(*project, &error))
+    if (project.dataSourcePath.isEmpty()) {
+        project.dataSourcePath = source->filePath;
+        if (!store->updateProject(project, &error))
             return context.fail(QStringLiteral("Could not save data-source settings: %1").arg(error));
     }
     return cli::ExitSuccess;
@@ -149,14 +146,11 @@ struct ProjectSources
 
 ProjectSources openProjectSources(CliContext &context, const CliInvocation &invocation)
 {
-    ProjectStore *store = context.openWorkspace();
+    const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
         return {};
-    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
-    if (!project)
-        return {};
     QString error;
-    QList<DataSource> sources = store->loadDataSources(project->id, &error);
+    QList<DataSource> sources = store->loadDataSources(project.id, &error);
     if (!error.isEmpty()) {
         context.fail(QStringLiteral("Could not read data sources: %1").arg(error));
         return {};
@@ -225,15 +219,12 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
                               QStringLiteral("invalid limit '%1' (use a whole number, 0 or more)").arg(text));
     }
 
-    ProjectStore *store = context.openWorkspace();
+    const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
-        return cli::ExitFailure;
-    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
-    if (!project)
         return cli::ExitFailure;
     QList<DataRecord> records;
     if (invocation.isSet(preparedOption)) {
-        std::optional<ProjectCards> cards = loadProjectCards(context, *store, project->id);
+        std::optional<ProjectCards> cards = loadProjectCards(context, *store, project.id);
         if (!cards)
             return cli::ExitFailure;
         // A viewing command: the cards are shown as the preview shows them,
@@ -243,7 +234,7 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
         records = std::move(cards->records);
     } else {
         QString error;
-        records = loadProjectRecords(*store, project->id, nullptr, &error);
+        records = loadProjectRecords(*store, project.id, nullptr, &error);
         if (!error.isEmpty())
             return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
     }

@@ -27,6 +27,17 @@ QString projectChoiceRule()
         "Without it, the newest project (the highest id), as the window opens at start-up.");
 }
 
+ChosenProject openChosenProject(CliContext &context, const CliInvocation &invocation)
+{
+    ProjectStore *store = context.openWorkspace();
+    if (!store)
+        return {};
+    std::optional<Project> project = chooseProject(context, *store, invocation);
+    if (!project)
+        return {};
+    return {store, std::move(*project)};
+}
+
 bool isDigits(const QString &text)
 {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });

@@ -24,6 +24,16 @@ QString projectChoiceRule();
 // message on stderr.
 std::optional<Project> chooseProject(CliContext &context, ProjectStore &store, const CliInvocation &invocation);
 
+// The opened workspace and the project `invocation` names, for the commands
+// that work on one project. On failure the message is printed and `store` is null.
+struct ChosenProject
+{
+    ProjectStore *store = nullptr;
+    Project project;
+};
+
+ChosenProject openChosenProject(CliContext &context, const CliInvocation &invocation);
+
 // Digits only, at least one: no sign, no space.
 bool isDigits(const QString &text);
 
