@@ -265,7 +265,7 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     const QString exportFailed = QStringLiteral("PDF export failed");
 
     QString error;
-    const QList<TemplateField> fields = store.loadFields(project.id, &error);
+    const QList<TemplateField> fields = source.fields ? *source.fields : store.loadFields(project.id, &error);
     if (!error.isEmpty()) {
         plan.errorTitle = exportFailed;
         plan.error = error;

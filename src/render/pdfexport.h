@@ -82,6 +82,8 @@ struct PdfExportSource
     Project project; // sizes, grid, bleed, border, crop marks, duplex, name
     QList<DataRecord> cardRecords;
     bool cutStack = false;
+    // The fields when the caller has loaded them already; loaded when absent.
+    std::optional<QList<TemplateField>> fields;
     // The graphics as the canvases hold them; loaded from the store when absent.
     std::optional<QList<GraphicElement>> graphics;
     QImage frontBackground;

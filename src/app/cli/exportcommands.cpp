@@ -140,26 +140,24 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
                                        .arg(order, standardOrder, cutStackOrder));
     const QString path = QFileInfo(invocation.value(outputOption)).absoluteFilePath();
 
-    ProjectStore *store = context.openWorkspace();
+    const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
-        return cli::ExitFailure;
-    const std::optional<Project> project = cli::chooseProject(context, *store, invocation);
-    if (!project)
         return cli::ExitFailure;
 
     PdfExportSource source;
-    source.project = *project;
+    source.project = project;
     source.cutStack = order == cutStackOrder;
 
     QString error;
-    const QList<TemplateField> fields = store->loadFields(project->id, &error);
+    const QList<TemplateField> fields = store->loadFields(project.id, &error);
     if (!error.isEmpty())
         return context.fail(QStringLiteral("PDF export failed: %1").arg(error));
 
     // The cards keep only the columns the fields show: a long run of wide
     // rows is then held in a fraction of the memory.
     const QStringList keys = fieldRecordKeys(fields);
-    source.cardRecords = loadProjectRecords(*store, project->id, nullptr, &error, &keys);
+    source.cardRecords = loadProjectRecords(*store, project.id, nullptr, &error, &keys);
+    source.fields = fields;
     if (!error.isEmpty())
         return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
 
@@ -173,13 +171,13 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
         return context.fail(QStringLiteral("No PDF written: correct the prize settings first."));
     }
 
-    const std::optional<QImage> front = sideBackground(context, QStringLiteral("front"), project->backgroundPath);
+    const std::optional<QImage> front = sideBackground(context, QStringLiteral("front"), project.backgroundPath);
     if (!front)
         return cli::ExitFailure;
     source.frontBackground = *front;
     // A single-sided job prints no back, so its back background is not needed.
-    if (project->duplex) {
-        const std::optional<QImage> back = sideBackground(context, QStringLiteral("back"), project->backBackgroundPath);
+    if (project.duplex) {
+        const std::optional<QImage> back = sideBackground(context, QStringLiteral("back"), project.backBackgroundPath);
         if (!back)
             return cli::ExitFailure;
         source.backBackground = *back;
