@@ -8,6 +8,7 @@
 #include "store/projectstore.h"
 #include "ui/unitspinbox.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -121,6 +122,7 @@ private:
     void reloadProjectData();
     void setLiveDataSource(const QString &path, bool save);
     void syncDataSources();
+    void followDataSourceChange();
 
     // Imposition preview options (mainwindow_preview.cpp).
     void connectPreviewPage();
@@ -149,4 +151,17 @@ private:
     QToolBar *m_toolBar = nullptr;
     DataPage *m_dataPage = nullptr;
     PreviewPage *m_previewPage = nullptr;
+
+    // The cards the preview last prepared and what they were prepared from.
+    // Paging, the order, the side and the mark options redraw the same cards:
+    // they are prepared again only when the records or the fields change.
+    struct PreviewCards
+    {
+        QList<DataRecord> from;
+        QList<TemplateField> fields;
+        QList<QJsonObject> records;
+        QString error;
+        bool valid = false;
+    };
+    PreviewCards m_previewCards;
 };

@@ -174,12 +174,7 @@ void MainWindow::importCsv()
     if (m_project.dataSourcePath.isEmpty())
         setLiveDataSource(source->filePath, true);
     refreshDataSources(source->id);
-    m_dataSync->storeSignature();
-    m_dataSync->renewWatcher();
-    m_dataSync->updatePolling();
-    currentDataSourceChanged();
-    reloadProjectData();
-    refreshPreview();
+    followDataSourceChange();
     m_pageTabs->setCurrentIndex(0);
     statusBar()->showMessage(tr("Added data file: %1").arg(source->displayName), 5000);
 }
@@ -208,12 +203,7 @@ void MainWindow::removeCurrentDataSource()
     refreshDataSources();
     m_project.dataSourcePath = m_dataSources.isEmpty() ? QString() : m_dataSources.first().filePath;
     const bool saved = saveCurrentProject(&error);
-    m_dataSync->storeSignature();
-    m_dataSync->renewWatcher();
-    m_dataSync->updatePolling();
-    currentDataSourceChanged();
-    reloadProjectData();
-    refreshPreview();
+    followDataSourceChange();
     if (saved) {
         statusBar()->showMessage(tr("Data file removed from project"), 4000);
     } else {
@@ -221,6 +211,18 @@ void MainWindow::removeCurrentDataSource()
         // project still names the removed file until the next save.
         statusBar()->showMessage(tr("Could not save data-source settings: %1").arg(error), 8000);
     }
+}
+
+// After a file was added or removed: the sync starts from the files as they
+// are now, and the table, the cards and the preview show the new set.
+void MainWindow::followDataSourceChange()
+{
+    m_dataSync->storeSignature();
+    m_dataSync->renewWatcher();
+    m_dataSync->updatePolling();
+    currentDataSourceChanged();
+    reloadProjectData();
+    refreshPreview();
 }
 
 void MainWindow::setLiveDataSource(const QString &path, bool save)

@@ -40,13 +40,20 @@ void MainWindow::refreshPreview()
     if (!error.isEmpty())
         statusBar()->showMessage(error, 8000);
 
-    const PreparedCards prepared = prepareCardRecords(m_cardRecords, fields);
-    if (!prepared.error.isEmpty())
-        statusBar()->showMessage(prepared.error, 6000);
-    QList<QJsonObject> records;
-    records.reserve(prepared.records.size());
-    for (const DataRecord &record : prepared.records)
-        records.append(record.values);
+    // The same list object, not only equal contents: comparing every record
+    // would cost about as much as preparing them.
+    if (!m_previewCards.valid || !m_previewCards.from.isSharedWith(m_cardRecords)
+        || m_previewCards.fields != fields) {
+        const PreparedCards prepared = prepareCardRecords(m_cardRecords, fields);
+        QList<QJsonObject> preparedRecords;
+        preparedRecords.reserve(prepared.records.size());
+        for (const DataRecord &record : prepared.records)
+            preparedRecords.append(record.values);
+        m_previewCards = {m_cardRecords, fields, std::move(preparedRecords), prepared.error, true};
+    }
+    if (!m_previewCards.error.isEmpty())
+        statusBar()->showMessage(m_previewCards.error, 6000);
+    QList<QJsonObject> records = m_previewCards.records;
 
     const ProjectPanel *panel = m_projectPanel;
     const ImpositionLayout layout{qint32(records.size()), qint32(panel->rowsBox()->value()),
