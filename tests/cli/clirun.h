@@ -4,8 +4,10 @@
 // and text helpers the command-line tests share.
 
 #include <QByteArray>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -74,12 +76,67 @@ inline CliRun runCli(const QStringList &arguments, const QProcessEnvironment &en
     return result;
 }
 
+// What a command-line test needs before it starts: the tool and the starter
+// folder it seeds new data directories from. The first one missing, or an
+// empty string when both are there.
+inline QString missingCliRequirement()
+{
+    if (!QFileInfo(cliPath()).isExecutable())
+        return QStringLiteral("vellumor-vdp-cli is missing");
+    if (!QFileInfo::exists(binPath(QStringLiteral("starter/vellumor-vdp-starter.sqlite"))))
+        return QStringLiteral("starter is missing");
+    return {};
+}
+
+// The database file the tool keeps in `dataDir`.
+inline QString databasePath(const QString &dataDir)
+{
+    return QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
+}
+
 // Runs the tool on `dataDir`, with --data-dir ahead of `arguments`.
 inline CliRun runCliOn(const QString &dataDir, const QStringList &arguments, const QProcessEnvironment &env,
                        const CliOptions &options = {})
 {
     return runCli(QStringList{QStringLiteral("--data-dir"), dataDir} + arguments, env, options);
 }
+
+// Numbered paths ("data-1", "out-2", …) below a temporary root of one test program.
+class CliFolders
+{
+public:
+    bool isValid() const { return m_root.isValid(); }
+    const QTemporaryDir &root() const { return m_root; }
+
+    // A new path below the root; nothing is created there.
+    QString newDirectory(const QString &stem)
+    {
+        return m_root.filePath(QStringLiteral("%1-%2").arg(stem).arg(++m_count));
+    }
+
+    // A folder that exists and is empty.
+    QString newFolder(const QString &stem)
+    {
+        const QString folder = newDirectory(stem);
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+    // A data directory seeded from the starter folder, as on a first start:
+    // `run` is the test's own way of running the tool on a data directory.
+    QString starterDataDirectory(const std::function<CliRun(const QString &, const QStringList &)> &run)
+    {
+        const QString dataDir = newDirectory(QStringLiteral("data"));
+        const CliRun seeded = run(dataDir, {QStringLiteral("projects")});
+        if (seeded.exitCode != 0)
+            qWarning() << "seeding failed:" << seeded.err;
+        return dataDir;
+    }
+
+private:
+    QTemporaryDir m_root;
+    int m_count = 0;
+};
 
 // The lines of `text`, without the empty one after a final newline.
 inline QStringList lines(const QString &text)

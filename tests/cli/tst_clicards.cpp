@@ -71,39 +71,19 @@ class TestCliCards : public QObject
     Q_OBJECT
 
 private:
-    QProcessEnvironment environment() const { return cliEnvironment(m_root); }
+    QProcessEnvironment environment() const { return cliEnvironment(m_folders.root()); }
 
     CliRun run(const QString &dataDir, const QStringList &arguments) const
     {
         return runCliOn(dataDir, arguments, environment());
     }
 
-    QString newDirectory(const QString &stem)
-    {
-        return m_root.filePath(QStringLiteral("%1-%2").arg(stem).arg(++m_count));
-    }
-
-    // A folder that exists and is empty.
-    QString newFolder(const QString &stem)
-    {
-        const QString folder = newDirectory(stem);
-        QDir().mkpath(folder);
-        return folder;
-    }
-
     // A data directory seeded from the starter folder, as on a first start.
     QString starterDataDirectory()
     {
-        const QString dataDir = newDirectory(QStringLiteral("data"));
-        const CliRun seeded = run(dataDir, {QStringLiteral("projects")});
-        if (seeded.exitCode != 0)
-            qWarning() << "seeding failed:" << seeded.err;
-        return dataDir;
-    }
-
-    static QString databasePath(const QString &dataDir)
-    {
-        return QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
+        return m_folders.starterDataDirectory([this](const QString &dataDir, const QStringList &arguments) {
+            return run(dataDir, arguments);
+        });
     }
 
     // Field ids by "TYPE SIDE" (e.g. "sequence back") of a project whose fields differ in those.
@@ -119,8 +99,7 @@ private:
         return ids;
     }
 
-    QTemporaryDir m_root;
-    int m_count = 0;
+    CliFolders m_folders;
 
 private slots:
     void initTestCase();
@@ -139,9 +118,9 @@ private slots:
 
 void TestCliCards::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    QVERIFY2(QFileInfo(binPath(QStringLiteral("vellumor-vdp-cli"))).isExecutable(), "vellumor-vdp-cli is missing");
-    QVERIFY2(QFileInfo::exists(binPath(QStringLiteral("starter/vellumor-vdp-starter.sqlite"))), "starter is missing");
+    QVERIFY(m_folders.isValid());
+    const QString missing = missingCliRequirement();
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
     QVERIFY2(QFileInfo(QString::fromLatin1(python)).isExecutable(), python);
 }
 
@@ -242,7 +221,7 @@ void TestCliCards::preparedRecordsEqualThePreparation()
 void TestCliCards::manifestOfStarter()
 {
     const QString dataDir = starterDataDirectory();
-    const QString folder = newFolder(QStringLiteral("out"));
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
     const QString path = QDir(folder).filePath(QStringLiteral("starter manifest.csv"));
     QVERIFY(writeFile(path, "an older manifest\r\n"));
 
@@ -289,7 +268,7 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
     const QString dataDir = starterDataDirectory();
     QCOMPARE(run(dataDir, {QStringLiteral("create"), QStringLiteral("Awkward")}).out,
              QStringLiteral("Created project 2: Awkward\n"));
-    const QString files = newFolder(QStringLiteral("files"));
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
     const QString csv = QDir(files).filePath(QStringLiteral("awkward.csv"));
     QVERIFY(writeFile(csv, "Name,Note,Code\n"
                            "\"Smith, Ann\",\"She said \"\"hi\"\"\",A1\n"
@@ -321,7 +300,7 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
-    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("awkward.csv"));
+    const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("awkward.csv"));
     const CliRun result = run(dataDir, {QStringLiteral("manifest"), QStringLiteral("--project"), QStringLiteral("2"),
                                         QStringLiteral("--output"), path});
     QCOMPARE(result.err, QString());
@@ -361,7 +340,7 @@ void TestCliCards::prizeListShorterThanTheRun()
             R"(UPDATE template_fields SET scratch_prizes_json='[{"name":"Free Coffee","value":30}]' WHERE field_type='scratch')")));
     }
     const qint64 prizeId = fieldIds(dataDir, 1).value(QStringLiteral("scratch back"));
-    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("short.csv"));
+    const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("short.csv"));
     const CliRun result = run(dataDir, {QStringLiteral("manifest"), QStringLiteral("--output"), path});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.err, QStringLiteral("Note: scratch field \"Prize\" (back, id %1) has prizes for 30 of 40 cards; "
@@ -421,7 +400,7 @@ void TestCliCards::invalidPrizeConfigurationWritesNothing()
     const QString reason = QStringLiteral("Scratch card configuration of field \"Prize\" (back, id %1): %2\n")
                                .arg(QString::number(prizeId), message);
 
-    const QString folder = newFolder(QStringLiteral("out"));
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
     const QString path = QDir(folder).filePath(QStringLiteral("manifest.csv"));
     const QByteArray earlier("Card,Prize (back)\r\n1,Free Coffee\r\n");
     QVERIFY(writeFile(path, earlier));
@@ -475,7 +454,7 @@ void TestCliCards::everyRejectedPrizeFieldIsNamed()
                        "Scratch card configuration of field \"Bonus\" (front, id %2): Prize percentages must add up to 100%\n")
             .arg(ids.at(0), ids.at(1));
 
-    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("manifest.csv"));
+    const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("manifest.csv"));
     const CliRun result = run(dataDir, {QStringLiteral("manifest"), QStringLiteral("--output"), path});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.err, expected + QStringLiteral("No manifest written: correct the prize settings first.\n"));
@@ -491,7 +470,7 @@ void TestCliCards::everyRejectedPrizeFieldIsNamed()
 void TestCliCards::unwritableOutputKeepsWhatIsThere()
 {
     const QString dataDir = starterDataDirectory();
-    const QString folder = newFolder(QStringLiteral("out"));
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
     const QString directory = QDir(folder).filePath(QStringLiteral("a folder.csv"));
     QVERIFY(QDir().mkpath(directory));
     QVERIFY(writeFile(QDir(directory).filePath(QStringLiteral("inside.txt")), "kept"));
@@ -530,7 +509,7 @@ void TestCliCards::usageErrorsTouchNothing()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
-    const QString dataDir = newDirectory(QStringLiteral("data"));
+    const QString dataDir = m_folders.newDirectory(QStringLiteral("data"));
     const CliRun result = run(dataDir, arguments);
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.out, QString());

@@ -46,7 +46,7 @@ class TestCliData : public QObject
     Q_OBJECT
 
 private:
-    QProcessEnvironment environment() const { return cliEnvironment(m_root); }
+    QProcessEnvironment environment() const { return cliEnvironment(m_folders.root()); }
 
     // Runs the tool on `dataDir` (with --data-dir first) in `workingDirectory`.
     CliRun run(const QString &dataDir, const QStringList &arguments, const QString &workingDirectory = {}) const
@@ -56,15 +56,10 @@ private:
         return runCliOn(dataDir, arguments, environment(), options);
     }
 
-    QString newDirectory(const QString &stem)
-    {
-        return m_root.filePath(QStringLiteral("%1-%2").arg(stem).arg(++m_count));
-    }
-
     // A data directory seeded with the starter project plus projects of the given names, in order.
     QString dataDirectoryWith(const QStringList &projects)
     {
-        const QString dataDir = newDirectory(QStringLiteral("data"));
+        const QString dataDir = m_folders.newDirectory(QStringLiteral("data"));
         for (const QString &name : projects) {
             const CliRun created = run(dataDir, {QStringLiteral("create"), QStringLiteral("--"), name});
             if (created.exitCode != 0)
@@ -76,16 +71,10 @@ private:
     // A folder for data files, with these files written into it.
     QString filesWith(const QList<std::pair<QString, QByteArray>> &files)
     {
-        const QString folder = newDirectory(QStringLiteral("files"));
-        QDir().mkpath(folder);
+        const QString folder = m_folders.newFolder(QStringLiteral("files"));
         for (const auto &[name, bytes] : files)
             writeFile(QDir(folder).filePath(name), bytes);
         return folder;
-    }
-
-    static QString databasePath(const QString &dataDir)
-    {
-        return QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
     }
 
     QList<QJsonObject> sources(const QString &dataDir, const QString &project)
@@ -97,8 +86,7 @@ private:
         return jsonLines(listed.out);
     }
 
-    QTemporaryDir m_root;
-    int m_count = 0;
+    CliFolders m_folders;
     QString m_recordsDataDir; // a fresh data directory, shared by the rows of recordsLimit
     QString m_allRecords;
 
@@ -123,16 +111,16 @@ private slots:
 
 void TestCliData::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    QVERIFY2(QFileInfo(binPath(QStringLiteral("vellumor-vdp-cli"))).isExecutable(), "vellumor-vdp-cli is missing");
-    QVERIFY2(QFileInfo::exists(binPath(QStringLiteral("starter/vellumor-vdp-starter.sqlite"))), "starter is missing");
+    QVERIFY(m_folders.isValid());
+    const QString missing = missingCliRequirement();
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
 }
 
 // A new data directory holds the starter project bound to the sample
 // workbook, and its 40 records are there at once, without an import.
 void TestCliData::freshDataDirectoryShowsStarterRecords()
 {
-    const QString dataDir = newDirectory(QStringLiteral("data"));
+    const QString dataDir = m_folders.newDirectory(QStringLiteral("data"));
     const CliRun listed = run(dataDir, {QStringLiteral("sources"), QStringLiteral("--json")});
     QCOMPARE(listed.exitCode, 0);
     const QList<QJsonObject> listedSources = jsonLines(listed.out);
@@ -450,7 +438,7 @@ void TestCliData::recordsLimit()
 // Reads the workbook only: the data directory is not even created.
 void TestCliData::worksheets()
 {
-    const QString dataDir = newDirectory(QStringLiteral("data"));
+    const QString dataDir = m_folders.newDirectory(QStringLiteral("data"));
     const CliRun listed = run(dataDir, {QStringLiteral("worksheets"), sampleWorkbook()});
     QCOMPARE(listed.err, QString());
     QCOMPARE(listed.exitCode, 0);
@@ -517,7 +505,7 @@ void TestCliData::usageErrorsTouchNothing()
     QFETCH(QString, message);
     QFETCH(QString, usage);
 
-    const QString dataDir = newDirectory(QStringLiteral("data"));
+    const QString dataDir = m_folders.newDirectory(QStringLiteral("data"));
     const CliRun result = run(dataDir, arguments);
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.out, QString());

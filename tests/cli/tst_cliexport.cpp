@@ -182,7 +182,7 @@ class TestCliExport : public QObject
 private:
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment env = cliEnvironment(m_root);
+        QProcessEnvironment env = cliEnvironment(m_folders.root());
         // A print server: no display, and nobody chose a platform plugin.
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("DISPLAY"));
@@ -199,31 +199,12 @@ private:
         return runCliOn(dataDir, arguments, environment(), options);
     }
 
-    QString newDirectory(const QString &stem)
-    {
-        return m_root.filePath(QStringLiteral("%1-%2").arg(stem).arg(++m_count));
-    }
-
-    QString newFolder(const QString &stem)
-    {
-        const QString folder = newDirectory(stem);
-        QDir().mkpath(folder);
-        return folder;
-    }
-
     // A data directory seeded from the starter folder, as on a first start.
     QString starterDataDirectory()
     {
-        const QString dataDir = newDirectory(QStringLiteral("data"));
-        const CliRun seeded = run(dataDir, {QStringLiteral("projects")});
-        if (seeded.exitCode != 0)
-            qWarning() << "seeding failed:" << seeded.err;
-        return dataDir;
-    }
-
-    static QString databasePath(const QString &dataDir)
-    {
-        return QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
+        return m_folders.starterDataDirectory([this](const QString &dataDir, const QStringList &arguments) {
+            return run(dataDir, arguments);
+        });
     }
 
     // Runs `change` on the stored project `projectId` and saves it.
@@ -259,7 +240,7 @@ private:
         if (created.exitCode != 0 || !created.out.startsWith(prefix))
             return 0;
         const qint64 id = created.out.mid(prefix.size()).section(u':', 0, 0).toLongLong();
-        const QString file = QDir(newFolder(QStringLiteral("csv"))).filePath(QStringLiteral("data.csv"));
+        const QString file = QDir(m_folders.newFolder(QStringLiteral("csv"))).filePath(QStringLiteral("data.csv"));
         if (!writeFile(file, csv))
             return 0;
         const CliRun imported = run(dataDir, {QStringLiteral("import"), file, QStringLiteral("--project"),
@@ -281,8 +262,7 @@ private:
         return codes;
     }
 
-    QTemporaryDir m_root;
-    int m_count = 0;
+    CliFolders m_folders;
 
 private slots:
     void initTestCase();
@@ -305,9 +285,9 @@ private slots:
 
 void TestCliExport::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    QVERIFY2(QFileInfo(binPath(QStringLiteral("vellumor-vdp-cli"))).isExecutable(), "vellumor-vdp-cli is missing");
-    QVERIFY2(QFileInfo::exists(binPath(QStringLiteral("starter/vellumor-vdp-starter.sqlite"))), "starter is missing");
+    QVERIFY(m_folders.isValid());
+    const QString missing = missingCliRequirement();
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
     for (const QString &tool : {QStringLiteral("pdfinfo"), QStringLiteral("pdftoppm"), QStringLiteral("zbarimg")})
         QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), qPrintable(tool));
     QVERIFY2(QFileInfo(QString::fromLatin1(python)).isExecutable(), python);
@@ -321,8 +301,8 @@ void TestCliExport::starterExportsOutOfTheBox()
     const QString dataDir = starterDataDirectory();
     const QStringList codes = memberCodes(dataDir);
     QCOMPARE(codes.size(), 40);
-    const QString folder = newFolder(QStringLiteral("out"));
-    const QString work = newFolder(QStringLiteral("work"));
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
     const QString path = QDir(folder).filePath(QStringLiteral("starter.pdf"));
 
     const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
@@ -394,7 +374,7 @@ void TestCliExport::orderDecidesWhichCardGoesWhere()
     const QString dataDir = starterDataDirectory();
     const QStringList codes = memberCodes(dataDir);
     QCOMPARE(codes.size(), 40);
-    const QString work = newFolder(QStringLiteral("work"));
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
     const QString path = QDir(work).filePath(QStringLiteral("order.pdf"));
     const CliRun result = run(dataDir, QStringList{QStringLiteral("export"), QStringLiteral("--output"), path} + options);
     QCOMPARE(result.exitCode, 0);
@@ -426,7 +406,7 @@ void TestCliExport::usageErrorsTouchNothing()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
-    const QString dataDir = newDirectory(QStringLiteral("data"));
+    const QString dataDir = m_folders.newDirectory(QStringLiteral("data"));
     const CliRun result = run(dataDir, arguments);
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.out, QString());
@@ -472,7 +452,7 @@ void TestCliExport::failuresWriteNothing()
     QFETCH(bool, prefixOnly);
 
     const QString dataDir = starterDataDirectory();
-    const QString files = newFolder(QStringLiteral("files"));
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
     QString background;
     QStringList project;
     if (setup == u"empty project") {
@@ -502,7 +482,7 @@ void TestCliExport::failuresWriteNothing()
     }
     expected.replace(QStringLiteral("@FILE"), QDir::toNativeSeparators(background));
 
-    const QString folder = newFolder(QStringLiteral("out"));
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
     const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
     const QByteArray earlier("%PDF-1.4 an earlier export\n");
     QVERIFY(writeFile(path, earlier));
@@ -560,7 +540,7 @@ void TestCliExport::blankCodesAreReported()
     barcode.heightMm = 40;
     QVERIFY(addField(dataDir, barcode));
 
-    const QString work = newFolder(QStringLiteral("work"));
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
     const QString path = QDir(work).filePath(QStringLiteral("retail.pdf"));
     QStringList arguments{QStringLiteral("export"), QStringLiteral("--project"), QStringLiteral("Retail"),
                           QStringLiteral("--output"), path};
@@ -591,7 +571,7 @@ void TestCliExport::writeFailureKeepsTheExistingFile()
     const QString dataDir = starterDataDirectory();
     // Noise does not compress, so the PDF grows well past the limit while the
     // database writes of opening the workspace stay far below it.
-    const QString files = newFolder(QStringLiteral("files"));
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
     const QString artwork = QDir(files).filePath(QStringLiteral("noise.png"));
     {
         QImage noise(1000, 600, QImage::Format_RGB32);
@@ -606,13 +586,13 @@ void TestCliExport::writeFailureKeepsTheExistingFile()
     }
     QVERIFY(changeProject(dataDir, 1, [&](Project &p) { p.backgroundPath = artwork; }));
 
-    const QString folder = newFolder(QStringLiteral("out"));
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
     const QString path = QDir(folder).filePath(QStringLiteral("starter.pdf"));
     const QByteArray earlier("%PDF-1.4 the export the printer already has\n");
     QVERIFY(writeFile(path, earlier));
 
     // Without the limit the job is well above it.
-    const QString unlimited = QDir(newFolder(QStringLiteral("free"))).filePath(QStringLiteral("starter.pdf"));
+    const QString unlimited = QDir(m_folders.newFolder(QStringLiteral("free"))).filePath(QStringLiteral("starter.pdf"));
     QCOMPARE(run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), unlimited}).exitCode, 0);
     constexpr rlim_t limit = 512 * 1024;
     QVERIFY2(QFileInfo(unlimited).size() > 2 * qint64(limit), qPrintable(QString::number(QFileInfo(unlimited).size())));
@@ -667,7 +647,7 @@ void TestCliExport::progressLinesIntoAPipe()
     });
     QVERIFY(id > 0);
 
-    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("run.pdf"));
+    const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("run.pdf"));
     const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
     QCOMPARE(result.exitCode, 0);
     QStringList expected;
@@ -682,7 +662,7 @@ void TestCliExport::progressLinesIntoAPipe()
 void TestCliExport::progressBarOnATerminal()
 {
     const QString dataDir = starterDataDirectory();
-    const QString path = QDir(newFolder(QStringLiteral("out"))).filePath(QStringLiteral("starter.pdf"));
+    const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("starter.pdf"));
     // The tool's stdout and stderr are both the pty; the script copies what
     // the terminal received to its own stdout.
     const QString script = QStringLiteral(R"(
@@ -751,7 +731,7 @@ void TestCliExport::backgroundsAreStretchedOverTheCards()
     QFETCH(QByteArray, bytes);
 
     const QString dataDir = starterDataDirectory();
-    const QString files = newFolder(QStringLiteral("files"));
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
     const QString front = QDir(files).filePath(fileName);
     const QString back = QDir(files).filePath(QStringLiteral("back.png"));
     QVERIFY(writeFile(front, bytes));
@@ -763,7 +743,7 @@ void TestCliExport::backgroundsAreStretchedOverTheCards()
         p.backBackgroundPath = back;
     }));
 
-    const QString work = newFolder(QStringLiteral("work"));
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
     const QString path = QDir(work).filePath(QStringLiteral("artwork.pdf"));
     const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
     QCOMPARE(result.exitCode, 0);

@@ -2,6 +2,8 @@
 #include "import/recordassembly.h"
 #include "store/projectstore.h"
 
+#include "store/recordvalues.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +12,10 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+using storetest::object;
+using storetest::sortIndexesOf;
+using storetest::valuesOf;
 
 namespace {
 
@@ -74,30 +80,6 @@ private:
     ProjectStore m_store;
     qint64 m_projectId = 0;
 };
-
-QJsonObject object(std::initializer_list<std::pair<QString, QString>> members)
-{
-    QJsonObject result;
-    for (const auto &[name, value] : members)
-        result.insert(name, value);
-    return result;
-}
-
-QList<QJsonObject> valuesOf(const QList<DataRecord> &records)
-{
-    QList<QJsonObject> values;
-    for (const DataRecord &record : records)
-        values << record.values;
-    return values;
-}
-
-QList<int> sortIndexesOf(const QList<DataRecord> &records)
-{
-    QList<int> indexes;
-    for (const DataRecord &record : records)
-        indexes << record.sortIndex;
-    return indexes;
-}
 
 // The combination rules written the plain way, straight from the stored
 // rows as the store loads them: every member inserted one by one, keys

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -275,6 +276,16 @@ PdfExportJob baseJob(QSizeF paperMm, QSizeF cardMm, int rows, int columns, int r
     job.records = numberedRecords(records);
     job.title = QStringLiteral("Test Job");
     return job;
+}
+
+// Opens `store` on a new database in `dir` and creates a project named
+// `name` there; the project, or nothing with `error` saying what failed.
+std::optional<Project> newPlanProject(const QTemporaryDir &dir, ProjectStore &store, const QString &name,
+                                      QString *error)
+{
+    if (!store.openDatabase(dir.filePath(QStringLiteral("plan.sqlite")), error) || !store.initializeSchema(error))
+        return std::nullopt;
+    return store.createProject(name, error);
 }
 
 // Files may not grow past `bytes` while alive: a write beyond fails as on a
@@ -1036,9 +1047,7 @@ void TestPdfExport::planBuildsJob()
     QTemporaryDir dir;
     ProjectStore store;
     QString error;
-    QVERIFY2(store.openDatabase(dir.filePath(QStringLiteral("plan.sqlite")), &error), qPrintable(error));
-    QVERIFY2(store.initializeSchema(&error), qPrintable(error));
-    const std::optional<Project> created = store.createProject(QStringLiteral("Members 2025"), &error);
+    const std::optional<Project> created = newPlanProject(dir, store, QStringLiteral("Members 2025"), &error);
     QVERIFY2(created, qPrintable(error));
     TemplateField sequence;
     sequence.projectId = created->id;
@@ -1127,9 +1136,7 @@ void TestPdfExport::planErrors()
     QTemporaryDir dir;
     ProjectStore store;
     QString error;
-    QVERIFY2(store.openDatabase(dir.filePath(QStringLiteral("plan.sqlite")), &error), qPrintable(error));
-    QVERIFY2(store.initializeSchema(&error), qPrintable(error));
-    const std::optional<Project> created = store.createProject(QStringLiteral("Errors"), &error);
+    const std::optional<Project> created = newPlanProject(dir, store, QStringLiteral("Errors"), &error);
     QVERIFY2(created, qPrintable(error));
 
     PdfExportSource source;

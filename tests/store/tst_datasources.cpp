@@ -1,3 +1,4 @@
+#include "recordvalues.h"
 #include "storetestutil.h"
 
 #include "import/tablereader.h"
@@ -39,30 +40,6 @@ QStringList storedRows(const QSqlDatabase &db, qint64 sourceId)
     return rows(db, QStringLiteral("SELECT sort_index || '|' || payload_json FROM data_source_records "
                                    "WHERE data_source_id=? ORDER BY sort_index"),
                 {sourceId});
-}
-
-QList<QJsonObject> valuesOf(const QList<DataRecord> &records)
-{
-    QList<QJsonObject> values;
-    for (const DataRecord &record : records)
-        values << record.values;
-    return values;
-}
-
-QList<int> sortIndexesOf(const QList<DataRecord> &records)
-{
-    QList<int> indexes;
-    for (const DataRecord &record : records)
-        indexes << record.sortIndex;
-    return indexes;
-}
-
-QJsonObject object(std::initializer_list<std::pair<QString, QString>> members)
-{
-    QJsonObject result;
-    for (const auto &[name, value] : members)
-        result.insert(name, value);
-    return result;
 }
 
 QByteArray compactJson(const QJsonObject &values)
