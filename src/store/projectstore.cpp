@@ -1,4 +1,5 @@
 #include "projectstore.h"
+#include "sqlutil.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -34,7 +35,7 @@ bool ProjectStore::openDatabase(const QString &path, QString *error)
     db.setDatabaseName(path);
     if (!db.open()) {
         if (error)
-            *error = db.lastError().text();
+            *error = storeutil::errorText(db.lastError());
         return false;
     }
     return true;
@@ -45,7 +46,7 @@ bool ProjectStore::execStatement(const QString &sql, QString *error)
     QSqlQuery query(database());
     if (!query.exec(sql)) {
         if (error)
-            *error = query.lastError().text();
+            *error = storeutil::errorText(query.lastError());
         return false;
     }
     return true;

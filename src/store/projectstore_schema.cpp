@@ -220,7 +220,7 @@ bool ProjectStore::upgradeSingleFileProjects(QString *error)
         // Both statements in one transaction: a source without its rows would
         // no longer match the filter above and would never be completed.
         if (!db.transaction())
-            return fail(error, db.lastError().text());
+            return fail(error, errorText(db.lastError()));
         QSqlQuery insert(db);
         bool ok = run(insert,
                       QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name, sort_order) "
@@ -239,7 +239,7 @@ bool ProjectStore::upgradeSingleFileProjects(QString *error)
             return false;
         }
         if (!db.commit()) {
-            const QString message = db.lastError().text();
+            const QString message = errorText(db.lastError());
             db.rollback();
             return fail(error, message);
         }

@@ -7,6 +7,25 @@
 // Small helpers shared by the store's translation units.
 namespace storeutil {
 
+inline QString databaseInUseMessage()
+{
+    return QStringLiteral("The project database is in use by another program; try again");
+}
+
+// What the user is told about a failed statement. SQLite's "database is
+// locked" (SQLITE_BUSY, 5) and "database table is locked" (SQLITE_LOCKED, 6)
+// arrive only after the busy timeout, when another program has held the file
+// all that time; the driver's text ("database is locked Unable to fetch row")
+// says nothing a user can act on.
+inline QString errorText(const QSqlError &error)
+{
+    bool isNumber = false;
+    const int primary = error.nativeErrorCode().toInt(&isNumber) & 0xff; // extended codes keep it in the low byte
+    if (isNumber && (primary == 5 || primary == 6))
+        return databaseInUseMessage();
+    return error.text();
+}
+
 inline bool fail(QString *error, const QString &message)
 {
     if (error)
@@ -16,7 +35,7 @@ inline bool fail(QString *error, const QString &message)
 
 inline bool fail(QString *error, const QSqlQuery &query)
 {
-    return fail(error, query.lastError().text());
+    return fail(error, errorText(query.lastError()));
 }
 
 // Prepares and runs `query` with `values` bound positionally.
