@@ -64,10 +64,14 @@ WorkspacePaths workspacePaths(const QString &dataDirectory, const QString &start
     };
 }
 
-std::optional<StartupFailure> openWorkspace(ProjectStore &store, const WorkspacePaths &paths)
+std::optional<StartupFailure> openWorkspace(ProjectStore &store, const WorkspacePaths &paths,
+                                            bool *databaseCreated)
 {
+    if (databaseCreated)
+        *databaseCreated = false;
+    const bool existed = QFileInfo::exists(paths.databasePath);
     // An existing database is never overwritten; the starter is only read on first start.
-    if (!QFileInfo::exists(paths.databasePath) && QFileInfo::exists(paths.starterDatabasePath)) {
+    if (!existed && QFileInfo::exists(paths.starterDatabasePath)) {
         if (!QFile::copy(paths.starterDatabasePath, paths.databasePath)) {
             return StartupFailure{QStringLiteral("Starter Template Initialization Failed"),
                                   QStringLiteral("Could not copy the built-in starter template database.")};
@@ -88,6 +92,8 @@ std::optional<StartupFailure> openWorkspace(ProjectStore &store, const Workspace
         || !store.relinkStarterSampleData(paths.starterDirectory, &error))
         return StartupFailure{QStringLiteral("Could Not Load Starter Template"), error};
 
+    if (databaseCreated)
+        *databaseCreated = !existed;
     return std::nullopt;
 }
 

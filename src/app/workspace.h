@@ -38,7 +38,11 @@ WorkspacePaths workspacePaths(const QString &dataDirectory, const QString &start
 // Puts the database in place and makes it ready: seeds it from the starter
 // database on first start, opens it, brings the schema up to date and tidies
 // the built-in demo projects. Shared by the window and the command-line tool.
-std::optional<StartupFailure> openWorkspace(ProjectStore &store, const WorkspacePaths &paths);
+// `databaseCreated`, when given, tells whether this start made the database
+// file (seeded, or new and empty without a starter): the tool says so, since
+// a mistyped data directory would otherwise pass for a real one.
+std::optional<StartupFailure> openWorkspace(ProjectStore &store, const WorkspacePaths &paths,
+                                            bool *databaseCreated = nullptr);
 
 // Loads the newest project (creating "Untitled VDP Project" in an empty database).
 std::optional<StartupFailure> loadStartupProject(ProjectStore &store, Project *project);

@@ -234,18 +234,27 @@ QString blankCodesSummary(const PdfExportResult &result)
 {
     if (result.blankCodeCardCount < 1)
         return {};
-    QStringList cards;
-    cards.reserve(result.blankCodeCards.size() + 1);
-    // Numbered as the preview labels the cards.
-    for (int index : result.blankCodeCards)
-        cards.append(QStringLiteral("#") + QString::number(qint64(index) + 1).rightJustified(4, u'0'));
-    if (result.blankCodeCardCount > cards.size())
-        cards.append(QStringLiteral("…"));
     const QString who = result.blankCodeCardCount == 1
         ? QStringLiteral("1 card has")
         : QStringLiteral("%1 cards have").arg(result.blankCodeCardCount);
     return who + QStringLiteral(" barcode or QR codes that could not be drawn and will print blank: ")
-        + cards.join(QStringLiteral(", "));
+        + cardLabelList(result.blankCodeCards, result.blankCodeCardCount);
+}
+
+QString cardLabel(int recordIndex)
+{
+    return QStringLiteral("#") + QString::number(qint64(recordIndex) + 1).rightJustified(4, u'0');
+}
+
+QString cardLabelList(const QList<int> &firstCards, int cardCount)
+{
+    QStringList cards;
+    cards.reserve(firstCards.size() + 1);
+    for (int index : firstCards)
+        cards.append(cardLabel(index));
+    if (cardCount > cards.size())
+        cards.append(QStringLiteral("…"));
+    return cards.join(QStringLiteral(", "));
 }
 
 QString proposedPdfFileName(const QString &projectName)

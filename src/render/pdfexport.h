@@ -69,6 +69,13 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
 // window's success box and status line and the command-line tool.
 QString blankCodesSummary(const PdfExportResult &result);
 
+// "#0041": the card of record index `recordIndex` as the preview labels it.
+QString cardLabel(int recordIndex);
+
+// "#0004, #0012, …": the labels of `firstCards`, and "…" when `cardCount`
+// cards are affected in all and not every one is listed.
+QString cardLabelList(const QList<int> &firstCards, int cardCount);
+
 // The file name the save dialog proposes: the project name trimmed, each of
 // \ / : * ? " < > | replaced by "_", "VDP Imposition" when nothing is left,
 // with ".pdf" appended.

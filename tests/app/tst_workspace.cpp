@@ -176,6 +176,8 @@ private slots:
     void seededDatabaseIsStarterCopy();
     void firstStartWithoutStarter();
     void existingDatabaseIgnoresStarter();
+    void databaseCreatedIsReported_data();
+    void databaseCreatedIsReported();
 
     void notADatabase_data();
     void notADatabase();
@@ -373,6 +375,47 @@ void TestWorkspace::existingDatabaseIgnoresStarter()
     QCOMPARE(dumpDatabaseFile(ws.paths.databasePath), before);
     QVERIFY(setOwner(ws.paths.starterDatabasePath, geteuid(), getegid(), 0644));
     QCOMPARE(fileBytes(ws.paths.starterDatabasePath), garbage);
+}
+
+void TestWorkspace::databaseCreatedIsReported_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<bool>("created"); // by the first start
+
+    QTest::newRow("seeded from the starter") << QStringLiteral("starter") << true;
+    QTest::newRow("new and empty, no starter") << QStringLiteral("no starter") << true;
+    QTest::newRow("an existing database") << QStringLiteral("existing") << false;
+    QTest::newRow("a file that is no database") << QStringLiteral("not a database") << false;
+}
+
+// Only the start that made the database file says so; a second start, or
+// one that fails, never does.
+void TestWorkspace::databaseCreatedIsReported()
+{
+    QFETCH(QString, situation);
+    QFETCH(bool, created);
+
+    Workspace ws;
+    QString error;
+    if (situation == QLatin1String("starter")) {
+        StarterContent content;
+        QVERIFY(QDir().mkpath(ws.paths.starterDirectory));
+        QVERIFY2(makeStarterDatabase(ws.paths.starterDatabasePath, &content, &error), qPrintable(error));
+    } else if (situation == QLatin1String("existing")) {
+        QVERIFY2(makeDatabase(ws.paths.databasePath, QStringLiteral("Customer Job"), &error), qPrintable(error));
+    } else if (situation == QLatin1String("not a database")) {
+        QVERIFY(writeFile(ws.paths.databasePath, QByteArray(4096, 'x')));
+    }
+    const bool fails = situation == QLatin1String("not a database");
+
+    for (const bool firstStart : {true, false}) {
+        ProjectStore store;
+        // The opposite of the answer, so that leaving it alone shows.
+        bool reported = !(firstStart && created);
+        const std::optional<StartupFailure> failure = openWorkspace(store, ws.paths, &reported);
+        QCOMPARE(bool(failure), fails);
+        QCOMPARE(reported, firstStart && created);
+    }
 }
 
 void TestWorkspace::notADatabase_data()

@@ -85,6 +85,13 @@ private:
 
     CliRun run(const QStringList &arguments) const { return run(arguments, baseEnvironment()); }
 
+    // What the tool says on stderr when it made the database of `dataDir`.
+    static QString createdMessage(const QString &dataDir)
+    {
+        return QStringLiteral("Created a new project database in %1 (Starter Template)\n")
+            .arg(QDir::toNativeSeparators(dataDir));
+    }
+
     // A data directory that does not exist yet.
     QString newDataDirectory()
     {
@@ -212,7 +219,7 @@ private slots:
 
         const CliRun result = run({QStringLiteral("--data-dir"), dataDir, QStringLiteral("projects"), QStringLiteral("--json")});
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.err, QString());
+        QCOMPARE(result.err, createdMessage(dataDir));
 
         const QList<QJsonObject> projects = jsonLines(result.out);
         QCOMPARE(projects.size(), 1);
@@ -235,6 +242,91 @@ private slots:
         QVERIFY(db.isOpen());
         QCOMPARE(db.rows(QStringLiteral("SELECT demo_key, data_source_path FROM projects")),
                  QStringList{QStringLiteral("starter-template|") + sampleData});
+    }
+
+    void newDatabaseIsAnnounced_data()
+    {
+        QTest::addColumn<QString>("folder");   // "missing", "empty" or "seeded"
+        QTest::addColumn<bool>("relative");    // --data-dir relative to the working directory
+        QTest::addColumn<bool>("announced");
+
+        QTest::newRow("a folder that does not exist") << "missing" << false << true;
+        QTest::newRow("an empty folder") << "empty" << false << true;
+        QTest::newRow("a relative folder, named in full") << "missing" << true << true;
+        QTest::newRow("a folder with its database") << "seeded" << false << false;
+    }
+
+    // Seeding a new data directory stays (scripts rely on it), but a mistyped
+    // --data-dir must not pass for the real one unnoticed: the tool says it
+    // made a database, and where, once.
+    void newDatabaseIsAnnounced()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, relative);
+        QFETCH(bool, announced);
+
+        const QString dataDir = newDataDirectory();
+        if (folder == u"empty")
+            QVERIFY(QDir().mkpath(dataDir));
+        if (folder == u"seeded")
+            QCOMPARE(run({QStringLiteral("--data-dir"), dataDir, QStringLiteral("projects")}).exitCode, 0);
+
+        CliOptions options;
+        options.workingDirectory = m_home.path();
+        const QString given = relative ? QFileInfo(dataDir).fileName() : dataDir;
+        const QStringList arguments{QStringLiteral("--data-dir"), given, QStringLiteral("projects")};
+        const CliRun first = runCli(arguments, baseEnvironment(), options);
+        QCOMPARE(first.exitCode, 0);
+        QCOMPARE(first.err, announced ? createdMessage(dataDir) : QString());
+        QVERIFY2(first.out.contains(QStringLiteral("Starter Template")), qPrintable(first.out));
+
+        const CliRun second = runCli(arguments, baseEnvironment(), options);
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(second.err, QString());
+    }
+
+    void lockedDatabaseFails_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("projects") << QStringList{"projects"};
+        QTest::newRow("export") << QStringList{"export", "--output", "@OUT"};
+    }
+
+    // Another program holds the database: after the busy timeout the tool
+    // says so in words a user can act on, writes nothing, and the database
+    // is whole once the other program lets go.
+    void lockedDatabaseFails()
+    {
+        QFETCH(QStringList, arguments);
+
+        const QString dataDir = newDataDirectory();
+        QCOMPARE(run({QStringLiteral("--data-dir"), dataDir, QStringLiteral("projects")}).exitCode, 0);
+        const QString output = m_home.filePath(QStringLiteral("locked-%1.pdf").arg(m_dataDirectoryCount));
+        arguments.replaceInStrings(QStringLiteral("@OUT"), output);
+        const QString databasePath = QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite"));
+        {
+            TestConnection holder(databasePath);
+            QVERIFY(holder.isOpen());
+            QString error;
+            // Exclusive locking keeps even readers out of a database in WAL mode.
+            QVERIFY2(holder.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"), &error), qPrintable(error));
+            QVERIFY2(holder.exec(QStringLiteral("BEGIN EXCLUSIVE"), &error), qPrintable(error));
+
+            const CliRun result = run(QStringList{QStringLiteral("--data-dir"), dataDir} + arguments);
+            QCOMPARE(result.exitCode, 1);
+            QCOMPARE(result.out, QString());
+            QVERIFY2(result.err.contains(QStringLiteral("The project database is in use by another program; try again")),
+                     qPrintable(result.err));
+            QCOMPARE(lines(result.err).size(), 1);
+            QVERIFY2(holder.exec(QStringLiteral("ROLLBACK"), &error), qPrintable(error));
+        }
+        QVERIFY(!QFileInfo::exists(output));
+        {
+            TestConnection db(databasePath, TestConnection::Mode::ReadOnly);
+            QCOMPARE(db.rows(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+            QCOMPARE(db.rows(QStringLiteral("SELECT name FROM projects")), QStringList{QStringLiteral("Starter Template")});
+        }
+        QCOMPARE(run({QStringLiteral("--data-dir"), dataDir, QStringLiteral("projects")}).exitCode, 0);
     }
 
     void dataDirectoryResolution_data()
@@ -308,7 +400,8 @@ private slots:
         const QString dataDir = newDataDirectory();
         const CliRun created = run(QStringList{QStringLiteral("--data-dir"), dataDir} + arguments);
         QCOMPARE(created.exitCode, 0);
-        QCOMPARE(created.err, QString());
+        // The database is seeded before the project is created.
+        QCOMPARE(created.err, createdMessage(dataDir));
 
         const CliRun listed = run({QStringLiteral("--data-dir"), dataDir, QStringLiteral("projects"), QStringLiteral("--json")});
         QCOMPARE(listed.exitCode, 0);

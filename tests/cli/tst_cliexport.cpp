@@ -4,6 +4,7 @@
 // their codes with zbarimg, independently of the writer.
 
 #include "clirun.h"
+#include "testconnection.h"
 
 #include "store/projectstore.h"
 
@@ -252,6 +253,32 @@ private:
         return id;
     }
 
+    // A text field on the front bound to `column`, so a job prints something.
+    static bool addTextField(const QString &dataDir, qint64 projectId, const QString &column)
+    {
+        TemplateField field;
+        field.projectId = projectId;
+        field.dataColumn = column;
+        return addField(dataDir, field);
+    }
+
+    // Whether the database is whole, and how many rows its tables hold.
+    static QStringList databaseState(const QString &dataDir)
+    {
+        TestConnection db(databasePath(dataDir));
+        return db.rows(QStringLiteral("PRAGMA integrity_check"))
+            + db.rows(QStringLiteral("SELECT (SELECT COUNT(*) FROM projects), (SELECT COUNT(*) FROM data_sources), "
+                                     "(SELECT COUNT(*) FROM data_source_records), "
+                                     "(SELECT COUNT(*) FROM template_fields)"));
+    }
+
+    // The path of the data file of project `projectId`.
+    static QString dataFileOf(const QString &dataDir, qint64 projectId)
+    {
+        TestConnection db(databasePath(dataDir));
+        return db.rows(QStringLiteral("SELECT file_path FROM data_sources WHERE project_id=%1").arg(projectId)).value(0);
+    }
+
     // The starter's member codes, in card order.
     QStringList memberCodes(const QString &dataDir) const
     {
@@ -281,6 +308,12 @@ private slots:
     void progressBarOnATerminal();
     void backgroundsAreStretchedOverTheCards_data();
     void backgroundsAreStretchedOverTheCards();
+    void protectedOutputsAreRefused_data();
+    void protectedOutputsAreRefused();
+    void storedGeometryOutOfRangeIsRefused_data();
+    void storedGeometryOutOfRangeIsRefused();
+    void preflightProblemsStopTheExport_data();
+    void preflightProblemsStopTheExport();
 };
 
 void TestCliExport::initTestCase()
@@ -412,7 +445,8 @@ void TestCliExport::usageErrorsTouchNothing()
     QCOMPARE(result.out, QString());
     QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
     QVERIFY2(result.err.contains(QStringLiteral("Usage: vellumor-vdp-cli [--data-dir DIR] export [--project PROJECT] "
-                                                "--output FILE [--order ORDER] [--allow-blank-codes]\n")),
+                                                "--output FILE [--order ORDER] [--allow-blank-codes] "
+                                                "[--allow-warnings]\n")),
              qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(dataDir));
 }
@@ -505,18 +539,19 @@ void TestCliExport::failuresWriteNothing()
 
 void TestCliExport::blankCodesAreReported_data()
 {
-    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("option");
     QTest::addColumn<int>("exitCode");
 
-    QTest::newRow("not allowed") << false << 3;
-    QTest::newRow("--allow-blank-codes") << true << 0;
+    QTest::newRow("not allowed") << QString() << 3;
+    QTest::newRow("--allow-blank-codes") << "--allow-blank-codes" << 0;
+    QTest::newRow("--allow-warnings accepts them too") << "--allow-warnings" << 0;
 }
 
 // Cards 2 (a wrong check digit) and 4 (a digit missing) cannot carry their
 // EAN-13: the PDF is written, but a script must notice before the press does.
 void TestCliExport::blankCodesAreReported()
 {
-    QFETCH(bool, allowed);
+    QFETCH(QString, option);
     QFETCH(int, exitCode);
 
     const QString dataDir = starterDataDirectory();
@@ -544,8 +579,8 @@ void TestCliExport::blankCodesAreReported()
     const QString path = QDir(work).filePath(QStringLiteral("retail.pdf"));
     QStringList arguments{QStringLiteral("export"), QStringLiteral("--project"), QStringLiteral("Retail"),
                           QStringLiteral("--output"), path};
-    if (allowed)
-        arguments << QStringLiteral("--allow-blank-codes");
+    if (!option.isEmpty())
+        arguments << option;
     const CliRun result = run(dataDir, arguments);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (3 pages)\n").arg(QDir::toNativeSeparators(path)));
@@ -646,6 +681,7 @@ void TestCliExport::progressLinesIntoAPipe()
         p.columns = 1;
     });
     QVERIFY(id > 0);
+    QVERIFY(addTextField(dataDir, id, QStringLiteral("Number")));
 
     const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("run.pdf"));
     const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
@@ -781,6 +817,242 @@ void TestCliExport::backgroundsAreStretchedOverTheCards()
     const CliRun single = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
     QCOMPARE(single.exitCode, 0);
     QCOMPARE(single.out, QStringLiteral("PDF exported: %1 (4 pages)\n").arg(QDir::toNativeSeparators(path)));
+}
+
+void TestCliExport::protectedOutputsAreRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("what"); // after "OUTPUT is "
+
+    const QString database = QStringLiteral("the project database");
+    for (const QString &command : {QStringLiteral("export"), QStringLiteral("manifest")}) {
+        const auto row = [&](const char *name, const QString &target, const QString &what) {
+            QTest::addRow("%s: %s", qPrintable(command), name) << command << target << what;
+        };
+        row("the database", "database", database);
+        row("its write-ahead log", "database-wal", "the write-ahead log of the project database");
+        row("its shared-memory index", "database-shm", "the shared-memory index of the project database");
+        row("its rollback journal", "database-journal", "the rollback journal of the project database");
+        row("a link to the database", "link", database);
+        row("a path through \"..\"", "dot-dot", database);
+        row("the project's data file", "own data", "the data file “data.csv” of project “Newest”");
+        row("another project's data file", "other data", "the data file “data.csv” of project “Older”");
+    }
+}
+
+// An output path that is the database, one of SQLite's files beside it or a
+// data file of any project is refused before anything is written: exit code
+// 1, the reason on stderr, and every file as it was.
+void TestCliExport::protectedOutputsAreRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, target);
+    QFETCH(QString, what);
+
+    const QString dataDir = starterDataDirectory();
+    const qint64 older = csvProject(dataDir, QStringLiteral("Older"), "Name\nAda\nGrace\n");
+    const qint64 newest = csvProject(dataDir, QStringLiteral("Newest"), "Name\nAlan\nEdsger\nBarbara\n");
+    QVERIFY(older > 0 && newest > 0);
+    QVERIFY(addTextField(dataDir, newest, QStringLiteral("Name")));
+    const QString database = databasePath(dataDir);
+    const QString olderData = dataFileOf(dataDir, older);
+    const QString newestData = dataFileOf(dataDir, newest);
+    QVERIFY(QFileInfo::exists(olderData) && QFileInfo::exists(newestData));
+
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    QString output;
+    if (target.startsWith(u"database")) {
+        // The database itself, or "-wal", "-shm" or "-journal" beside it.
+        output = database + target.mid(QStringLiteral("database").size());
+    } else if (target == u"link") {
+        output = QDir(folder).filePath(QStringLiteral("cards.pdf"));
+        QVERIFY(QFile::link(database, output));
+    } else if (target == u"dot-dot") {
+        QVERIFY(QDir().mkpath(QDir(dataDir).filePath(QStringLiteral("sub"))));
+        output = dataDir + QStringLiteral("/sub/../vellumor-vdp.sqlite");
+    } else if (target == u"own data") {
+        output = newestData;
+    } else if (target == u"other data") {
+        output = olderData;
+    }
+
+    const QStringList stateBefore = databaseState(dataDir);
+    QCOMPARE(stateBefore.value(0), QStringLiteral("ok"));
+    const QStringList dataEntries = directoryEntries(dataDir);
+    const QStringList outEntries = directoryEntries(folder);
+    const QByteArray databaseBytes = readFile(database);
+    const QByteArray olderBytes = readFile(olderData);
+    const QByteArray newestBytes = readFile(newestData);
+
+    const CliRun result = run(dataDir, {command, QStringLiteral("--output"), output});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QString());
+    const QString refused = command == u"export" ? QStringLiteral("No PDF written") : QStringLiteral("No manifest written");
+    QCOMPARE(result.err, QStringLiteral("%1: %2 is %3; choose another file.\n")
+                             .arg(refused, QDir::toNativeSeparators(QFileInfo(output).absoluteFilePath()), what));
+
+    QCOMPARE(readFile(database), databaseBytes);
+    QCOMPARE(readFile(olderData), olderBytes);
+    QCOMPARE(readFile(newestData), newestBytes);
+    QCOMPARE(directoryEntries(dataDir), dataEntries);
+    QCOMPARE(directoryEntries(folder), outEntries);
+    if (target == u"link")
+        QCOMPARE(QFileInfo(output).symLinkTarget(), database);
+    QCOMPARE(databaseState(dataDir), stateBefore);
+}
+
+void TestCliExport::storedGeometryOutOfRangeIsRefused_data()
+{
+    QTest::addColumn<QString>("assignment"); // SQL, on the starter project
+    QTest::addColumn<QString>("message");
+
+    const QString widthRange = QStringLiteral("; allowed are 1 to 2000 mm.");
+    QTest::newRow("rows 100000") << "rows=100000" << "Rows is 100000; allowed are 1 to 100.";
+    QTest::newRow("columns 100000") << "columns_count=100000" << "Columns is 100000; allowed are 1 to 100.";
+    QTest::newRow("card width 0") << "card_width_mm=0" << "Finished Width is 0 mm" + widthRange;
+    QTest::newRow("card width -90") << "card_width_mm=-90" << "Finished Width is -90 mm" + widthRange;
+    // SQLite keeps no NaN in a REAL column; written as text, it is read back as one.
+    QTest::newRow("card width NaN") << "card_width_mm='NaN'" << "Finished Width is not a number" + widthRange;
+    QTest::newRow("card width infinite") << "card_width_mm=9e999" << "Finished Width is infinite" + widthRange;
+    // Text that is no number is read as 0, and reported so.
+    QTest::newRow("card width text") << "card_width_mm='text'" << "Finished Width is 0 mm" + widthRange;
+    QTest::newRow("card width 1e9") << "card_width_mm=1e9" << "Finished Width is 1000000000 mm" + widthRange;
+    QTest::newRow("paper 1e7") << "paper_width_mm=1e7, paper_height_mm=1e7"
+                               << "Sheet Width is 10000000 mm" + widthRange;
+    QTest::newRow("paper smaller than a card")
+        << "paper_width_mm=50, paper_height_mm=50" << "The card (90 × 54 mm) is larger than the sheet (50 × 50 mm).";
+    QTest::newRow("bleed past half the card")
+        << "bleed_mm=40" << "Bleed is 40 mm; allowed are 0 to 26.99 mm for a 90 × 54 mm card.";
+}
+
+// Settings the window never stores but a database may hold: the export
+// stops before it reads a record (a grid of 100,000 × 100,000 used to hang
+// it), names the setting, and leaves the stored value as it is.
+void TestCliExport::storedGeometryOutOfRangeIsRefused()
+{
+    QFETCH(QString, assignment);
+    QFETCH(QString, message);
+
+    const QString dataDir = starterDataDirectory();
+    const QString selectGeometry = QStringLiteral(
+        "SELECT quote(card_width_mm), quote(card_height_mm), quote(paper_width_mm), quote(paper_height_mm), "
+        "quote(rows), quote(columns_count), quote(bleed_mm) FROM projects");
+    QStringList stored;
+    {
+        TestConnection db(databasePath(dataDir));
+        QString error;
+        QVERIFY2(db.exec(QStringLiteral("UPDATE projects SET %1 WHERE id=1").arg(assignment), &error), qPrintable(error));
+        stored = db.rows(selectGeometry);
+    }
+
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
+    const QByteArray earlier("%PDF-1.4 an earlier export\n");
+    QVERIFY(writeFile(path, earlier));
+    const QString fresh = QDir(folder).filePath(QStringLiteral("new.pdf"));
+
+    for (const QString &output : {path, fresh}) {
+        const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), output});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.out, QString());
+        QCOMPARE(result.err, QStringLiteral("No PDF written: %1\n").arg(message));
+    }
+    QCOMPARE(readFile(path), earlier);
+    QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("cards.pdf")});
+
+    TestConnection db(databasePath(dataDir));
+    QCOMPARE(db.rows(selectGeometry), stored);
+    QCOMPARE(db.rows(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+}
+
+void TestCliExport::preflightProblemsStopTheExport_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("problem"); // the line on stderr
+    QTest::addColumn<int>("pages");       // of the PDF when it is written
+
+    const QString markers = QStringLiteral(
+        "5 cards have data fields with no data and would print {{…}} markers: #0041, #0042, #0043, #0044, #0045");
+    const QString cutOff = QStringLiteral(
+        "20 cards are cut off by the sheet edge (the grid is 150.00 mm wider than the sheet): "
+        "#0001, #0004, #0005, #0008, #0009, #0012, #0013, #0016, #0017, #0020, …");
+    const QString emptyFront =
+        QStringLiteral("The front side has no fields, graphics or background: every card prints it blank.");
+    const QString allow = QStringLiteral("--allow-warnings");
+
+    // The starter with a second file of 45 rows: cards 41 to 45 have no member.
+    QTest::newRow("a second file longer than the first") << "longer file" << QString() << markers << 10;
+    QTest::newRow("a second file longer than the first, allowed") << "longer file" << allow << markers << 10;
+    // The starter's 90 × 54 mm cards four across on A4: the outer columns are lost.
+    QTest::newRow("4 × 4 cards on A4") << "wide grid" << QString() << cutOff << 6;
+    QTest::newRow("4 × 4 cards on A4, allowed") << "wide grid" << allow << cutOff << 6;
+    QTest::newRow("--allow-blank-codes does not accept it")
+        << "wide grid" << QStringLiteral("--allow-blank-codes") << cutOff << 6;
+    QTest::newRow("a new project with data and no fields") << "no fields" << QString() << emptyFront << 1;
+    QTest::newRow("a new project with data and no fields, allowed") << "no fields" << allow << emptyFront << 1;
+}
+
+// A job that would print markers, lose cards at the sheet edge or print an
+// empty side is stopped with exit code 3 before a byte is written, unless
+// --allow-warnings is given: then the problems are still listed and the PDF
+// is written as it stands.
+void TestCliExport::preflightProblemsStopTheExport()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, option);
+    QFETCH(QString, problem);
+    QFETCH(int, pages);
+
+    const QString dataDir = starterDataDirectory();
+    if (setup == u"longer file") {
+        QByteArray csv("Code\n");
+        for (int i = 1; i <= 45; ++i)
+            csv += "C" + QByteArray::number(i) + '\n';
+        const QString file = QDir(m_folders.newFolder(QStringLiteral("csv"))).filePath(QStringLiteral("codes.csv"));
+        QVERIFY(writeFile(file, csv));
+        const CliRun imported = run(dataDir, {QStringLiteral("import"), file, QStringLiteral("--project"),
+                                              QStringLiteral("1"), QStringLiteral("--delimiter"), QStringLiteral("comma")});
+        QCOMPARE(imported.exitCode, 0);
+    } else if (setup == u"wide grid") {
+        QVERIFY(changeProject(dataDir, 1, [](Project &p) {
+            p.rows = 4;
+            p.columns = 4;
+        }));
+    } else {
+        QVERIFY(csvProject(dataDir, QStringLiteral("Blank"), "Number\n1\n2\n3\n") > 0);
+    }
+
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
+    const QByteArray earlier("%PDF-1.4 an earlier export\n");
+    QVERIFY(writeFile(path, earlier));
+    QStringList arguments{QStringLiteral("export"), QStringLiteral("--output"), path};
+    if (!option.isEmpty())
+        arguments << option;
+    const CliRun result = run(dataDir, arguments);
+
+    if (option != u"--allow-warnings") {
+        QCOMPARE(result.exitCode, 3);
+        QCOMPARE(result.out, QString());
+        QCOMPARE(lines(result.err),
+                 (QStringList{problem, QStringLiteral("No PDF written: check the job above, or export anyway with "
+                                                      "--allow-warnings.")}));
+        QCOMPARE(readFile(path), earlier);
+        QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("cards.pdf")});
+        return;
+    }
+
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (%2 pages)\n").arg(QDir::toNativeSeparators(path)).arg(pages));
+    QStringList expectedErr{problem};
+    for (int page = 1; page <= pages; ++page)
+        expectedErr << QStringLiteral("Exported %1 of %2 pages").arg(page).arg(pages);
+    QCOMPARE(lines(result.err), expectedErr);
+    const QMap<QString, QString> info = pdfInfo(path);
+    QVERIFY2(!info.contains(QStringLiteral("<error>")), qPrintable(info.value(QStringLiteral("<error>"))));
+    QCOMPARE(info.value(QStringLiteral("Pages")), QString::number(pages));
 }
 
 QTEST_GUILESS_MAIN(TestCliExport)

@@ -4,6 +4,7 @@
 #include "projectchoice.h"
 
 #include "model/fieldvalues.h"
+#include "store/protectedfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -105,6 +106,9 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
     const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
         return cli::ExitFailure;
+    // A manifest written over the database or a spreadsheet would replace it.
+    if (const std::optional<QString> reason = protectedOutputReason(*store, path))
+        return context.fail(QStringLiteral("No manifest written: %1").arg(*reason));
     const std::optional<ProjectCards> cards = loadProjectCards(context, *store, project.id);
     if (!cards)
         return cli::ExitFailure;
@@ -158,6 +162,8 @@ QList<CliCommand> cardCommands()
                            "row holds the titles \"Card\" and \"NAME (SIDE)\" (\"NAME (SIDE, id ID)\" when\n"
                            "two fields share name and side). RFC 4180 CSV in UTF-8 without a byte-order\n"
                            "mark, CRLF line ends. The file is replaced only once it is complete.\n"
+                           "FILE must not be the project database, one of its -wal, -shm or -journal\n"
+                           "files, or a data file of any project (links and \"..\" are followed).\n"
                            "When a scratch-card field's prize configuration is invalid, its message is\n"
                            "printed on stderr, nothing is written and the exit code is 1.\n\n")
                 + cli::projectChoiceRule(),

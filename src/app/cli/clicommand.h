@@ -14,10 +14,10 @@ enum ExitCode : int {
     ExitSuccess = 0,
     ExitFailure = 1, // the operation ran and failed
     ExitUsage = 2,   // the command line was wrong; nothing was touched
-    // The PDF was written, but some cards have barcodes or QR codes that could
-    // not be drawn and would print blank: a script must not send it to press
-    // unawares.
-    ExitBlankCodes = 3,
+    // The job has problems a press must not get unawares: the preflight found
+    // some (nothing written unless accepted), or the PDF was written but some
+    // cards have barcodes or QR codes that could not be drawn and print blank.
+    ExitJobProblems = 3,
 };
 
 inline QString toolName()

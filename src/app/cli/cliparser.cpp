@@ -252,11 +252,13 @@ QString toolHelp(const QList<CliCommand> &commands)
 
     return QStringLiteral("Usage: %1 [--data-dir DIR] COMMAND [ARGS...]\n\n"
                           "Works on the project database of Vellumor VDP without opening its window.\n"
-                          "The database is opened, seeded and upgraded exactly as the window does.\n\n"
+                          "The database is opened, seeded and upgraded exactly as the window does;\n"
+                          "a database it creates is announced on stderr.\n\n"
                           "Commands:\n%2\n"
                           "Global options:\n%3\n"
                           "Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong,\n"
-                          "3 'export' wrote a PDF in which some barcode or QR codes print blank.\n"
+                          "3 'export' found problems in the job: nothing written (see --allow-warnings),\n"
+                          "or a PDF written in which some barcode or QR codes print blank.\n"
                           "Run '%1 COMMAND --help' for the arguments and options of a command.\n")
         .arg(cli::toolName(), definitionList(commandList), definitionList(optionList));
 }

@@ -6,8 +6,11 @@
 
 #include "import/recordassembly.h"
 #include "model/fieldvalues.h"
+#include "model/projectgeometry.h"
 #include "render/backgroundimage.h"
+#include "render/exportpreflight.h"
 #include "render/pdfexport.h"
+#include "store/protectedfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,6 +29,7 @@ namespace {
 const QString outputOption = QStringLiteral("output");
 const QString orderOption = QStringLiteral("order");
 const QString allowBlankCodesOption = QStringLiteral("allow-blank-codes");
+const QString allowWarningsOption = QStringLiteral("allow-warnings");
 const QString standardOrder = QStringLiteral("standard");
 const QString cutStackOrder = QStringLiteral("cut-stack");
 
@@ -144,6 +148,14 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     if (!store)
         return cli::ExitFailure;
 
+    // Both are refused before the records are loaded: the one would replace
+    // the database or a spreadsheet with the PDF, the other hang the export or
+    // give a file no press can use.
+    if (const std::optional<QString> reason = protectedOutputReason(*store, path))
+        return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
+    if (const std::optional<QString> error = projectGeometryError(project))
+        return context.fail(QStringLiteral("No PDF written: %1").arg(*error));
+
     PdfExportSource source;
     source.project = project;
     source.cutStack = order == cutStackOrder;
@@ -187,6 +199,19 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     if (!plan.ok())
         return context.fail(QStringLiteral("%1: %2").arg(plan.errorTitle, plan.error));
 
+    const bool allowWarnings = invocation.isSet(allowWarningsOption);
+    const QList<PreflightProblem> problems = preflightExport(plan.job);
+    if (!problems.isEmpty()) {
+        context.err() << preflightReport(problems) << '\n';
+        if (!allowWarnings) {
+            context.err() << QStringLiteral("No PDF written: check the job above, or export anyway with --%1.")
+                                 .arg(allowWarningsOption)
+                          << Qt::endl;
+            return cli::ExitJobProblems;
+        }
+        context.err() << Qt::flush;
+    }
+
     ExportProgress progress(context.err(), stderrIsTerminal());
     progress.start(printPageCount(plan.job.layout, plan.job.duplex));
     const PdfExportResult result = exportImpositionPdf(
@@ -199,8 +224,8 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
                   << Qt::endl;
     if (result.blankCodeCardCount > 0) {
         context.err() << blankCodesSummary(result) << Qt::endl;
-        if (!invocation.isSet(allowBlankCodesOption))
-            return cli::ExitBlankCodes;
+        if (!allowWarnings && !invocation.isSet(allowBlankCodesOption))
+            return cli::ExitJobProblems;
     }
     return cli::ExitSuccess;
 }
@@ -223,12 +248,24 @@ QList<CliCommand> exportCommandTable()
                 "--order standard (the default) fills each sheet card after card; cut-stack puts\n"
                 "consecutive cards on consecutive sheets, so that once the sheets are cut and\n"
                 "the stacks laid in slot order, the cards run in sequence.\n"
+                "FILE must not be the project database, one of its -wal, -shm or -journal files,\n"
+                "or a data file of any project (links and \"..\" are followed).\n"
+                "The stored sizes, grid and bleed must lie within the ranges the window allows\n"
+                "(1 to 2000 mm, 1 to 100 rows and columns) and a card must fit on the sheet.\n"
+                "Before writing, the job is checked for cards whose data fields have no data\n"
+                "(they would print {{...}} markers), cards cut off by the sheet edge, and a\n"
+                "printed side with no fields, graphics or background; each problem found is\n"
+                "printed on stderr with the first cards affected.\n"
                 "Progress is shown on stderr.\n"
-                "Exit status: 0 written; 1 nothing written (no data, prize settings rejected,\n"
-                "unreadable background, or the file could not be written); 2 usage error;\n"
-                "3 written, but some cards have barcodes or QR codes that could not be drawn and\n"
-                "would print blank (they are listed on stderr). --allow-blank-codes accepts such\n"
-                "a file with exit status 0; the list is still printed.\n\n")
+                "Exit status: 0 written; 1 nothing written (no data, a protected FILE, stored\n"
+                "settings out of range, prize settings rejected, unreadable background, or the\n"
+                "file could not be written); 2 usage error; 3 the job has problems a press must\n"
+                "not get unawares: the check found problems (nothing written unless\n"
+                "--allow-warnings is given), or the PDF was written but some cards have barcodes\n"
+                "or QR codes that could not be drawn and would print blank (they are listed on\n"
+                "stderr). --allow-blank-codes accepts the blank codes alone with exit status 0;\n"
+                "--allow-warnings writes the PDF despite the problems found and accepts blank\n"
+                "codes as well. The lists are printed either way.\n\n")
                 + cli::projectChoiceRule(),
             {},
             {
@@ -238,6 +275,9 @@ QList<CliCommand> exportCommandTable()
                  QStringLiteral("The card order on the sheets: standard or cut-stack (default: standard)")},
                 {allowBlankCodesOption, QString(),
                  QStringLiteral("Exit with 0 even when some barcodes or QR codes print blank")},
+                {allowWarningsOption, QString(),
+                 QStringLiteral("Write the PDF even when the check finds problems, and exit with 0 "
+                                "(blank codes included)")},
             },
             &exportCommand,
         },

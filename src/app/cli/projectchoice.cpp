@@ -38,6 +38,13 @@ ChosenProject openChosenProject(CliContext &context, const CliInvocation &invoca
     return {store, std::move(*project)};
 }
 
+const Project *newestProject(const QList<Project> &projects)
+{
+    const auto newest = std::max_element(projects.begin(), projects.end(),
+                                         [](const Project &a, const Project &b) { return a.id < b.id; });
+    return newest == projects.end() ? nullptr : &*newest;
+}
+
 bool isDigits(const QString &text)
 {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
@@ -53,9 +60,8 @@ std::optional<Project> chooseProject(CliContext &context, ProjectStore &store, c
     }
 
     if (!invocation.isSet(projectOption)) {
-        const auto newest = std::max_element(projects.begin(), projects.end(),
-                                             [](const Project &a, const Project &b) { return a.id < b.id; });
-        if (newest == projects.end()) {
+        const Project *newest = newestProject(projects);
+        if (!newest) {
             context.fail(QStringLiteral("There is no project. Create one with '%1 create NAME'.").arg(toolName()));
             return std::nullopt;
         }

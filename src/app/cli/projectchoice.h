@@ -34,6 +34,9 @@ struct ChosenProject
 
 ChosenProject openChosenProject(CliContext &context, const CliInvocation &invocation);
 
+// The project the window opens at start-up: the highest id; null without projects.
+const Project *newestProject(const QList<Project> &projects);
+
 // Digits only, at least one: no sign, no space.
 bool isDigits(const QString &text);
 

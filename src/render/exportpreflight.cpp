@@ -1,0 +1,212 @@
+#include "render/exportpreflight.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+// Slots that reach less than this past the sheet are rounding, not a cut.
+constexpr double edgeToleranceMm = 0.001;
+
+const QString frontSide = QStringLiteral("front");
+const QString backSide = QStringLiteral("back");
+
+// "249,960", whatever the user's locale: the messages are English.
+QString countText(qint64 count)
+{
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(count);
+}
+
+// "1 card is" / "8 cards are", with the verb agreeing.
+QString cardsWith(qint64 count, const QString &singularVerb, const QString &pluralVerb)
+{
+    if (count == 1)
+        return QStringLiteral("1 card ") + singularVerb;
+    return countText(count) + QStringLiteral(" cards ") + pluralVerb;
+}
+
+QList<int> firstIndices(int count)
+{
+    QList<int> indices;
+    for (int i = 0; i < std::min(count, preflightCardsListed); ++i)
+        indices.append(i);
+    return indices;
+}
+
+bool isGenerated(const TemplateField &field)
+{
+    return field.type == QLatin1String("sequence") || field.type == QLatin1String("scratch");
+}
+
+bool sidePrinted(const QString &side, bool duplex)
+{
+    return side == frontSide || (duplex && side == backSide);
+}
+
+// The keys of the data-bound fields on the printed sides, each once. A card
+// whose record lacks one of them prints "{{key}}" there (see fieldDisplayText).
+QStringList boundKeys(const PdfExportJob &job)
+{
+    QStringList keys;
+    for (const TemplateField &field : job.fields) {
+        if (isGenerated(field) || field.dataColumn.isEmpty() || !sidePrinted(field.side, job.duplex))
+            continue;
+        if (!keys.contains(field.dataColumn))
+            keys.append(field.dataColumn);
+    }
+    return keys;
+}
+
+std::optional<PreflightProblem> missingData(const PdfExportJob &job)
+{
+    const QStringList keys = boundKeys(job);
+    if (keys.isEmpty())
+        return std::nullopt;
+    PreflightProblem problem;
+    problem.kind = PreflightProblem::Kind::MissingData;
+    const QJsonObject none;
+    // Card order is ascending, so the first cards found are the ones to list.
+    for (int card = 0; card < job.layout.recordCount; ++card) {
+        const QJsonObject &record = card < job.records.size() ? job.records.at(card) : none;
+        const bool complete = std::all_of(keys.cbegin(), keys.cend(),
+                                          [&record](const QString &key) { return record.contains(key); });
+        if (complete)
+            continue;
+        if (problem.firstCards.size() < preflightCardsListed)
+            problem.firstCards.append(card);
+        ++problem.cardCount;
+    }
+    if (problem.cardCount == 0)
+        return std::nullopt;
+    problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))
+        + QStringLiteral(" data fields with no data and would print {{…}} markers: ")
+        + cardLabelList(problem.firstCards, problem.cardCount);
+    return problem;
+}
+
+// Whether cell `index` of `count` cells of `cellMm`, centred on `lengthMm`
+// as the composer centres the grid, reaches past either edge.
+bool cellCut(qint64 index, int count, double cellMm, double lengthMm)
+{
+    const double from = (lengthMm - count * cellMm) / 2 + index * cellMm;
+    return from < -edgeToleranceMm || from + cellMm > lengthMm + edgeToleranceMm;
+}
+
+// The slot (row-major, from 0) of record `index` on its sheet's front; the
+// inverse of ImpositionLayout's standard and cut-stack orders. Worked out per
+// card, so the pass costs one step per card however large the grid.
+qint64 frontSlot(const ImpositionLayout &layout, qint64 index, bool cutStack)
+{
+    const qint64 perSheet = qint64(layout.rows) * layout.columns;
+    if (!cutStack)
+        return index % perSheet;
+    // Stacks 0 … m − 1 hold q + 1 cards, the others q.
+    const qint64 q = layout.recordCount / perSheet;
+    const qint64 m = layout.recordCount % perSheet;
+    const qint64 inLongStacks = m * (q + 1);
+    if (index < inLongStacks)
+        return index / (q + 1);
+    return m + (index - inLongStacks) / q;
+}
+
+std::optional<PreflightProblem> cutOff(const PdfExportJob &job)
+{
+    const ImpositionLayout &layout = job.layout;
+    const QSizeF overflow = gridOverflowMm(job.cardSizeMm, job.sheetSizeMm, layout.rows, layout.columns);
+    if (overflow.width() <= 2 * edgeToleranceMm && overflow.height() <= 2 * edgeToleranceMm)
+        return std::nullopt;
+    if (!layout.isValid())
+        return std::nullopt;
+    const double cardWidth = job.cardSizeMm.width();
+    const double cardHeight = job.cardSizeMm.height();
+    const double sheetWidth = job.sheetSizeMm.width();
+    const double sheetHeight = job.sheetSizeMm.height();
+    const auto columnCut = [&](qint64 column) {
+        return cellCut(column, layout.columns, cardWidth, sheetWidth);
+    };
+
+    PreflightProblem problem;
+    problem.kind = PreflightProblem::Kind::CutOff;
+    // A record stands in one slot of one sheet; its back stands in the
+    // mirrored column of the same row.
+    for (qint64 card = 0; card < layout.recordCount; ++card) {
+        const qint64 slot = frontSlot(layout, card, job.cutStack);
+        const qint64 row = slot / layout.columns;
+        const qint64 column = slot % layout.columns;
+        const bool cut = cellCut(row, layout.rows, cardHeight, sheetHeight) || columnCut(column)
+            || (job.duplex && columnCut(layout.columns - 1 - column));
+        if (!cut)
+            continue;
+        if (problem.firstCards.size() < preflightCardsListed)
+            problem.firstCards.append(int(card));
+        ++problem.cardCount;
+    }
+    if (problem.cardCount == 0)
+        return std::nullopt;
+
+    QStringList excess;
+    if (overflow.width() > 2 * edgeToleranceMm)
+        excess << QStringLiteral("%1 mm wider").arg(overflow.width(), 0, 'f', 2);
+    if (overflow.height() > 2 * edgeToleranceMm)
+        excess << QStringLiteral("%1 mm taller").arg(overflow.height(), 0, 'f', 2);
+    problem.message = cardsWith(problem.cardCount, QStringLiteral("is"), QStringLiteral("are"))
+        + QStringLiteral(" cut off by the sheet edge (the grid is %1 than the sheet): ").arg(excess.join(QStringLiteral(" and ")))
+        + cardLabelList(problem.firstCards, problem.cardCount);
+    return problem;
+}
+
+std::optional<PreflightProblem> emptySide(const PdfExportJob &job, const QString &side, const QImage &background)
+{
+    const auto onSide = [&side](const auto &element) { return element.side == side; };
+    if (!background.isNull() || std::any_of(job.fields.cbegin(), job.fields.cend(), onSide)
+        || std::any_of(job.graphics.cbegin(), job.graphics.cend(), onSide))
+        return std::nullopt;
+    PreflightProblem problem;
+    problem.kind = PreflightProblem::Kind::EmptySide;
+    problem.cardCount = job.layout.recordCount;
+    problem.firstCards = firstIndices(job.layout.recordCount);
+    problem.message = QStringLiteral("The %1 side has no fields, graphics or background: every card prints it blank.")
+                          .arg(side);
+    return problem;
+}
+
+} // namespace
+
+QList<PreflightProblem> preflightExport(const PdfExportJob &job)
+{
+    QList<PreflightProblem> problems;
+    if (!job.layout.isValid() || job.layout.recordCount < 1)
+        return problems;
+    const std::optional<PreflightProblem> found[] = {
+        missingData(job),
+        cutOff(job),
+        emptySide(job, frontSide, job.frontBackground),
+        job.duplex ? emptySide(job, backSide, job.backBackground) : std::nullopt,
+    };
+    for (const std::optional<PreflightProblem> &problem : found) {
+        if (problem)
+            problems.append(*problem);
+    }
+    return problems;
+}
+
+QString preflightReport(const QList<PreflightProblem> &problems)
+{
+    QStringList lines;
+    lines.reserve(problems.size());
+    for (const PreflightProblem &problem : problems)
+        lines.append(problem.message);
+    return lines.join(u'\n');
+}
+
+QSizeF gridOverflowMm(const QSizeF &cardSizeMm, const QSizeF &sheetSizeMm, int rows, int columns)
+{
+    // Written so that a size that is not a number counts as fitting.
+    const auto excess = [](double grid, double sheet) {
+        const double over = grid - sheet;
+        return over > 0 ? over : 0.0;
+    };
+    return QSizeF(excess(columns * cardSizeMm.width(), sheetSizeMm.width()),
+                  excess(rows * cardSizeMm.height(), sheetSizeMm.height()));
+}
