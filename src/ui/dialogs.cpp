@@ -5,6 +5,7 @@
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QUrl>
 
 void Dialogs::critical(QWidget *parent, const QString &title, const QString &text)
@@ -31,6 +32,19 @@ QMessageBox::StandardButton Dialogs::warning(QWidget *parent, const QString &tit
 void Dialogs::information(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox::information(parent, title, text);
+}
+
+bool Dialogs::confirmWarning(QWidget *parent, const QString &title, const QString &text,
+                             const QString &proceedText)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    QPushButton *proceed = box.addButton(proceedText, QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    proceed->setAccessibleName(proceedText);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == proceed;
 }
 
 QString Dialogs::getOpenFileName(QWidget *parent, const QString &title, const QString &directory,

@@ -27,6 +27,11 @@ public:
                                                 QMessageBox::StandardButtons buttons,
                                                 QMessageBox::StandardButton defaultButton);
     virtual void information(QWidget *parent, const QString &title, const QString &text);
+    // A warning that asks whether to go on: one button labelled `proceedText`
+    // and "Cancel", which is the default and Escape's answer. True when the
+    // user chose to go on.
+    virtual bool confirmWarning(QWidget *parent, const QString &title, const QString &text,
+                                const QString &proceedText);
 
     // The chosen file, or an empty text when the dialog was cancelled.
     virtual QString getOpenFileName(QWidget *parent, const QString &title,

@@ -7,6 +7,7 @@
 #include "ui/unitspinbox.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QKeySequence>
@@ -80,6 +81,14 @@ bool MainWindow::initialize()
 
     statusBar()->showMessage(tr("Ready"));
     return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (settleUnsavedSettings())
+        event->accept();
+    else
+        event->ignore();
 }
 
 void MainWindow::buildInterface()

@@ -87,6 +87,10 @@ public slots:
     void deleteSelectedField(qint64 fieldId);
     void refreshPreview();
 
+protected:
+    // Asks about unsaved project settings; a cancelled or failed save keeps the window open.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void buildInterface();
     void buildToolBar();
@@ -101,6 +105,11 @@ private:
     void refreshProjectList();
     void switchToProject(const Project &project);
     bool saveCurrentProject(QString *error);
+    // Saves the name and settings the panel shows; false after the error box.
+    bool saveProjectSettings();
+    // With unsaved panel edits, asks to save, discard or cancel. True when
+    // the caller may go on (nothing to save, saved, or discarded).
+    bool settleUnsavedSettings();
     void showUnavailable(const QString &feature);
 
     // Where the pages attach to the project's life.

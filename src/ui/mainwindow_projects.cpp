@@ -44,8 +44,13 @@ bool MainWindow::saveCurrentProject(QString *error)
 
 void MainWindow::saveSettings()
 {
+    saveProjectSettings();
+}
+
+bool MainWindow::saveProjectSettings()
+{
     Project edited = m_project;
-    edited.name = m_projectPanel->projectName().trimmed();
+    edited.name = m_projectPanel->editedName().trimmed();
     if (edited.name.isEmpty())
         edited.name = untitledProjectName();
     m_projectPanel->storeSettings(&edited);
@@ -53,12 +58,28 @@ void MainWindow::saveSettings()
     QString error;
     if (!m_store.updateProject(edited, &error)) {
         m_dialogs->critical(this, tr("Could Not Save Project"), error);
-        return;
+        return false;
     }
     m_project = edited;
+    m_projectPanel->markSaved();
     refreshProjectList();
     refreshPreview();
     statusBar()->showMessage(tr("Project settings saved"), 3000);
+    return true;
+}
+
+bool MainWindow::settleUnsavedSettings()
+{
+    if (!m_projectPanel || !m_projectPanel->hasUnsavedChanges())
+        return true;
+    const auto answer = m_dialogs->question(
+        this, tr("Unsaved Changes"), tr("Save changes to the project settings?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer == QMessageBox::Save)
+        return saveProjectSettings();
+    return false;
 }
 
 void MainWindow::openSelectedProject(int index)
@@ -85,13 +106,9 @@ void MainWindow::openSelectedProject(int index)
         return;
     }
 
-    // Panel edits would be lost by the switch, so they are saved first; the
-    // name is not taken, as the selector now shows the chosen project's.
-    const Project previous = m_project;
-    m_projectPanel->storeSettings(&m_project);
-    if (!saveCurrentProject(&error)) {
-        m_project = previous;
-        m_dialogs->critical(this, title, tr("Failed to save the current project: %1").arg(error));
+    // The selector already shows the chosen project; it goes back to the
+    // current one when the user stays.
+    if (!settleUnsavedSettings()) {
         refreshProjectList();
         return;
     }
@@ -102,14 +119,20 @@ void MainWindow::openSelectedProject(int index)
 
 void MainWindow::createNewProject()
 {
-    const auto answer = m_dialogs->question(
-        this, tr("New Project"),
-        tr("Create a blank project? The current project will be saved automatically."),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    if (answer != QMessageBox::Yes)
-        return;
-
-    saveSettings();
+    // With edits in the panel, the save question is the confirmation: its
+    // Cancel keeps the current project, and nothing is saved unasked.
+    if (m_projectPanel->hasUnsavedChanges()) {
+        if (!settleUnsavedSettings())
+            return;
+    } else {
+        const auto answer = m_dialogs->question(
+            this, tr("New Project"),
+            tr("Create a blank project? The current project will be saved automatically."),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes)
+            return;
+        saveSettings();
+    }
 
     QString error;
     const std::optional<Project> created = m_store.createProject(untitledProjectName(), &error);

@@ -1,5 +1,8 @@
 #include "ui/projectpanel.h"
 
+#include "model/projectgeometry.h"
+#include "render/exportpreflight.h"
+
 #include "ui/paperpresets.h"
 #include "ui/unitspinbox.h"
 
@@ -21,10 +24,7 @@
 #include <vector>
 
 namespace {
-constexpr double kMinimumLengthMm = 1;
-constexpr double kMaximumLengthMm = 2000;
-constexpr int kMinimumCount = 1;
-constexpr int kMaximumCount = 100;
+using namespace projectlimits;
 constexpr int kLandscapeIndex = 1;
 // Narrow enough that a label and its field share a row at the panel's minimum width.
 constexpr int kFieldMinimumWidth = 90;
@@ -106,8 +106,8 @@ ProjectPanel::ProjectPanel(QWidget *parent)
 
     // Finished Size
     QFormLayout *finished = addSection(layout, tr("Finished Size"));
-    m_cardWidth = createLengthBox(kMinimumLengthMm, kMaximumLengthMm);
-    m_cardHeight = createLengthBox(kMinimumLengthMm, kMaximumLengthMm);
+    m_cardWidth = createLengthBox(minimumLengthMm, maximumLengthMm);
+    m_cardHeight = createLengthBox(minimumLengthMm, maximumLengthMm);
     finished->addRow(tr("Finished Width"), m_cardWidth);
     finished->addRow(tr("Finished Height"), m_cardHeight);
 
@@ -132,8 +132,8 @@ ProjectPanel::ProjectPanel(QWidget *parent)
     m_bleedGuide = new QCheckBox(tr("Show red bleed guide"), this);
     sheet->addRow(tr("Bleed Guide"), m_bleedGuide);
 
-    m_sheetWidth = createLengthBox(kMinimumLengthMm, kMaximumLengthMm);
-    m_sheetHeight = createLengthBox(kMinimumLengthMm, kMaximumLengthMm);
+    m_sheetWidth = createLengthBox(minimumLengthMm, maximumLengthMm);
+    m_sheetHeight = createLengthBox(minimumLengthMm, maximumLengthMm);
     sheet->addRow(tr("Sheet Width"), m_sheetWidth);
     sheet->addRow(tr("Sheet Height"), m_sheetHeight);
 
@@ -142,11 +142,17 @@ ProjectPanel::ProjectPanel(QWidget *parent)
     m_rows = new QSpinBox(this);
     m_columns = new QSpinBox(this);
     for (QSpinBox *box : {m_rows, m_columns}) {
-        box->setRange(kMinimumCount, kMaximumCount);
+        box->setRange(minimumCount, maximumCount);
         box->setMinimumWidth(kFieldMinimumWidth);
     }
     imposition->addRow(tr("Rows"), m_rows);
     imposition->addRow(tr("Columns"), m_columns);
+
+    m_fitWarning = new QLabel(this);
+    m_fitWarning->setObjectName(QStringLiteral("fitWarning"));
+    m_fitWarning->setWordWrap(true);
+    m_fitWarning->setVisible(false);
+    imposition->addRow(m_fitWarning);
 
     m_saveButton = new QPushButton(tr("Save Project"), this);
     m_saveButton->setObjectName(QStringLiteral("primaryButton"));
@@ -182,6 +188,21 @@ ProjectPanel::ProjectPanel(QWidget *parent)
     connect(m_orientationCombo, &QComboBox::currentIndexChanged, this,
             &ProjectPanel::applyPaperPreset);
     connect(m_saveButton, &QPushButton::clicked, this, &ProjectPanel::saveRequested);
+
+    // The name typed is remembered apart from the selector's text, which
+    // becomes the chosen project's name as soon as another one is picked.
+    connect(m_projectSelector->lineEdit(), &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_fillingSelector)
+            return;
+        const int index = m_projectSelector->currentIndex();
+        if (index != m_shownIndex && index >= 0 && text == m_projectSelector->itemText(index))
+            return;
+        m_typedName = text;
+        m_nameTyped = true;
+    });
+    connect(this, &ProjectPanel::cardSizeChanged, this, &ProjectPanel::updateFitWarning);
+    connect(this, &ProjectPanel::sheetLayoutChanged, this, &ProjectPanel::updateFitWarning);
+    connect(this, &ProjectPanel::useInchesChanged, this, &ProjectPanel::updateFitWarning);
 }
 
 QFormLayout *ProjectPanel::addSection(QVBoxLayout *layout, const QString &title)
@@ -218,7 +239,7 @@ UnitSpinBox *ProjectPanel::createLengthBox(double minimumMm, double maximumMm)
 
 double ProjectPanel::bleedMaximum(double cardWidthMm, double cardHeightMm)
 {
-    return std::max(0.0, std::min(cardWidthMm, cardHeightMm) / 2 - 0.01);
+    return bleedMaximumMm(cardWidthMm, cardHeightMm);
 }
 
 void ProjectPanel::updateBleedMaximum()
@@ -244,9 +265,34 @@ void ProjectPanel::applyPaperPreset()
     emit sheetLayoutChanged();
 }
 
+// Said while the user edits, not only at export: a grid that does not fit
+// loses its outer cards on every sheet.
+void ProjectPanel::updateFitWarning()
+{
+    const QSizeF over = gridOverflowMm(QSizeF(m_cardWidth->value(), m_cardHeight->value()),
+                                       QSizeF(m_sheetWidth->value(), m_sheetHeight->value()),
+                                       m_rows->value(), m_columns->value());
+    const auto length = [this](double mm) {
+        return useInches() ? tr("%1 in").arg(mm / 25.4, 0, 'f', 3) : tr("%1 mm").arg(mm, 0, 'f', 2);
+    };
+    QString text;
+    if (over.width() > 0 && over.height() > 0)
+        text = tr("The cards do not fit the sheet: the grid is %1 too wide and %2 too tall.")
+                   .arg(length(over.width()), length(over.height()));
+    else if (over.width() > 0)
+        text = tr("The cards do not fit the sheet: the grid is %1 too wide.").arg(length(over.width()));
+    else if (over.height() > 0)
+        text = tr("The cards do not fit the sheet: the grid is %1 too tall.").arg(length(over.height()));
+    m_fitWarning->setText(text);
+    m_fitWarning->setAccessibleName(text);
+    m_fitWarning->setVisible(!text.isEmpty());
+}
+
 void ProjectPanel::setProjects(const QList<Project> &projects, const Project &current)
 {
     const QSignalBlocker blocker(m_projectSelector);
+    const bool sameProject = current.id == m_shownProjectId;
+    m_fillingSelector = true;
     m_projectSelector->clear();
     int currentIndex = -1;
     for (const Project &project : projects) {
@@ -261,6 +307,16 @@ void ProjectPanel::setProjects(const QList<Project> &projects, const Project &cu
         m_projectSelector->setEditText(current.name);
     }
     m_deleteProjectButton->setEnabled(current.id >= 1);
+    m_shownIndex = currentIndex;
+    m_shownProjectId = current.id;
+    m_savedName = current.name;
+    // A refill for the same project (after a cancelled switch, say) keeps
+    // what the user typed.
+    if (sameProject && m_nameTyped)
+        m_projectSelector->setEditText(m_typedName);
+    else
+        m_nameTyped = false;
+    m_fillingSelector = false;
 }
 
 qint64 ProjectPanel::projectIdAt(int index) const
@@ -302,6 +358,9 @@ void ProjectPanel::showProject(const Project &project)
     m_rows->setValue(project.rows);
     m_columns->setValue(project.columns);
     setDuplexChecked(project.duplex);
+    m_savedSettings = Project{};
+    storeSettings(&m_savedSettings);
+    updateFitWarning();
 }
 
 void ProjectPanel::storeSettings(Project *project) const
@@ -316,6 +375,49 @@ void ProjectPanel::storeSettings(Project *project) const
     project->showBleed = m_bleedGuide->isChecked();
 }
 
+void ProjectPanel::storeEditedSettings(Project *project) const
+{
+    Project shown;
+    storeSettings(&shown);
+    const auto takeEdited = [&](auto Project::*setting) {
+        if (shown.*setting != m_savedSettings.*setting)
+            project->*setting = shown.*setting;
+    };
+    takeEdited(&Project::cardWidthMm);
+    takeEdited(&Project::cardHeightMm);
+    takeEdited(&Project::paperWidthMm);
+    takeEdited(&Project::paperHeightMm);
+    takeEdited(&Project::rows);
+    takeEdited(&Project::columns);
+    takeEdited(&Project::bleedMm);
+    takeEdited(&Project::showBleed);
+}
+
+bool ProjectPanel::hasUnsavedChanges() const
+{
+    // Both snapshots come from storeSettings on a blank project, so they
+    // differ only in the settings the panel holds.
+    Project shown;
+    storeSettings(&shown);
+    if (!(shown == m_savedSettings))
+        return true;
+    return m_nameTyped && m_typedName.trimmed() != m_savedName.trimmed();
+}
+
+QString ProjectPanel::editedName() const
+{
+    return m_nameTyped ? m_typedName : m_savedName;
+}
+
+void ProjectPanel::markSaved()
+{
+    m_savedSettings = Project{};
+    storeSettings(&m_savedSettings);
+    m_savedName = editedName().trimmed();
+    m_typedName.clear();
+    m_nameTyped = false;
+}
+
 void ProjectPanel::setDuplexChecked(bool duplex)
 {
     (duplex ? m_duplexButton : m_singleButton)->setChecked(true);
@@ -328,8 +430,11 @@ bool ProjectPanel::useInches() const
 
 void ProjectPanel::setUseInches(bool useInches)
 {
-    const QSignalBlocker blocker(m_unitsCombo);
-    m_unitsCombo->setCurrentIndex(m_unitsCombo->findData(useInches));
+    {
+        const QSignalBlocker blocker(m_unitsCombo);
+        m_unitsCombo->setCurrentIndex(m_unitsCombo->findData(useInches));
+    }
+    updateFitWarning();
 }
 
 QList<UnitSpinBox *> ProjectPanel::unitSpinBoxes() const

@@ -9,6 +9,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 class QVBoxLayout;
@@ -39,6 +40,17 @@ public:
     void showProject(const Project &project);
     // Copies card and sheet size, rows, columns, bleed and the guide flag.
     void storeSettings(Project *project) const;
+    // Copies only the settings edited since the project was shown or saved:
+    // the rest keep the stored values, which the widgets may show clamped to
+    // their ranges.
+    void storeEditedSettings(Project *project) const;
+    // True when a setting or the name differs from what was shown or saved.
+    bool hasUnsavedChanges() const;
+    // The name as the user typed it, kept even after the selector has moved
+    // on to another project; the shown project's name when nothing was typed.
+    QString editedName() const;
+    // The values on show become the saved ones.
+    void markSaved();
     void setDuplexChecked(bool duplex);
 
     bool useInches() const;
@@ -63,9 +75,10 @@ public:
     QSpinBox *rowsBox() const { return m_rows; }
     QSpinBox *columnsBox() const { return m_columns; }
     QPushButton *saveButton() const { return m_saveButton; }
+    // Under the imposition settings; hidden while the grid fits the sheet.
+    QLabel *fitWarningLabel() const { return m_fitWarning; }
 
-    // Half the smaller card side less 0.01 mm, never below 0: a bleed guide
-    // must stay strictly inside the card.
+    // See bleedMaximumMm.
     static double bleedMaximum(double cardWidthMm, double cardHeightMm);
 
 signals:
@@ -86,6 +99,7 @@ private:
     UnitSpinBox *createLengthBox(double minimumMm, double maximumMm);
     void updateBleedMaximum();
     void applyPaperPreset();
+    void updateFitWarning();
 
     QComboBox *m_projectSelector = nullptr;
     QPushButton *m_deleteProjectButton = nullptr;
@@ -104,4 +118,14 @@ private:
     QSpinBox *m_rows = nullptr;
     QSpinBox *m_columns = nullptr;
     QPushButton *m_saveButton = nullptr;
+    QLabel *m_fitWarning = nullptr;
+
+    // What was last shown or saved, to tell the user's edits from it.
+    Project m_savedSettings;
+    QString m_savedName;
+    qint64 m_shownProjectId = -1;
+    int m_shownIndex = -1;
+    QString m_typedName;
+    bool m_nameTyped = false;
+    bool m_fillingSelector = false;
 };

@@ -89,6 +89,7 @@ QTabBar::tab:selected { background: #ffffff; color: #1d4ed8; font-weight: bold; 
 #hint { color: #6b7280; font-size: 12px; }
 #projectPanelTitle { font-size: 16px; font-weight: bold; }
 #projectSectionTitle { font-size: 13px; font-weight: bold; color: #374151; }
+#fitWarning { color: #b91c1c; }
 #projectSeparator { background: #e5e7eb; border: none; min-height: 1px; max-height: 1px; }
 #pageTitle { font-size: 16px; font-weight: bold; }
 #metric {

@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QProcess>
 #include <QSpinBox>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -31,9 +32,10 @@ namespace {
 
 struct ShownBox
 {
-    QString kind; // "critical", "warning" or "information"
+    QString kind; // "critical", "warning", "information" or "confirm"
     QString title;
     QString text;
+    QString proceedText; // the confirming button of a "confirm"
 };
 
 struct SaveRequest
@@ -48,6 +50,7 @@ struct DialogScript
     QList<ShownBox> shown;
     QList<SaveRequest> saveRequests;
     QString savePath; // the answer to the save dialog; empty = cancelled
+    bool proceed = false; // the answer to a confirmation
 };
 
 class ScriptedDialogs : public Dialogs
@@ -79,6 +82,12 @@ public:
         m_script->saveRequests.append({title, proposedPath, filter});
         return m_script->savePath;
     }
+    bool confirmWarning(QWidget *, const QString &title, const QString &text,
+                        const QString &proceedText) override
+    {
+        m_script->shown.append({QStringLiteral("confirm"), title, text, proceedText});
+        return m_script->proceed;
+    }
 
 private:
     std::shared_ptr<DialogScript> m_script;
@@ -92,6 +101,7 @@ struct ProjectSeed
     int rows = 2;
     int columns = 2;
     bool duplex = false;
+    QSizeF paperMm{420, 297};
     QList<TemplateField> fields;
 };
 
@@ -180,6 +190,11 @@ private slots:
     void unwritableFolder_data();
     void unwritableFolder();
     void blankBarcodesAreReported();
+    void refusesTheProjectsOwnFiles_data();
+    void refusesTheProjectsOwnFiles();
+    void storedGeometryOutOfRange();
+    void preflightAsksFirst_data();
+    void preflightAsksFirst();
 
 private:
     bool startWindow(const ProjectSeed &seed);
@@ -237,6 +252,8 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
         project->rows = seed.rows;
         project->columns = seed.columns;
         project->duplex = seed.duplex;
+        project->paperWidthMm = seed.paperMm.width();
+        project->paperHeightMm = seed.paperMm.height();
         if (!seed.csv.isEmpty()) {
             const QString csv = m_folders.files->filePath(QStringLiteral("records.csv"));
             QFile file(csv);
@@ -280,6 +297,7 @@ void TestExportWindow::proposedPathAndCancel()
     ProjectSeed seed;
     seed.name = name;
     seed.csv = peopleCsv(3);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     QVERIFY(!documents.isEmpty());
@@ -414,6 +432,7 @@ void TestExportWindow::unwritableFolder()
 
     ProjectSeed seed;
     seed.csv = peopleCsv(10);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
 
     const QString folder = m_folders.files->filePath(QStringLiteral("out"));
@@ -489,6 +508,166 @@ void TestExportWindow::blankBarcodesAreReported()
     QCOMPARE(status(), QStringLiteral("PDF exported: %1 (3 pages) — %2")
                            .arg(QDir::toNativeSeparators(path), summary));
     QCOMPARE(pdfInfo(path, QStringLiteral("Pages")), QStringLiteral("3"));
+}
+
+void TestExportWindow::refusesTheProjectsOwnFiles_data()
+{
+    QTest::addColumn<QString>("target"); // which file the user picks, and how
+    QTest::addColumn<QString>("named");  // what the refusal must call it
+
+    QTest::newRow("database") << "database" << "project database";
+    QTest::newRow("database through ..") << "database via .." << "project database";
+    QTest::newRow("link to the database") << "database link" << "project database";
+    QTest::newRow("write-ahead log") << "database-wal" << "";
+    QTest::newRow("data file") << "data file" << "data file";
+}
+
+// The file dialog's own "Replace?" knows nothing of these files: a yes there
+// destroyed the database or the user's spreadsheet.
+void TestExportWindow::refusesTheProjectsOwnFiles()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, named);
+
+    ProjectSeed seed;
+    seed.csv = peopleCsv(10);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    QVERIFY(startWindow(seed));
+    const Project project = m_window->currentProject();
+    const QString database = m_folders.databasePath;
+    const QString dataFile = m_folders.files->filePath(QStringLiteral("records.csv"));
+
+    QString picked;
+    if (target == QLatin1String("database")) {
+        picked = database;
+    } else if (target == QLatin1String("database via ..")) {
+        QVERIFY(QDir(m_folders.data->path()).mkpath(QStringLiteral("sub")));
+        picked = m_folders.data->filePath(QStringLiteral("sub/../") + QFileInfo(database).fileName());
+    } else if (target == QLatin1String("database link")) {
+        picked = m_folders.files->filePath(QStringLiteral("link.pdf"));
+        QVERIFY(QFile::link(database, picked));
+    } else if (target == QLatin1String("database-wal")) {
+        picked = database + QStringLiteral("-wal");
+    } else {
+        picked = dataFile;
+    }
+    QFile data(dataFile);
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    const QByteArray dataBefore = data.readAll();
+    data.close();
+    m_script->savePath = picked;
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("critical"));
+    QCOMPARE(box.title, QStringLiteral("PDF export failed"));
+    QVERIFY2(box.text.contains(named), qPrintable(box.text));
+    QVERIFY(!status().startsWith(QStringLiteral("PDF exported")));
+
+    // Nothing was written: the database is whole, the data file as it was,
+    // and the window saves as before.
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    QCOMPARE(data.readAll(), dataBefore);
+    {
+        const auto store = openStore();
+        QSqlQuery check(store->database());
+        QVERIFY(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
+        QCOMPARE(check.value(0).toString(), QStringLiteral("ok"));
+    }
+    m_window->projectPanel()->rowsBox()->setValue(3);
+    m_window->saveSettings();
+    QCOMPARE(storedProject(project.id).rows, 3);
+    QCOMPARE(m_window->cardRecords().size(), 10);
+}
+
+// The panel shows stored values clamped to its ranges; the export must not
+// quietly print something else than the tool would, nor accept what the
+// tool refuses.
+void TestExportWindow::storedGeometryOutOfRange()
+{
+    ProjectSeed seed;
+    seed.csv = peopleCsv(10);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    QVERIFY(startWindow(seed));
+    const qint64 id = m_window->currentProject().id;
+    m_window.reset();
+    QVERIFY(openStore()->execStatement(
+        QStringLiteral("UPDATE projects SET rows = 100000 WHERE id = %1").arg(id)));
+    m_window = std::make_unique<MainWindow>();
+    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
+    m_window->setStarterDirectory(m_folders.starter->path());
+    QVERIFY(m_window->initialize());
+    QCOMPARE(m_window->projectPanel()->rowsBox()->value(), 100);
+    m_script->savePath = m_folders.files->filePath(QStringLiteral("rows.pdf"));
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->saveRequests.size(), 0);
+    QCOMPARE(m_script->shown.size(), 1);
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("critical"));
+    QCOMPARE(box.title, QStringLiteral("Unable to Export PDF"));
+    QVERIFY2(box.text.contains(QStringLiteral("Rows")) && box.text.contains(QStringLiteral("100000")),
+             qPrintable(box.text));
+    QVERIFY(!QFileInfo::exists(m_script->savePath));
+    QCOMPARE(storedProject(id).rows, 100000);
+
+    // A value the user enters replaces the stored one, and the job exports.
+    m_window->projectPanel()->rowsBox()->setValue(2);
+    m_script->shown.clear();
+    m_window->exportPdf();
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("information"));
+    QCOMPARE(pdfInfo(m_script->savePath, QStringLiteral("Pages")), QStringLiteral("3"));
+}
+
+void TestExportWindow::preflightAsksFirst_data()
+{
+    QTest::addColumn<bool>("proceed");
+    QTest::newRow("cancel") << false;
+    QTest::newRow("export anyway") << true;
+}
+
+// Four columns of 90 mm cards are 150 mm wider than A4: the outer columns
+// would print cut off on every sheet.
+void TestExportWindow::preflightAsksFirst()
+{
+    QFETCH(bool, proceed);
+
+    ProjectSeed seed;
+    seed.csv = peopleCsv(20);
+    seed.rows = 4;
+    seed.columns = 4;
+    seed.paperMm = QSizeF(210, 297);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    QVERIFY(startWindow(seed));
+    const QString path = m_folders.files->filePath(QStringLiteral("cut.pdf"));
+    m_script->savePath = path;
+    m_script->proceed = proceed;
+
+    m_window->exportPdf();
+
+    QVERIFY(!m_script->shown.isEmpty());
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("confirm"));
+    QCOMPARE(box.title, QStringLiteral("Check the Job Before Export"));
+    QCOMPARE(box.proceedText, QStringLiteral("Export anyway"));
+    // Cards 1 and 4 stand in the outer columns of the first sheet.
+    QVERIFY2(box.text.contains(QStringLiteral("#0001")) && box.text.contains(QStringLiteral("#0004"))
+                 && !box.text.contains(QStringLiteral("#0002")),
+             qPrintable(box.text));
+    if (!proceed) {
+        QCOMPARE(m_script->shown.size(), 1);
+        QCOMPARE(m_script->saveRequests.size(), 0);
+        QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(status(), QStringLiteral("PDF export cancelled"));
+        return;
+    }
+    QCOMPARE(m_script->shown.size(), 2);
+    QCOMPARE(m_script->shown.at(1).kind, QStringLiteral("information"));
+    QCOMPARE(pdfInfo(path, QStringLiteral("Pages")), QStringLiteral("2"));
 }
 
 QTEST_MAIN(TestExportWindow)

@@ -112,6 +112,7 @@ private slots:
     void seedsFromStarterDirectory();
     void initializeFailure_data();
     void initializeFailure();
+    void lockedDatabase();
     void showsWithStyleSheet();
     void appIcon();
 
@@ -131,6 +132,9 @@ private slots:
 
     void createNewProject();
     void createNewProjectDeclined();
+    void unsavedSettingsAreAskedAbout_data();
+    void unsavedSettingsAreAskedAbout();
+    void clampedValuesAreNotEdits();
 
     void deleteAsksWithName_data();
     void deleteAsksWithName();
@@ -316,6 +320,23 @@ void TestMainWindow::initializeFailure()
     // Nothing of the interface was built.
     QVERIFY(!m_window->centralWidget());
     QVERIFY(!m_window->projectPanel());
+}
+
+// Another program holds the database: after the busy timeout the user is
+// told so, not "database is locked Unable to fetch row".
+void TestMainWindow::lockedDatabase()
+{
+    const auto holder = openStore();
+    QVERIFY(holder->createProject(QStringLiteral("Held")));
+    QVERIFY(holder->execStatement(QStringLiteral("BEGIN EXCLUSIVE")));
+
+    QVERIFY(!startWindow());
+    holder->execStatement(QStringLiteral("ROLLBACK"));
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("critical"));
+    QCOMPARE(m_script->shown.first().text,
+             QStringLiteral("The project database is in use by another program; try again"));
 }
 
 void TestMainWindow::showsWithStyleSheet()
@@ -513,21 +534,26 @@ void TestMainWindow::openSelectedProject()
     ProjectPanel *panel = m_window->projectPanel();
     panel->cardWidthBox()->setValue(111);
     panel->rowsBox()->setValue(7);
-    // A typed name is not what an open saves: the selector is about to change.
     panel->projectSelector()->setEditText(QStringLiteral("Typed"));
 
+    // As the user picks from the list: the selector's text becomes the
+    // chosen project's name before the window hears of it.
     const int alphaIndex = selectorIndexOf(QStringLiteral("Alpha"));
     QVERIFY(alphaIndex >= 0);
+    m_script->answers = {QMessageBox::Save};
+    panel->projectSelector()->setCurrentIndex(alphaIndex);
     emit panel->projectSelector()->activated(alphaIndex);
 
-    QVERIFY(m_script->shown.isEmpty());
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().text, QStringLiteral("Save changes to the project settings?"));
+    QCOMPARE(m_script->shown.first().defaultButton, QMessageBox::Save);
     QCOMPARE(status(), QStringLiteral("Opened project: Alpha"));
     QCOMPARE(m_window->currentProject().id, alphaId);
 
     const Project savedBeta = storedProject(beta.id);
     QCOMPARE(savedBeta.cardWidthMm, 111.0);
     QCOMPARE(savedBeta.rows, 7);
-    QCOMPARE(savedBeta.name, QStringLiteral("Beta"));
+    QCOMPARE(savedBeta.name, QStringLiteral("Typed"));
 
     QCOMPARE(panel->projectName(), QStringLiteral("Alpha"));
     QCOMPARE(panel->cardWidthBox()->value(), 80.0);
@@ -600,12 +626,14 @@ void TestMainWindow::openFailsWhenCurrentCannotBeSaved()
 
     const int alphaIndex = selectorIndexOf(QStringLiteral("Alpha"));
     panel->projectSelector()->setCurrentIndex(alphaIndex);
+    m_script->answers = {QMessageBox::Save};
     m_window->openSelectedProject(alphaIndex);
 
-    QCOMPARE(m_script->shown.size(), 1);
-    QCOMPARE(m_script->shown.first().title, QStringLiteral("Could Not Open Project"));
-    const QString text = m_script->shown.first().text;
-    QVERIFY2(text.startsWith(QStringLiteral("Failed to save the current project: ")), qPrintable(text));
+    QCOMPARE(m_script->shown.size(), 2);
+    QCOMPARE(m_script->shown.at(0).kind, QStringLiteral("question"));
+    QCOMPARE(m_script->shown.at(1).kind, QStringLiteral("critical"));
+    QCOMPARE(m_script->shown.at(1).title, QStringLiteral("Could Not Save Project"));
+    const QString text = m_script->shown.at(1).text;
     QVERIFY2(text.contains(QStringLiteral("projects are frozen")), qPrintable(text));
     QCOMPARE(m_window->currentProject(), beta);
     // The selector goes back to the project still shown.
@@ -640,10 +668,8 @@ void TestMainWindow::openFailsWhenListCannotBeRead()
 void TestMainWindow::createNewProject()
 {
     QVERIFY(startWindow());
-    const qint64 firstId = m_window->currentProject().id;
+    const Project first = m_window->currentProject();
     ProjectPanel *panel = m_window->projectPanel();
-    panel->projectSelector()->setEditText(QStringLiteral("First Run"));
-    panel->columnsBox()->setValue(2);
     m_window->pageTabs()->setCurrentIndex(0);
 
     m_script->answers = {QMessageBox::Yes};
@@ -656,14 +682,10 @@ void TestMainWindow::createNewProject()
     QCOMPARE(box.text,
              QStringLiteral("Create a blank project? The current project will be saved automatically."));
     QCOMPARE(box.defaultButton, QMessageBox::Yes);
-
-    // The project left behind was saved with what the panel showed.
-    const Project first = storedProject(firstId);
-    QCOMPARE(first.name, QStringLiteral("First Run"));
-    QCOMPARE(first.columns, 2);
+    QCOMPARE(storedProject(first.id).columns, first.columns);
 
     const Project created = m_window->currentProject();
-    QVERIFY(created.id > firstId);
+    QVERIFY(created.id > first.id);
     QCOMPARE(storedProject(created.id).name, QStringLiteral("Untitled VDP Project"));
     QCOMPARE(openStore()->listProjects().size(), 2);
     QCOMPARE(panel->projectName(), QStringLiteral("Untitled VDP Project"));
@@ -679,7 +701,6 @@ void TestMainWindow::createNewProjectDeclined()
 {
     QVERIFY(startWindow());
     const Project before = m_window->currentProject();
-    m_window->projectPanel()->projectSelector()->setEditText(QStringLiteral("Not Saved"));
 
     m_script->answers = {QMessageBox::No};
     m_window->createNewProject();
@@ -689,6 +710,109 @@ void TestMainWindow::createNewProjectDeclined()
     QCOMPARE(storedProject(before.id), before);
     QCOMPARE(m_window->currentProject(), before);
     QCOMPARE(status(), QStringLiteral("Ready"));
+}
+
+void TestMainWindow::unsavedSettingsAreAskedAbout_data()
+{
+    QTest::addColumn<QString>("leaving"); // "close", "open" or "new"
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<bool>("frozen"); // the save fails
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<bool>("left");
+
+    for (const QString leaving : {QStringLiteral("close"), QStringLiteral("open"), QStringLiteral("new")}) {
+        const QByteArray name = leaving.toLatin1();
+        QTest::newRow(QByteArray(name + ", save").constData()) << leaving << QMessageBox::Save << false << true << true;
+        QTest::newRow(QByteArray(name + ", discard").constData()) << leaving << QMessageBox::Discard << false << false << true;
+        QTest::newRow(QByteArray(name + ", cancel").constData()) << leaving << QMessageBox::Cancel << false << false << false;
+        QTest::newRow(QByteArray(name + ", save fails").constData()) << leaving << QMessageBox::Save << true << false << false;
+    }
+}
+
+// Rename the project and set Rows to 3, then leave it: the window asks, and
+// only Save writes; Cancel and a failed save keep everything on screen.
+void TestMainWindow::unsavedSettingsAreAskedAbout()
+{
+    QFETCH(QString, leaving);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, frozen);
+    QFETCH(bool, saved);
+    QFETCH(bool, left);
+
+    QVERIFY(openStore()->createProject(QStringLiteral("Other")));
+    QVERIFY(openStore()->createProject(QStringLiteral("Current")));
+    QVERIFY(startWindow());
+    m_window->show();
+    const Project before = m_window->currentProject();
+    QCOMPARE(before.name, QStringLiteral("Current"));
+    if (frozen) {
+        QVERIFY(openStore()->execStatement(QStringLiteral(
+            "CREATE TRIGGER keep_projects BEFORE UPDATE ON projects "
+            "BEGIN SELECT RAISE(ABORT, 'projects are frozen'); END")));
+    }
+    ProjectPanel *panel = m_window->projectPanel();
+    panel->projectSelector()->setEditText(QStringLiteral("Renamed"));
+    panel->rowsBox()->setValue(3);
+    m_script->answers = {answer};
+
+    bool closed = false;
+    if (leaving == QLatin1String("close")) {
+        closed = m_window->close();
+    } else if (leaving == QLatin1String("open")) {
+        const int other = selectorIndexOf(QStringLiteral("Other"));
+        panel->projectSelector()->setCurrentIndex(other);
+        emit panel->projectSelector()->activated(other);
+    } else {
+        m_window->createNewProject();
+    }
+
+    QVERIFY(!m_script->shown.isEmpty());
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("question"));
+    QCOMPARE(m_script->shown.first().text, QStringLiteral("Save changes to the project settings?"));
+    if (frozen) {
+        QCOMPARE(m_script->shown.size(), 2);
+        QCOMPARE(m_script->shown.at(1).title, QStringLiteral("Could Not Save Project"));
+        QVERIFY(m_script->shown.at(1).text.contains(QStringLiteral("projects are frozen")));
+    } else {
+        QCOMPARE(m_script->shown.size(), 1);
+    }
+
+    const Project stored = storedProject(before.id);
+    QCOMPARE(stored.name, saved ? QStringLiteral("Renamed") : QStringLiteral("Current"));
+    QCOMPARE(stored.rows, saved ? 3 : before.rows);
+    if (leaving == QLatin1String("close")) {
+        QCOMPARE(closed, left);
+        QCOMPARE(m_window->isVisible(), !left);
+    } else {
+        QCOMPARE(m_window->currentProject().id != before.id, left);
+    }
+    if (!left) {
+        // Everything the user typed is still there, and still unsaved.
+        QCOMPARE(m_window->currentProject().id, before.id);
+        QCOMPARE(panel->projectName(), QStringLiteral("Renamed"));
+        QCOMPARE(panel->rowsBox()->value(), 3);
+        QVERIFY(panel->hasUnsavedChanges());
+    }
+}
+
+// Values the panel can only show clamped (stored by another program or an
+// older release) are not the user's edits: leaving asks nothing.
+void TestMainWindow::clampedValuesAreNotEdits()
+{
+    {
+        const auto store = openStore();
+        const Project project = *store->createProject(QStringLiteral("Odd"));
+        QVERIFY(store->execStatement(
+            QStringLiteral("UPDATE projects SET rows = 100000, card_width_mm = 0 WHERE id = %1").arg(project.id)));
+    }
+    QVERIFY(startWindow());
+    m_window->show();
+    QCOMPARE(m_window->projectPanel()->rowsBox()->value(), 100);
+    QVERIFY(!m_window->projectPanel()->hasUnsavedChanges());
+
+    QVERIFY(m_window->close());
+    QVERIFY(m_script->shown.isEmpty());
+    QCOMPARE(storedProject(m_window->currentProject().id).rows, 100000);
 }
 
 void TestMainWindow::deleteAsksWithName_data()

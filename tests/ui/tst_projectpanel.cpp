@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -90,6 +91,9 @@ private slots:
     void setProjects();
     void editsEmitTheirSignal();
     void unitsChoice();
+    void fitWarning_data();
+    void fitWarning();
+    void editedSettingsOverStoredOnes();
 };
 
 void TestProjectPanel::initTestCase()
@@ -367,6 +371,98 @@ void TestProjectPanel::unitsChoice()
     QCOMPARE(offered.size(), present.size());
     for (UnitSpinBox *box : present)
         QVERIFY(offered.contains(box));
+}
+
+void TestProjectPanel::fitWarning_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QSizeF>("sheetMm");
+    QTest::addColumn<bool>("inches");
+    QTest::addColumn<QString>("warning"); // empty: hidden
+
+    // 90 × 54 mm cards.
+    QTest::newRow("fits exactly") << 5 << 2 << QSizeF(180, 270) << false << "";
+    QTest::newRow("A4, 4 x 4") << 4 << 4 << QSizeF(210, 297) << false
+                               << "The cards do not fit the sheet: the grid is 150.00 mm too wide.";
+    QTest::newRow("too tall") << 6 << 2 << QSizeF(210, 297) << false
+                              << "The cards do not fit the sheet: the grid is 27.00 mm too tall.";
+    QTest::newRow("both, in inches") << 6 << 3 << QSizeF(254, 297) << true
+                                     << "The cards do not fit the sheet: the grid is 0.630 in too wide "
+                                        "and 1.063 in too tall.";
+}
+
+// Told while the user edits: a grid that does not fit loses its outer cards
+// on every sheet.
+void TestProjectPanel::fitWarning()
+{
+    QFETCH(int, rows);
+    QFETCH(int, columns);
+    QFETCH(QSizeF, sheetMm);
+    QFETCH(bool, inches);
+    QFETCH(QString, warning);
+
+    ProjectPanel panel;
+    panel.setUseInches(inches);
+    Project project;
+    project.cardWidthMm = 90;
+    project.cardHeightMm = 54;
+    panel.showProject(project);
+    QVERIFY(panel.fitWarningLabel()->isHidden());
+
+    // Through the widgets, as the user edits.
+    panel.sheetWidthBox()->setValue(sheetMm.width());
+    panel.sheetHeightBox()->setValue(sheetMm.height());
+    panel.rowsBox()->setValue(rows);
+    panel.columnsBox()->setValue(columns);
+
+    QCOMPARE(panel.fitWarningLabel()->isHidden(), warning.isEmpty());
+    if (!warning.isEmpty())
+        QCOMPARE(panel.fitWarningLabel()->text(), warning);
+
+    // A larger sheet puts it right at once.
+    panel.sheetWidthBox()->setValue(1000);
+    panel.sheetHeightBox()->setValue(1000);
+    QVERIFY(panel.fitWarningLabel()->isHidden());
+}
+
+// An export takes the stored project with only the user's edits over it: the
+// widgets may show stored values clamped to their ranges.
+void TestProjectPanel::editedSettingsOverStoredOnes()
+{
+    Project stored = distinctProject();
+    stored.rows = 100000; // shown as 100
+    stored.cardHeightMm = 0; // shown as 1
+    ProjectPanel panel;
+    panel.setProjects({stored}, stored);
+    panel.showProject(stored);
+    QVERIFY(!panel.hasUnsavedChanges());
+
+    Project exported = stored;
+    panel.storeEditedSettings(&exported);
+    QCOMPARE(exported, stored);
+
+    panel.cardWidthBox()->setValue(70);
+    panel.columnsBox()->setValue(2);
+    QVERIFY(panel.hasUnsavedChanges());
+    exported = stored;
+    panel.storeEditedSettings(&exported);
+    Project expected = stored;
+    expected.cardWidthMm = 70;
+    expected.columns = 2;
+    QCOMPARE(exported, expected);
+
+    // Back to the values shown: no edit left.
+    panel.cardWidthBox()->setValue(stored.cardWidthMm);
+    panel.columnsBox()->setValue(stored.columns);
+    QVERIFY(!panel.hasUnsavedChanges());
+
+    // A typed name counts, and is kept while the selector moves on.
+    panel.projectSelector()->setEditText(QStringLiteral("Lottery"));
+    QVERIFY(panel.hasUnsavedChanges());
+    QCOMPARE(panel.editedName(), QStringLiteral("Lottery"));
+    panel.markSaved();
+    QVERIFY(!panel.hasUnsavedChanges());
 }
 
 QTEST_MAIN(TestProjectPanel)
