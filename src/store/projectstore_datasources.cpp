@@ -139,14 +139,19 @@ PayloadLayout payloadLayout(const QStringList &header)
     return layout;
 }
 
-QString payloadJson(const PayloadLayout &layout, const QStringList &row)
+// The length of a row's JSON before escaping, which can only lengthen it.
+qsizetype payloadLength(const PayloadLayout &layout, const QStringList &row)
 {
     qsizetype length = layout.fixedLength;
     for (const PayloadLayout::Member &member : layout.members)
         length += member.column < row.size() ? row.at(member.column).size() : 0;
+    return length;
+}
 
+QString payloadJson(const PayloadLayout &layout, const QStringList &row)
+{
     QString json;
-    json.reserve(length + 16);
+    json.reserve(payloadLength(layout, row) + 16);
     json.append(u'{');
     bool first = true;
     for (const PayloadLayout::Member &member : layout.members) {
@@ -161,6 +166,12 @@ QString payloadJson(const PayloadLayout &layout, const QStringList &row)
     return json;
 }
 
+// Every stored row repeats every column name, so a long header or a text
+// the file holds once (an Excel shared string) is written once per row: a
+// small file could ask for terabytes. This much text, counted before
+// escaping, is as much as one import may store.
+constexpr qint64 maxStoredText = qint64(4) * 1024 * 1024 * 1024;
+
 // Ends a failed transaction. The statement's message is what the caller
 // reports, so a failing rollback adds nothing to it.
 bool rollBack(QSqlDatabase &db, QString *error, const QString &message)
@@ -169,15 +180,105 @@ bool rollBack(QSqlDatabase &db, QString *error, const QString &message)
     return fail(error, message);
 }
 
+// Replaces the stored rows of a source and refreshes its updated_at, inside
+// the caller's transaction; the caller rolls back when this fails. The hot
+// path of an import (hundreds of thousands of rows): one prepared INSERT
+// re-run with new values, and each row's JSON written directly instead of
+// through QJsonObject and QJsonDocument.
+bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
+                  QString *error)
+{
+    const PayloadLayout layout = payloadLayout(header);
+    {
+        const QString tooLarge = QStringLiteral(
+            "The rows of the data file would take more than 4 GiB in the project and cannot be imported safely");
+        // The names alone first, so that a wide header over many rows is not summed cell by cell.
+        if (qint64(layout.fixedLength) * rows.size() > maxStoredText)
+            return fail(error, tooLarge);
+        qint64 total = 0;
+        for (const QStringList &row : rows) {
+            total += payloadLength(layout, row);
+            if (total > maxStoredText)
+                return fail(error, tooLarge);
+        }
+    }
+
+    {
+        QSqlQuery remove(db);
+        if (!run(remove, QStringLiteral("DELETE FROM data_source_records WHERE data_source_id=?"), error, sourceId))
+            return false;
+    }
+
+    {
+        // Rows go in batches of several rows per statement: the per-statement
+        // cost of the SQL layer is most of an import's time otherwise. A
+        // batch holds all its rows' JSON at once, so rows of much text go
+        // one at a time, as does the remainder.
+        constexpr qsizetype batchRows = 64;
+        constexpr qsizetype batchText = 16 * 1024 * 1024;
+        const QString single = QStringLiteral("(?,?,?)");
+        QString batchSql = QStringLiteral(
+            "INSERT INTO data_source_records(data_source_id, sort_index, payload_json) VALUES");
+        const QString singleSql = batchSql + single;
+        for (qsizetype i = 0; i < batchRows; ++i)
+            batchSql += (i ? QStringLiteral(",") : QString()) + single;
+
+        QSqlQuery batch(db);
+        QSqlQuery insert(db);
+        if (!batch.prepare(batchSql))
+            return fail(error, batch);
+        if (!insert.prepare(singleSql))
+            return fail(error, insert);
+        insert.bindValue(0, sourceId);
+        const auto insertOne = [&](qsizetype i) {
+            insert.bindValue(1, qint64(i));
+            insert.bindValue(2, payloadJson(layout, rows.at(i)));
+            return insert.exec() || fail(error, insert);
+        };
+
+        qsizetype i = 0;
+        for (; i + batchRows <= rows.size(); i += batchRows) {
+            qsizetype length = 0;
+            for (qsizetype k = 0; k < batchRows; ++k)
+                length += payloadLength(layout, rows.at(i + k));
+            if (length > batchText) {
+                for (qsizetype k = 0; k < batchRows; ++k) {
+                    if (!insertOne(i + k))
+                        return false;
+                }
+                continue;
+            }
+            for (qsizetype k = 0; k < batchRows; ++k) {
+                const int place = int(k * 3);
+                batch.bindValue(place, sourceId);
+                batch.bindValue(place + 1, qint64(i + k));
+                batch.bindValue(place + 2, payloadJson(layout, rows.at(i + k)));
+            }
+            if (!batch.exec())
+                return fail(error, batch);
+        }
+        for (; i < rows.size(); ++i) {
+            if (!insertOne(i))
+                return false;
+        }
+    }
+
+    QSqlQuery touch(db);
+    return run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), error,
+               sourceId);
+}
+
 } // namespace
 
+// The file is read whole before the transaction starts; the source's entry
+// (new, or its options) and its rows are then written in one transaction, so
+// a failure anywhere (a statement, a full disk, the commit) leaves the
+// project exactly as it was.
 std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const QString &filePath,
                                                          const DataSourceOptions &options, QString *error)
 {
     const QString absolutePath = absoluteSourcePath(filePath);
 
-    // The whole file is read before anything is written: a file that cannot
-    // be read leaves the database exactly as it was.
     QStringList header;
     QList<QStringList> rows;
     QString readError;
@@ -196,40 +297,54 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
             source = sourceFromRow(find);
     }
 
+    QSqlDatabase db = database();
+    if (!db.transaction()) {
+        fail(error, errorText(db.lastError()));
+        return std::nullopt;
+    }
+    QString message;
+    const auto abandon = [&] {
+        rollBack(db, error, message);
+        return std::optional<DataSource>();
+    };
+
     if (source) {
-        QSqlQuery update(database());
+        QSqlQuery update(db);
         if (!run(update,
-                 QStringLiteral("UPDATE data_sources SET worksheet_name=?,csv_encoding=?,csv_delimiter=?,"
-                                "updated_at=CURRENT_TIMESTAMP WHERE id=?"),
-                 error, text(options.worksheetName), text(options.csvEncoding), text(options.csvDelimiter),
+                 QStringLiteral("UPDATE data_sources SET worksheet_name=?,csv_encoding=?,csv_delimiter=? WHERE id=?"),
+                 &message, text(options.worksheetName), text(options.csvEncoding), text(options.csvDelimiter),
                  source->id))
-            return std::nullopt;
+            return abandon();
         source->options = options;
     } else {
-        QSqlQuery insert(database());
+        QSqlQuery insert(db);
         const QString displayName = QFileInfo(absolutePath).fileName();
         if (!run(insert,
                  QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name, sort_order, "
                                 "worksheet_name, csv_encoding, csv_delimiter) "
                                 "VALUES(?,?,?,(SELECT COALESCE(MAX(sort_order), -1) + 1 FROM data_sources "
                                 "WHERE project_id=?),?,?,?)"),
-                 error, projectId, absolutePath, displayName, projectId, text(options.worksheetName),
+                 &message, projectId, absolutePath, displayName, projectId, text(options.worksheetName),
                  text(options.csvEncoding), text(options.csvDelimiter)))
-            return std::nullopt;
+            return abandon();
         // Read back rather than recomputed: the sort order comes from the sub-query.
         const qint64 id = insert.lastInsertId().toLongLong();
-        QSqlQuery created(database());
-        if (!run(created, sourceColumns % QStringLiteral("WHERE id=?"), error, id))
-            return std::nullopt;
+        QSqlQuery created(db);
+        if (!run(created, sourceColumns % QStringLiteral("WHERE id=?"), &message, id))
+            return abandon();
         if (!created.next()) {
-            fail(error, QStringLiteral("Data source does not exist"));
-            return std::nullopt;
+            message = QStringLiteral("Data source does not exist");
+            return abandon();
         }
         source = sourceFromRow(created);
     }
 
-    if (!replaceDataSourceRecords(source->id, header, rows, error))
-        return std::nullopt;
+    if (!writeRecords(db, source->id, header, rows, &message))
+        return abandon();
+    if (!db.commit()) {
+        message = errorText(db.lastError());
+        return abandon();
+    }
     return source;
 }
 
@@ -260,71 +375,18 @@ bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error)
     return replaceDataSourceRecords(sourceId, header, rows, error);
 }
 
-// The hot path of an import (hundreds of thousands of rows): one transaction,
-// one prepared INSERT re-run with new values, and each row's JSON written
-// directly instead of through QJsonObject and QJsonDocument.
+// One transaction: a failure keeps the source's previous rows.
 bool ProjectStore::replaceDataSourceRecords(qint64 sourceId, const QStringList &header,
                                             const QList<QStringList> &rows, QString *error)
 {
     QSqlDatabase db = database();
     if (!db.transaction())
-        return fail(error, db.lastError().text());
-
-    {
-        QSqlQuery remove(db);
-        if (!run(remove, QStringLiteral("DELETE FROM data_source_records WHERE data_source_id=?"), nullptr,
-                 sourceId))
-            return rollBack(db, error, remove.lastError().text());
-    }
-
-    {
-        // Rows go in batches of several rows per statement: the per-statement
-        // cost of the SQL layer is most of an import's time otherwise. The
-        // remainder goes in one row at a time.
-        constexpr qsizetype batchRows = 64;
-        const QString single = QStringLiteral("(?,?,?)");
-        QString batchSql = QStringLiteral(
-            "INSERT INTO data_source_records(data_source_id, sort_index, payload_json) VALUES");
-        const QString singleSql = batchSql + single;
-        for (qsizetype i = 0; i < batchRows; ++i)
-            batchSql += (i ? QStringLiteral(",") : QString()) + single;
-
-        const PayloadLayout layout = payloadLayout(header);
-        QSqlQuery batch(db);
-        QSqlQuery insert(db);
-        if (!batch.prepare(batchSql))
-            return rollBack(db, error, batch.lastError().text());
-        if (!insert.prepare(singleSql))
-            return rollBack(db, error, insert.lastError().text());
-        qsizetype i = 0;
-        for (; i + batchRows <= rows.size(); i += batchRows) {
-            for (qsizetype k = 0; k < batchRows; ++k) {
-                const int place = int(k * 3);
-                batch.bindValue(place, sourceId);
-                batch.bindValue(place + 1, qint64(i + k));
-                batch.bindValue(place + 2, payloadJson(layout, rows.at(i + k)));
-            }
-            if (!batch.exec())
-                return rollBack(db, error, batch.lastError().text());
-        }
-        insert.bindValue(0, sourceId);
-        for (; i < rows.size(); ++i) {
-            insert.bindValue(1, qint64(i));
-            insert.bindValue(2, payloadJson(layout, rows.at(i)));
-            if (!insert.exec())
-                return rollBack(db, error, insert.lastError().text());
-        }
-    }
-
-    {
-        QSqlQuery touch(db);
-        if (!run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), nullptr,
-                 sourceId))
-            return rollBack(db, error, touch.lastError().text());
-    }
-
+        return fail(error, errorText(db.lastError()));
+    QString message;
+    if (!writeRecords(db, sourceId, header, rows, &message))
+        return rollBack(db, error, message);
     if (!db.commit())
-        return rollBack(db, error, db.lastError().text());
+        return rollBack(db, error, errorText(db.lastError()));
     return true;
 }
 

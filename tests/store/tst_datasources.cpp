@@ -12,6 +12,9 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace storetest;
 
 namespace {
@@ -138,7 +141,10 @@ private slots:
     void sortOrderIsHighestPlusOne();
     void upsertReadFailureTouchesNothing_data();
     void upsertReadFailureTouchesNothing();
-    void upsertKeepsSourceWhenRowsFail();
+    void upsertWriteFailureTouchesNothing_data();
+    void upsertWriteFailureTouchesNothing();
+    void upsertOnFullDiskTouchesNothing_data();
+    void upsertOnFullDiskTouchesNothing();
     void upsertReadsExcel();
 
     void storedMembers_data();
@@ -150,6 +156,9 @@ private slots:
     void replaceFailureRollsBack_data();
     void replaceFailureRollsBack();
     void replaceRefreshesUpdatedAt();
+    void storedTextLimit_data();
+    void storedTextLimit();
+    void rowsOfMuchText();
 
     void reloadUsesStoredOptions();
     void reloadFailureKeepsRows();
@@ -323,37 +332,179 @@ void TestDataSources::upsertReadFailureTouchesNothing()
     QCOMPARE(dumpDatabase(f.db()), before);
 }
 
-// Rows are replaced after the source row is written, in a transaction of
-// their own: when they fail, a new source stays without rows and a known one
-// keeps its old rows but has the new options.
-void TestDataSources::upsertKeepsSourceWhenRowsFail()
+namespace {
+
+// A CSV file of `count` rows "Name n,City n,<filler>n" under the header "Name,City,Code".
+QByteArray generatedCsv(int count, int filler = 8)
 {
+    QByteArray text = "Name,City,Code\n";
+    const QByteArray padding(filler, 'x');
+    for (int i = 0; i < count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        text += "Name " + n + ",City " + n + "," + padding + n + "\n";
+    }
+    return text;
+}
+
+} // namespace
+
+void TestDataSources::upsertWriteFailureTouchesNothing_data()
+{
+    QTest::addColumn<bool>("knownSource");
+    QTest::addColumn<QStringList>("setup"); // statements that make one step fail
+    QTest::addColumn<QString>("message");   // part of the reported error
+
+    // The file has 200 rows: three batches of 64 and a remainder of 8.
+    for (const bool known : {false, true}) {
+        const char *file = known ? "known file" : "new file";
+        QTest::addRow("%s, first row", file)
+            << known
+            << QStringList{"CREATE TRIGGER fail BEFORE INSERT ON data_source_records "
+                           "BEGIN SELECT RAISE(ABORT, 'row store is offline'); END"}
+            << "row store is offline";
+        QTest::addRow("%s, row 150 (inside a batch)", file)
+            << known
+            << QStringList{"CREATE TRIGGER fail BEFORE INSERT ON data_source_records WHEN NEW.sort_index = 150 "
+                           "BEGIN SELECT RAISE(ABORT, 'disk quota reached at row 150'); END"}
+            << "disk quota reached at row 150";
+        QTest::addRow("%s, last row (one by one)", file)
+            << known
+            << QStringList{"CREATE TRIGGER fail BEFORE INSERT ON data_source_records WHEN NEW.sort_index = 199 "
+                           "BEGIN SELECT RAISE(ABORT, 'last row refused'); END"}
+            << "last row refused";
+        // A deferred foreign key is only checked at COMMIT, so the commit itself fails.
+        QTest::addRow("%s, commit", file)
+            << known
+            << QStringList{"CREATE TABLE audit(source_id INTEGER REFERENCES data_sources(id) "
+                           "DEFERRABLE INITIALLY DEFERRED)",
+                           "CREATE TRIGGER fail AFTER INSERT ON data_source_records WHEN NEW.sort_index = 199 "
+                           "BEGIN INSERT INTO audit VALUES(-1); END"}
+            << "FOREIGN KEY constraint failed";
+    }
+    QTest::newRow("new file, its entry")
+        << false
+        << QStringList{"CREATE TRIGGER fail BEFORE INSERT ON data_sources "
+                       "BEGIN SELECT RAISE(ABORT, 'no new sources'); END"}
+        << "no new sources";
+    QTest::newRow("known file, the removal of its rows")
+        << true
+        << QStringList{"CREATE TRIGGER fail BEFORE DELETE ON data_source_records "
+                       "BEGIN SELECT RAISE(ABORT, 'cannot delete rows'); END"}
+        << "cannot delete rows";
+    QTest::newRow("known file, its options")
+        << true
+        << QStringList{"CREATE TRIGGER fail BEFORE UPDATE OF csv_delimiter ON data_sources "
+                       "BEGIN SELECT RAISE(ABORT, 'options are read-only'); END"}
+        << "options are read-only";
+}
+
+// The entry of a new file, the new options of a known one and the rows are
+// written in one transaction: whichever step fails, the project is left
+// exactly as it was (no entry without rows, no new options over old rows,
+// the sort orders, updated_at and id counters untouched).
+void TestDataSources::upsertWriteFailureTouchesNothing()
+{
+    QFETCH(bool, knownSource);
+    QFETCH(QStringList, setup);
+    QFETCH(QString, message);
+
     Fixture f;
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
-    const QString known = f.writeFile(QStringLiteral("known.csv"), "Name\nAda\nGrace\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, known, {}, &error);
-    QVERIFY2(source, qPrintable(error));
-    const QStringList knownRows = storedRows(f.db(), source->id);
+    const std::optional<DataSource> other =
+        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("other.csv"), "X\n1\n"), {}, &error);
+    QVERIFY2(other, qPrintable(error));
+    const QString path = f.writeFile(QStringLiteral("data.csv"), generatedCsv(3));
+    if (knownSource)
+        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+    QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at='2001-02-03 04:05:06'")));
+    QVERIFY(writeFile(path, generatedCsv(200)));
+    for (const QString &statement : std::as_const(setup))
+        QVERIFY2(exec(f.db(), statement, {}, &error), qPrintable(error));
+    const QList<DataSource> sourcesBefore = f.store().loadDataSources(f.projectId, &error);
+    const QStringList before = dumpDatabase(f.db());
 
-    QVERIFY(exec(f.db(), QStringLiteral("CREATE TRIGGER no_rows BEFORE INSERT ON data_source_records "
-                                        "BEGIN SELECT RAISE(ABORT, 'row store is offline'); END")));
-    const DataSourceOptions changed{QString(), QStringLiteral("utf-8"), QStringLiteral("tab")};
-    QVERIFY(!f.store().upsertDataSource(f.projectId, known, changed, &error));
-    QVERIFY2(error.contains(QStringLiteral("row store is offline")), qPrintable(error));
-    QCOMPARE(storedRows(f.db(), source->id), knownRows);
-
-    const QString fresh = f.writeFile(QStringLiteral("fresh.csv"), "Code\n1\n");
+    const DataSourceOptions changed{QString(), QStringLiteral("utf-8"), QStringLiteral("comma")};
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, fresh, {}, &error));
-    QVERIFY2(error.contains(QStringLiteral("row store is offline")), qPrintable(error));
+    QVERIFY(!f.store().upsertDataSource(f.projectId, path, changed, &error));
+    QVERIFY2(error.contains(message), qPrintable(error));
+    QCOMPARE(dumpDatabase(f.db()), before);
+    QCOMPARE(dataSourceRows(f.store().loadDataSources(f.projectId, &error)), dataSourceRows(sourcesBefore));
 
+    // No transaction was left open: once the cause is gone the same import goes through.
+    QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
+    const std::optional<DataSource> imported = f.store().upsertDataSource(f.projectId, path, changed, &error);
+    QVERIFY2(imported, qPrintable(error));
+    QCOMPARE(imported->options, changed);
+    QCOMPARE(imported->sortOrder, 1);
+    QCOMPARE(f.store().countDataSourceRecords(imported->id), 200);
+}
+
+void TestDataSources::upsertOnFullDiskTouchesNothing_data()
+{
+    QTest::addColumn<bool>("knownSource");
+    QTest::newRow("new file") << false;
+    QTest::newRow("known file") << true;
+}
+
+// A real write failure, not a constraint: the import runs in a helper process
+// that may not grow any file more than 256 KiB beyond the largest of the
+// database's files, as on a disk that fills up. SQLite then fails while it
+// writes the rows (or at the commit), and nothing of the import may remain.
+void TestDataSources::upsertOnFullDiskTouchesNothing()
+{
+    QFETCH(bool, knownSource);
+    QVERIFY2(QFileInfo(importChildPath()).isExecutable(), qPrintable(importChildPath()));
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QString path = f.writeFile(QStringLiteral("members.csv"), generatedCsv(3));
+    if (knownSource)
+        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+    // Some 3 MB of rows: far beyond the limit, while the entry of the file alone is well within it.
+    QVERIFY(writeFile(path, generatedCsv(30000, 60)));
+    const QStringList before = dumpDatabase(f.db());
+
+    const qint64 largest = qMax(QFileInfo(f.scratch.path()).size(),
+                                QFileInfo(f.scratch.path() + QStringLiteral("-wal")).size());
+    const rlim_t limit = rlim_t(largest + 256 * 1024);
+    const QStringList arguments{QStringLiteral("upsert"), f.scratch.path(), QString::number(f.projectId), path,
+                                QStringLiteral("comma")};
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.setChildProcessModifier([limit] {
+        // Over the limit a write fails with EFBIG instead of the process being killed.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit fileSize{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &fileSize);
+    });
+    child.start(importChildPath(), arguments);
+    QVERIFY2(child.waitForFinished(120000), qPrintable(child.errorString()));
+    const QString output = QString::fromUtf8(child.readAll()).trimmed();
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    // SQLite's words: "disk I/O error" or "database or disk is full", by where the write failed.
+    QVERIFY2(child.exitCode() == 1 && output.contains(QStringLiteral("disk")), qPrintable(output));
+
+    QCOMPARE(dumpDatabase(f.db()), before);
+    {
+        // As the next start of the application finds it.
+        ProjectStore reopened;
+        QVERIFY2(reopened.openDatabase(f.scratch.path(), &error), qPrintable(error));
+        QCOMPARE(rows(reopened.database(), QStringLiteral("PRAGMA integrity_check")),
+                 QStringList{QStringLiteral("ok")});
+        QCOMPARE(dumpDatabase(reopened.database()), before);
+    }
+
+    // Without the limit the same import succeeds: the limit was what stopped it.
+    QProcess unlimited;
+    unlimited.start(importChildPath(), arguments);
+    QVERIFY(unlimited.waitForFinished(120000));
+    QCOMPARE(QString::fromUtf8(unlimited.readAllStandardOutput()).trimmed(), QStringLiteral("done"));
     const QList<DataSource> sources = f.store().loadDataSources(f.projectId, &error);
-    QCOMPARE(sources.size(), 2);
-    QCOMPARE(sources.at(0).options, changed);
-    QCOMPARE(sources.at(1).filePath, fresh);
-    QCOMPARE(sources.at(1).sortOrder, 1);
-    QCOMPARE(f.store().countDataSourceRecords(sources.at(1).id), 0);
+    QCOMPARE(sources.size(), 1);
+    QCOMPARE(sources.first().options.csvDelimiter, QStringLiteral("comma"));
+    QCOMPARE(f.store().countDataSourceRecords(sources.first().id), 30000);
 }
 
 // The sample workbook that the starter project ships with: 40 member rows.
@@ -635,13 +786,82 @@ void TestDataSources::replaceRefreshesUpdatedAt()
     QVERIFY2(f.store().reloadDataSource(source->id, &error), qPrintable(error));
     QVERIFY(updatedAt() > old);
 
-    // The options alone: a re-import whose rows then fail still changed them.
+    // A re-import whose rows then fail changes nothing, updated_at included.
     QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at=?"), {old}));
     QVERIFY(exec(f.db(), QStringLiteral("CREATE TRIGGER fail BEFORE DELETE ON data_source_records "
                                         "BEGIN SELECT RAISE(ABORT, 'no'); END")));
     QVERIFY(!f.store().upsertDataSource(f.projectId, path, {QString(), QStringLiteral("utf-8"), QStringLiteral("comma")},
                                         &error));
-    QVERIFY(updatedAt() > old);
+    QCOMPARE(updatedAt(), old);
+}
+
+void TestDataSources::storedTextLimit_data()
+{
+    QTest::addColumn<QStringList>("header");
+    QTest::addColumn<QList<QStringList>>("rows");
+
+    // Each stored row repeats the names: a 1 MiB name over 4,097 rows is more
+    // than 4 GiB, although the table holds 1 MiB of text.
+    const QString longName(1024 * 1024, u'n');
+    QTest::newRow("long name, many rows") << QStringList{longName} << QList<QStringList>(4097, QStringList{"1"});
+    // One text in memory, stored in every row, as an Excel shared string is.
+    const QString sharedText(64 * 1024 * 1024, u's');
+    QTest::newRow("one text in 65 rows") << QStringList{"Code"} << QList<QStringList>(65, QStringList{sharedText});
+}
+
+// Rows that would take more than 4 GiB of text in the database are refused
+// before anything is written.
+void TestDataSources::storedTextLimit()
+{
+    QFETCH(QStringList, header);
+    QFETCH(QList<QStringList>, rows);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const std::optional<DataSource> source =
+        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n"), {}, &error);
+    QVERIFY2(source, qPrintable(error));
+    const QStringList before = dumpDatabase(f.db());
+    const QString log = f.scratch.path() + QStringLiteral("-wal");
+    const qint64 logBefore = QFileInfo(log).size();
+
+    QVERIFY(!f.store().replaceDataSourceRecords(source->id, header, rows, &error));
+    QCOMPARE(error, QStringLiteral("The rows of the data file would take more than 4 GiB in the project and "
+                                   "cannot be imported safely"));
+    QCOMPARE(dumpDatabase(f.db()), before);
+    QCOMPARE(QFileInfo(log).size(), logBefore);
+}
+
+// Rows of much text go to the database one at a time rather than 64 to a
+// statement; each must still land at its own position.
+void TestDataSources::rowsOfMuchText()
+{
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const qint64 sourceId = insertRawSource(f.db(), f.projectId, QStringLiteral("/data/x.csv"));
+
+    // 64 rows of 300,000 characters exceed what one statement takes; rows 128
+    // to 191 are short and go as a batch again, the last three one by one.
+    const QString longText(300000, u'x');
+    QList<QStringList> rows;
+    QStringList expected;
+    for (int i = 0; i < 195; ++i) {
+        const QString cell = i < 128 ? longText + QString::number(i) : QString::number(i);
+        rows << QStringList{cell};
+        expected << QStringLiteral("%1|%2").arg(i).arg(cell.size() + 11); // {"Text":""}
+    }
+    QVERIFY2(f.store().replaceDataSourceRecords(sourceId, {QStringLiteral("Text")}, rows, &error),
+             qPrintable(error));
+    QCOMPARE(storetest::rows(f.db(),
+                             QStringLiteral("SELECT sort_index || '|' || length(payload_json) FROM data_source_records "
+                                            "WHERE data_source_id=? ORDER BY sort_index"),
+                             {sourceId}),
+             expected);
+    QCOMPARE(scalar(f.db(), QStringLiteral("SELECT payload_json FROM data_source_records WHERE sort_index=127"))
+                 .toString(),
+             QString(QStringLiteral(R"({"Text":")") + longText + QStringLiteral(R"(127"})")));
 }
 
 // A re-read uses the options stored with the source, not the defaults.
