@@ -13,7 +13,10 @@ bool isBlank(const QString &text)
 
 } // namespace
 
-CsvParser::CsvParser(char16_t delimiter, qsizetype rowLimit) : m_rowLimit(rowLimit), m_delimiter(delimiter) {}
+CsvParser::CsvParser(char16_t delimiter, qsizetype rowLimit, qsizetype maxRowText, qsizetype maxCells)
+    : m_rowLimit(rowLimit), m_maxRowText(maxRowText), m_maxCells(maxCells), m_delimiter(delimiter)
+{
+}
 
 void CsvParser::feed(QStringView chunk)
 {
@@ -22,7 +25,7 @@ void CsvParser::feed(QStringView chunk)
     const char16_t delimiter = m_delimiter;
 
     while (p < end) {
-        if (rowLimitReached() || m_tooManyColumns)
+        if (rowLimitReached() || failed())
             break;
         if (m_skipLineFeed) {
             m_skipLineFeed = false;
@@ -34,7 +37,8 @@ void CsvParser::feed(QStringView chunk)
         if (m_pendingQuote) {
             m_pendingQuote = false;
             if (*p == u'"') {
-                appendToField(p, p + 1);
+                if (!appendToField(p, p + 1))
+                    break;
                 ++p;
                 continue;
             }
@@ -46,14 +50,16 @@ void CsvParser::feed(QStringView chunk)
             const char16_t *q = p;
             while (q < end && *q != u'"')
                 ++q;
-            appendToField(p, q);
+            if (!appendToField(p, q))
+                break;
             if (q == end)
                 break;
             if (q + 1 == end) {
                 m_pendingQuote = true;
                 p = end;
             } else if (q[1] == u'"') {
-                appendToField(q, q + 1);
+                if (!appendToField(q, q + 1))
+                    break;
                 p = q + 2;
             } else {
                 m_inQuotes = false;
@@ -69,7 +75,8 @@ void CsvParser::feed(QStringView chunk)
                 break;
             ++q;
         }
-        appendToField(p, q);
+        if (!appendToField(p, q))
+            break;
         if (q == end)
             break;
         // A quote opens quoted mode wherever it stands in a field.
@@ -90,7 +97,7 @@ void CsvParser::feed(QStringView chunk)
 
 void CsvParser::finish()
 {
-    if (!rowLimitReached() && !m_tooManyColumns) {
+    if (!rowLimitReached() && !failed()) {
         flushSlice();
         if (!m_field.isEmpty() || !m_row.isEmpty()) {
             endField();
@@ -102,10 +109,21 @@ void CsvParser::finish()
     m_skipLineFeed = false;
 }
 
-void CsvParser::appendToField(const char16_t *begin, const char16_t *end)
+// Checked before the text is copied anywhere, so a field never holds more
+// than the limit, wherever chunk boundaries and escaped quotes fall.
+bool CsvParser::appendToField(const char16_t *begin, const char16_t *end)
 {
     if (begin == end)
-        return;
+        return true;
+    const qsizetype fieldText = m_field.size() + (m_sliceEnd - m_sliceBegin) + (end - begin);
+    if (fieldText > m_maxRowText) {
+        stop(Failure::FieldTooLarge);
+        return false;
+    }
+    if (m_rowText + fieldText > m_maxRowText) {
+        stop(Failure::RowTooLarge);
+        return false;
+    }
     if (m_sliceBegin == m_sliceEnd) {
         m_sliceBegin = begin;
     } else if (m_sliceEnd != begin) {
@@ -113,27 +131,37 @@ void CsvParser::appendToField(const char16_t *begin, const char16_t *end)
         m_sliceBegin = begin;
     }
     m_sliceEnd = end;
+    return true;
 }
 
 void CsvParser::flushSlice()
 {
-    if (m_sliceBegin != m_sliceEnd)
+    if (m_sliceBegin != m_sliceEnd) {
+        // Grown by doubling as QString would, but never beyond the limit: a
+        // field just under it must not take twice its size.
+        const qsizetype needed = m_field.size() + (m_sliceEnd - m_sliceBegin);
+        if (needed > m_field.capacity())
+            m_field.reserve(qMax(needed, qMin(2 * m_field.capacity(), m_maxRowText)));
         m_field.append(QStringView(m_sliceBegin, m_sliceEnd));
+    }
     m_sliceBegin = m_sliceEnd = nullptr;
 }
 
 void CsvParser::endField()
 {
     if (m_row.size() >= maxColumns) {
-        m_tooManyColumns = true;
-        m_field.clear();
-        m_sliceBegin = m_sliceEnd = nullptr;
+        stop(Failure::TooManyColumns);
         return;
     }
     if (!m_field.isEmpty()) {
         flushSlice();
+        // A field collected from many pieces keeps the room it grew into.
+        if (m_field.capacity() - m_field.size() > 4096)
+            m_field.squeeze();
+        m_rowText += m_field.size();
         m_row.append(std::exchange(m_field, QString()));
     } else if (m_sliceBegin != m_sliceEnd) {
+        m_rowText += m_sliceEnd - m_sliceBegin;
         m_row.append(QStringView(m_sliceBegin, m_sliceEnd).toString());
         m_sliceBegin = m_sliceEnd = nullptr;
     } else {
@@ -144,12 +172,27 @@ void CsvParser::endField()
 
 void CsvParser::endRow()
 {
+    m_rowText = 0;
     if (m_row.size() == 1 && isBlank(m_row.constFirst())) {
         m_row.clear();
         return;
     }
     const qsizetype width = m_row.size();
+    m_cells += width;
+    if (m_cells > m_maxCells) {
+        stop(Failure::TooManyCells);
+        return;
+    }
     m_rows.append(std::exchange(m_row, QStringList()));
     // Rows of a file mostly have the same width.
     m_row.reserve(width);
+}
+
+void CsvParser::stop(Failure failure)
+{
+    m_failure = failure;
+    m_field = QString();
+    m_row = QStringList();
+    m_sliceBegin = m_sliceEnd = nullptr;
+    m_rowText = 0;
 }

@@ -13,32 +13,51 @@
 class CsvParser
 {
 public:
+    // A row may hold at most this many cells, as many as a worksheet has columns.
+    // Without a bound a file of nothing but delimiters would cost tens of bytes
+    // of memory per byte of input.
+    static constexpr qsizetype maxColumns = 16384;
+    // The text of one field, and of one row (the header too) as the sum of its
+    // fields, in UTF-16 code units. A file's bytes never decode to more code
+    // units than there are bytes, so a field of at most 64 MiB in the file is
+    // always taken. Without it a file without line breaks (a device, a sparse
+    // file of zeros) is held in memory whole.
+    static constexpr qsizetype defaultMaxRowText = qsizetype(64) * 1024 * 1024;
+    // Cells kept in all, header included: as many as an Excel worksheet may
+    // bring. Each costs some 50 bytes beside its text, so a file of short
+    // cells would otherwise need about 30 times its size in memory.
+    static constexpr qsizetype defaultMaxCells = 16'000'000;
+
+    // Why the parser stopped early; it then ignores all further text.
+    enum class Failure { None, TooManyColumns, FieldTooLarge, RowTooLarge, TooManyCells };
+
     // `rowLimit` counts finished rows, header included; negative for none.
     // Once it is reached the parser ignores all further text.
-    explicit CsvParser(char16_t delimiter, qsizetype rowLimit = -1);
+    explicit CsvParser(char16_t delimiter, qsizetype rowLimit = -1, qsizetype maxRowText = defaultMaxRowText,
+                       qsizetype maxCells = defaultMaxCells);
 
     void feed(QStringView chunk);
 
     // Ends the field and row left open by the text, as at the end of a file.
     void finish();
 
-    // A row may hold at most this many cells, as many as a worksheet has columns.
-    // Without a bound a file of nothing but delimiters would cost tens of bytes
-    // of memory per byte of input.
-    static constexpr qsizetype maxColumns = 16384;
-
     bool rowLimitReached() const { return m_rowLimit >= 0 && m_rows.size() >= m_rowLimit; }
-    // Set once a row passed maxColumns; the parser then ignores all further text.
-    bool tooManyColumns() const { return m_tooManyColumns; }
+    Failure failure() const { return m_failure; }
+    bool failed() const { return m_failure != Failure::None; }
+    // Set once a row passed maxColumns.
+    bool tooManyColumns() const { return m_failure == Failure::TooManyColumns; }
+    qsizetype maxRowText() const { return m_maxRowText; }
+    qsizetype maxCells() const { return m_maxCells; }
     const QList<QStringList> &rows() const { return m_rows; }
     QList<QStringList> takeRows() { return std::exchange(m_rows, {}); }
     void reserveRows(qsizetype count) { m_rows.reserve(count); }
 
 private:
-    void appendToField(const char16_t *begin, const char16_t *end);
+    bool appendToField(const char16_t *begin, const char16_t *end);
     void flushSlice();
     void endField();
     void endRow();
+    void stop(Failure failure);
 
     // The field being built is m_field followed by the slice
     // [m_sliceBegin, m_sliceEnd) of the chunk being fed. Most fields are a
@@ -48,8 +67,13 @@ private:
     const char16_t *m_sliceBegin = nullptr;
     const char16_t *m_sliceEnd = nullptr;
     QStringList m_row;
+    // The text of the row's finished fields.
+    qsizetype m_rowText = 0;
     QList<QStringList> m_rows;
+    qsizetype m_cells = 0;
     qsizetype m_rowLimit;
+    qsizetype m_maxRowText;
+    qsizetype m_maxCells;
     char16_t m_delimiter;
     bool m_inQuotes = false;
     // A double quote inside quotes ended the last chunk: the next chunk's
@@ -57,5 +81,5 @@ private:
     bool m_pendingQuote = false;
     // The last character was CR, so a following LF belongs to the same line end.
     bool m_skipLineFeed = false;
-    bool m_tooManyColumns = false;
+    Failure m_failure = Failure::None;
 };

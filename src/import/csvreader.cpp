@@ -13,6 +13,9 @@ namespace {
 // Detection never looks further than this; the file is streamed afterwards.
 constexpr qsizetype kSampleBytes = 65536;
 constexpr qsizetype kChunkSize = 262144;
+// A larger file is refused before it is read: its rows alone would take
+// twice its size in memory, and the store's copy as much again.
+constexpr qint64 kMaxFileSize = qint64(2) * 1024 * 1024 * 1024;
 
 constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF");
 
@@ -123,6 +126,27 @@ void decodeWindows1252Into(QByteArrayView bytes, char16_t *out)
     }
 }
 
+QString failureMessage(const CsvParser &parser)
+{
+    const QLocale english(QLocale::English);
+    const QString mebibytes = QStringLiteral("%1 MiB").arg(parser.maxRowText() / (1024 * 1024));
+    switch (parser.failure()) {
+    case CsvParser::Failure::None:
+        break;
+    case CsvParser::Failure::TooManyColumns:
+        return QStringLiteral("The CSV file has more than %1 columns and cannot be imported safely")
+            .arg(english.toString(CsvParser::maxColumns));
+    case CsvParser::Failure::FieldTooLarge:
+        return QStringLiteral("The CSV file has a field larger than %1 and cannot be imported safely").arg(mebibytes);
+    case CsvParser::Failure::RowTooLarge:
+        return QStringLiteral("The CSV file has a row larger than %1 and cannot be imported safely").arg(mebibytes);
+    case CsvParser::Failure::TooManyCells:
+        return QStringLiteral("The CSV file has more than %1 cells and cannot be imported safely")
+            .arg(english.toString(parser.maxCells()));
+    }
+    return {};
+}
+
 // Streams the file through the parser in chunks of kChunkSize bytes. In
 // UTF-8 mode, the bytes of a character cut by the end of a chunk are carried
 // over to the front of the next one.
@@ -135,7 +159,7 @@ bool parseFile(QFile &file, TextMode mode, CsvParser &parser, QString *error)
     QStringDecoder utf8 = pieceDecoder();
     bool firstChunk = true;
 
-    while (!parser.rowLimitReached() && !parser.tooManyColumns()) {
+    while (!parser.rowLimitReached() && !parser.failed()) {
         const qint64 count = file.read(raw.data() + carried, kChunkSize);
         if (count < 0)
             return fail(error, file.errorString());
@@ -162,7 +186,7 @@ bool parseFile(QFile &file, TextMode mode, CsvParser &parser, QString *error)
 
     // The file ended inside a character: its bytes decode to replacement
     // characters, as anywhere else in the file.
-    if (carried > 0 && !parser.rowLimitReached())
+    if (carried > 0 && !parser.rowLimitReached() && !parser.failed())
         parser.feed(QString(utf8.decode(QByteArrayView(raw.constData(), carried))));
     parser.finish();
     return true;
@@ -183,9 +207,16 @@ bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringL
     if (!header || !rows)
         return false;
 
+    if (!checkRegularFile(path, error))
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(error, file.errorString());
+    // Replaced by a device or a pipe since the check.
+    if (file.isSequential())
+        return fail(error, notRegularFileMessage(path));
+    if (file.size() > kMaxFileSize)
+        return fail(error, QStringLiteral("The CSV file is larger than 2 GiB and cannot be imported safely"));
 
     const QByteArray sample = file.peek(kSampleBytes);
     if (sample.isEmpty())
@@ -204,9 +235,8 @@ bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringL
     CsvParser parser(delimiter, rowLimit);
     if (!parseFile(file, mode, parser, error))
         return false;
-    if (parser.tooManyColumns())
-        return fail(error, QStringLiteral("The CSV file has more than %1 columns and cannot be imported safely")
-                               .arg(QLocale(QLocale::English).toString(CsvParser::maxColumns)));
+    if (parser.failed())
+        return fail(error, failureMessage(parser));
 
     QList<QStringList> parsed = parser.takeRows();
     if (parsed.isEmpty())

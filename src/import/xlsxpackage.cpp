@@ -1,4 +1,5 @@
 #include "import/xlsxpackage.h"
+#include "import/tablereader.h"
 
 #include <QtEndian>
 #include <QtGui/private/qzipreader_p.h>
@@ -87,8 +88,15 @@ XlsxPackage::~XlsxPackage() = default;
 
 bool XlsxPackage::open(const QString &path, QString *error)
 {
+    if (!checkRegularFile(path, error))
+        return false;
     file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly) || !readCentralDirectory())
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(error, couldNotOpenMessage());
+    // Replaced by a device or a pipe since the check.
+    if (file.isSequential())
+        return fail(error, notRegularFileMessage(path));
+    if (!readCentralDirectory())
         return fail(error, couldNotOpenMessage());
     if (directory.isEmpty())
         return true; // a package without entries; its parts are simply missing

@@ -33,7 +33,9 @@ public:
     XlsxPackage &operator=(const XlsxPackage &) = delete;
 
     // Fails with the could-not-open message when the file cannot be read or
-    // holds no ZIP end-of-central-directory record (not a ZIP archive at all).
+    // holds no ZIP end-of-central-directory record (not a ZIP archive at all),
+    // and with the reader's "not a regular file" message for a folder, a
+    // device or a FIFO, which is never opened.
     bool open(const QString &path, QString *error);
 
     enum class PartStatus { Read, Missing, Failed };

@@ -21,6 +21,12 @@ constexpr qsizetype maxKeptRows = 250000;
 // compressed) would need about 100 GB here, and the store pads every row to
 // the header's length again. 16 million is 250,000 rows of 64 columns.
 constexpr qint64 maxCells = 16'000'000;
+// The text of one row and of all kept rows, in UTF-16 code units, with the
+// CSV reader's bounds. A shared string is held once however many cells use
+// it, but every use is stored in full: a few kilobytes of workbook could
+// otherwise ask the store to write terabytes.
+constexpr qsizetype maxRowText = qsizetype(64) * 1024 * 1024;
+constexpr qint64 maxTableText = qint64(2) * 1024 * 1024 * 1024;
 
 // The relationship-id namespace of ECMA-376 (transitional), and its strict twin.
 constexpr QLatin1StringView relationshipsNamespace(
@@ -520,6 +526,8 @@ bool WorksheetParser::parse(const QByteArray &data, qsizetype maxRows, ImportedT
     rows.reserve(qMin<qsizetype>(maxRows >= 0 ? maxRows + 1 : maxKeptRows + 1,
                                  data.size() / 64 + 1));
     QStringList row;
+    qsizetype rowText = 0;
+    qint64 tableText = 0;
     qsizetype widest = 0;
     qsizetype column = 0;
     bool inRow = false;
@@ -564,6 +572,7 @@ bool WorksheetParser::parse(const QByteArray &data, qsizetype maxRows, ImportedT
                 inRow = true;
                 inCell = false;
                 row.resize(0);
+                rowText = 0;
             }
         } else if (token == QXmlStreamReader::EndElement) {
             const QStringView name = xml.name();
@@ -571,13 +580,20 @@ bool WorksheetParser::parse(const QByteArray &data, qsizetype maxRows, ImportedT
                 if (!inCell)
                     continue;
                 inCell = false;
+                QString value = cellValue();
+                rowText += value.size();
                 if (column == row.size()) {
-                    row.append(cellValue());
+                    row.append(std::move(value));
                 } else {
                     if (column > row.size())
                         row.resize(column + 1);
-                    row[column] = cellValue();
+                    rowText -= row.at(column).size(); // a cell given twice keeps the later text
+                    row[column] = std::move(value);
                 }
+                if (rowText > maxRowText)
+                    return fail(error, QStringLiteral("The Excel worksheet has a row larger than %1 MiB and cannot "
+                                                      "be imported safely")
+                                           .arg(maxRowText / (1024 * 1024)));
             } else if (name == QLatin1StringView("row")) {
                 if (!inRow)
                     continue;
@@ -589,6 +605,7 @@ bool WorksheetParser::parse(const QByteArray &data, qsizetype maxRows, ImportedT
                     continue;
                 const qsizetype width = row.size();
                 widest = qMax(widest, width);
+                tableText += rowText;
                 rows.append(std::move(row));
                 row = QStringList();
                 row.reserve(width);
@@ -596,7 +613,7 @@ bool WorksheetParser::parse(const QByteArray &data, qsizetype maxRows, ImportedT
                     break;
                 if (rows.size() > maxKeptRows)
                     return fail(error, QStringLiteral("The Excel worksheet exceeds 250,000 rows and cannot be imported safely"));
-                if (qint64(rows.size()) * widest > maxCells)
+                if (qint64(rows.size()) * widest > maxCells || tableText > maxTableText)
                     return fail(error, XlsxPackage::tooLargeMessage());
             }
         }

@@ -2,6 +2,7 @@
 // worksheets), driven as a process on temporary data directories.
 
 #include "clirun.h"
+#include "import/specialfiles.h"
 #include "testconnection.h"
 
 #include <QDir>
@@ -97,6 +98,9 @@ private slots:
     void importExcel_data();
     void importExcel();
     void importFailureChangesNothing();
+    void notARegularFile_data();
+    void notARegularFile();
+    void refreshOfAFileTurnedFifo();
     void projectChoice_data();
     void projectChoice();
     void noProjectAtAll();
@@ -270,6 +274,68 @@ void TestCliData::importFailureChangesNothing()
              before);
     QCOMPARE(db.rows(QStringLiteral("SELECT COUNT(*) FROM data_source_records WHERE data_source_id <> 1")),
              QStringList{QStringLiteral("0")});
+}
+
+void TestCliData::notARegularFile_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("file"); // "fifo.csv" and "fifo.xlsx" are FIFOs of the test's folder
+    QTest::addColumn<QString>("messageHead");
+
+    const QString importFailed = QStringLiteral("Variable data import failed: ");
+    const QString notWorkbook = QStringLiteral("Excel workbook could not be read: ");
+    QTest::newRow("import, FIFO") << "import" << "fifo.csv" << importFailed;
+    QTest::newRow("import, FIFO named like a workbook") << "import" << "fifo.xlsx" << notWorkbook;
+    QTest::newRow("import, /dev/zero") << "import" << "/dev/zero" << importFailed;
+    QTest::newRow("worksheets, FIFO") << "worksheets" << "fifo.xlsx" << notWorkbook;
+    QTest::newRow("worksheets, /dev/zero") << "worksheets" << "/dev/zero" << notWorkbook;
+}
+
+// A FIFO would block the tool in open() and /dev/zero would fill its memory;
+// both are refused at once, and the database keeps every row it had.
+void TestCliData::notARegularFile()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, file);
+    QFETCH(QString, messageHead);
+
+    const QString dataDir = dataDirectoryWith({QStringLiteral("Job")});
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
+    for (const QString &name : {QStringLiteral("fifo.csv"), QStringLiteral("fifo.xlsx")})
+        QVERIFY(makeFifo(QDir(files).filePath(name)));
+    const QString path = QDir(files).filePath(file); // /dev/zero stays as it is
+    const QString counts = QStringLiteral("SELECT (SELECT COUNT(*) FROM projects), (SELECT COUNT(*) FROM data_sources), "
+                                          "(SELECT COUNT(*) FROM data_source_records)");
+    const QStringList before = TestConnection(databasePath(dataDir)).rows(counts);
+
+    CliOptions options;
+    options.timeoutMs = 30000;
+    const CliRun result = runCliOn(dataDir, {command, path}, environment(), options);
+    QCOMPARE(result.err, messageHead + QDir::toNativeSeparators(path) + QStringLiteral(" is not a regular file\n"));
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QString());
+    QCOMPARE(TestConnection(databasePath(dataDir), TestConnection::Mode::ReadOnly).rows(counts), before);
+}
+
+// A data file replaced by a FIFO: the refresh names it and keeps its rows.
+void TestCliData::refreshOfAFileTurnedFifo()
+{
+    const QString dataDir = dataDirectoryWith({QStringLiteral("Job")});
+    const QString files = filesWith({{QStringLiteral("a.csv"), "Name\nAda\nGrace\n"}});
+    const QString path = QDir(files).filePath(QStringLiteral("a.csv"));
+    QCOMPARE(run(dataDir, {QStringLiteral("import"), path}).exitCode, 0);
+    const QString rowsQuery = QStringLiteral("SELECT data_source_id, sort_index, payload_json FROM data_source_records "
+                                             "ORDER BY data_source_id, sort_index");
+    const QStringList keptRows = TestConnection(databasePath(dataDir)).rows(rowsQuery);
+    QVERIFY(QFile::remove(path));
+    QVERIFY(makeFifo(path));
+
+    CliOptions options;
+    options.timeoutMs = 30000;
+    const CliRun result = runCliOn(dataDir, {QStringLiteral("refresh")}, environment(), options);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.err, QStringLiteral("Could not refresh a.csv (%1): %1 is not a regular file\n").arg(path));
+    QCOMPARE(TestConnection(databasePath(dataDir), TestConnection::Mode::ReadOnly).rows(rowsQuery), keptRows);
 }
 
 void TestCliData::projectChoice_data()

@@ -1,4 +1,5 @@
 #include "import/csvparser.h"
+#include "import/specialfiles.h"
 #include "import/tablereader.h"
 
 #include <QDir>
@@ -90,6 +91,41 @@ Rows parseInPieces(QStringView text, char16_t delimiter, const QList<qsizetype> 
     return parser.rows();
 }
 
+struct LimitedParse
+{
+    CsvParser::Failure failure = CsvParser::Failure::None;
+    Rows rows;
+};
+
+// Parses `text` fed in the given pieces with the given limits, then feeds a
+// further row, which a parser that stopped must ignore.
+LimitedParse parseLimited(QStringView text, const QList<qsizetype> &cuts, qsizetype maxRowText, qsizetype maxCells)
+{
+    CsvParser parser(u',', -1, maxRowText, maxCells);
+    qsizetype from = 0;
+    for (qsizetype cut : cuts) {
+        parser.feed(text.sliced(from, cut - from));
+        from = cut;
+    }
+    parser.feed(text.sliced(from));
+    if (parser.failed())
+        parser.feed(u"late,row\n");
+    parser.finish();
+    return {parser.failure(), parser.failed() ? Rows() : parser.rows()};
+}
+
+QString failureName(CsvParser::Failure failure)
+{
+    switch (failure) {
+    case CsvParser::Failure::None: return QStringLiteral("none");
+    case CsvParser::Failure::TooManyColumns: return QStringLiteral("too many columns");
+    case CsvParser::Failure::FieldTooLarge: return QStringLiteral("field too large");
+    case CsvParser::Failure::RowTooLarge: return QStringLiteral("row too large");
+    case CsvParser::Failure::TooManyCells: return QStringLiteral("too many cells");
+    }
+    return QStringLiteral("?");
+}
+
 struct ReadResult
 {
     bool ok = false;
@@ -139,6 +175,10 @@ private slots:
     void parserSplitAnywhere();
     void parserRowLimit_data();
     void parserRowLimit();
+    void parserTextLimits_data();
+    void parserTextLimits();
+    void parserLimitsOnGeneratedText_data();
+    void parserLimitsOnGeneratedText();
 
     void fixtures_data();
     void fixtures();
@@ -157,6 +197,11 @@ private slots:
     void unclosedQuoteRunsToEnd();
     void maxRows_data();
     void maxRows();
+    void sizeLimits_data();
+    void sizeLimits();
+    void cellLimit();
+    void notARegularFile_data();
+    void notARegularFile();
 
     void dispatchBySuffix_data();
     void dispatchBySuffix();
@@ -305,6 +350,144 @@ void TestCsvReader::parserRowLimit()
         parser.feed(u"late,row\nanother\n");
     parser.finish();
     compareRows(parser.rows(), expected);
+}
+
+void TestCsvReader::parserTextLimits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("maxRowText");
+    QTest::addColumn<qsizetype>("maxCells");
+    QTest::addColumn<int>("failure"); // a CsvParser::Failure
+    QTest::addColumn<Rows>("expected"); // when it does not fail
+
+    const qsizetype text = 8;
+    const qsizetype cells = 1000;
+    const int none = int(CsvParser::Failure::None);
+    const int field = int(CsvParser::Failure::FieldTooLarge);
+    const int row = int(CsvParser::Failure::RowTooLarge);
+    const int tooManyCells = int(CsvParser::Failure::TooManyCells);
+
+    QTest::newRow("field at the limit") << "12345678\n" << text << cells << none << Rows{{"12345678"}};
+    QTest::newRow("field past the limit") << "123456789\n" << text << cells << field << Rows{};
+    QTest::newRow("field past the limit at the end of the text") << "h\n123456789" << text << cells << field << Rows{};
+    QTest::newRow("escaped quotes count once")
+        << "\"a\"\"b\"\"c\"\"d\"\"\"\n" << text << cells << none << Rows{{"a\"b\"c\"d\""}};
+    QTest::newRow("escaped quotes past the limit") << "\"a\"\"b\"\"c\"\"d\"\"e\"\n" << text << cells << field << Rows{};
+    QTest::newRow("quoted line breaks count") << "\"ab\r\ncd\r\n\",\n" << text << cells << none
+                                              << Rows{{"ab\r\ncd\r\n", ""}};
+    QTest::newRow("quoted line breaks past the limit") << "\"ab\r\ncd\r\ne\"\n" << text << cells << field << Rows{};
+    QTest::newRow("unclosed quote runs into the limit") << "\"1234\n5678\n" << text << cells << field << Rows{};
+    QTest::newRow("text after a closing quote") << "\"1234\"5678\n" << text << cells << none << Rows{{"12345678"}};
+    QTest::newRow("text after a closing quote past the limit") << "\"1234\"56789\n" << text << cells << field << Rows{};
+    QTest::newRow("row at the limit") << "1234,5678\n" << text << cells << none << Rows{{"1234", "5678"}};
+    QTest::newRow("row past the limit") << "1234,56789\n" << text << cells << row << Rows{};
+    QTest::newRow("many short fields past the limit") << "1,2,3,4,5,6,7,8,9\n" << text << cells << row << Rows{};
+    QTest::newRow("quotes, delimiters and line ends do not count")
+        << "\"1\",\"2\",\"3\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n" << text << cells << none
+        << Rows{{"1", "2", "3", "4", "5", "6", "7", "8"}};
+    QTest::newRow("empty fields take nothing") << ",,,,,,,,,,,,\n" << text << cells << none << Rows{QStringList(13, "")};
+    QTest::newRow("each row has the whole allowance")
+        << "12345678\n1234,5678\n\"12\",\"34\"\"5\"\n" << text << cells << none
+        << Rows{{"12345678"}, {"1234", "5678"}, {"12", "34\"5"}};
+    QTest::newRow("header row past the limit") << "ab,cdefghi\n1\n" << text << cells << row << Rows{};
+    QTest::newRow("data row past the limit") << "h\n1\n1234\"\",56789\n" << text << cells << row << Rows{};
+
+    QTest::newRow("cells at the limit") << "a,b,c\nd,e,f\n" << text << qsizetype(6) << none
+                                        << Rows{{"a", "b", "c"}, {"d", "e", "f"}};
+    QTest::newRow("cells past the limit") << "a,b,c\nd,e,f\ng\n" << text << qsizetype(6) << tooManyCells << Rows{};
+    QTest::newRow("blank lines are no cells") << "a,b,c\n\n  \n\"\"\nd,e,f\n" << text << qsizetype(6) << none
+                                              << Rows{{"a", "b", "c"}, {"d", "e", "f"}};
+    QTest::newRow("the open last row counts") << "a,b,c\nd,e,f\ng" << text << qsizetype(6) << tooManyCells << Rows{};
+}
+
+// The limits hold wherever the text is cut into chunks, and a parser that
+// stopped ignores the rest.
+void TestCsvReader::parserTextLimits()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, maxRowText);
+    QFETCH(qsizetype, maxCells);
+    QFETCH(int, failure);
+    QFETCH(Rows, expected);
+
+    const auto check = [&](const QList<qsizetype> &cuts) -> QString {
+        const LimitedParse parsed = parseLimited(text, cuts, maxRowText, maxCells);
+        QStringList where;
+        for (qsizetype cut : cuts)
+            where << QString::number(cut);
+        const QString context = QStringLiteral("cut at [%1]: ").arg(where.join(u','));
+        if (parsed.failure != CsvParser::Failure(failure))
+            return context + QStringLiteral("failure \"%1\" instead of \"%2\"")
+                                 .arg(failureName(parsed.failure), failureName(CsvParser::Failure(failure)));
+        const QString difference = firstDifference(parsed.rows, expected);
+        return difference.isEmpty() ? QString() : context + difference;
+    };
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        for (qsizetype j = i; j <= text.size(); ++j) {
+            const QString problem = check({i, j});
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
+    }
+    QList<qsizetype> everyCharacter;
+    for (qsizetype i = 1; i < text.size(); ++i)
+        everyCharacter << i;
+    const QString problem = check(everyCharacter);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void TestCsvReader::parserLimitsOnGeneratedText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<Rows>("expected");
+
+    // Limit 10,000: a quoted field with an escaped quote every 7 characters and
+    // a quoted line break every 100, and a row of four such fields.
+    const auto quotedField = [](qsizetype length) {
+        QString cell;
+        for (qsizetype i = 0; cell.size() < length; ++i)
+            cell += i % 100 == 99 ? QChar(u'\n') : i % 7 == 6 ? QChar(u'"') : QChar(char16_t(u'a' + i % 26));
+        QString written = cell;
+        written.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+        return std::pair<QString, QString>(cell, QString(u'"' + written + u'"'));
+    };
+    const auto [atLimit, atLimitText] = quotedField(10000);
+    const auto [pastLimit, pastLimitText] = quotedField(10001);
+    const auto [quarter, quarterText] = quotedField(2500);
+    const auto [quarterPlus, quarterPlusText] = quotedField(2501);
+    const QString fourQuarters = QStringList(4, quarterText).join(u',');
+    const QString lastPlus = QStringList{quarterText, quarterText, quarterText, quarterPlusText}.join(u',');
+
+    QTest::newRow("field at the limit") << QString("h\r\n" + atLimitText + "\r\nlast\r\n")
+                                        << int(CsvParser::Failure::None) << Rows{{"h"}, {atLimit}, {"last"}};
+    QTest::newRow("field past the limit") << QString("h\r\n" + pastLimitText + "\r\nlast\r\n")
+                                          << int(CsvParser::Failure::FieldTooLarge) << Rows{};
+    QTest::newRow("row at the limit") << QString("h\n" + fourQuarters + "\nlast\n") << int(CsvParser::Failure::None)
+                                      << Rows{{"h"}, QStringList(4, quarter), {"last"}};
+    QTest::newRow("row past the limit by a field") << QString("h\n" + fourQuarters + ",x\nlast\n")
+                                                   << int(CsvParser::Failure::RowTooLarge) << Rows{};
+    QTest::newRow("row past the limit in its last field") << QString("h\n" + lastPlus + "\nlast\n")
+                                                          << int(CsvParser::Failure::RowTooLarge) << Rows{};
+}
+
+// Generated text at and just past the limit, fed in chunks of many sizes, as
+// the reader feeds decoded pieces of a file.
+void TestCsvReader::parserLimitsOnGeneratedText()
+{
+    QFETCH(QString, text);
+    QFETCH(int, failure);
+    QFETCH(Rows, expected);
+
+    for (const qsizetype chunk : {1, 2, 3, 7, 64, 999, 4096, 10001}) {
+        QList<qsizetype> cuts;
+        for (qsizetype cut = chunk; cut < text.size(); cut += chunk)
+            cuts << cut;
+        const LimitedParse parsed = parseLimited(text, cuts, 10000, 1000);
+        QVERIFY2(parsed.failure == CsvParser::Failure(failure),
+                 qPrintable(QStringLiteral("chunks of %1: %2").arg(chunk).arg(failureName(parsed.failure))));
+        const QString difference = firstDifference(parsed.rows, expected);
+        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("chunks of %1: %2").arg(chunk).arg(difference)));
+    }
 }
 
 // Files written by Python's csv module the way exporters write them; the
@@ -482,9 +665,7 @@ void TestCsvReader::failures_data()
     QTest::newRow("missing file") << missing << missingFile.errorString();
     QDir(m_dir.path()).mkdir(QStringLiteral("folder.csv"));
     const QString folder = m_dir.filePath(QStringLiteral("folder.csv"));
-    QFile folderFile(folder);
-    QVERIFY(!folderFile.open(QIODevice::ReadOnly));
-    QTest::newRow("a folder") << folder << folderFile.errorString();
+    QTest::newRow("a folder") << folder << QDir::toNativeSeparators(folder) + " is not a regular file";
 
     // A file of nothing but delimiters would otherwise cost tens of bytes of
     // memory per byte read; a data row that wide fails just like the header.
@@ -680,6 +861,114 @@ void TestCsvReader::maxRows()
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.header, (QStringList{"no", "text"}));
     compareRows(result.rows, expected);
+}
+
+void TestCsvReader::sizeLimits_data()
+{
+    QTest::addColumn<QByteArray>("recipe"); // "{N}" stands for N zero bytes, kept as a hole
+    QTest::addColumn<QString>("message");   // empty: the file is read
+    QTest::addColumn<QList<qsizetype>>("cellSizes"); // of the first data row, when read
+
+    const QString field = QStringLiteral("The CSV file has a field larger than 64 MiB and cannot be imported safely");
+    const QString row = QStringLiteral("The CSV file has a row larger than 64 MiB and cannot be imported safely");
+    const QString file = QStringLiteral("The CSV file is larger than 2 GiB and cannot be imported safely");
+
+    // A zero byte is one UTF-16 code unit, and the limit counts those.
+    QTest::newRow("a field of 64 MiB") << QByteArray("h\n{67108864}\n") << QString()
+                                       << QList<qsizetype>{67108864};
+    QTest::newRow("a field of 64 MiB and a byte") << QByteArray("h\n{67108865}\n") << field << QList<qsizetype>{};
+    QTest::newRow("65 MiB of zeros and nothing else") << QByteArray("{68157440}") << field << QList<qsizetype>{};
+    QTest::newRow("a row of 64 MiB") << QByteArray("a,b\n{33554432},{33554432}\n") << QString()
+                                     << QList<qsizetype>{33554432, 33554432};
+    QTest::newRow("a row of 64 MiB and a byte") << QByteArray("a,b\n{33554432},{33554433}\n") << row
+                                                << QList<qsizetype>{};
+    QTest::newRow("a header of 64 MiB and a byte") << QByteArray("{33554432},{33554433}\n1\n") << row
+                                                   << QList<qsizetype>{};
+    // Read up to its first 64 MiB, and no further.
+    QTest::newRow("2 GiB of zeros") << QByteArray("{2147483648}") << field << QList<qsizetype>{};
+    QTest::newRow("2 GiB and a byte") << QByteArray("h\n1\n{2147483645}") << file << QList<qsizetype>{};
+}
+
+// Real sizes, in sparse files: the bounds of the reader as a user meets them.
+void TestCsvReader::sizeLimits()
+{
+    QFETCH(QByteArray, recipe);
+    QFETCH(QString, message);
+    QFETCH(QList<qsizetype>, cellSizes);
+
+    const QString path = m_dir.filePath(QStringLiteral("large.csv"));
+    QVERIFY(writeWithHoles(path, recipe));
+    QStringList header{"kept"};
+    Rows rows;
+    QString error;
+    const bool read = readCsvFile(path, DataSourceOptions(), &header, &rows, &error);
+    if (message.isEmpty()) {
+        QVERIFY2(read, qPrintable(error));
+        QVERIFY(!rows.isEmpty());
+        QList<qsizetype> sizes;
+        for (const QString &cell : rows.constFirst())
+            sizes << cell.size();
+        QCOMPARE(sizes, cellSizes);
+    } else {
+        QVERIFY(!read);
+        QCOMPARE(error, message);
+        QCOMPARE(header, QStringList{"kept"});
+        // The preview fails alike: the bound is met within its rows.
+        error.clear();
+        QVERIFY(!readTableFile(path, DataSourceOptions(), &header, &rows, &error, 25));
+        QCOMPARE(error, message);
+    }
+    QVERIFY(QFile::remove(path));
+}
+
+// Rows of 16,384 empty cells, each costing memory without any text, up to one
+// row past 16,000,000 cells.
+void TestCsvReader::cellLimit()
+{
+    const QByteArray line = QByteArray(16383, ',') + '\n';
+    const QString path = write(QStringLiteral("cells.csv"), line.repeated(977));
+    QStringList header;
+    Rows rows;
+    QString error;
+    QVERIFY(!readCsvFile(path, DataSourceOptions(), &header, &rows, &error));
+    QCOMPARE(error, QStringLiteral("The CSV file has more than 16,000,000 cells and cannot be imported safely"));
+    QVERIFY(QFile::remove(path));
+}
+
+void TestCsvReader::notARegularFile_data()
+{
+    QTest::addColumn<QString>("path");
+
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe.csv"));
+    QVERIFY(makeFifo(fifo));
+    const QString link = m_dir.filePath(QStringLiteral("link-to-pipe.csv"));
+    QVERIFY(QFile::link(fifo, link));
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("folder")));
+
+    QTest::newRow("FIFO") << fifo;
+    QTest::newRow("link to a FIFO") << link;
+    QTest::newRow("endless device") << "/dev/zero";
+    QTest::newRow("empty device") << "/dev/null";
+    QTest::newRow("folder") << m_dir.filePath(QStringLiteral("folder"));
+}
+
+// Refused by what the path names, without opening it: opening a FIFO waits
+// for a writer, /dev/zero never ends.
+void TestCsvReader::notARegularFile()
+{
+    QFETCH(QString, path);
+    const FifoRescue rescue(path);
+    const QString message = QDir::toNativeSeparators(path) + QStringLiteral(" is not a regular file");
+
+    QStringList header{"kept"};
+    Rows rows;
+    QString error;
+    QVERIFY(!readCsvFile(path, DataSourceOptions(), &header, &rows, &error));
+    QCOMPARE(error, message);
+    QCOMPARE(header, QStringList{"kept"});
+    error.clear();
+    QVERIFY(!readTableFile(path, DataSourceOptions(), &header, &rows, &error, 25));
+    QCOMPARE(error, message);
 }
 
 void TestCsvReader::dispatchBySuffix_data()

@@ -1,9 +1,12 @@
+#include "import/specialfiles.h"
 #include "import/tablereader.h"
 
 #include <QtGui/private/qzipwriter_p.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QSet>
 #include <QTemporaryDir>
@@ -44,6 +47,11 @@ QString unsupportedEntry()
 QString tooManyColumns()
 {
     return QStringLiteral("The Excel worksheet has more columns than supported");
+}
+
+QString notRegular(const QString &path)
+{
+    return QDir::toNativeSeparators(path) + QStringLiteral(" is not a regular file");
 }
 
 QString worksheetError(const QString &readerText)
@@ -180,12 +188,19 @@ private slots:
     void failures_data();
     void failures();
     void failureClearsResultAndSuccessKeepsError();
+    void sharedStringUsesUpToTheLimits_data();
+    void sharedStringUsesUpToTheLimits();
 
 private:
     QString writePackage(const Parts &parts,
                          QZipWriter::CompressionPolicy policy = QZipWriter::AlwaysCompress);
     QString writeFile(const QByteArray &bytes);
     QString scratchPath();
+    // A FIFO named like a workbook, made once.
+    QString fifoPath();
+    // A header, then `rows` rows of `cellsPerRow` cells that all show one
+    // shared string of 1 MiB.
+    QString sharedStringUses(int rows, int cellsPerRow);
 
     QTemporaryDir scratch;
     int scratchFiles = 0;
@@ -194,6 +209,22 @@ private:
 QString TestXlsxReader::scratchPath()
 {
     return scratch.filePath(QStringLiteral("file-%1.xlsx").arg(++scratchFiles));
+}
+
+QString TestXlsxReader::sharedStringUses(int rows, int cellsPerRow)
+{
+    const QByteArray row = "<row>" + QByteArray("<c t=\"s\"><v>0</v></c>").repeated(cellsPerRow) + "</row>";
+    const QByteArray strings = "<sst><si><t>" + QByteArray(1024 * 1024, 'x') + "</t></si></sst>";
+    return writePackage(withPart(workbookParts(worksheetXml(inlineRow({QStringLiteral("Text")}) + row.repeated(rows))),
+                                 QStringLiteral("xl/sharedStrings.xml"), strings));
+}
+
+QString TestXlsxReader::fifoPath()
+{
+    const QString path = scratch.filePath(QStringLiteral("pipe.xlsx"));
+    if (!QFileInfo::exists(path) && !makeFifo(path))
+        qFatal("cannot make a FIFO at %s", qPrintable(path));
+    return path;
 }
 
 QString TestXlsxReader::writePackage(const Parts &parts, QZipWriter::CompressionPolicy policy)
@@ -552,6 +583,9 @@ void TestXlsxReader::listWorksheetNames_data()
         << QStringList{"Gaps", "Names", "data", "Data", "Blank"} << QString();
     QTest::newRow("missing file") << scratch.filePath(QStringLiteral("absent.xlsx"))
                                   << QStringList() << couldNotOpen();
+    QTest::newRow("a FIFO") << fifoPath() << QStringList() << notRegular(fifoPath());
+    QTest::newRow("an endless device") << "/dev/zero" << QStringList() << notRegular(QStringLiteral("/dev/zero"));
+    QTest::newRow("a directory") << scratch.path() << QStringList() << notRegular(scratch.path());
     QTest::newRow("no workbook part")
         << writePackage(withoutPart(workbookParts(worksheetXml({})), QStringLiteral("xl/workbook.xml")))
         << QStringList()
@@ -568,6 +602,7 @@ void TestXlsxReader::listWorksheetNames()
     QFETCH(QStringList, names);
     QFETCH(QString, error);
     QString message = QStringLiteral("untouched");
+    const FifoRescue rescue(path);
     QCOMPARE(::listWorksheetNames(path, &message), names);
     QCOMPARE(message, error.isEmpty() ? QStringLiteral("untouched") : error);
 }
@@ -711,7 +746,10 @@ void TestXlsxReader::failures_data()
 
     // Opening.
     add("missing file", scratch.filePath(QStringLiteral("absent.xlsx")), couldNotOpen());
-    add("a directory", scratch.path(), couldNotOpen());
+    add("a directory", scratch.path(), notRegular(scratch.path()));
+    // Never opened: opening a FIFO waits for a writer.
+    add("a FIFO", fifoPath(), notRegular(fifoPath()));
+    add("an endless device", QStringLiteral("/dev/zero"), notRegular(QStringLiteral("/dev/zero")));
     add("empty file", writeFile({}), couldNotOpen());
     // A file that is no ZIP archive at all is refused when opened, not taken
     // for a package without entries.
@@ -834,6 +872,38 @@ void TestXlsxReader::failures_data()
     // Each row is one cell in XFD: 16,384 texts in memory for a few bytes of XML.
     add("far-right cell in every row",
         sheetWith(QByteArray("<row><c r=\"XFD1\"><v>1</v></c></row>").repeated(3000)), tooLarge(), 512);
+
+    // A shared string is held once, however many cells use it, but each use
+    // would be stored in full.
+    add("a row of 65 uses of a 1 MiB shared string", sharedStringUses(1, 65),
+        QStringLiteral("The Excel worksheet has a row larger than 64 MiB and cannot be imported safely"));
+    add("2,100 uses of a 1 MiB shared string (over 2 GiB)", sharedStringUses(35, 60), tooLarge());
+}
+
+// Up to the limits: a row of exactly 64 MiB, and 2,040 MiB in all.
+void TestXlsxReader::sharedStringUsesUpToTheLimits_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("cellsPerRow");
+    QTest::newRow("a row of 64 uses") << sharedStringUses(1, 64) << 1 << 64;
+    QTest::newRow("34 rows of 60 uses") << sharedStringUses(34, 60) << 34 << 60;
+}
+
+void TestXlsxReader::sharedStringUsesUpToTheLimits()
+{
+    QFETCH(QString, path);
+    QFETCH(int, rows);
+    QFETCH(int, cellsPerRow);
+    ImportedTable table;
+    QString error;
+    QVERIFY2(readXlsxFile(path, {}, &table, &error), qPrintable(error));
+    QCOMPARE(table.rows.size(), rows);
+    const QString text(1024 * 1024, u'x');
+    for (const QStringList &row : std::as_const(table.rows)) {
+        QCOMPARE(row.size(), cellsPerRow);
+        QVERIFY(row.first() == text && row.last() == text);
+    }
 }
 
 void TestXlsxReader::failures()
@@ -850,6 +920,7 @@ void TestXlsxReader::failures()
 
     const bool probing = resetPeakMemory();
     const qint64 before = statusKiB("VmRSS:");
+    const FifoRescue rescue(path);
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!readXlsxFile(path, options, &table, &message));
