@@ -2,6 +2,7 @@
 
 #include "import/tablereader.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -103,7 +105,15 @@ void ImportDialog::updateImportPreview()
     QStringList header;
     QList<QStringList> rows;
     QString error;
-    if (!readTableFile(m_filePath, options(), &header, &rows, &error, kPreviewRows)) {
+    bool read = false;
+    {
+        // The first rows of a file with huge rows can take a moment, and the
+        // dialog may not be shown yet.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+        read = readTableFile(m_filePath, options(), &header, &rows, &error, kPreviewRows);
+    }
+    if (!read) {
         m_preview->clear();
         m_preview->setRowCount(0);
         m_preview->setColumnCount(0);

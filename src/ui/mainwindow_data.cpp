@@ -10,11 +10,13 @@
 #include "ui/dialogs.h"
 #include "ui/importdialog.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QUrl>
@@ -139,7 +141,12 @@ void MainWindow::importCsv()
     QStringList worksheets;
     if (ImportDialog::isExcelFile(path)) {
         QString error;
-        worksheets = listWorksheetNames(path, &error);
+        {
+            // Nothing is on screen yet to say that the workbook is being read.
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+            worksheets = listWorksheetNames(path, &error);
+        }
         if (worksheets.isEmpty()) {
             m_dialogs->critical(this, tr("Excel workbook could not be read"), error);
             return;
@@ -164,6 +171,10 @@ void MainWindow::importCsv()
         progress.setValue(0);
         // The one chance for the progress window to be drawn before the work.
         QCoreApplication::processEvents();
+        // The event loop does not run during the import, so the progress
+        // window may never appear; the cursor shows the wait either way.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
         source = m_store.upsertDataSource(m_project.id, path, options, &error);
     }
     if (!source) {

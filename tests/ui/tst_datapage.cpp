@@ -1,5 +1,6 @@
 #include "windowfixture.h"
 
+#include "import/specialfiles.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
 #include "ui/datapage.h"
@@ -9,6 +10,7 @@
 #include "ui/mainwindow.h"
 #include "ui/projectpanel.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -183,6 +185,10 @@ private slots:
     void previewFollowsChoices();
     void failingPreviewDisablesImport();
     void importFailureShowsReaderMessage();
+    void importOverTheLimits_data();
+    void importOverTheLimits();
+    void notARegularFile_data();
+    void notARegularFile();
     void importExcelWorksheet();
     void unreadableWorkbook();
     void reimportUpdatesOneEntry();
@@ -582,6 +588,119 @@ void TestDataPage::importFailureShowsReaderMessage()
     QCOMPARE(m_window->currentProject().dataSourcePath, QString());
     QCOMPARE(page()->sourceCombo()->count(), 0);
     QVERIFY(!m_window->dataSync()->pollTimer()->isActive());
+}
+
+void TestDataPage::importOverTheLimits_data()
+{
+    QTest::addColumn<QByteArray>("recipe"); // "{N}" stands for N zero bytes, kept as a hole
+    QTest::addColumn<bool>("previewFails");
+
+    // A field of 64 MiB and a byte: in the rows the preview reads, or after them.
+    QTest::newRow("in the preview rows") << QByteArray("Name\n{67108865}\n") << true;
+    QTest::newRow("after the preview rows") << QByteArray(peopleCsv(30) + "{67108865}\n") << false;
+    QTest::newRow("a file of 2 GiB and a byte") << QByteArray("Name\n{2147483644}") << true;
+}
+
+// A file over the reader's bounds ends in the dialog's own message when its
+// first rows already are, else in the failure box after the import; either
+// way the window lives on, nothing is stored, and no wait cursor is left.
+void TestDataPage::importOverTheLimits()
+{
+    QFETCH(QByteArray, recipe);
+    QFETCH(bool, previewFails);
+
+    QVERIFY(startWindow());
+    const qint64 projectId = m_window->currentProject().id;
+    const QString path = filePath(QStringLiteral("huge.csv"));
+    QVERIFY(writeWithHoles(path, recipe));
+    QString message;
+    {
+        QStringList header;
+        QList<QStringList> rows;
+        QVERIFY(!readTableFile(path, {}, &header, &rows, &message));
+    }
+
+    m_script->filesToOpen = {path};
+    m_script->importDialog = [&](ImportDialog &dialog) {
+        [&] {
+            QVERIFY(!QApplication::overrideCursor());
+            if (previewFails) {
+                QCOMPARE(dialog.hintLabel()->text(), message);
+                QVERIFY(!dialog.importButton()->isEnabled());
+                QCOMPARE(dialog.previewTable()->rowCount(), 0);
+            } else {
+                QCOMPARE(dialog.previewTable()->rowCount(), ImportDialog::kPreviewRows);
+                QVERIFY(dialog.importButton()->isEnabled());
+            }
+        }();
+        return int(previewFails ? QDialog::Rejected : QDialog::Accepted);
+    };
+    m_window->importCsv();
+
+    QCOMPARE(m_script->importDialogsRun, 1);
+    if (previewFails) {
+        QVERIFY(m_script->shown.isEmpty());
+    } else {
+        QCOMPARE(m_script->shown.size(), 1);
+        QCOMPARE(m_script->shown.first().kind, QStringLiteral("critical"));
+        QCOMPARE(m_script->shown.first().title, QStringLiteral("Variable data import failed"));
+        QCOMPARE(m_script->shown.first().text, message);
+    }
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(openStore()->loadDataSources(projectId).isEmpty());
+    QCOMPARE(storedProject(projectId).dataSourcePath, QString());
+    QCOMPARE(page()->sourceCombo()->count(), 0);
+    QVERIFY(QFile::remove(path));
+
+    // And the next import goes through as usual.
+    m_script->shown.clear();
+    QVERIFY(!importPeople(3).isEmpty());
+    QCOMPARE(table()->rowCount(), 3);
+}
+
+void TestDataPage::notARegularFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("excel");
+    QTest::newRow("CSV") << "pipe.csv" << false;
+    QTest::newRow("workbook") << "pipe.xlsx" << true;
+}
+
+// A FIFO picked in the file dialog is never opened (that would block the
+// window until some program writes to it): a workbook fails at its
+// worksheet list, a CSV file in the dialog's preview.
+void TestDataPage::notARegularFile()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, excel);
+
+    QVERIFY(startWindow());
+    const QString path = filePath(name);
+    QVERIFY(makeFifo(path));
+    const FifoRescue rescue(path);
+    const QString message = QDir::toNativeSeparators(path) + QStringLiteral(" is not a regular file");
+
+    m_script->filesToOpen = {path};
+    m_script->importDialog = [&](ImportDialog &dialog) {
+        [&] {
+            QCOMPARE(dialog.hintLabel()->text(), message);
+            QVERIFY(!dialog.importButton()->isEnabled());
+        }();
+        return int(QDialog::Rejected);
+    };
+    m_window->importCsv();
+
+    if (excel) {
+        QCOMPARE(m_script->importDialogsRun, 0);
+        QCOMPARE(m_script->shown.size(), 1);
+        QCOMPARE(m_script->shown.first().title, QStringLiteral("Excel workbook could not be read"));
+        QCOMPARE(m_script->shown.first().text, message);
+    } else {
+        QCOMPARE(m_script->importDialogsRun, 1);
+        QVERIFY(m_script->shown.isEmpty());
+    }
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(openStore()->loadDataSources(m_window->currentProject().id).isEmpty());
 }
 
 void TestDataPage::importExcelWorksheet()
