@@ -3,6 +3,7 @@
 #include "columnkeys.h"
 #include "store/columnorder.h"
 #include "store/projectstore.h"
+#include "store/sqlutil.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -200,18 +201,18 @@ bool loadSourceRows(ProjectStore &store, qint64 sourceId, SourceRows *source, QS
     // not valid UTF-8 reads the same here.
     if (!query.prepare(QStringLiteral("SELECT sort_index, payload_json FROM data_source_records "
                                       "WHERE data_source_id=? ORDER BY sort_index"))) {
-        return fail(error, query.lastError().text());
+        return fail(error, storeutil::errorText(query.lastError()));
     }
     query.addBindValue(sourceId);
     if (!query.exec())
-        return fail(error, query.lastError().text());
+        return fail(error, storeutil::errorText(query.lastError()));
     while (query.next()) {
         const QByteArray payload = query.value(1).toString().toUtf8();
         source->rows.append({query.value(0).toLongLong(), source->text.size(), payload.size()});
         source->text.append(payload);
     }
     if (query.lastError().isValid())
-        return fail(error, query.lastError().text());
+        return fail(error, storeutil::errorText(query.lastError()));
     return true;
 }
 
@@ -390,12 +391,12 @@ QList<DataRecord> legacyRecords(ProjectStore &store, qint64 projectId, QStringLi
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral(
             "SELECT sort_index, payload_json FROM data_records WHERE project_id=? ORDER BY sort_index"))) {
-        fail(error, query.lastError().text());
+        fail(error, storeutil::errorText(query.lastError()));
         return {};
     }
     query.addBindValue(projectId);
     if (!query.exec()) {
-        fail(error, query.lastError().text());
+        fail(error, storeutil::errorText(query.lastError()));
         return {};
     }
     QList<DataRecord> records;
@@ -411,7 +412,7 @@ QList<DataRecord> legacyRecords(ProjectStore &store, qint64 projectId, QStringLi
         records.append(std::move(record));
     }
     if (query.lastError().isValid()) {
-        fail(error, query.lastError().text());
+        fail(error, storeutil::errorText(query.lastError()));
         return {};
     }
     if (columns) {

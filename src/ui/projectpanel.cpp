@@ -237,16 +237,11 @@ UnitSpinBox *ProjectPanel::createLengthBox(double minimumMm, double maximumMm)
     return box;
 }
 
-double ProjectPanel::bleedMaximum(double cardWidthMm, double cardHeightMm)
-{
-    return bleedMaximumMm(cardWidthMm, cardHeightMm);
-}
-
 void ProjectPanel::updateBleedMaximum()
 {
     // The caller passes the possibly clamped bleed on itself.
     const QSignalBlocker blocker(m_bleed);
-    m_bleed->setMaximum(bleedMaximum(m_cardWidth->value(), m_cardHeight->value()));
+    m_bleed->setMaximum(bleedMaximumMm(m_cardWidth->value(), m_cardHeight->value()));
 }
 
 void ProjectPanel::applyPaperPreset()
@@ -350,7 +345,7 @@ void ProjectPanel::showProject(const Project &project)
     m_cardHeight->setValue(project.cardHeightMm);
     // The range first: the stored bleed would otherwise be clamped to the
     // previous project's card.
-    m_bleed->setMaximum(bleedMaximum(m_cardWidth->value(), m_cardHeight->value()));
+    m_bleed->setMaximum(bleedMaximumMm(m_cardWidth->value(), m_cardHeight->value()));
     m_bleed->setValue(project.bleedMm);
     m_bleedGuide->setChecked(project.showBleed);
     m_sheetWidth->setValue(project.paperWidthMm);

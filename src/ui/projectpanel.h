@@ -78,9 +78,6 @@ public:
     // Under the imposition settings; hidden while the grid fits the sheet.
     QLabel *fitWarningLabel() const { return m_fitWarning; }
 
-    // See bleedMaximumMm.
-    static double bleedMaximum(double cardWidthMm, double cardHeightMm);
-
 signals:
     void projectActivated(int index);
     void deleteProjectRequested();

@@ -174,6 +174,25 @@ QByteArray jpegTurnedClockwise(const QImage &stored)
     return jpeg.left(insertAt) + segment + jpeg.mid(insertAt);
 }
 
+// An output folder holding an earlier export at cards.pdf: an export that
+// fails or is refused must leave it byte for byte and add nothing beside it.
+struct EarlierExport
+{
+    QString folder;
+    QString path; // empty when it could not be written
+    QByteArray earlier{"%PDF-1.4 an earlier export\n"};
+};
+
+EarlierExport earlierExport(const QString &folder)
+{
+    EarlierExport out;
+    out.folder = folder;
+    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
+    if (writeFile(path, out.earlier))
+        out.path = path;
+    return out;
+}
+
 } // namespace
 
 class TestCliExport : public QObject
@@ -516,10 +535,11 @@ void TestCliExport::failuresWriteNothing()
     }
     expected.replace(QStringLiteral("@FILE"), QDir::toNativeSeparators(background));
 
-    const QString folder = m_folders.newFolder(QStringLiteral("out"));
-    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
-    const QByteArray earlier("%PDF-1.4 an earlier export\n");
-    QVERIFY(writeFile(path, earlier));
+    const EarlierExport out = earlierExport(m_folders.newFolder(QStringLiteral("out")));
+    QVERIFY(!out.path.isEmpty());
+    const QString &folder = out.folder;
+    const QString &path = out.path;
+    const QByteArray &earlier = out.earlier;
     const QString fresh = QDir(folder).filePath(QStringLiteral("new.pdf"));
 
     for (const QString &output : {path, fresh}) {
@@ -946,10 +966,11 @@ void TestCliExport::storedGeometryOutOfRangeIsRefused()
         stored = db.rows(selectGeometry);
     }
 
-    const QString folder = m_folders.newFolder(QStringLiteral("out"));
-    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
-    const QByteArray earlier("%PDF-1.4 an earlier export\n");
-    QVERIFY(writeFile(path, earlier));
+    const EarlierExport out = earlierExport(m_folders.newFolder(QStringLiteral("out")));
+    QVERIFY(!out.path.isEmpty());
+    const QString &folder = out.folder;
+    const QString &path = out.path;
+    const QByteArray &earlier = out.earlier;
     const QString fresh = QDir(folder).filePath(QStringLiteral("new.pdf"));
 
     for (const QString &output : {path, fresh}) {
@@ -1024,10 +1045,11 @@ void TestCliExport::preflightProblemsStopTheExport()
         QVERIFY(csvProject(dataDir, QStringLiteral("Blank"), "Number\n1\n2\n3\n") > 0);
     }
 
-    const QString folder = m_folders.newFolder(QStringLiteral("out"));
-    const QString path = QDir(folder).filePath(QStringLiteral("cards.pdf"));
-    const QByteArray earlier("%PDF-1.4 an earlier export\n");
-    QVERIFY(writeFile(path, earlier));
+    const EarlierExport out = earlierExport(m_folders.newFolder(QStringLiteral("out")));
+    QVERIFY(!out.path.isEmpty());
+    const QString &folder = out.folder;
+    const QString &path = out.path;
+    const QByteArray &earlier = out.earlier;
     QStringList arguments{QStringLiteral("export"), QStringLiteral("--output"), path};
     if (!option.isEmpty())
         arguments << option;
