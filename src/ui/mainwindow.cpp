@@ -37,6 +37,7 @@ QSize mainWindowSize(const QSize &available)
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , m_session(m_store)
     , m_dialogs(std::make_unique<Dialogs>())
     , m_starterDirectory(defaultStarterDirectory())
     , m_dataSync(new DataSync(this))
@@ -68,13 +69,15 @@ bool MainWindow::initialize()
         m_dialogs->critical(this, failure->title, failure->text);
         return false;
     }
-    if (const auto failure = loadStartupProject(m_store, &m_project)) {
+    Project startup;
+    if (const auto failure = loadStartupProject(m_store, &startup)) {
         m_dialogs->critical(this, failure->title, failure->text);
         return false;
     }
+    m_session.setProject(startup);
 
     buildInterface();
-    setLiveDataSource(m_project.dataSourcePath, false);
+    setLiveDataSource(m_session.project().dataSourcePath, false);
     reloadProjectData();
     refreshPreview();
     applyReadOnlyState();
@@ -119,7 +122,7 @@ void MainWindow::buildInterface()
         registerUnitSpinBox(box);
 
     refreshProjectList();
-    m_projectPanel->showProject(m_project);
+    m_projectPanel->showProject(m_session.project());
     connectProjectPanel();
     connectDataPage();
     buildToolBar();

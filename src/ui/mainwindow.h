@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/projectsession.h"
 #include "app/workspace.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
@@ -51,7 +52,7 @@ public:
     // then not be shown.
     bool initialize();
 
-    const Project &currentProject() const { return m_project; }
+    const Project &currentProject() const { return m_session.project(); }
     const WorkspacePaths &workspace() const { return m_paths; }
     bool useInches() const { return m_useInches; }
     ProjectPanel *projectPanel() const { return m_projectPanel; }
@@ -60,10 +61,10 @@ public:
     DataPage *dataPage() const { return m_dataPage; }
     PreviewPage *previewPage() const { return m_previewPage; }
     DataSync *dataSync() const { return m_dataSync; }
-    const QList<DataSource> &dataSources() const { return m_dataSources; }
+    const QList<DataSource> &dataSources() const { return m_session.dataSources(); }
     // The combined card records of the project's data files and their column keys.
-    const QList<DataRecord> &cardRecords() const { return m_cardRecords; }
-    const QStringList &cardColumns() const { return m_cardColumns; }
+    const QList<DataRecord> &cardRecords() const { return m_session.cardRecords(); }
+    const QStringList &cardColumns() const { return m_session.cardColumns(); }
 
 public slots:
     void createNewProject();
@@ -142,17 +143,15 @@ private:
     void chooseImpositionBorderColor();
 
     ProjectStore m_store;
+    // After the store, which it refers to.
+    ProjectSession m_session;
     std::unique_ptr<Dialogs> m_dialogs;
     QString m_starterDirectory;
     WorkspacePaths m_paths;
-    Project m_project;
     TemplateField m_selectedField;
     GraphicElement m_selectedGraphic;
     bool m_useInches = false;
     QList<QPointer<UnitSpinBox>> m_unitSpinBoxes;
-    QList<DataSource> m_dataSources;
-    QList<DataRecord> m_cardRecords;
-    QStringList m_cardColumns;
     DataSync *m_dataSync = nullptr;
 
     ProjectPanel *m_projectPanel = nullptr;
@@ -160,17 +159,4 @@ private:
     QToolBar *m_toolBar = nullptr;
     DataPage *m_dataPage = nullptr;
     PreviewPage *m_previewPage = nullptr;
-
-    // The cards the preview last prepared and what they were prepared from.
-    // Paging, the order, the side and the mark options redraw the same cards:
-    // they are prepared again only when the records or the fields change.
-    struct PreviewCards
-    {
-        QList<DataRecord> from;
-        QList<TemplateField> fields;
-        QList<QJsonObject> records;
-        QString error;
-        bool valid = false;
-    };
-    PreviewCards m_previewCards;
 };

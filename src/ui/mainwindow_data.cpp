@@ -3,7 +3,6 @@
 // data files when they change on disk.
 #include "ui/mainwindow.h"
 
-#include "import/recordassembly.h"
 #include "import/tablereader.h"
 #include "ui/datapage.h"
 #include "ui/datasync.h"
@@ -40,7 +39,7 @@ void MainWindow::connectDataPage()
 const DataSource *MainWindow::currentDataSource() const
 {
     const qint64 id = m_dataPage->currentSourceId();
-    for (const DataSource &source : m_dataSources) {
+    for (const DataSource &source : m_session.dataSources()) {
         if (source.id == id)
             return &source;
     }
@@ -50,16 +49,14 @@ const DataSource *MainWindow::currentDataSource() const
 void MainWindow::refreshDataSources(qint64 selectId)
 {
     QString error;
-    QList<DataSource> sources = m_store.loadDataSources(m_project.id, &error);
-    if (!error.isEmpty()) {
+    if (!m_session.reloadDataSources(&error)) {
         statusBar()->showMessage(tr("Could not read data sources: %1").arg(error), 8000);
         return;
     }
     if (selectId <= 0)
         selectId = m_dataPage->currentSourceId();
-    m_dataSources = std::move(sources);
-    m_dataSync->setSources(m_dataSources);
-    m_dataPage->setSources(m_dataSources, selectId);
+    m_dataSync->setSources(m_session.dataSources());
+    m_dataPage->setSources(m_session.dataSources(), selectId);
 }
 
 void MainWindow::fillDataTable()
@@ -83,7 +80,7 @@ void MainWindow::fillDataTable()
 void MainWindow::currentDataSourceChanged()
 {
     fillDataTable();
-    if (m_dataSources.isEmpty()) {
+    if (m_session.dataSources().isEmpty()) {
         m_dataPage->setStatus(tr("Live data source: not connected"), QString());
         return;
     }
@@ -92,7 +89,7 @@ void MainWindow::currentDataSourceChanged()
     const QString limited =
         rows > kTableRowLimit ? tr(" · table preview limited to 1,000 rows") : QString();
     m_dataPage->setStatus(tr("Live data sources: %1 files · current file: %2 rows%3")
-                              .arg(m_dataSources.size())
+                              .arg(m_session.dataSources().size())
                               .arg(rows)
                               .arg(limited),
                           source ? source->filePath : QString());
@@ -101,9 +98,7 @@ void MainWindow::currentDataSourceChanged()
 void MainWindow::reloadProjectData()
 {
     QString error;
-    m_cardColumns.clear();
-    m_cardRecords = loadProjectRecords(m_store, m_project.id, &m_cardColumns, &error);
-    if (!error.isEmpty()) {
+    if (!m_session.reloadCardRecords(&error)) {
         m_dialogs->critical(this, tr("Data Read Failed"), error);
         return;
     }
@@ -175,14 +170,14 @@ void MainWindow::importCsv()
         // window may never appear; the cursor shows the wait either way.
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-        source = m_store.upsertDataSource(m_project.id, path, options, &error);
+        source = m_store.upsertDataSource(m_session.project().id, path, options, &error);
     }
     if (!source) {
         m_dialogs->critical(this, tr("Variable data import failed"), error);
         return;
     }
 
-    if (m_project.dataSourcePath.isEmpty())
+    if (m_session.project().dataSourcePath.isEmpty())
         setLiveDataSource(source->filePath, true);
     refreshDataSources(source->id);
     followDataSourceChange();
@@ -212,7 +207,7 @@ void MainWindow::removeCurrentDataSource()
     }
 
     refreshDataSources();
-    m_project.dataSourcePath = m_dataSources.isEmpty() ? QString() : m_dataSources.first().filePath;
+    m_session.project().dataSourcePath = m_session.dataSources().isEmpty() ? QString() : m_session.dataSources().first().filePath;
     const bool saved = saveCurrentProject(&error);
     followDataSourceChange();
     if (saved) {
@@ -238,7 +233,7 @@ void MainWindow::followDataSourceChange()
 
 void MainWindow::setLiveDataSource(const QString &path, bool save)
 {
-    m_project.dataSourcePath = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    m_session.project().dataSourcePath = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
     if (save) {
         QString error;
         if (!saveCurrentProject(&error)) {
@@ -252,13 +247,13 @@ void MainWindow::setLiveDataSource(const QString &path, bool save)
     m_dataSync->clearRetries();
     m_dataSync->renewWatcher();
 
-    if (m_dataSources.isEmpty()) {
+    if (m_session.dataSources().isEmpty()) {
         m_dataPage->setStatus(tr("Live data source: not connected"), QString());
     } else {
         m_dataPage->setStatus(
             tr("Live data sources: %1 files (save the workbook to refresh data)")
-                .arg(m_dataSources.size()),
-            m_dataSources.first().filePath);
+                .arg(m_session.dataSources().size()),
+            m_session.dataSources().first().filePath);
     }
     m_dataSync->updatePolling();
 }
@@ -304,6 +299,6 @@ void MainWindow::syncDataSources()
     // The row count in the status line follows the re-read file.
     currentDataSourceChanged();
     refreshPreview();
-    statusBar()->showMessage(tr("Excel/CSV auto-synced: %1 records").arg(m_cardRecords.size()),
+    statusBar()->showMessage(tr("Excel/CSV auto-synced: %1 records").arg(m_session.cardRecords().size()),
                              5000);
 }

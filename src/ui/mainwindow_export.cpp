@@ -12,9 +12,9 @@ void MainWindow::exportPdf()
     PdfExportSource source;
     // The stored project with what the user has edited in the panel since:
     // an untouched setting prints as stored, as the tool would print it.
-    source.project = m_project;
+    source.project = m_session.project();
     m_projectPanel->storeEditedSettings(&source.project);
-    source.cardRecords = m_cardRecords;
+    source.cardRecords = m_session.cardRecords();
     source.cutStack = m_previewPage && m_previewPage->cutStack();
     runPdfExport(this, *m_dialogs, m_store, std::move(source));
 }

@@ -59,7 +59,7 @@ void MainWindow::showProjectOnPages()
 {
     showProjectOnPreview();
     // The canvas side tabs follow the new project's sides as well.
-    showDuplexOnPages(m_project.duplex);
+    showDuplexOnPages(m_session.project().duplex);
 }
 
 // Canvas editing: the undo and redo histories belong to one project.

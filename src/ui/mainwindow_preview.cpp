@@ -2,7 +2,6 @@
 // and the project's mark options, and the options' own controls.
 #include "ui/mainwindow.h"
 
-#include "model/fieldvalues.h"
 #include "render/impositionlayout.h"
 #include "render/sheetcomposer.h"
 #include "ui/dialogs.h"
@@ -25,9 +24,9 @@ void MainWindow::connectPreviewPage()
 
 void MainWindow::showProjectOnPreview()
 {
-    m_previewPage->setMarkOptions(m_project.showImpositionBorder, m_project.showCropMarks);
-    m_previewPage->setBorderColor(QColor(m_project.impositionBorderColor));
-    m_previewPage->setDuplex(m_project.duplex);
+    m_previewPage->setMarkOptions(m_session.project().showImpositionBorder, m_session.project().showCropMarks);
+    m_previewPage->setBorderColor(QColor(m_session.project().impositionBorderColor));
+    m_previewPage->setDuplex(m_session.project().duplex);
 }
 
 void MainWindow::refreshPreview()
@@ -36,24 +35,14 @@ void MainWindow::refreshPreview()
         return;
 
     QString error;
-    const QList<TemplateField> fields = m_store.loadFields(m_project.id, &error);
+    const QList<TemplateField> fields = m_store.loadFields(m_session.project().id, &error);
     if (!error.isEmpty())
         statusBar()->showMessage(error, 8000);
 
-    // The same list object, not only equal contents: comparing every record
-    // would cost about as much as preparing them.
-    if (!m_previewCards.valid || !m_previewCards.from.isSharedWith(m_cardRecords)
-        || m_previewCards.fields != fields) {
-        const PreparedCards prepared = prepareCardRecords(m_cardRecords, fields);
-        QList<QJsonObject> preparedRecords;
-        preparedRecords.reserve(prepared.records.size());
-        for (const DataRecord &record : prepared.records)
-            preparedRecords.append(record.values);
-        m_previewCards = {m_cardRecords, fields, std::move(preparedRecords), prepared.error, true};
-    }
-    if (!m_previewCards.error.isEmpty())
-        statusBar()->showMessage(m_previewCards.error, 6000);
-    QList<QJsonObject> records = m_previewCards.records;
+    const ProjectSession::PreparedView &prepared = m_session.preparedCards(fields);
+    if (!prepared.error.isEmpty())
+        statusBar()->showMessage(prepared.error, 6000);
+    QList<QJsonObject> records = prepared.records;
 
     const ProjectPanel *panel = m_projectPanel;
     const ImpositionLayout layout{qint32(records.size()), qint32(panel->rowsBox()->value()),
@@ -61,9 +50,9 @@ void MainWindow::refreshPreview()
     const int sheets = layout.sheetCount();
 
     const PreviewSides sides = m_previewPage->sides();
-    const int pages = previewPageCount(sheets, m_project.duplex, sides);
+    const int pages = previewPageCount(sheets, m_session.project().duplex, sides);
     const int page = m_previewPage->setPageCount(pages);
-    const PreviewPagePosition shown = previewPageAt(page, m_project.duplex, sides);
+    const PreviewPagePosition shown = previewPageAt(page, m_session.project().duplex, sides);
     m_previewPage->setCounts(layout.recordCount, sheets);
 
     updatePreviewRecordRange();
@@ -71,14 +60,14 @@ void MainWindow::refreshPreview()
     // The canvases, once they exist, hold the graphics as edited; until then
     // the stored ones are what prints.
     error.clear();
-    QList<GraphicElement> graphics = m_store.loadGraphics(m_project.id, &error);
+    QList<GraphicElement> graphics = m_store.loadGraphics(m_session.project().id, &error);
     if (!error.isEmpty())
         statusBar()->showMessage(error, 8000);
 
     ImpositionPreviewWidget *preview = m_previewPage->preview();
-    preview->setMarkOptions({m_project.showImpositionBorder,
-                             QColor(m_project.impositionBorderColor), m_project.showCropMarks,
-                             panel->bleedBox() ? panel->bleedBox()->value() : m_project.bleedMm});
+    preview->setMarkOptions({m_session.project().showImpositionBorder,
+                             QColor(m_session.project().impositionBorderColor), m_session.project().showCropMarks,
+                             panel->bleedBox() ? panel->bleedBox()->value() : m_session.project().bleedMm});
 
     SheetData data;
     data.layout = layout;
@@ -97,25 +86,25 @@ void MainWindow::refreshPreview()
 
 void MainWindow::setImpositionBorderShown(bool show)
 {
-    m_project.showImpositionBorder = show;
+    m_session.project().showImpositionBorder = show;
     refreshPreview();
 }
 
 void MainWindow::setCropMarksShown(bool show)
 {
-    m_project.showCropMarks = show;
+    m_session.project().showCropMarks = show;
     refreshPreview();
 }
 
 void MainWindow::chooseImpositionBorderColor()
 {
-    QColor initial(m_project.impositionBorderColor);
+    QColor initial(m_session.project().impositionBorderColor);
     if (!initial.isValid())
         initial = Qt::black;
     const QColor chosen =
         m_dialogs->getColor(this, tr("Choose Imposition Border Color"), initial);
     if (chosen.isValid()) {
-        m_project.impositionBorderColor = chosen.name(QColor::HexRgb).toLower();
+        m_session.project().impositionBorderColor = chosen.name(QColor::HexRgb).toLower();
         m_previewPage->setBorderColor(chosen);
     }
     refreshPreview();

@@ -19,19 +19,19 @@ void MainWindow::refreshProjectList()
         statusBar()->showMessage(tr("Could not load the project list: %1").arg(error), 8000);
         return;
     }
-    m_projectPanel->setProjects(projects, m_project);
+    m_projectPanel->setProjects(projects, m_session.project());
 }
 
 void MainWindow::switchToProject(const Project &project)
 {
-    m_project = project;
+    m_session.setProject(project);
     m_selectedField = TemplateField{};
     m_selectedGraphic = GraphicElement{};
     clearCanvasHistory();
     refreshProjectList();
-    m_projectPanel->showProject(m_project);
+    m_projectPanel->showProject(m_session.project());
     showProjectOnPages();
-    setLiveDataSource(m_project.dataSourcePath, false);
+    setLiveDataSource(m_session.project().dataSourcePath, false);
     reloadProjectData();
     refreshBackgroundStatus();
     refreshPreview();
@@ -39,7 +39,7 @@ void MainWindow::switchToProject(const Project &project)
 
 bool MainWindow::saveCurrentProject(QString *error)
 {
-    return m_store.updateProject(m_project, error);
+    return m_store.updateProject(m_session.project(), error);
 }
 
 void MainWindow::saveSettings()
@@ -49,7 +49,7 @@ void MainWindow::saveSettings()
 
 bool MainWindow::saveProjectSettings()
 {
-    Project edited = m_project;
+    Project edited = m_session.project();
     edited.name = m_projectPanel->editedName().trimmed();
     if (edited.name.isEmpty())
         edited.name = untitledProjectName();
@@ -60,7 +60,7 @@ bool MainWindow::saveProjectSettings()
         m_dialogs->critical(this, tr("Could Not Save Project"), error);
         return false;
     }
-    m_project = edited;
+    m_session.project() = edited;
     m_projectPanel->markSaved();
     refreshProjectList();
     refreshPreview();
@@ -87,7 +87,7 @@ void MainWindow::openSelectedProject(int index)
     if (index < 0)
         return;
     const qint64 id = m_projectPanel->projectIdAt(index);
-    if (id < 1 || id == m_project.id)
+    if (id < 1 || id == m_session.project().id)
         return;
 
     const QString title = tr("Could Not Open Project");
@@ -114,7 +114,7 @@ void MainWindow::openSelectedProject(int index)
     }
 
     switchToProject(*chosen);
-    statusBar()->showMessage(tr("Opened project: %1").arg(m_project.name), 4000);
+    statusBar()->showMessage(tr("Opened project: %1").arg(m_session.project().name), 4000);
 }
 
 void MainWindow::createNewProject()
@@ -151,10 +151,10 @@ void MainWindow::createNewProject()
 
 void MainWindow::deleteCurrentProject()
 {
-    if (m_project.id < 1)
+    if (m_session.project().id < 1)
         return;
 
-    const Project doomed = m_project;
+    const Project doomed = m_session.project();
     QString shownName = doomed.name.trimmed();
     if (shownName.isEmpty())
         shownName = tr("Untitled Template");
@@ -220,7 +220,7 @@ void MainWindow::deleteCurrentProject()
 
 void MainWindow::setDuplexMode(bool duplex)
 {
-    m_project.duplex = duplex;
+    m_session.project().duplex = duplex;
     m_projectPanel->setDuplexChecked(duplex);
     showDuplexOnPages(duplex);
 
@@ -236,5 +236,5 @@ void MainWindow::setDuplexMode(bool duplex)
 
     refreshBackgroundStatus();
     refreshPreview();
-    m_projectPanel->setDuplexChecked(m_project.duplex);
+    m_projectPanel->setDuplexChecked(m_session.project().duplex);
 }

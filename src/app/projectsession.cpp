@@ -1,0 +1,64 @@
+#include "app/projectsession.h"
+
+#include "import/recordassembly.h"
+#include "model/fieldvalues.h"
+#include "store/projectstore.h"
+
+ProjectSession::ProjectSession(ProjectStore &store)
+    : m_store(store)
+{
+}
+
+void ProjectSession::setProject(const Project &project)
+{
+    m_project = project;
+    m_dataSources.clear();
+    m_cardRecords.clear();
+    m_cardColumns.clear();
+    m_preparedValid = false;
+}
+
+bool ProjectSession::reloadDataSources(QString *error)
+{
+    QString message;
+    QList<DataSource> sources = m_store.loadDataSources(m_project.id, &message);
+    if (!message.isEmpty()) {
+        if (error)
+            *error = message;
+        return false;
+    }
+    m_dataSources = std::move(sources);
+    return true;
+}
+
+bool ProjectSession::reloadCardRecords(QString *error)
+{
+    QString message;
+    m_cardColumns.clear();
+    m_cardRecords = loadProjectRecords(m_store, m_project.id, &m_cardColumns, &message);
+    if (!message.isEmpty()) {
+        m_cardRecords.clear();
+        m_cardColumns.clear();
+        if (error)
+            *error = message;
+        return false;
+    }
+    return true;
+}
+
+const ProjectSession::PreparedView &ProjectSession::preparedCards(const QList<TemplateField> &fields)
+{
+    if (m_preparedValid && m_preparedFrom.isSharedWith(m_cardRecords) && m_preparedFields == fields)
+        return m_prepared;
+    const PreparedCards prepared = prepareCardRecords(m_cardRecords, fields);
+    PreparedView view;
+    view.records.reserve(prepared.records.size());
+    for (const DataRecord &record : prepared.records)
+        view.records.append(record.values);
+    view.error = prepared.error;
+    m_prepared = std::move(view);
+    m_preparedFrom = m_cardRecords;
+    m_preparedFields = fields;
+    m_preparedValid = true;
+    return m_prepared;
+}
