@@ -42,19 +42,34 @@ public:
     bool deleteDemoProjects(QString *error = nullptr);
     bool relinkStarterSampleData(const QString &starterDirectory, QString *error = nullptr);
 
-    // Template fields
-    QList<TemplateField> loadFields(qint64 projectId, QString *error = nullptr);
+    // Template fields. `sortOrders`, when given, gets each loaded record's
+    // place in the drawing order (its sort_order), index for index.
+    QList<TemplateField> loadFields(qint64 projectId, QString *error = nullptr,
+                                    QList<qint64> *sortOrders = nullptr);
     bool insertField(TemplateField *field, QString *error = nullptr);
     bool insertFieldWithId(const TemplateField &field, QString *error = nullptr);
+    // Undo and redo: the row back under its id and at the given place in the
+    // drawing order, so that it is drawn where it was, not on top.
+    bool restoreField(const TemplateField &field, qint64 sortOrder, QString *error = nullptr);
+    std::optional<qint64> fieldSortOrder(qint64 id, QString *error = nullptr);
     bool updateField(const TemplateField &field, QString *error = nullptr);
     bool removeField(qint64 id, QString *error = nullptr);
 
-    // Template graphics
-    QList<GraphicElement> loadGraphics(qint64 projectId, QString *error = nullptr);
+    // Template graphics, as the fields.
+    QList<GraphicElement> loadGraphics(qint64 projectId, QString *error = nullptr,
+                                       QList<qint64> *sortOrders = nullptr);
     bool insertGraphic(GraphicElement *element, QString *error = nullptr);
     bool insertGraphicWithId(const GraphicElement &element, QString *error = nullptr);
+    bool restoreGraphic(const GraphicElement &element, qint64 sortOrder, QString *error = nullptr);
+    std::optional<qint64> graphicSortOrder(qint64 id, QString *error = nullptr);
     bool updateGraphic(const GraphicElement &element, QString *error = nullptr);
     bool removeGraphic(qint64 id, QString *error = nullptr);
+
+    // Several element statements as one change (a table split, an undo step):
+    // after a failed step the caller rolls back and nothing of it remains.
+    bool beginTransaction(QString *error = nullptr);
+    bool commitTransaction(QString *error = nullptr);
+    void rollBackTransaction();
 
     // Data sources and their stored rows
     std::optional<DataSource> upsertDataSource(qint64 projectId, const QString &filePath,

@@ -2,7 +2,10 @@
 #include "sqlutil.h"
 
 #include <QSqlQuery>
+#include <QStringBuilder>
 #include <QVariant>
+
+#include <optional>
 
 using namespace storeutil;
 
@@ -13,15 +16,16 @@ const QString fieldInsertColumns = QStringLiteral(
     "font_size_pt, color_hex, is_bold, alignment, barcode_format, barcode_show_text, scratch_mode, "
     "scratch_total, scratch_prizes_json, sequence_prefix, sequence_digits, sequence_step, "
     "sequence_exclude_four, sort_order");
-const QString fieldInsertValues = QStringLiteral(
-    "?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,"
+// project_id and the 22 properties; the sort order follows.
+const QString fieldInsertValues = QStringLiteral("?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,");
+const QString fieldAppendedOrder = QStringLiteral(
     "( SELECT COALESCE(MAX(sort_order), -1) + 1 FROM template_fields WHERE project_id=?)");
 
 const QString graphicInsertColumns = QStringLiteral(
     "project_id, side, element_type, x_mm, y_mm, width_mm, height_mm, stroke_color, stroke_width_mm, "
     "fill_color, table_rows, table_columns, cell_spacing_mm, sort_order");
-const QString graphicInsertValues = QStringLiteral(
-    "?,?,?,?,?,?,?,?,?,?,?,?,?,"
+const QString graphicInsertValues = QStringLiteral("?,?,?,?,?,?,?,?,?,?,?,?,?,");
+const QString graphicAppendedOrder = QStringLiteral(
     "( SELECT COALESCE(MAX(sort_order), -1) + 1 FROM template_graphics WHERE project_id=?)");
 
 // The 22 stored properties from side to sequenceExcludeFour, in column order.
@@ -73,21 +77,37 @@ bool execPrepared(QSqlQuery &query, QString *error)
     return true;
 }
 
-bool insertFieldRow(QSqlDatabase db, const TemplateField &f, bool withId, qint64 *newId, QString *error)
+// How an insert places the row: a new id or the record's own, and either
+// appended to the drawing order or at a given sort_order.
+struct RowPlacement
+{
+    bool withId = false;
+    std::optional<qint64> sortOrder;
+};
+
+// The sort order's place holds the appending sub-select (bound to the
+// project id) or, for a given order, a plain parameter.
+QString insertStatement(const QString &table, const QString &columns, const QString &values,
+                        const QString &appendedOrder, const RowPlacement &placement)
+{
+    return QStringLiteral("INSERT INTO ") % table % QLatin1Char('(')
+        % (placement.withId ? QStringLiteral("id, ") : QString()) % columns % QStringLiteral(") VALUES(")
+        % (placement.withId ? QStringLiteral("?,") : QString()) % values
+        % (placement.sortOrder ? QStringLiteral("?") : appendedOrder) % QLatin1Char(')');
+}
+
+bool insertFieldRow(QSqlDatabase db, const TemplateField &f, const RowPlacement &placement, qint64 *newId,
+                    QString *error)
 {
     QSqlQuery query(db);
-    const QString sql = withId
-        ? QStringLiteral("INSERT INTO template_fields(id, ") % fieldInsertColumns
-              % QStringLiteral(") VALUES(?,") % fieldInsertValues % QLatin1Char(')')
-        : QStringLiteral("INSERT INTO template_fields(") % fieldInsertColumns % QStringLiteral(") VALUES(")
-              % fieldInsertValues % QLatin1Char(')');
-    if (!query.prepare(sql))
+    if (!query.prepare(insertStatement(QStringLiteral("template_fields"), fieldInsertColumns,
+                                       fieldInsertValues, fieldAppendedOrder, placement)))
         return fail(error, query);
-    if (withId)
+    if (placement.withId)
         query.addBindValue(f.id);
     query.addBindValue(f.projectId);
     bindFieldProperties(query, f);
-    query.addBindValue(f.projectId);
+    query.addBindValue(placement.sortOrder ? *placement.sortOrder : f.projectId);
     if (!execPrepared(query, error))
         return false;
     if (newId)
@@ -95,23 +115,20 @@ bool insertFieldRow(QSqlDatabase db, const TemplateField &f, bool withId, qint64
     return true;
 }
 
-bool insertGraphicRow(QSqlDatabase db, const GraphicElement &g, bool withId, qint64 *newId, QString *error)
+bool insertGraphicRow(QSqlDatabase db, const GraphicElement &g, const RowPlacement &placement, qint64 *newId,
+                      QString *error)
 {
     QSqlQuery query(db);
-    const QString sql = withId
-        ? QStringLiteral("INSERT INTO template_graphics(id, ") % graphicInsertColumns
-              % QStringLiteral(") VALUES(?,") % graphicInsertValues % QLatin1Char(')')
-        : QStringLiteral("INSERT INTO template_graphics(") % graphicInsertColumns
-              % QStringLiteral(") VALUES(") % graphicInsertValues % QLatin1Char(')');
-    if (!query.prepare(sql))
+    if (!query.prepare(insertStatement(QStringLiteral("template_graphics"), graphicInsertColumns,
+                                       graphicInsertValues, graphicAppendedOrder, placement)))
         return fail(error, query);
-    if (withId)
+    if (placement.withId)
         query.addBindValue(g.id);
     query.addBindValue(g.projectId);
     query.addBindValue(text(g.side));
     query.addBindValue(text(g.type));
     bindGraphicProperties(query, g);
-    query.addBindValue(g.projectId);
+    query.addBindValue(placement.sortOrder ? *placement.sortOrder : g.projectId);
     if (!execPrepared(query, error))
         return false;
     if (newId)
@@ -119,21 +136,36 @@ bool insertGraphicRow(QSqlDatabase db, const GraphicElement &g, bool withId, qin
     return true;
 }
 
+std::optional<qint64> sortOrderOf(QSqlDatabase db, const QString &table, qint64 id, QString *error)
+{
+    QSqlQuery query(db);
+    if (!run(query, QStringLiteral("SELECT sort_order FROM ") % table % QStringLiteral(" WHERE id=?"), error, id))
+        return std::nullopt;
+    if (!query.next()) {
+        fail(error, QStringLiteral("No row %1 in %2").arg(id).arg(table));
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong();
+}
+
 } // namespace
 
-QList<TemplateField> ProjectStore::loadFields(qint64 projectId, QString *error)
+QList<TemplateField> ProjectStore::loadFields(qint64 projectId, QString *error, QList<qint64> *sortOrders)
 {
+    if (sortOrders)
+        sortOrders->clear();
     QSqlQuery query(database());
     if (!run(query,
              QStringLiteral(
                  "SELECT id, project_id, side, field_type, name, data_column, x_mm, y_mm, width_mm, "
                  "height_mm, font_family, font_size_pt, color_hex, is_bold, alignment, barcode_format, "
                  "barcode_show_text, scratch_mode, scratch_total, scratch_prizes_json, sequence_prefix, "
-                 "sequence_digits, sequence_step, sequence_exclude_four FROM template_fields "
+                 "sequence_digits, sequence_step, sequence_exclude_four, sort_order FROM template_fields "
                  "WHERE project_id=? ORDER BY sort_order, id"),
              error, projectId))
         return {};
     QList<TemplateField> fields;
+    QList<qint64> orders;
     while (query.next()) {
         TemplateField f;
         f.id = query.value(0).toLongLong();
@@ -161,7 +193,10 @@ QList<TemplateField> ProjectStore::loadFields(qint64 projectId, QString *error)
         f.sequenceStep = query.value(22).toInt();
         f.sequenceExcludeFour = query.value(23).toBool();
         fields.append(f);
+        orders.append(query.value(24).toLongLong());
     }
+    if (sortOrders)
+        *sortOrders = orders;
     return fields;
 }
 
@@ -170,7 +205,7 @@ bool ProjectStore::insertField(TemplateField *field, QString *error)
     if (!field)
         return false;
     qint64 id = 0;
-    if (!insertFieldRow(database(), *field, false, &id, error))
+    if (!insertFieldRow(database(), *field, {}, &id, error))
         return false;
     field->id = id;
     return true;
@@ -178,7 +213,17 @@ bool ProjectStore::insertField(TemplateField *field, QString *error)
 
 bool ProjectStore::insertFieldWithId(const TemplateField &field, QString *error)
 {
-    return insertFieldRow(database(), field, true, nullptr, error);
+    return insertFieldRow(database(), field, {true, std::nullopt}, nullptr, error);
+}
+
+bool ProjectStore::restoreField(const TemplateField &field, qint64 sortOrder, QString *error)
+{
+    return insertFieldRow(database(), field, {true, sortOrder}, nullptr, error);
+}
+
+std::optional<qint64> ProjectStore::fieldSortOrder(qint64 id, QString *error)
+{
+    return sortOrderOf(database(), QStringLiteral("template_fields"), id, error);
 }
 
 bool ProjectStore::updateField(const TemplateField &field, QString *error)
@@ -203,17 +248,20 @@ bool ProjectStore::removeField(qint64 id, QString *error)
     return run(query, QStringLiteral("DELETE FROM template_fields WHERE id=?"), error, id);
 }
 
-QList<GraphicElement> ProjectStore::loadGraphics(qint64 projectId, QString *error)
+QList<GraphicElement> ProjectStore::loadGraphics(qint64 projectId, QString *error, QList<qint64> *sortOrders)
 {
+    if (sortOrders)
+        sortOrders->clear();
     QSqlQuery query(database());
     if (!run(query,
              QStringLiteral(
                  "SELECT id, project_id, side, element_type, x_mm, y_mm, width_mm, height_mm, stroke_color, "
-                 "stroke_width_mm, fill_color, table_rows, table_columns, cell_spacing_mm "
+                 "stroke_width_mm, fill_color, table_rows, table_columns, cell_spacing_mm, sort_order "
                  "FROM template_graphics WHERE project_id=? ORDER BY sort_order, id"),
              error, projectId))
         return {};
     QList<GraphicElement> graphics;
+    QList<qint64> orders;
     while (query.next()) {
         GraphicElement g;
         g.id = query.value(0).toLongLong();
@@ -231,7 +279,10 @@ QList<GraphicElement> ProjectStore::loadGraphics(qint64 projectId, QString *erro
         g.columns = query.value(12).toInt();
         g.cellSpacingMm = query.value(13).toDouble();
         graphics.append(g);
+        orders.append(query.value(14).toLongLong());
     }
+    if (sortOrders)
+        *sortOrders = orders;
     return graphics;
 }
 
@@ -240,7 +291,7 @@ bool ProjectStore::insertGraphic(GraphicElement *element, QString *error)
     if (!element)
         return false;
     qint64 id = 0;
-    if (!insertGraphicRow(database(), *element, false, &id, error))
+    if (!insertGraphicRow(database(), *element, {}, &id, error))
         return false;
     element->id = id;
     return true;
@@ -248,7 +299,17 @@ bool ProjectStore::insertGraphic(GraphicElement *element, QString *error)
 
 bool ProjectStore::insertGraphicWithId(const GraphicElement &element, QString *error)
 {
-    return insertGraphicRow(database(), element, true, nullptr, error);
+    return insertGraphicRow(database(), element, {true, std::nullopt}, nullptr, error);
+}
+
+bool ProjectStore::restoreGraphic(const GraphicElement &element, qint64 sortOrder, QString *error)
+{
+    return insertGraphicRow(database(), element, {true, sortOrder}, nullptr, error);
+}
+
+std::optional<qint64> ProjectStore::graphicSortOrder(qint64 id, QString *error)
+{
+    return sortOrderOf(database(), QStringLiteral("template_graphics"), id, error);
 }
 
 bool ProjectStore::updateGraphic(const GraphicElement &element, QString *error)
@@ -270,4 +331,27 @@ bool ProjectStore::removeGraphic(qint64 id, QString *error)
 {
     QSqlQuery query(database());
     return run(query, QStringLiteral("DELETE FROM template_graphics WHERE id=?"), error, id);
+}
+
+bool ProjectStore::beginTransaction(QString *error)
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return fail(error, errorText(db.lastError()));
+    return true;
+}
+
+bool ProjectStore::commitTransaction(QString *error)
+{
+    QSqlDatabase db = database();
+    if (!db.commit())
+        return fail(error, errorText(db.lastError()));
+    return true;
+}
+
+void ProjectStore::rollBackTransaction()
+{
+    // The failed step's message is what the caller reports; a failing
+    // rollback (nothing left to undo) adds nothing to it.
+    database().rollback();
 }

@@ -26,6 +26,18 @@ struct Elements<TemplateField>
     {
         return s.insertFieldWithId(f, e);
     }
+    static bool restore(ProjectStore &s, const TemplateField &f, qint64 order, QString *e = nullptr)
+    {
+        return s.restoreField(f, order, e);
+    }
+    static std::optional<qint64> sortOrder(ProjectStore &s, qint64 id, QString *e = nullptr)
+    {
+        return s.fieldSortOrder(id, e);
+    }
+    static QList<TemplateField> loadWithOrders(ProjectStore &s, qint64 projectId, QList<qint64> *orders)
+    {
+        return s.loadFields(projectId, nullptr, orders);
+    }
     static bool update(ProjectStore &s, const TemplateField &f, QString *e = nullptr)
     {
         return s.updateField(f, e);
@@ -46,6 +58,18 @@ struct Elements<GraphicElement>
     static bool insertWithId(ProjectStore &s, const GraphicElement &g, QString *e = nullptr)
     {
         return s.insertGraphicWithId(g, e);
+    }
+    static bool restore(ProjectStore &s, const GraphicElement &g, qint64 order, QString *e = nullptr)
+    {
+        return s.restoreGraphic(g, order, e);
+    }
+    static std::optional<qint64> sortOrder(ProjectStore &s, qint64 id, QString *e = nullptr)
+    {
+        return s.graphicSortOrder(id, e);
+    }
+    static QList<GraphicElement> loadWithOrders(ProjectStore &s, qint64 projectId, QList<qint64> *orders)
+    {
+        return s.loadGraphics(projectId, nullptr, orders);
     }
     static bool update(ProjectStore &s, const GraphicElement &g, QString *e = nullptr)
     {
@@ -156,6 +180,10 @@ private slots:
     void loadOrdersBySortOrderThenId();
     void restoredElementIsDrawnLast_data();
     void restoredElementIsDrawnLast();
+    void restoreKeepsThePlace_data();
+    void restoreKeepsThePlace();
+    void transactionIsAllOrNothing_data();
+    void transactionIsAllOrNothing();
     void insertWithTakenIdFails_data();
     void insertWithTakenIdFails();
     void failedInsertKeepsId_data();
@@ -173,6 +201,8 @@ private:
     template<typename Element> void newElementsAreAppendedFor(int removeIndex, int expectedOrder);
     template<typename Element> void loadOrdersFor();
     template<typename Element> void restoredElementIsDrawnLastFor();
+    template<typename Element> void restoreKeepsThePlaceFor(int removeIndex);
+    template<typename Element> void transactionIsAllOrNothingFor(bool commit);
     template<typename Element> void insertWithTakenIdFailsFor();
     template<typename Element> void failedInsertKeepsIdFor(qint64 presetId);
     template<typename Element> void updateWithOtherProjectChangesNothingFor();
@@ -454,6 +484,126 @@ void TestTemplateElements::restoredElementIsDrawnLastFor()
     next.projectId = a;
     QVERIFY2(E::insert(store, &next, &error), qPrintable(error));
     QCOMPARE(E::load(store, a), QList<Element>({three[1], three[2], three[0], next}));
+}
+
+void TestTemplateElements::restoreKeepsThePlace_data()
+{
+    addKindColumn();
+    QTest::addColumn<int>("removeIndex");
+    for (const char *kind : {"field", "graphic"}) {
+        for (int index = 0; index < 4; ++index)
+            QTest::addRow("%s %d", kind, index) << QString::fromLatin1(kind) << index;
+    }
+}
+
+void TestTemplateElements::restoreKeepsThePlace()
+{
+    QFETCH(int, removeIndex);
+    if (isField())
+        restoreKeepsThePlaceFor<TemplateField>(removeIndex);
+    else
+        restoreKeepsThePlaceFor<GraphicElement>(removeIndex);
+}
+
+template<typename Element>
+void TestTemplateElements::restoreKeepsThePlaceFor(int removeIndex)
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+
+    // A tie (two at 4, drawn by id) and gaps, as older arrangements leave them.
+    const QList<Element> four = appendElements<Element>(store, a, 4);
+    QCOMPARE(four.size(), 4);
+    const QList<qint64> orders = {0, 4, 4, 9};
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(exec(scratch.db(),
+                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?").arg(QLatin1String(E::table)),
+                     {orders[i], four[i].id}));
+    }
+    QList<qint64> loadedOrders;
+    QCOMPARE(E::loadWithOrders(store, a, &loadedOrders), four);
+    QCOMPARE(loadedOrders, orders);
+    const QStringList before = dumpDatabase(scratch.db());
+
+    const Element removed = four[removeIndex];
+    QString error;
+    const std::optional<qint64> order = E::sortOrder(store, removed.id, &error);
+    QVERIFY2(order.has_value(), qPrintable(error));
+    QCOMPARE(*order, orders[removeIndex]);
+    QVERIFY2(E::remove(store, removed.id, &error), qPrintable(error));
+    QVERIFY(!E::sortOrder(store, removed.id, &error).has_value());
+    QVERIFY(!error.isEmpty());
+
+    QVERIFY2(E::restore(store, removed, *order, &error), qPrintable(error));
+    QCOMPARE(E::loadWithOrders(store, a, &loadedOrders), four);
+    QCOMPARE(loadedOrders, orders);
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+
+    // Its id is taken again, so a second restore fails and changes nothing.
+    QVERIFY(!E::restore(store, removed, 100, &error));
+    QVERIFY2(error.contains(QLatin1String("UNIQUE constraint failed")), qPrintable(error));
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+void TestTemplateElements::transactionIsAllOrNothing_data()
+{
+    addKindColumn();
+    QTest::addColumn<bool>("commit");
+    for (const char *kind : {"field", "graphic"}) {
+        QTest::addRow("%s, committed", kind) << QString::fromLatin1(kind) << true;
+        QTest::addRow("%s, rolled back", kind) << QString::fromLatin1(kind) << false;
+    }
+}
+
+void TestTemplateElements::transactionIsAllOrNothing()
+{
+    QFETCH(bool, commit);
+    if (isField())
+        transactionIsAllOrNothingFor<TemplateField>(commit);
+    else
+        transactionIsAllOrNothingFor<GraphicElement>(commit);
+}
+
+template<typename Element>
+void TestTemplateElements::transactionIsAllOrNothingFor(bool commit)
+{
+    using E = Elements<Element>;
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    const QList<Element> two = appendElements<Element>(store, a, 2);
+    QCOMPARE(two.size(), 2);
+    const QStringList before = dumpDatabase(scratch.db());
+
+    QString error;
+    QVERIFY2(store.beginTransaction(&error), qPrintable(error));
+    Element added;
+    added.projectId = a;
+    QVERIFY2(E::insert(store, &added, &error), qPrintable(error));
+    QVERIFY2(E::remove(store, two[0].id, &error), qPrintable(error));
+    Element changed = two[1];
+    E::change(changed, 77);
+    QVERIFY2(E::update(store, changed, &error), qPrintable(error));
+    // Another connection does not see the open transaction's rows.
+    QCOMPARE(dumpDatabaseFile(scratch.path()), before);
+
+    if (commit) {
+        QVERIFY2(store.commitTransaction(&error), qPrintable(error));
+        QCOMPARE(E::load(store, a), QList<Element>({changed, added}));
+    } else {
+        store.rollBackTransaction();
+        QCOMPARE(dumpDatabase(scratch.db()), before);
+    }
+    QCOMPARE(dumpDatabaseFile(scratch.path()), dumpDatabase(scratch.db()));
+
+    // Without an open transaction there is nothing to commit.
+    error.clear();
+    QVERIFY(!store.commitTransaction(&error));
+    QVERIFY(!error.isEmpty());
 }
 
 void TestTemplateElements::insertWithTakenIdFails_data()

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "model/graphicelement.h"
+#include "model/templatefield.h"
+
+#include <QList>
+#include <QtGlobal>
+
+#include <optional>
+
+// A stored record and its place in the drawing order (the sort_order of its
+// row), so that a row put back by undo or redo is drawn where it was.
+template<typename Record>
+struct PlacedRecord
+{
+    Record record;
+    qint64 sortOrder = 0;
+
+    friend bool operator==(const PlacedRecord &, const PlacedRecord &) = default;
+};
+
+// One element's change, keyed by its database id: without "before" the row
+// was inserted, without "after" it was deleted, with both it was modified
+// (in place: an update never moves a row in the drawing order).
+template<typename Record>
+struct ElementStep
+{
+    std::optional<PlacedRecord<Record>> before;
+    std::optional<PlacedRecord<Record>> after;
+
+    friend bool operator==(const ElementStep &, const ElementStep &) = default;
+};
+
+using FieldStep = ElementStep<TemplateField>;
+using GraphicStep = ElementStep<GraphicElement>;
+
+// One undoable change: the add, delete or modify of one field or graphic, or
+// a table split (the table deleted, its rectangles added). Redo applies the
+// steps in list order, undo reverses each step in reverse order. Fields and
+// graphics live in separate tables, so their steps never depend on each other.
+struct CanvasUndoEntry
+{
+    QList<FieldStep> fieldSteps;
+    QList<GraphicStep> graphicSteps;
+
+    static CanvasUndoEntry fieldAdded(const TemplateField &field, qint64 sortOrder);
+    static CanvasUndoEntry fieldDeleted(const TemplateField &field, qint64 sortOrder);
+    static CanvasUndoEntry fieldModified(const TemplateField &before, const TemplateField &after,
+                                         qint64 sortOrder);
+    static CanvasUndoEntry graphicAdded(const GraphicElement &element, qint64 sortOrder);
+    static CanvasUndoEntry graphicDeleted(const GraphicElement &element, qint64 sortOrder);
+    static CanvasUndoEntry graphicModified(const GraphicElement &before, const GraphicElement &after,
+                                           qint64 sortOrder);
+    static CanvasUndoEntry tableSplit(const PlacedRecord<GraphicElement> &table,
+                                      const QList<PlacedRecord<GraphicElement>> &rectangles);
+
+    // The recording rules for its steps: an add or a delete needs a stored id
+    // (at least 1); a modify needs one stored id on both sides and a record
+    // that differs in some member. An entry without steps is not recordable.
+    bool isRecordable() const;
+
+    friend bool operator==(const CanvasUndoEntry &, const CanvasUndoEntry &) = default;
+};
+
+// The undo history: a list of entries and a cursor, the number of entries
+// currently applied. It holds at most `maximumEntries`; recording discards the
+// redo tail first, and beyond the limit drops the oldest entry.
+class CanvasHistory
+{
+public:
+    static constexpr int maximumEntries = 200;
+
+    // Records `entry` unless an entry is being applied or it is not
+    // recordable; returns whether it was recorded.
+    bool record(const CanvasUndoEntry &entry);
+
+    int count() const { return int(m_entries.size()); }
+    int cursor() const { return m_cursor; }
+    bool canUndo() const { return m_cursor > 0; }
+    bool canRedo() const { return m_cursor < m_entries.size(); }
+    // The entry undo would apply backwards (cursor − 1), and the one redo
+    // would apply forwards (cursor); null when there is none.
+    const CanvasUndoEntry *undoEntry() const;
+    const CanvasUndoEntry *redoEntry() const;
+    // Move the cursor after the entry was applied successfully.
+    void stepBack();
+    void stepForward();
+
+    // Set while an entry is applied: nothing is recorded meanwhile.
+    void setApplying(bool applying) { m_applying = applying; }
+    bool isApplying() const { return m_applying; }
+
+    void clear();
+
+private:
+    QList<CanvasUndoEntry> m_entries;
+    int m_cursor = 0;
+    bool m_applying = false;
+};

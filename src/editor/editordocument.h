@@ -1,0 +1,158 @@
+#pragma once
+
+#include "editor/canvashistory.h"
+#include "editor/editorgeometry.h"
+#include "model/graphicelement.h"
+#include "model/templatefield.h"
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <optional>
+
+class ProjectStore;
+
+// What the window tells the user after an operation: a status-bar text shown
+// for `timeoutMs`, or a critical message box titled `title`.
+struct EditorMessage
+{
+    enum class Kind { None, Status, Critical };
+
+    Kind kind = Kind::None;
+    QString title;
+    QString text;
+    int timeoutMs = 0;
+
+    friend bool operator==(const EditorMessage &, const EditorMessage &) = default;
+};
+
+// What an operation did, for the window's canvases and panels. `…Set` holds
+// the records now stored that were added, put back or modified, in the order
+// they were written (a new canvas item for an id it does not show yet, an
+// update otherwise; after an add or a split the first is the one to select);
+// `…Removed` holds the records whose rows are gone. `ok` is false when a
+// database step failed or the operation refused; `error` then holds the
+// reasons, joined by "; ".
+struct DocumentChange
+{
+    bool ok = true;
+    QString error;
+    EditorMessage message;
+    QList<TemplateField> fieldsSet;
+    QList<TemplateField> fieldsRemoved;
+    QList<GraphicElement> graphicsSet;
+    QList<GraphicElement> graphicsRemoved;
+
+    bool isEmpty() const;
+    // A scratch or sequence field came, went or changed: the card numbering
+    // and the prizes depend on the set of fields (preview and data page).
+    bool touchesCardNumbering() const;
+};
+
+// A selected canvas object, by kind and database id.
+struct ElementRef
+{
+    enum class Kind { Field, Graphic };
+
+    Kind kind = Kind::Field;
+    qint64 id = 0;
+
+    friend bool operator==(const ElementRef &, const ElementRef &) = default;
+};
+
+// A project's template elements in drawing order, each with the sort_order of
+// its row, kept in step with the store.
+template<typename Record>
+struct ElementList
+{
+    QList<Record> records;
+    QList<qint64> sortOrders;
+
+    int indexOf(qint64 id) const;
+    std::optional<Record> find(qint64 id) const;
+    // Replaces the record with the same id in place, or inserts it where the
+    // store's order (sort_order, then id) puts it.
+    void put(const PlacedRecord<Record> &placed);
+    void remove(qint64 id);
+};
+
+// The template of one project as the editor works on it: its fields and
+// graphics (both sides) and the undo history. Every template edit goes
+// through here: the store is written at once, the lists follow only what was
+// written, and an undo entry is recorded only when the database step
+// succeeded. Operations return what changed plus the texts for the user;
+// nothing here touches a widget.
+class EditorDocument
+{
+public:
+    explicit EditorDocument(ProjectStore &store);
+
+    // Loads the project's elements and empties the history. On failure the
+    // document stays as it was.
+    bool open(qint64 projectId, QString *error = nullptr);
+    qint64 projectId() const { return m_projectId; }
+
+    // Both sides, in drawing order.
+    const QList<TemplateField> &fields() const { return m_fields.records; }
+    const QList<GraphicElement> &graphics() const { return m_graphics.records; }
+    QList<TemplateField> fieldsOnSide(const QString &side) const;
+    QList<GraphicElement> graphicsOnSide(const QString &side) const;
+    std::optional<TemplateField> field(qint64 id) const { return m_fields.find(id); }
+    std::optional<GraphicElement> graphic(qint64 id) const { return m_graphics.find(id); }
+
+    const CanvasHistory &history() const { return m_history; }
+
+    // A tool's new element (project set here, side as given) or a pasted one
+    // (project and side set here), inserted as a new row.
+    DocumentChange addField(TemplateField field);
+    DocumentChange addGraphic(GraphicElement element);
+    DocumentChange pasteField(TemplateField field, const QString &side);
+    DocumentChange pasteGraphic(GraphicElement element, const QString &side);
+
+    // A committed move or resize, or a property edit, of a stored element
+    // (found by id; an unknown id changes nothing). A graphic keeps its kind.
+    DocumentChange modifyField(TemplateField edited);
+    DocumentChange modifyGraphic(GraphicElement edited);
+
+    // "Delete Current Field" / "Delete Current Graphic", and the selection
+    // delete (fields first, then graphics; each its own undo step).
+    DocumentChange deleteField(qint64 id);
+    DocumentChange deleteGraphic(qint64 id);
+    DocumentChange deleteObjects(const QList<ElementRef> &selection);
+
+    // Moves every selected object but the anchor into line with the anchor;
+    // each moved object is its own undo step. An anchor that is not among
+    // the selection falls back to the first selected object.
+    DocumentChange alignObjects(AlignMode mode, const QList<ElementRef> &selection, const ElementRef &anchor);
+
+    // Replaces a table by its cells as rectangles, all or nothing, as one undo
+    // step. Anything but a stored "table" is left alone.
+    DocumentChange splitTable(qint64 tableId);
+
+    DocumentChange undo();
+    DocumentChange redo();
+
+private:
+    template<typename Record>
+    DocumentChange insertElement(Record record, const QString &failureTitle, const QString &successText,
+                                 int successTimeoutMs);
+    template<typename Record>
+    bool modifyElement(Record edited, QString *error, DocumentChange *change);
+    template<typename Record>
+    bool deleteElement(qint64 id, QString *error, DocumentChange *change);
+    DocumentChange applyEntry(const CanvasUndoEntry &entry, bool forwards);
+    // Runs `steps` in one transaction: when a step or the commit fails, the
+    // transaction is rolled back and nothing of it remains.
+    bool writeAtomically(const std::function<bool(QString *)> &steps, QString *error);
+
+    template<typename Record>
+    ElementList<Record> &listOf();
+
+    ProjectStore &m_store;
+    qint64 m_projectId = 0;
+    ElementList<TemplateField> m_fields;
+    ElementList<GraphicElement> m_graphics;
+    CanvasHistory m_history;
+};

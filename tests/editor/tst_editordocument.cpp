@@ -1,0 +1,1225 @@
+#include "store/storetestutil.h"
+
+#include "editor/canvashistory.h"
+#include "editor/editordocument.h"
+#include "editor/editorgeometry.h"
+#include "store/projectstore.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+using namespace storetest;
+
+Q_DECLARE_METATYPE(CanvasUndoEntry)
+
+char *toString(const EditorMessage &m)
+{
+    return QTest::toString(QStringLiteral("EditorMessage{kind=%1 title=\"%2\" text=\"%3\" timeout=%4}")
+                               .arg(int(m.kind))
+                               .arg(m.title, m.text)
+                               .arg(m.timeoutMs));
+}
+
+namespace {
+
+const QString refusal = QStringLiteral("refused by test");
+
+EditorMessage statusMessage(const QString &text, int timeoutMs)
+{
+    return {EditorMessage::Kind::Status, QString(), text, timeoutMs};
+}
+
+EditorMessage criticalMessage(const QString &title, const QString &text)
+{
+    return {EditorMessage::Kind::Critical, title, text, 0};
+}
+
+// The template tables as the drawing order sees them: every column of every
+// row (sort_order included), values quoted so that types show, ordered as the
+// store loads them.
+QStringList templateDump(const QSqlDatabase &db)
+{
+    QStringList dump;
+    for (const QString &table : {QStringLiteral("template_fields"), QStringLiteral("template_graphics")}) {
+        QStringList quoted;
+        const QStringList columns = columnNames(db, table);
+        for (const QString &column : columns)
+            quoted << QStringLiteral("quote(%1)").arg(column);
+        dump << QStringLiteral("[%1]").arg(table);
+        dump << rows(db, QStringLiteral("SELECT %1 FROM %2 ORDER BY project_id, sort_order, id")
+                             .arg(quoted.join(QStringLiteral(", ")), table));
+    }
+    return dump;
+}
+
+TemplateField makeField(const QString &type, const QString &side, double x, double y)
+{
+    TemplateField f;
+    f.type = type;
+    f.side = side;
+    f.name = QStringLiteral("%1 at %2").arg(type).arg(x);
+    f.xMm = x;
+    f.yMm = y;
+    return f;
+}
+
+GraphicElement makeGraphic(const QString &type, const QString &side, double x, double y)
+{
+    GraphicElement g;
+    g.type = type;
+    g.side = side;
+    g.xMm = x;
+    g.yMm = y;
+    return g;
+}
+
+GraphicElement makeTable(double width, double height, int rows, int columns, double spacing)
+{
+    GraphicElement table = makeGraphic(QStringLiteral("table"), QStringLiteral("front"), 4, 6);
+    table.widthMm = width;
+    table.heightMm = height;
+    table.rows = rows;
+    table.columns = columns;
+    table.cellSpacingMm = spacing;
+    table.strokeColor = QStringLiteral("#336699");
+    table.fillColor = QStringLiteral("#fefefe");
+    return table;
+}
+
+// A database with the project under edit and a second project whose rows
+// must never change, and the document on the first.
+struct Fixture
+{
+    ScratchStore scratch;
+    qint64 projectId = 0;
+    qint64 otherProjectId = 0;
+    std::unique_ptr<EditorDocument> document;
+
+    bool setUp()
+    {
+        QString error;
+        if (!scratch.open(&error))
+            return false;
+        const std::optional<Project> project = scratch.store().createProject(QStringLiteral("Edited"));
+        const std::optional<Project> other = scratch.store().createProject(QStringLiteral("Other"));
+        if (!project || !other)
+            return false;
+        projectId = project->id;
+        otherProjectId = other->id;
+        TemplateField otherField = makeField(QStringLiteral("text"), QStringLiteral("front"), 1, 1);
+        otherField.projectId = otherProjectId;
+        GraphicElement otherGraphic = makeGraphic(QStringLiteral("line"), QStringLiteral("back"), 2, 2);
+        otherGraphic.projectId = otherProjectId;
+        if (!scratch.store().insertField(&otherField) || !scratch.store().insertGraphic(&otherGraphic))
+            return false;
+        document = std::make_unique<EditorDocument>(scratch.store());
+        return document->open(projectId);
+    }
+
+    EditorDocument &doc() { return *document; }
+    QSqlDatabase db() const { return scratch.db(); }
+    QStringList dump() const { return templateDump(scratch.db()); }
+
+    // The document holds exactly what the store loads, in the same order.
+    bool consistent()
+    {
+        return document->fields() == scratch.store().loadFields(projectId)
+            && document->graphics() == scratch.store().loadGraphics(projectId);
+    }
+
+    bool refuse(const QString &triggerBody)
+    {
+        QString error;
+        const bool ok = exec(db(), QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT RAISE(ABORT, '%2'); END")
+                                       .arg(triggerBody, refusal),
+                             {}, &error);
+        if (!ok)
+            qWarning("trigger: %s", qPrintable(error));
+        return ok;
+    }
+    bool allow() { return exec(db(), QStringLiteral("DROP TRIGGER refuse")); }
+};
+
+enum class FailingOperation {
+    AddField,
+    AddGraphic,
+    PasteField,
+    PasteGraphic,
+    MoveField,
+    EditGraphic,
+    DeleteField,
+    DeleteGraphic,
+    SplitAtFifthRectangle,
+    SplitAtTableDelete,
+    UndoAdd,
+    UndoDelete,
+    UndoSplitAtTableInsert,
+    RedoSplitAtFirstRectangle,
+    RedoModify,
+};
+
+// Random editing operations on a document, drawn from a fixed seed; each
+// one that the document's contents allow.
+class RandomEditor
+{
+public:
+    enum Op { Undo, Redo, AddField, AddGraphic, Move, Resize, Edit, Unchanged, Delete, DeleteSelection, Paste, Align,
+              Split };
+    static constexpr Op lastOp = Split;
+
+    RandomEditor(EditorDocument &document, quint32 seed) : m_doc(document), m_rng(seed) {}
+
+    static QString name(Op op)
+    {
+        static const char *const names[] = {"undo", "redo", "add field", "add graphic", "move", "resize",
+                                            "property edit", "unchanged", "delete", "delete selection", "paste",
+                                            "align", "split"};
+        return QString::fromLatin1(names[op]);
+    }
+
+    Op draw()
+    {
+        // Percent of the draws each operation starts at. Undo is frequent
+        // enough to keep the history well below its limit.
+        static const QList<int> starts = {0, 30, 38, 46, 53, 60, 64, 72, 74, 79, 82, 87, 93};
+        const int roll = pick(100);
+        Op op = Op(std::upper_bound(starts.cbegin(), starts.cend(), roll) - starts.cbegin() - 1);
+        if (op > AddGraphic && m_doc.fields().isEmpty())
+            return AddField;
+        if (op > AddGraphic && m_doc.graphics().isEmpty())
+            return AddGraphic;
+        if (op == Split && tables().isEmpty())
+            return AddGraphic;
+        return op;
+    }
+
+    // `expectRefusal` is set when the operation is one the document must refuse.
+    DocumentChange perform(Op op, int step, bool *expectRefusal)
+    {
+        *expectRefusal = false;
+        const QList<TemplateField> fields = m_doc.fields();
+        const QList<GraphicElement> graphics = m_doc.graphics();
+        switch (op) {
+        case Undo:
+            return m_doc.undo();
+        case Redo:
+            return m_doc.redo();
+        case AddField: {
+            TemplateField f = makeField(fieldTypes()[pick(fieldTypes().size())], side(), mm(0, 60), mm(0, 40));
+            f.name = QStringLiteral("Field %1").arg(step);
+            return m_doc.addField(f);
+        }
+        case AddGraphic: {
+            GraphicElement g = makeGraphic(graphicKinds[pick(graphicKinds.size())], side(), mm(0, 60), mm(0, 40));
+            g.widthMm = mm(5, 60);
+            g.heightMm = mm(5, 30);
+            g.rows = 1 + pick(4);
+            g.columns = 1 + pick(4);
+            g.cellSpacingMm = pick(3) == 0 ? mm(0, 12) : 0;
+            return m_doc.addGraphic(g);
+        }
+        case Move:
+            if (pick(2)) {
+                TemplateField f = fields[pick(fields.size())];
+                f.xMm = mm(0, 80);
+                f.yMm = mm(0, 50);
+                return m_doc.modifyField(f);
+            } else {
+                GraphicElement g = graphics[pick(graphics.size())];
+                g.xMm = mm(0, 80);
+                g.yMm = mm(0, 50);
+                return m_doc.modifyGraphic(g);
+            }
+        case Resize:
+            if (pick(2)) {
+                TemplateField f = fields[pick(fields.size())];
+                f.widthMm = mm(5, 50);
+                f.heightMm = mm(3, 20);
+                return m_doc.modifyField(f);
+            } else {
+                GraphicElement g = graphics[pick(graphics.size())];
+                g.widthMm = mm(5, 70);
+                g.heightMm = mm(1, 40);
+                return m_doc.modifyGraphic(g);
+            }
+        case Edit:
+            if (pick(2)) {
+                TemplateField f = fields[pick(fields.size())];
+                switch (pick(6)) {
+                case 0: f.name = QStringLiteral("Renamed %1").arg(step); break;
+                case 1: f.fontSizePt = 4 + pick(40); break;
+                case 2: f.colorHex = colours[pick(colours.size())]; break;
+                case 3: f.bold = !f.bold; break;
+                case 4: f.sequenceDigits = 1 + pick(18); break;
+                default: f.scratchPrizesJson = QStringLiteral(R"([{"name":"Prize %1","value":3}])").arg(step); break;
+                }
+                return m_doc.modifyField(f);
+            } else {
+                GraphicElement g = graphics[pick(graphics.size())];
+                switch (pick(4)) {
+                case 0: g.strokeWidthMm = mm(0.05, 3); break;
+                case 1: g.strokeColor = colours[pick(colours.size())]; break;
+                case 2: g.rows = 1 + pick(5); g.columns = 1 + pick(5); break;
+                default: g.cellSpacingMm = mm(0, 12); break;
+                }
+                return m_doc.modifyGraphic(g);
+            }
+        case Unchanged:
+            return pick(2) ? m_doc.modifyField(fields[pick(fields.size())])
+                             : m_doc.modifyGraphic(graphics[pick(graphics.size())]);
+        case Delete:
+            return pick(2) ? m_doc.deleteField(fields[pick(fields.size())].id)
+                             : m_doc.deleteGraphic(graphics[pick(graphics.size())].id);
+        case DeleteSelection: {
+            QList<ElementRef> selection;
+            for (int n = 1 + pick(3); n > 0; --n) {
+                const ElementRef ref = pick(2) ? ElementRef{ElementRef::Kind::Field, fields[pick(fields.size())].id}
+                                               : ElementRef{ElementRef::Kind::Graphic,
+                                                            graphics[pick(graphics.size())].id};
+                if (!selection.contains(ref))
+                    selection << ref;
+            }
+            return m_doc.deleteObjects(selection);
+        }
+        case Paste:
+            if (pick(2)) {
+                TemplateField f = fields[pick(fields.size())];
+                const QPointF at = pastedPosition(QPointF(f.xMm, f.yMm), QSizeF(f.widthMm, f.heightMm), card);
+                f.id = 0;
+                f.xMm = at.x();
+                f.yMm = at.y();
+                return m_doc.pasteField(f, side());
+            } else {
+                GraphicElement g = graphics[pick(graphics.size())];
+                const QPointF at = pastedPosition(QPointF(g.xMm, g.yMm), QSizeF(g.widthMm, g.heightMm), card);
+                g.id = 0;
+                g.xMm = at.x();
+                g.yMm = at.y();
+                return m_doc.pasteGraphic(g, side());
+            }
+        case Align: {
+            const QString onSide = side();
+            QList<ElementRef> candidates;
+            for (const TemplateField &f : fields) {
+                if (f.side == onSide)
+                    candidates << ElementRef{ElementRef::Kind::Field, f.id};
+            }
+            for (const GraphicElement &g : graphics) {
+                if (g.side == onSide)
+                    candidates << ElementRef{ElementRef::Kind::Graphic, g.id};
+            }
+            QList<ElementRef> selection;
+            for (int n = 2 + pick(3); n > 0 && !candidates.isEmpty(); --n)
+                selection << candidates.takeAt(pick(candidates.size()));
+            const ElementRef anchor = selection.isEmpty() ? ElementRef() : selection[pick(selection.size())];
+            return m_doc.alignObjects(AlignMode(pick(6)), selection, anchor);
+        }
+        case Split: {
+            const QList<GraphicElement> candidates = tables();
+            const GraphicElement table = candidates[pick(candidates.size())];
+            *expectRefusal = !tableSplitRefusal(table).isEmpty();
+            return m_doc.splitTable(table.id);
+        }
+        }
+        return {};
+    }
+
+    static QStringList fieldTypes()
+    {
+        return {QStringLiteral("text"), QStringLiteral("sequence"), QStringLiteral("barcode"),
+                QStringLiteral("qrcode"), QStringLiteral("scratch")};
+    }
+
+private:
+    int pick(qsizetype n) { return int(m_rng.bounded(int(n))); }
+    double mm(double low, double high)
+    {
+        return std::round((low + m_rng.generateDouble() * (high - low)) * 100) / 100;
+    }
+    QString side() { return pick(2) ? QStringLiteral("back") : QStringLiteral("front"); }
+    QList<GraphicElement> tables() const
+    {
+        QList<GraphicElement> tables;
+        for (const GraphicElement &g : m_doc.graphics()) {
+            if (g.type == QLatin1String("table"))
+                tables << g;
+        }
+        return tables;
+    }
+
+    const QStringList graphicKinds = {QStringLiteral("line"), QStringLiteral("ellipse"),
+                                      QStringLiteral("rectangle"), QStringLiteral("table")};
+    const QStringList colours = {QStringLiteral("#111827"), QStringLiteral("#ff0000"), QStringLiteral("#00aa55")};
+    const QSizeF card{90, 54};
+
+    EditorDocument &m_doc;
+    QRandomGenerator m_rng;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(FailingOperation)
+
+class TestEditorDocument : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void historyRecordingRules_data();
+    void historyRecordingRules();
+    void historyKeepsTheLast200Changes();
+    void newChangeDiscardsRedoTail();
+    void undoDeleteRestoresIdAndPlace_data();
+    void undoDeleteRestoresIdAndPlace();
+    void addAndPasteSetProjectAndSide();
+    void unchangedOrUnknownRecordsRecordNothing();
+    void failedWriteRecordsNothing_data();
+    void failedWriteRecordsNothing();
+    void lockedDatabaseRecordsNothing();
+    void splitTable();
+    void splitTableRefusals_data();
+    void splitTableRefusals();
+    void alignMovesAllButTheAnchor_data();
+    void alignMovesAllButTheAnchor();
+    void alignReportsFailures();
+    void deleteSelectionReports();
+    void randomEditsUndoAndRedoExactly();
+};
+
+void TestEditorDocument::historyRecordingRules_data()
+{
+    QTest::addColumn<CanvasUndoEntry>("entry");
+    QTest::addColumn<bool>("recorded");
+
+    TemplateField stored;
+    stored.id = 4;
+    TemplateField moved = stored;
+    moved.xMm += 1;
+    TemplateField unstored;
+    TemplateField unstoredMoved = unstored;
+    unstoredMoved.xMm += 1;
+    TemplateField other = moved;
+    other.id = 5;
+    GraphicElement graphic;
+    graphic.id = 9;
+    GraphicElement negative;
+    negative.id = -1;
+    GraphicElement table = makeTable(60, 30, 3, 3, 0);
+    table.id = 7;
+    GraphicElement cell = makeGraphic(QStringLiteral("rectangle"), QStringLiteral("front"), 4, 6);
+    cell.id = 11;
+    GraphicElement unstoredCell = cell;
+    unstoredCell.id = 0;
+
+    QTest::newRow("field add") << CanvasUndoEntry::fieldAdded(stored, 0) << true;
+    QTest::newRow("field add without id") << CanvasUndoEntry::fieldAdded(unstored, 0) << false;
+    QTest::newRow("field delete") << CanvasUndoEntry::fieldDeleted(stored, 3) << true;
+    QTest::newRow("field delete without id") << CanvasUndoEntry::fieldDeleted(unstored, 3) << false;
+    QTest::newRow("graphic add") << CanvasUndoEntry::graphicAdded(graphic, 1) << true;
+    QTest::newRow("graphic delete with negative id") << CanvasUndoEntry::graphicDeleted(negative, 1) << false;
+    QTest::newRow("modify") << CanvasUndoEntry::fieldModified(stored, moved, 2) << true;
+    QTest::newRow("modify, records equal") << CanvasUndoEntry::fieldModified(stored, stored, 2) << false;
+    QTest::newRow("modify, ids differ") << CanvasUndoEntry::fieldModified(stored, other, 2) << false;
+    QTest::newRow("modify without id") << CanvasUndoEntry::fieldModified(unstored, unstoredMoved, 2) << false;
+    QTest::newRow("table split") << CanvasUndoEntry::tableSplit({table, 2}, {{cell, 5}}) << true;
+    QTest::newRow("table split with an unstored rectangle")
+        << CanvasUndoEntry::tableSplit({table, 2}, {{cell, 5}, {unstoredCell, 6}}) << false;
+    QTest::newRow("no steps") << CanvasUndoEntry() << false;
+}
+
+void TestEditorDocument::historyRecordingRules()
+{
+    QFETCH(CanvasUndoEntry, entry);
+    QFETCH(bool, recorded);
+
+    CanvasHistory history;
+    QCOMPARE(history.record(entry), recorded);
+    QCOMPARE(history.count(), recorded ? 1 : 0);
+    QCOMPARE(history.cursor(), history.count());
+    if (recorded)
+        QCOMPARE(*history.undoEntry(), entry);
+
+    // Nothing is recorded while an entry is being applied.
+    CanvasHistory applying;
+    applying.setApplying(true);
+    QVERIFY(!applying.record(entry));
+    QCOMPARE(applying.count(), 0);
+    applying.setApplying(false);
+    QCOMPARE(applying.record(entry), recorded);
+}
+
+void TestEditorDocument::historyKeepsTheLast200Changes()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    TemplateField field = makeField(QStringLiteral("text"), QStringLiteral("front"), 0, 0);
+    field.projectId = fx.projectId;
+    QVERIFY(fx.scratch.store().insertField(&field));
+    QVERIFY(fx.doc().open(fx.projectId));
+    QCOMPARE(fx.doc().history().count(), 0);
+
+    const int limit = 200;
+    const int changes = limit + 1;
+    for (int i = 1; i <= changes; ++i) {
+        field.xMm = i;
+        const DocumentChange change = fx.doc().modifyField(field);
+        QVERIFY2(change.ok, qPrintable(change.error));
+        QCOMPARE(fx.doc().history().count(), std::min(i, limit));
+        QCOMPARE(fx.doc().history().cursor(), fx.doc().history().count());
+    }
+
+    for (int i = changes - 1; i >= 1; --i) {
+        const DocumentChange change = fx.doc().undo();
+        QCOMPARE(change.message, statusMessage(QStringLiteral("Undone"), 1500));
+        QCOMPARE(fx.doc().field(field.id)->xMm, double(i));
+    }
+    // The first change was dropped: its "before" (x = 0) cannot come back.
+    const DocumentChange change = fx.doc().undo();
+    QVERIFY(change.ok);
+    QVERIFY(change.isEmpty());
+    QCOMPARE(change.message, statusMessage(QStringLiteral("Nothing to undo"), 1500));
+    QCOMPARE(fx.scratch.store().loadFields(fx.projectId).constFirst().xMm, 1.0);
+    QVERIFY(fx.consistent());
+
+    // And all of it can be redone again.
+    for (int i = 2; i <= changes; ++i)
+        QCOMPARE(fx.doc().redo().message, statusMessage(QStringLiteral("Redone"), 1500));
+    QCOMPARE(fx.doc().redo().message, statusMessage(QStringLiteral("Nothing to redo"), 1500));
+    QCOMPARE(fx.scratch.store().loadFields(fx.projectId).constFirst().xMm, double(changes));
+}
+
+void TestEditorDocument::newChangeDiscardsRedoTail()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    DocumentChange added = fx.doc().addGraphic(makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), 3, 4));
+    QVERIFY2(added.ok, qPrintable(added.error));
+    GraphicElement ellipse = added.graphicsSet.constFirst();
+    const QStringList afterAdd = fx.dump();
+
+    ellipse.xMm = 20;
+    QVERIFY(fx.doc().modifyGraphic(ellipse).ok);
+    const QStringList afterMove = fx.dump();
+    ellipse.widthMm = 33;
+    QVERIFY(fx.doc().modifyGraphic(ellipse).ok);
+    QCOMPARE(fx.doc().history().count(), 3);
+
+    QCOMPARE(fx.doc().undo().message, statusMessage(QStringLiteral("Undone"), 1500));
+    QCOMPARE(fx.dump(), afterMove);
+    GraphicElement moved = *fx.doc().graphic(ellipse.id);
+    moved.yMm = 17;
+    QVERIFY(fx.doc().modifyGraphic(moved).ok);
+    const QStringList afterNewChange = fx.dump();
+
+    const DocumentChange redo = fx.doc().redo();
+    QCOMPARE(redo.message, statusMessage(QStringLiteral("Nothing to redo"), 1500));
+    QVERIFY(redo.isEmpty());
+    QCOMPARE(fx.dump(), afterNewChange);
+    QCOMPARE(fx.doc().history().count(), 3);
+
+    QVERIFY(fx.doc().undo().ok);
+    QCOMPARE(fx.dump(), afterMove);
+    QVERIFY(fx.doc().undo().ok);
+    QCOMPARE(fx.dump(), afterAdd);
+    QVERIFY(fx.doc().undo().ok);
+    QCOMPARE(fx.doc().graphics(), QList<GraphicElement>());
+    QCOMPARE(fx.doc().undo().message, statusMessage(QStringLiteral("Nothing to undo"), 1500));
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::undoDeleteRestoresIdAndPlace_data()
+{
+    QTest::addColumn<bool>("graphics");
+    QTest::addColumn<int>("deleteIndex");
+    // Stored orders as an older release may leave them: ties and gaps. The
+    // store draws ties by id, so the second 4 comes after the first.
+    for (const bool graphics : {false, true}) {
+        const char *kind = graphics ? "graphic" : "field";
+        for (int index = 0; index < 4; ++index)
+            QTest::addRow("%s %d", kind, index) << graphics << index;
+    }
+}
+
+void TestEditorDocument::undoDeleteRestoresIdAndPlace()
+{
+    QFETCH(bool, graphics);
+    QFETCH(int, deleteIndex);
+
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    const QList<int> orders = {0, 4, 4, 9};
+    QList<qint64> ids;
+    for (int i = 0; i < orders.size(); ++i) {
+        bool inserted = false;
+        if (graphics) {
+            GraphicElement g = makeGraphic(QStringLiteral("rectangle"), QStringLiteral("front"), i, i);
+            g.projectId = fx.projectId;
+            inserted = fx.scratch.store().insertGraphic(&g);
+            ids << g.id;
+        } else {
+            TemplateField f = makeField(QStringLiteral("sequence"), QStringLiteral("back"), i, i);
+            f.projectId = fx.projectId;
+            inserted = fx.scratch.store().insertField(&f);
+            ids << f.id;
+        }
+        QVERIFY(inserted);
+        QVERIFY(exec(fx.db(),
+                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?")
+                         .arg(graphics ? QStringLiteral("template_graphics") : QStringLiteral("template_fields")),
+                     {orders[i], ids.last()}));
+    }
+    QVERIFY(fx.doc().open(fx.projectId));
+    const qint64 id = ids[deleteIndex];
+
+    // Modified first, so that a later redo of that modify needs the restored row.
+    DocumentChange modified;
+    if (graphics) {
+        GraphicElement g = *fx.doc().graphic(id);
+        g.fillColor = QStringLiteral("#ff0000");
+        modified = fx.doc().modifyGraphic(g);
+    } else {
+        TemplateField f = *fx.doc().field(id);
+        f.sequencePrefix = QStringLiteral("N-");
+        modified = fx.doc().modifyField(f);
+    }
+    QVERIFY(modified.ok);
+    const QStringList beforeDelete = fx.dump();
+    const QList<TemplateField> fieldsBefore = fx.doc().fields();
+    const QList<GraphicElement> graphicsBefore = fx.doc().graphics();
+
+    const DocumentChange deleted = graphics ? fx.doc().deleteGraphic(id) : fx.doc().deleteField(id);
+    QVERIFY2(deleted.ok, qPrintable(deleted.error));
+    QCOMPARE(deleted.fieldsRemoved.size() + deleted.graphicsRemoved.size(), 1);
+    QVERIFY(fx.consistent());
+    const QStringList afterDelete = fx.dump();
+
+    const DocumentChange undone = fx.doc().undo();
+    QVERIFY2(undone.ok, qPrintable(undone.error));
+    QCOMPARE(undone.fieldsSet, deleted.fieldsRemoved);
+    QCOMPARE(undone.graphicsSet, deleted.graphicsRemoved);
+    QCOMPARE(fx.dump(), beforeDelete);
+    QCOMPARE(fx.doc().fields(), fieldsBefore);
+    QCOMPARE(fx.doc().graphics(), graphicsBefore);
+    QVERIFY(fx.consistent());
+
+    // Back past the modify and forward again: the modify finds its row.
+    QVERIFY(fx.doc().undo().ok);
+    QVERIFY(fx.dump() != beforeDelete);
+    const DocumentChange redoneModify = fx.doc().redo();
+    QCOMPARE(redoneModify.fieldsSet, modified.fieldsSet);
+    QCOMPARE(redoneModify.graphicsSet, modified.graphicsSet);
+    QCOMPARE(fx.dump(), beforeDelete);
+    QVERIFY(fx.doc().redo().ok);
+    QCOMPARE(fx.dump(), afterDelete);
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::addAndPasteSetProjectAndSide()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+
+    TemplateField field = makeField(QStringLiteral("barcode"), QStringLiteral("back"), 7, 8);
+    field.projectId = fx.otherProjectId; // whatever the caller left there
+    field.id = 4242;
+    const DocumentChange added = fx.doc().addField(field);
+    QVERIFY2(added.ok, qPrintable(added.error));
+    QCOMPARE(added.message, EditorMessage());
+    QCOMPARE(added.fieldsSet.size(), 1);
+    const TemplateField stored = added.fieldsSet.constFirst();
+    QVERIFY(stored.id > 0 && stored.id != 4242);
+    QCOMPARE(stored.projectId, fx.projectId);
+    QCOMPARE(stored.side, QStringLiteral("back"));
+    QCOMPARE(fx.doc().fieldsOnSide(QStringLiteral("back")), QList<TemplateField>{stored});
+    QVERIFY(!added.touchesCardNumbering());
+
+    const DocumentChange pasted = fx.doc().pasteField(stored, QStringLiteral("front"));
+    QVERIFY(pasted.ok);
+    QCOMPARE(pasted.message, statusMessage(QStringLiteral("Field pasted"), 2000));
+    QVERIFY(pasted.fieldsSet.constFirst().id > stored.id);
+    QCOMPARE(pasted.fieldsSet.constFirst().side, QStringLiteral("front"));
+
+    GraphicElement line = makeGraphic(QStringLiteral("line"), QStringLiteral("front"), 1, 2);
+    const DocumentChange pastedGraphic = fx.doc().pasteGraphic(line, QStringLiteral("back"));
+    QCOMPARE(pastedGraphic.message, statusMessage(QStringLiteral("Graphic pasted"), 2000));
+    QCOMPARE(pastedGraphic.graphicsSet.constFirst().side, QStringLiteral("back"));
+    QCOMPARE(pastedGraphic.graphicsSet.constFirst().projectId, fx.projectId);
+
+    const DocumentChange scratch = fx.doc().addField(makeField(QStringLiteral("scratch"), QStringLiteral("back"), 1, 1));
+    QVERIFY(scratch.touchesCardNumbering());
+    QCOMPARE(fx.doc().history().count(), 4);
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::unchangedOrUnknownRecordsRecordNothing()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    const TemplateField field =
+        fx.doc().addField(makeField(QStringLiteral("text"), QStringLiteral("front"), 2, 2)).fieldsSet.constFirst();
+    const GraphicElement table = fx.doc().addGraphic(makeTable(30, 30, 2, 2, 0)).graphicsSet.constFirst();
+    const QStringList before = fx.dump();
+    QCOMPARE(fx.doc().history().count(), 2);
+
+    QVERIFY(fx.doc().modifyField(field).isEmpty());
+    TemplateField unknown = field;
+    unknown.id += 1000;
+    unknown.xMm = 40;
+    QVERIFY(fx.doc().modifyField(unknown).isEmpty());
+    QVERIFY(fx.doc().deleteField(unknown.id).isEmpty());
+    // The kind of a stored graphic does not change, so this is no change at all.
+    GraphicElement retyped = table;
+    retyped.type = QStringLiteral("rectangle");
+    QVERIFY(fx.doc().modifyGraphic(retyped).isEmpty());
+    // Only a table splits.
+    GraphicElement ellipse =
+        fx.doc().addGraphic(makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), 1, 1)).graphicsSet.first();
+    QVERIFY(fx.doc().undo().ok);
+    QVERIFY(fx.doc().splitTable(ellipse.id).isEmpty());
+
+    QCOMPARE(fx.dump(), before);
+    QCOMPARE(fx.doc().history().count(), 3);
+    QCOMPARE(fx.doc().history().cursor(), 2);
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::failedWriteRecordsNothing_data()
+{
+    QTest::addColumn<FailingOperation>("operation");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<EditorMessage>("expected"); // %1: the error
+
+    const QString fieldInsert = QStringLiteral("BEFORE INSERT ON template_fields");
+    const QString graphicInsert = QStringLiteral("BEFORE INSERT ON template_graphics");
+    const EditorMessage undoFailed = criticalMessage(QStringLiteral("Could Not Apply Undo/Redo"), QStringLiteral("%1"));
+    const EditorMessage splitFailed = criticalMessage(QStringLiteral("Could Not Split Table"), QStringLiteral("%1"));
+
+    QTest::newRow("add field") << FailingOperation::AddField << fieldInsert
+                               << criticalMessage(QStringLiteral("Add Field Failed"), QStringLiteral("%1"));
+    QTest::newRow("add graphic") << FailingOperation::AddGraphic << graphicInsert
+                                 << criticalMessage(QStringLiteral("Add Graphic Failed"), QStringLiteral("%1"));
+    QTest::newRow("paste field") << FailingOperation::PasteField << fieldInsert
+                                 << criticalMessage(QStringLiteral("Paste Field Failed"), QStringLiteral("%1"));
+    QTest::newRow("paste graphic") << FailingOperation::PasteGraphic << graphicInsert
+                                   << criticalMessage(QStringLiteral("Paste Graphic Failed"), QStringLiteral("%1"));
+    QTest::newRow("move field") << FailingOperation::MoveField << QStringLiteral("BEFORE UPDATE ON template_fields")
+                                << statusMessage(QStringLiteral("Could not save the field: %1"), 6000);
+    QTest::newRow("edit graphic") << FailingOperation::EditGraphic
+                                  << QStringLiteral("BEFORE UPDATE ON template_graphics")
+                                  << statusMessage(QStringLiteral("Could not save the graphic: %1"), 6000);
+    QTest::newRow("delete field") << FailingOperation::DeleteField
+                                  << QStringLiteral("BEFORE DELETE ON template_fields")
+                                  << criticalMessage(QStringLiteral("Could Not Delete Field"), QStringLiteral("%1"));
+    QTest::newRow("delete graphic") << FailingOperation::DeleteGraphic
+                                    << QStringLiteral("BEFORE DELETE ON template_graphics")
+                                    << criticalMessage(QStringLiteral("Delete Graphic Failed"), QStringLiteral("%1"));
+    // The fixture's rectangle counts too: four cells go in before the fifth fails.
+    QTest::newRow("split, fifth rectangle")
+        << FailingOperation::SplitAtFifthRectangle
+        << QStringLiteral("BEFORE INSERT ON template_graphics WHEN (SELECT COUNT(*) FROM template_graphics "
+                          "WHERE element_type='rectangle') >= 5")
+        << splitFailed;
+    QTest::newRow("split, table delete")
+        << FailingOperation::SplitAtTableDelete
+        << QStringLiteral("BEFORE DELETE ON template_graphics WHEN OLD.element_type='table'") << splitFailed;
+    QTest::newRow("undo add") << FailingOperation::UndoAdd << QStringLiteral("BEFORE DELETE ON template_graphics")
+                              << undoFailed;
+    QTest::newRow("undo delete") << FailingOperation::UndoDelete << fieldInsert << undoFailed;
+    // Every rectangle is deleted before the table's insert fails.
+    QTest::newRow("undo split, table insert")
+        << FailingOperation::UndoSplitAtTableInsert
+        << QStringLiteral("BEFORE INSERT ON template_graphics WHEN NEW.element_type='table'") << undoFailed;
+    // The table is deleted before the first rectangle's insert fails.
+    QTest::newRow("redo split, first rectangle")
+        << FailingOperation::RedoSplitAtFirstRectangle
+        << QStringLiteral("BEFORE INSERT ON template_graphics WHEN NEW.element_type='rectangle'") << undoFailed;
+    QTest::newRow("redo modify") << FailingOperation::RedoModify << QStringLiteral("BEFORE UPDATE ON template_fields")
+                                 << undoFailed;
+}
+
+void TestEditorDocument::failedWriteRecordsNothing()
+{
+    QFETCH(FailingOperation, operation);
+    QFETCH(QString, trigger);
+    QFETCH(EditorMessage, expected);
+
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    EditorDocument &doc = fx.doc();
+    const TemplateField field =
+        doc.addField(makeField(QStringLiteral("text"), QStringLiteral("front"), 3, 3)).fieldsSet.value(0);
+    const GraphicElement table = doc.addGraphic(makeTable(60, 30, 3, 3, 2)).graphicsSet.value(0);
+    const GraphicElement rectangle =
+        doc.addGraphic(makeGraphic(QStringLiteral("rectangle"), QStringLiteral("back"), 5, 5)).graphicsSet.value(0);
+    QVERIFY(field.id > 0 && table.id > 0 && rectangle.id > 0);
+
+    TemplateField movedField = field;
+    movedField.xMm = 20;
+    GraphicElement editedRectangle = rectangle;
+    editedRectangle.strokeWidthMm = 1.5;
+    switch (operation) {
+    case FailingOperation::UndoDelete:
+        QVERIFY(doc.deleteField(field.id).ok);
+        break;
+    case FailingOperation::UndoSplitAtTableInsert:
+        QVERIFY(doc.splitTable(table.id).ok);
+        break;
+    case FailingOperation::RedoSplitAtFirstRectangle:
+        QVERIFY(doc.splitTable(table.id).ok);
+        QVERIFY(doc.undo().ok);
+        break;
+    case FailingOperation::RedoModify:
+        QVERIFY(doc.modifyField(movedField).ok);
+        QVERIFY(doc.undo().ok);
+        break;
+    default:
+        break;
+    }
+
+    const auto run = [&]() {
+        switch (operation) {
+        case FailingOperation::AddField:
+            return doc.addField(makeField(QStringLiteral("qrcode"), QStringLiteral("front"), 9, 9));
+        case FailingOperation::AddGraphic:
+            return doc.addGraphic(makeGraphic(QStringLiteral("line"), QStringLiteral("back"), 9, 9));
+        case FailingOperation::PasteField:
+            return doc.pasteField(field, QStringLiteral("back"));
+        case FailingOperation::PasteGraphic:
+            return doc.pasteGraphic(rectangle, QStringLiteral("front"));
+        case FailingOperation::MoveField:
+            return doc.modifyField(movedField);
+        case FailingOperation::EditGraphic:
+            return doc.modifyGraphic(editedRectangle);
+        case FailingOperation::DeleteField:
+            return doc.deleteField(field.id);
+        case FailingOperation::DeleteGraphic:
+            return doc.deleteGraphic(rectangle.id);
+        case FailingOperation::SplitAtFifthRectangle:
+        case FailingOperation::SplitAtTableDelete:
+            return doc.splitTable(table.id);
+        case FailingOperation::UndoAdd:
+        case FailingOperation::UndoDelete:
+        case FailingOperation::UndoSplitAtTableInsert:
+            return doc.undo();
+        case FailingOperation::RedoSplitAtFirstRectangle:
+        case FailingOperation::RedoModify:
+            return doc.redo();
+        }
+        return DocumentChange();
+    };
+
+    const QStringList before = fx.dump();
+    const QList<TemplateField> fieldsBefore = doc.fields();
+    const QList<GraphicElement> graphicsBefore = doc.graphics();
+    const int count = doc.history().count();
+    const int cursor = doc.history().cursor();
+
+    QVERIFY(fx.refuse(trigger));
+    const DocumentChange failed = run();
+    QVERIFY(!failed.ok);
+    QVERIFY2(failed.error.contains(refusal), qPrintable(failed.error));
+    expected.text = expected.text.arg(failed.error);
+    QCOMPARE(failed.message, expected);
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(fx.dump(), before);
+    QCOMPARE(doc.fields(), fieldsBefore);
+    QCOMPARE(doc.graphics(), graphicsBefore);
+    QCOMPARE(doc.history().count(), count);
+    QCOMPARE(doc.history().cursor(), cursor);
+
+    // Nothing was lost: once the database accepts it, the same step succeeds.
+    QVERIFY(fx.allow());
+    const DocumentChange retried = run();
+    QVERIFY2(retried.ok, qPrintable(retried.error));
+    QVERIFY(!retried.isEmpty());
+    QVERIFY(fx.dump() != before);
+    QVERIFY(fx.consistent());
+    if (operation >= FailingOperation::UndoAdd)
+        QCOMPARE(doc.history().count(), count);
+    else
+        QCOMPARE(doc.history().count(), count + 1);
+}
+
+// Another program holds the write lock: the store's busy timeout runs out.
+void TestEditorDocument::lockedDatabaseRecordsNothing()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    QVERIFY(fx.doc().addField(makeField(QStringLiteral("text"), QStringLiteral("front"), 3, 3)).ok);
+    const QStringList before = fx.dump();
+
+    RawConnection other(fx.scratch.path());
+    QVERIFY(other.isOpen());
+    QVERIFY(exec(other.db(), QStringLiteral("BEGIN IMMEDIATE")));
+    const DocumentChange added = fx.doc().addGraphic(makeTable(40, 20, 2, 2, 0));
+    const DocumentChange undone = fx.doc().undo();
+    QVERIFY(exec(other.db(), QStringLiteral("ROLLBACK")));
+
+    const QString inUse = QStringLiteral("The project database is in use by another program; try again");
+    QVERIFY(!added.ok);
+    QCOMPARE(added.message, criticalMessage(QStringLiteral("Add Graphic Failed"), inUse));
+    QVERIFY(!undone.ok);
+    QCOMPARE(undone.message, criticalMessage(QStringLiteral("Could Not Apply Undo/Redo"), inUse));
+    QCOMPARE(fx.dump(), before);
+    QCOMPARE(fx.doc().history().count(), 1);
+    QCOMPARE(fx.doc().history().cursor(), 1);
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::splitTable()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    EditorDocument &doc = fx.doc();
+    const GraphicElement first =
+        doc.addGraphic(makeGraphic(QStringLiteral("line"), QStringLiteral("front"), 0, 0)).graphicsSet.value(0);
+    const GraphicElement table = doc.addGraphic(makeTable(60, 30, 3, 3, 2)).graphicsSet.value(0);
+    const GraphicElement last =
+        doc.addGraphic(makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), 0, 0)).graphicsSet.value(0);
+    QVERIFY(table.id > 0 && last.id > 0);
+    const QStringList before = fx.dump();
+
+    const DocumentChange split = doc.splitTable(table.id);
+    QVERIFY2(split.ok, qPrintable(split.error));
+    QCOMPARE(split.message, statusMessage(QStringLiteral("Split the table into 9 independent rectangles."), 3000));
+    QCOMPARE(split.graphicsRemoved, QList<GraphicElement>{table});
+    QCOMPARE(split.graphicsSet.size(), 9);
+    const QList<GraphicElement> cells = splitTableCells(table);
+    QCOMPARE(cells.size(), 9);
+    for (int i = 0; i < cells.size(); ++i) {
+        GraphicElement expected = cells[i];
+        expected.id = split.graphicsSet[i].id;
+        QCOMPARE(split.graphicsSet[i], expected);
+    }
+    const GraphicElement cell = split.graphicsSet.constFirst();
+    QCOMPARE(QRectF(cell.xMm, cell.yMm, cell.widthMm, cell.heightMm), QRectF(table.xMm + 1, table.yMm + 1, 18, 8));
+    for (const GraphicElement &rectangle : split.graphicsSet) {
+        QVERIFY(rectangle.id > last.id);
+        QCOMPARE(rectangle.type, QStringLiteral("rectangle"));
+        QCOMPARE(rectangle.projectId, fx.projectId);
+        QCOMPARE(rectangle.fillColor, table.fillColor);
+    }
+    // The new rectangles are drawn on top, as any new element.
+    QCOMPARE(doc.graphics().mid(0, 2), QList<GraphicElement>({first, last}));
+    QCOMPARE(doc.graphics().mid(2), split.graphicsSet);
+    QCOMPARE(doc.history().count(), 4);
+    QVERIFY(fx.consistent());
+    const QStringList afterSplit = fx.dump();
+
+    // One step back: the table, with its id and its place between the others.
+    const DocumentChange undone = doc.undo();
+    QVERIFY2(undone.ok, qPrintable(undone.error));
+    QCOMPARE(undone.graphicsSet, QList<GraphicElement>{table});
+    QCOMPARE(undone.graphicsRemoved.size(), 9);
+    QCOMPARE(fx.dump(), before);
+    QCOMPARE(doc.graphics(), QList<GraphicElement>({first, table, last}));
+
+    const DocumentChange redone = doc.redo();
+    QVERIFY2(redone.ok, qPrintable(redone.error));
+    QCOMPARE(redone.graphicsSet, split.graphicsSet);
+    QCOMPARE(fx.dump(), afterSplit);
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::splitTableRefusals_data()
+{
+    QTest::addColumn<GraphicElement>("table");
+    // Cells of 20 × 10 mm.
+    QTest::newRow("spacing equal to the smaller cell side") << makeTable(60, 30, 3, 3, 10);
+    QTest::newRow("spacing above both cell sides") << makeTable(60, 30, 3, 3, 25);
+    QTest::newRow("more cells than can be split") << makeTable(60, 30, 200, 100, 0);
+}
+
+void TestEditorDocument::splitTableRefusals()
+{
+    QFETCH(GraphicElement, table);
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    const GraphicElement stored = fx.doc().addGraphic(table).graphicsSet.value(0);
+    QVERIFY(stored.id > 0);
+    const QStringList before = fx.dump();
+
+    const DocumentChange refused = fx.doc().splitTable(stored.id);
+    QVERIFY(!refused.ok);
+    QVERIFY(refused.isEmpty());
+    const QString reason = tableSplitRefusal(stored);
+    QVERIFY(!reason.isEmpty());
+    QCOMPARE(refused.message, criticalMessage(QStringLiteral("Could Not Split Table"), reason));
+    QCOMPARE(fx.dump(), before);
+    QCOMPARE(fx.doc().history().count(), 1);
+}
+
+void TestEditorDocument::alignMovesAllButTheAnchor_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("anchorIndex");
+    for (int mode = int(AlignMode::Left); mode <= int(AlignMode::Bottom); ++mode) {
+        QTest::addRow("mode %d, anchor last", mode) << mode << 2;
+        QTest::addRow("mode %d, anchor first", mode) << mode << 0;
+    }
+    QTest::newRow("anchor not selected: the first is") << int(AlignMode::Right) << -1;
+}
+
+void TestEditorDocument::alignMovesAllButTheAnchor()
+{
+    QFETCH(int, mode);
+    QFETCH(int, anchorIndex);
+    const AlignMode alignMode = AlignMode(mode);
+
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    EditorDocument &doc = fx.doc();
+    TemplateField f = makeField(QStringLiteral("barcode"), QStringLiteral("front"), 3, 4);
+    f.widthMm = 30;
+    f.heightMm = 12;
+    const TemplateField field = doc.addField(f).fieldsSet.value(0);
+    GraphicElement r = makeGraphic(QStringLiteral("rectangle"), QStringLiteral("front"), 40, 30);
+    r.widthMm = 20;
+    r.heightMm = 8;
+    const GraphicElement rectangle = doc.addGraphic(r).graphicsSet.value(0);
+    const GraphicElement ellipse =
+        doc.addGraphic(makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), 12, 20)).graphicsSet.value(0);
+    const QList<ElementRef> selection = {{ElementRef::Kind::Field, field.id},
+                                         {ElementRef::Kind::Graphic, rectangle.id},
+                                         {ElementRef::Kind::Graphic, ellipse.id}};
+    const ElementRef anchor = anchorIndex >= 0 ? selection[anchorIndex] : ElementRef{ElementRef::Kind::Field, 999};
+    const QRectF fieldRect(field.xMm, field.yMm, field.widthMm, field.heightMm);
+    const QRectF rects[] = {fieldRect, QRectF(rectangle.xMm, rectangle.yMm, rectangle.widthMm, rectangle.heightMm),
+                            QRectF(ellipse.xMm, ellipse.yMm, ellipse.widthMm, ellipse.heightMm)};
+    const int anchorAt = std::max(anchorIndex, 0);
+    const int entriesBefore = doc.history().count();
+
+    const DocumentChange aligned = doc.alignObjects(alignMode, selection, anchor);
+    QVERIFY2(aligned.ok, qPrintable(aligned.error));
+    QCOMPARE(aligned.message,
+             statusMessage(QStringLiteral("Moved and aligned 2 objects; the last selected anchor stayed in place"), 2200));
+
+    QList<QPointF> positions = {QPointF(doc.field(field.id)->xMm, doc.field(field.id)->yMm),
+                                QPointF(doc.graphic(rectangle.id)->xMm, doc.graphic(rectangle.id)->yMm),
+                                QPointF(doc.graphic(ellipse.id)->xMm, doc.graphic(ellipse.id)->yMm)};
+    int moved = 0;
+    for (int i = 0; i < 3; ++i) {
+        const QPointF expected = i == anchorAt ? rects[i].topLeft() : alignedPosition(alignMode, rects[anchorAt], rects[i]);
+        QCOMPARE(positions[i], expected);
+        moved += expected != rects[i].topLeft() ? 1 : 0;
+    }
+    QCOMPARE(aligned.fieldsSet.size() + aligned.graphicsSet.size(), moved);
+    QCOMPARE(doc.history().count(), entriesBefore + moved);
+    QVERIFY(fx.consistent());
+
+    // Each move is its own step.
+    for (int i = 0; i < moved; ++i)
+        QVERIFY(doc.undo().ok);
+    QCOMPARE(*doc.field(field.id), field);
+    QCOMPARE(*doc.graphic(rectangle.id), rectangle);
+    QCOMPARE(*doc.graphic(ellipse.id), ellipse);
+
+    // Fewer than two objects: nothing moves.
+    const DocumentChange single = doc.alignObjects(alignMode, selection.mid(0, 1), selection[0]);
+    QCOMPARE(single.message, statusMessage(QStringLiteral("Hold Shift and select at least two objects."), 2500));
+    QVERIFY(single.isEmpty());
+}
+
+void TestEditorDocument::alignReportsFailures()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    EditorDocument &doc = fx.doc();
+    const TemplateField a = doc.addField(makeField(QStringLiteral("text"), QStringLiteral("back"), 3, 4)).fieldsSet.value(0);
+    const TemplateField b = doc.addField(makeField(QStringLiteral("text"), QStringLiteral("back"), 9, 14)).fieldsSet.value(0);
+    const GraphicElement c =
+        doc.addGraphic(makeGraphic(QStringLiteral("line"), QStringLiteral("back"), 30, 2)).graphicsSet.value(0);
+    const TemplateField anchor =
+        doc.addField(makeField(QStringLiteral("text"), QStringLiteral("back"), 50, 40)).fieldsSet.value(0);
+    const QList<ElementRef> selection = {{ElementRef::Kind::Field, a.id},
+                                         {ElementRef::Kind::Field, b.id},
+                                         {ElementRef::Kind::Graphic, c.id},
+                                         {ElementRef::Kind::Field, anchor.id}};
+    QVERIFY(fx.refuse(QStringLiteral("BEFORE UPDATE ON template_fields WHEN OLD.id=%1").arg(b.id)));
+
+    const DocumentChange aligned = doc.alignObjects(AlignMode::Top, selection, selection.last());
+    QVERIFY(!aligned.ok);
+    QVERIFY2(aligned.error.contains(refusal), qPrintable(aligned.error));
+    QCOMPARE(aligned.message,
+             statusMessage(QStringLiteral("Some objects failed to save after alignment: %1").arg(aligned.error), 6000));
+    QCOMPARE(doc.field(a.id)->yMm, 40.0);
+    QCOMPARE(*doc.field(b.id), b);
+    QCOMPARE(doc.graphic(c.id)->yMm, 40.0);
+    QCOMPARE(aligned.fieldsSet, QList<TemplateField>{*doc.field(a.id)});
+    QCOMPARE(aligned.graphicsSet, QList<GraphicElement>{*doc.graphic(c.id)});
+    QCOMPARE(doc.history().count(), 6);
+    QVERIFY(fx.consistent());
+}
+
+void TestEditorDocument::deleteSelectionReports()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    EditorDocument &doc = fx.doc();
+    QList<ElementRef> refs;
+    for (int i = 0; i < 3; ++i) {
+        refs << ElementRef{ElementRef::Kind::Graphic,
+                           doc.addGraphic(makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), i, i))
+                               .graphicsSet.value(0)
+                               .id};
+        refs << ElementRef{ElementRef::Kind::Field,
+                           doc.addField(makeField(QStringLiteral("sequence"), QStringLiteral("front"), i, i))
+                               .fieldsSet.value(0)
+                               .id};
+    }
+
+    const DocumentChange none = doc.deleteObjects({});
+    QVERIFY(none.ok && none.isEmpty());
+    QCOMPARE(none.message, EditorMessage());
+
+    const DocumentChange one = doc.deleteObjects(refs.mid(0, 1));
+    QVERIFY(one.ok);
+    QCOMPARE(one.message, statusMessage(QStringLiteral("Deleted 1 selected object"), 2500));
+    QCOMPARE(one.graphicsRemoved.size(), 1);
+
+    // Fields go first, then graphics, each its own step.
+    const DocumentChange two = doc.deleteObjects(refs.mid(2, 2));
+    QCOMPARE(two.message, statusMessage(QStringLiteral("Deleted 2 selected objects"), 2500));
+    QCOMPARE(two.fieldsRemoved.size(), 1);
+    QVERIFY(two.touchesCardNumbering());
+    QCOMPARE(doc.history().count(), 9);
+    QCOMPARE(doc.undo().fieldsSet, QList<TemplateField>());
+    QCOMPARE(doc.undo().fieldsSet, two.fieldsRemoved);
+
+    // A failure leaves the others deleted and is reported with the count.
+    QVERIFY(fx.refuse(QStringLiteral("BEFORE DELETE ON template_graphics WHEN OLD.id=%1").arg(refs[4].id)));
+    const DocumentChange partly = doc.deleteObjects(refs.mid(1));
+    QVERIFY(!partly.ok);
+    QVERIFY2(partly.error.contains(refusal), qPrintable(partly.error));
+    QCOMPARE(partly.message,
+             statusMessage(QStringLiteral("Deleted 4 object(s); 1 failed: %1").arg(partly.error), 6000));
+    QCOMPARE(partly.fieldsRemoved.size(), 3);
+    QCOMPARE(partly.graphicsRemoved.size(), 1);
+    QCOMPARE(doc.graphics().size(), 1);
+    QCOMPARE(doc.graphics().constFirst().id, refs[4].id);
+    QVERIFY(fx.consistent());
+}
+
+// A long random session against a real database. Whenever undo or redo comes
+// back to a state seen before, the template tables must equal that state's
+// dump to the last value, sort_order included; at the end everything is
+// undone back to the start and redone back to the end.
+void TestEditorDocument::randomEditsUndoAndRedoExactly()
+{
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    ProjectStore &store = fx.scratch.store();
+
+    // A starting template with the ties and gaps an older release may leave.
+    const QList<int> fieldOrders = {5, 2, 2, 9, 0};
+    const QStringList fieldTypes = RandomEditor::fieldTypes();
+    for (int i = 0; i < fieldOrders.size(); ++i) {
+        TemplateField f = makeField(fieldTypes[i], i % 2 ? QStringLiteral("back") : QStringLiteral("front"), i, i);
+        f.projectId = fx.projectId;
+        QVERIFY(store.insertField(&f));
+        QVERIFY(exec(fx.db(), QStringLiteral("UPDATE template_fields SET sort_order=? WHERE id=?"),
+                     {fieldOrders[i], f.id}));
+    }
+    const QList<int> graphicOrders = {3, 3, 1, 7};
+    const QStringList graphicTypes = {QStringLiteral("table"), QStringLiteral("line"), QStringLiteral("rectangle"),
+                                      QStringLiteral("table")};
+    for (int i = 0; i < graphicOrders.size(); ++i) {
+        GraphicElement g = makeGraphic(graphicTypes[i], i % 2 ? QStringLiteral("back") : QStringLiteral("front"), i, i);
+        g.projectId = fx.projectId;
+        QVERIFY(store.insertGraphic(&g));
+        QVERIFY(exec(fx.db(), QStringLiteral("UPDATE template_graphics SET sort_order=? WHERE id=?"),
+                     {graphicOrders[i], g.id}));
+    }
+    EditorDocument &doc = fx.doc();
+    QVERIFY(doc.open(fx.projectId));
+    QVERIFY(fx.consistent());
+
+    RandomEditor editor(doc, 20240611);
+    using Op = RandomEditor::Op;
+
+    // positions[i]: the dump with i entries applied, where one was taken (an
+    // operation recording several entries leaves the ones between unknown).
+    QList<std::optional<QStringList>> positions = {fx.dump()};
+    const QStringList start = *positions.first();
+    QStringList current = start;
+    QHash<Op, int> done;
+    int maxCount = 0;
+
+    for (int step = 0; step < 400; ++step) {
+        const Op op = editor.draw();
+        const int cursorBefore = doc.history().cursor();
+        bool expectRefusal = false;
+        const DocumentChange change = editor.perform(op, step, &expectRefusal);
+
+        const QString where = QStringLiteral("step %1 (%2)").arg(step).arg(RandomEditor::name(op));
+        if (expectRefusal)
+            QVERIFY2(!change.ok && change.message.title == QLatin1String("Could Not Split Table"), qPrintable(where));
+        else
+            QVERIFY2(change.ok, qPrintable(where + QStringLiteral(": ") + change.error));
+        QVERIFY2(fx.consistent(), qPrintable(where));
+        const QStringList now = fx.dump();
+        const int cursor = doc.history().cursor();
+
+        if (op == Op::Undo || op == Op::Redo) {
+            const bool moved = change.message.text == QLatin1String(op == Op::Undo ? "Undone" : "Redone");
+            QCOMPARE(cursor, cursorBefore + (moved ? (op == Op::Undo ? -1 : 1) : 0));
+            if (!moved)
+                QVERIFY2(now == current && change.isEmpty(), qPrintable(where));
+            else if (positions[cursor])
+                QVERIFY2(now == *positions[cursor], qPrintable(where));
+            done[op] += moved ? 1 : 0;
+        } else {
+            const int recorded = cursor - cursorBefore;
+            QVERIFY2(recorded >= 0, qPrintable(where));
+            if (recorded == 0) {
+                QVERIFY2(now == current && change.isEmpty(), qPrintable(where));
+            } else {
+                positions.resize(cursorBefore + 1);
+                for (int i = 1; i < recorded; ++i)
+                    positions.append(std::nullopt);
+                positions.append(now);
+                ++done[op];
+            }
+        }
+        QCOMPARE(doc.history().count(), int(positions.size()) - 1);
+        // Below the limit, so that undoing everything reaches the start.
+        QVERIFY(doc.history().count() < CanvasHistory::maximumEntries);
+        current = now;
+        maxCount = std::max(maxCount, doc.history().count());
+    }
+    qInfo("history peaked at %d entries", maxCount);
+
+    // Every kind of operation took part and changed something.
+    for (int op = Op::Undo; op <= RandomEditor::lastOp; ++op) {
+        if (op != Op::Unchanged)
+            QVERIFY2(done.value(Op(op)) > 0, qPrintable(RandomEditor::name(Op(op))));
+    }
+
+    while (doc.history().canRedo())
+        QVERIFY(doc.redo().ok);
+    QCOMPARE(doc.redo().message.text, QStringLiteral("Nothing to redo"));
+    const QStringList end = fx.dump();
+    QCOMPARE(end, *positions.last());
+    QVERIFY(end != start);
+
+    while (doc.history().canUndo()) {
+        QVERIFY(doc.undo().ok);
+        if (positions[doc.history().cursor()])
+            QCOMPARE(fx.dump(), *positions[doc.history().cursor()]);
+    }
+    QCOMPARE(doc.undo().message.text, QStringLiteral("Nothing to undo"));
+    QCOMPARE(fx.dump(), start);
+    QVERIFY(fx.consistent());
+
+    while (doc.history().canRedo())
+        QVERIFY(doc.redo().ok);
+    QCOMPARE(fx.dump(), end);
+    QVERIFY(fx.consistent());
+}
+
+QTEST_GUILESS_MAIN(TestEditorDocument)
+#include "tst_editordocument.moc"
