@@ -1,0 +1,444 @@
+#include "ui/canvas/fieldpropertypanel.h"
+
+#include "editor/editorgeometry.h"
+#include "import/columnkeys.h"
+#include "render/elementpainter.h"
+#include "ui/canvas/prizeeditor.h"
+#include "ui/unitspinbox.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QComboBox>
+#include <QFontComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QString textType = QStringLiteral("text");
+const QString sequenceType = QStringLiteral("sequence");
+const QString barcodeType = QStringLiteral("barcode");
+const QString qrcodeType = QStringLiteral("qrcode");
+const QString scratchType = QStringLiteral("scratch");
+const QString fallbackColor = QStringLiteral("#111827");
+
+// Text-like fields size themselves to their content.
+bool isFittedType(const QString &type)
+{
+    return type == textType || type == scratchType || type == sequenceType;
+}
+
+// Scratch and sequence fields take their values from generated keys, never
+// from a column.
+bool isGeneratedType(const QString &type)
+{
+    return type == scratchType || type == sequenceType;
+}
+
+// The alignment item for a stored value that has none of its own: the
+// horizontal flag decides, the centre flag winning as the painter has it.
+int alignmentIndexForFlags(int alignment)
+{
+    if (alignment & Qt::AlignHCenter)
+        return 1;
+    if (alignment & Qt::AlignRight)
+        return 2;
+    return 0;
+}
+
+UnitSpinBox *newLengthBox(QWidget *parent)
+{
+    auto *box = new UnitSpinBox(parent);
+    box->setRange(0, 2000);
+    box->setDecimals(2);
+    box->setSingleStep(0.1);
+    return box;
+}
+
+} // namespace
+
+QString FieldEdit::saveFailureMessage(const QString &error) const
+{
+    if (kind == Kind::ScratchSettings)
+        return QCoreApplication::translate("FieldPropertyPanel", "Could not save scratch-card settings: %1")
+            .arg(error);
+    return QCoreApplication::translate("FieldPropertyPanel", "Could not save the field: %1").arg(error);
+}
+
+FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("fieldPanel"));
+    // Styled by object name, which a plain QWidget only honours with this.
+    setAttribute(Qt::WA_StyledBackground);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 12, 10, 12);
+    layout->setSpacing(8);
+
+    m_title = new QLabel(tr("Field Properties"), this);
+    m_title->setObjectName(QStringLiteral("propertyTitle"));
+    layout->addWidget(m_title);
+
+    m_form = new QFormLayout;
+    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    // A long row (the prize editor) goes below its label at the panel's width.
+    m_form->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    m_form->setHorizontalSpacing(6);
+    m_form->setVerticalSpacing(6);
+    layout->addLayout(m_form);
+
+    m_name = addRow(tr("Field Name"), new QLineEdit(this));
+    m_dataSource = addRow(tr("Data Source"), new QComboBox(this));
+    m_dataSource->addItem(tr("Select a data table"), qint64(0));
+    m_column = addRow(tr("Select Field"), new QComboBox(this));
+    m_column->addItem(tr("Not bound"), QString());
+    // Long file and column names (and the "unavailable" entry) are elided
+    // rather than widening the panel past its column.
+    for (QComboBox *combo : {m_dataSource, m_column}) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(8);
+    }
+    m_x = addRow(tr("X Position"), newLengthBox(this));
+    m_y = addRow(tr("Y Position"), newLengthBox(this));
+    m_width = addRow(tr("Width"), newLengthBox(this));
+    m_height = addRow(tr("Height"), newLengthBox(this));
+
+    m_barcodeType = addRow(tr("BarcodeType"), new QComboBox(this));
+    m_barcodeType->addItem(tr("Code 128 (General)"), QStringLiteral("code128"));
+    m_barcodeType->addItem(tr("Code 39"), QStringLiteral("code39"));
+    m_barcodeType->addItem(tr("EAN-13"), QStringLiteral("ean13"));
+    m_barcodeType->addItem(tr("EAN-8"), QStringLiteral("ean8"));
+    m_barcodeType->addItem(tr("UPC-A"), QStringLiteral("upca"));
+    m_showText = addRow(tr("Show Text"), new QCheckBox(tr("Show barcode value"), this));
+
+    m_sequencePrefix = addRow(tr("Sequence Prefix"), new QLineEdit(QStringLiteral("No."), this));
+    m_sequenceDigits = addRow(tr("Sequence Digits"), new QSpinBox(this));
+    m_sequenceDigits->setRange(1, 18);
+    m_sequenceDigits->setValue(6);
+    m_sequenceStep = addRow(tr("Sequence Step"), new QSpinBox(this));
+    m_sequenceStep->setRange(1, 1000000);
+    m_sequenceStep->setValue(1);
+    m_excludeFour = addRow(tr("Exclude 4"), new QCheckBox(tr("Exclude numbers containing digit 4"), this));
+
+    m_prizes = new PrizeEditor(this);
+    m_form->addRow(tr("Prize Settings"), m_prizes);
+
+    m_font = addRow(tr("Font"), new QFontComboBox(this));
+    m_fontSize = addRow(tr("Font Size"), new QSpinBox(this));
+    m_fontSize->setRange(4, 300);
+    m_fontSize->setSuffix(QStringLiteral(" pt"));
+    m_fontSize->setValue(12);
+    m_bold = addRow(tr("Font Weight"), new QCheckBox(tr("Bold"), this));
+    m_alignment = addRow(tr("Alignment"), new QComboBox(this));
+    m_alignment->addItem(tr("Align Left"), 129);
+    m_alignment->addItem(tr("Center"), 132);
+    m_alignment->addItem(tr("Align Right"), 130);
+    m_color = addRow(tr("Color"), new ColorButton("fieldColor", tr("Choose Text Color"), this));
+
+    m_hint = new QLabel(tr("Select a canvas field to edit. Variable text automatically fits its content."),
+                        this);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    m_hint->setWordWrap(true);
+    layout->addWidget(m_hint);
+
+    m_delete = new QPushButton(tr("Delete Current Field"), this);
+    m_delete->setObjectName(QStringLiteral("dangerButton"));
+    layout->addWidget(m_delete);
+    layout->addStretch(1);
+
+    // A box reports only a finished entry (Enter, focus out, a step): each
+    // report is saved, and a half-typed 1 of 12 must not be raised to the
+    // minimum under the user's fingers.
+    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{
+             m_x, m_y, m_width, m_height, m_sequenceDigits, m_sequenceStep, m_fontSize})
+        box->setKeyboardTracking(false);
+
+    const auto applyProperties = [this] { apply(FieldEdit::Kind::Properties); };
+    connect(m_name, &QLineEdit::editingFinished, this, applyProperties);
+    connect(m_dataSource, &QComboBox::currentIndexChanged, this, &FieldPropertyPanel::dataSourceChosen);
+    connect(m_column, &QComboBox::currentIndexChanged, this, applyProperties);
+    for (UnitSpinBox *box : {m_x, m_y, m_width, m_height})
+        connect(box, &UnitSpinBox::valueChanged, this, applyProperties);
+    for (QSpinBox *box : {m_sequenceDigits, m_sequenceStep, m_fontSize})
+        connect(box, &QSpinBox::valueChanged, this, applyProperties);
+    for (QComboBox *combo : {m_barcodeType, m_alignment})
+        connect(combo, &QComboBox::currentIndexChanged, this, applyProperties);
+    for (QCheckBox *check : {m_showText, m_excludeFour, m_bold})
+        connect(check, &QCheckBox::toggled, this, applyProperties);
+    connect(m_sequencePrefix, &QLineEdit::editingFinished, this, applyProperties);
+    connect(m_font, &QFontComboBox::currentFontChanged, this, applyProperties);
+    connect(m_color, &ColorButton::colorChosen, this, applyProperties);
+    connect(m_prizes, &PrizeEditor::settingsEdited, this,
+            [this] { apply(FieldEdit::Kind::ScratchSettings); });
+    connect(m_delete, &QPushButton::clicked, this, [this] {
+        if (hasField())
+            emit deleteRequested(m_field.id);
+    });
+
+    showField(TemplateField{});
+}
+
+template<typename Widget>
+Widget *FieldPropertyPanel::addRow(const QString &label, Widget *widget)
+{
+    m_form->addRow(label, widget);
+    widget->setAccessibleName(label);
+    return widget;
+}
+
+void FieldPropertyPanel::setDataSources(const QList<DataSource> &sources,
+                                        const QHash<qint64, QStringList> &columnsBySource)
+{
+    const bool wasFilling = m_filling;
+    m_filling = true;
+    const QString key = m_column->currentData().toString();
+    const qint64 previousSource = m_dataSource->currentData().toLongLong();
+    m_columnsBySource = columnsBySource;
+    {
+        const QSignalBlocker blocker(m_dataSource);
+        m_dataSource->clear();
+        m_dataSource->addItem(tr("Select a data table"), qint64(0));
+        for (const DataSource &source : sources) {
+            m_dataSource->addItem(source.displayName, source.id);
+            m_dataSource->setItemData(m_dataSource->count() - 1, source.filePath, Qt::ToolTipRole);
+        }
+        m_dataSource->setCurrentIndex(std::max(m_dataSource->findData(previousSource), 0));
+    }
+    chooseSourceFor(key);
+    fillColumns(key);
+    m_filling = wasFilling;
+}
+
+void FieldPropertyPanel::setCardContext(const QSizeF &cardMm, const QList<QJsonObject> &records)
+{
+    m_cardMm = cardMm;
+    m_records = records;
+}
+
+void FieldPropertyPanel::showField(const TemplateField &field)
+{
+    m_filling = true;
+    m_field = field;
+    m_current = field;
+    const bool selected = field.id >= 1;
+    const QString type = selected ? field.type : QString();
+
+    if (type == barcodeType)
+        m_title->setText(tr("Barcode Properties"));
+    else if (type == qrcodeType)
+        m_title->setText(tr("QR Code Properties"));
+    else if (type == scratchType)
+        m_title->setText(tr("Scratch Card Properties"));
+    else if (type == sequenceType)
+        m_title->setText(tr("Sequence Properties"));
+    else
+        m_title->setText(tr("Field Properties"));
+    showRowsFor(type);
+
+    const QString key = selected ? field.dataColumn : QString();
+    chooseSourceFor(key);
+    fillColumns(key);
+
+    m_name->setText(selected ? field.name : QString());
+    m_x->setValue(field.xMm);
+    m_y->setValue(field.yMm);
+    m_width->setValue(field.widthMm);
+    m_height->setValue(field.heightMm);
+
+    // An unknown format is drawn as Code 128, so that is what the combo shows.
+    m_shownBarcodeIndex = std::max(m_barcodeType->findData(field.barcodeFormat), 0);
+    m_barcodeType->setCurrentIndex(m_shownBarcodeIndex);
+    m_showText->setChecked(field.barcodeShowText);
+
+    m_sequencePrefix->setText(field.sequencePrefix);
+    m_sequenceDigits->setValue(field.sequenceDigits);
+    m_sequenceStep->setValue(field.sequenceStep);
+    m_excludeFour->setChecked(field.sequenceExcludeFour);
+
+    // Allocating a prize list costs time in proportion to the run; only a
+    // scratch field's list is shown and read back.
+    if (type == scratchType)
+        m_prizes->showSettings(field);
+
+    if (m_font->currentFont().family() != field.fontFamily)
+        m_font->setCurrentFont(QFont(field.fontFamily));
+    m_shownFontFamily = m_font->currentFont().family();
+    m_fontSize->setValue(qRound(field.fontSizePt));
+    m_shownFontSize = m_fontSize->value();
+    m_bold->setChecked(field.bold);
+    const int alignmentIndex = m_alignment->findData(field.alignment);
+    m_shownAlignmentIndex = alignmentIndex >= 0 ? alignmentIndex : alignmentIndexForFlags(field.alignment);
+    m_alignment->setCurrentIndex(m_shownAlignmentIndex);
+    m_color->setColor(field.colorHex);
+
+    m_delete->setEnabled(selected);
+    m_filling = false;
+}
+
+void FieldPropertyPanel::setColorChooser(ColorChooser chooser)
+{
+    m_color->setChooser(std::move(chooser));
+}
+
+QList<UnitSpinBox *> FieldPropertyPanel::unitSpinBoxes() const
+{
+    return {m_x, m_y, m_width, m_height};
+}
+
+void FieldPropertyPanel::showRowsFor(const QString &type)
+{
+    const bool text = type == textType;
+    const bool barcode = type == barcodeType;
+    const bool qrcode = type == qrcodeType;
+    const bool scratch = type == scratchType;
+    const bool sequence = type == sequenceType;
+    const bool fitted = text || scratch || sequence;
+
+    m_form->setRowVisible(m_dataSource, text || barcode || qrcode);
+    m_form->setRowVisible(m_column, !type.isEmpty() && !scratch && !sequence);
+    m_form->setRowVisible(m_width, barcode || qrcode);
+    m_form->setRowVisible(m_height, barcode || qrcode);
+    m_form->setRowVisible(m_barcodeType, barcode);
+    m_form->setRowVisible(m_showText, barcode);
+    for (QWidget *row : std::initializer_list<QWidget *>{m_sequencePrefix, m_sequenceDigits, m_sequenceStep,
+                                                         m_excludeFour})
+        m_form->setRowVisible(row, sequence);
+    m_form->setRowVisible(m_prizes, scratch);
+    for (QWidget *row : std::initializer_list<QWidget *>{m_font, m_fontSize, m_bold, m_alignment, m_color})
+        m_form->setRowVisible(row, fitted);
+}
+
+void FieldPropertyPanel::chooseSourceFor(const QString &key)
+{
+    int index = -1;
+    const qint64 sourceId = columnKeySourceId(key);
+    if (sourceId > 0)
+        index = m_dataSource->findData(sourceId);
+    else if (!key.isEmpty() && columnKeyColumnName(key) == key && m_dataSource->count() > 1)
+        index = 1; // a bare column name belongs to the first data source
+    // Otherwise the source chosen before stays.
+    if (index >= 0) {
+        const QSignalBlocker blocker(m_dataSource);
+        m_dataSource->setCurrentIndex(index);
+    }
+}
+
+void FieldPropertyPanel::fillColumns(const QString &key)
+{
+    QList<std::pair<QString, QString>> items{{tr("Not bound"), QString()}};
+    const qint64 sourceId = m_dataSource->currentData().toLongLong();
+    if (sourceId > 0) {
+        for (const QString &column : m_columnsBySource.value(sourceId))
+            items.append({column, columnKey(sourceId, column)});
+    }
+    const auto found = std::find_if(items.cbegin(), items.cend(),
+                                    [&key](const auto &item) { return item.second == key; });
+    qsizetype selected = found - items.cbegin();
+    if (found == items.cend()) {
+        if (key.isEmpty()) {
+            selected = 0;
+        } else {
+            // Shown and kept, so that an edit elsewhere does not unbind the field.
+            items.append({tr("%1 (unavailable in this project)").arg(key), key});
+            selected = items.size() - 1;
+        }
+    }
+
+    const QSignalBlocker blocker(m_column);
+    bool same = m_column->count() == items.size();
+    for (int i = 0; same && i < items.size(); ++i)
+        same = m_column->itemText(i) == items[i].first && m_column->itemData(i).toString() == items[i].second;
+    // Rebuilt only when the choices differ: this also runs while the combo
+    // reports the user's choice and the window shows the saved field again.
+    if (!same) {
+        m_column->clear();
+        for (const auto &[text, value] : items)
+            m_column->addItem(text, value);
+    }
+    m_column->setCurrentIndex(int(selected));
+}
+
+void FieldPropertyPanel::dataSourceChosen()
+{
+    if (m_filling)
+        return;
+    // The field is unbound until a column of the new source is chosen.
+    fillColumns(QString());
+    apply(FieldEdit::Kind::Properties);
+}
+
+TemplateField FieldPropertyPanel::editedField() const
+{
+    TemplateField field = m_field;
+    const bool scratch = field.type == scratchType;
+
+    field.name = m_name->text().trimmed();
+    if (field.name.isEmpty())
+        field.name = scratch ? tr("Scratch Card Prize") : tr("Variable Field");
+    field.dataColumn = isGeneratedType(field.type) ? QString() : m_column->currentData().toString();
+
+    field.xMm = m_x->value();
+    field.yMm = m_y->value();
+    field.widthMm = std::max(m_width->value(), fieldMinimumWidthMm);
+    field.heightMm = std::max(m_height->value(), fieldMinimumHeightMm);
+
+    const QString family = m_font->currentFont().family();
+    if (family != m_shownFontFamily)
+        field.fontFamily = family;
+    if (m_fontSize->value() != m_shownFontSize)
+        field.fontSizePt = m_fontSize->value();
+    field.bold = m_bold->isChecked();
+    if (m_alignment->currentIndex() != m_shownAlignmentIndex)
+        field.alignment = m_alignment->currentData().toInt();
+    if (m_barcodeType->currentIndex() != m_shownBarcodeIndex)
+        field.barcodeFormat = m_barcodeType->currentData().toString();
+    field.barcodeShowText = m_showText->isChecked();
+    field.sequencePrefix = m_sequencePrefix->text();
+    field.sequenceDigits = m_sequenceDigits->value();
+    field.sequenceStep = m_sequenceStep->value();
+    field.sequenceExcludeFour = m_excludeFour->isChecked();
+    field.colorHex = m_color->color().isEmpty() ? fallbackColor : m_color->color();
+
+    if (scratch)
+        m_prizes->storeSettings(&field);
+
+    if (isFittedType(field.type)) {
+        const QSizeF fitted = fittedFieldSize(field, m_cardMm.width(), m_cardMm.height(), m_records);
+        field.widthMm = fitted.width();
+        field.heightMm = fitted.height();
+    }
+    return field;
+}
+
+void FieldPropertyPanel::apply(FieldEdit::Kind kind)
+{
+    if (m_filling || !hasField())
+        return;
+    FieldEdit edit;
+    edit.before = m_field;
+    edit.after = editedField();
+    edit.kind = kind;
+    edit.refreshesPreview = isGeneratedType(edit.after.type);
+    // Focus leaving the name box or a box stepped back to its value is no edit.
+    if (edit.after == m_current)
+        return;
+    m_current = edit.after;
+
+    // The widgets show what was reported: the name that replaced an empty
+    // one, sizes raised to the minimum or fitted to the content.
+    m_filling = true;
+    m_name->setText(edit.after.name);
+    m_width->setValue(edit.after.widthMm);
+    m_height->setValue(edit.after.heightMm);
+    m_filling = false;
+
+    emit fieldEdited(edit);
+}

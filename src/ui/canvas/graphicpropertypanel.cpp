@@ -1,0 +1,210 @@
+#include "ui/canvas/graphicpropertypanel.h"
+
+#include "editor/editorgeometry.h"
+#include "ui/unitspinbox.h"
+
+#include <QCoreApplication>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QString tableType = QStringLiteral("table");
+const QString lineType = QStringLiteral("line");
+const QString fallbackColor = QStringLiteral("#111827");
+
+UnitSpinBox *newLengthBox(QWidget *parent)
+{
+    auto *box = new UnitSpinBox(parent);
+    box->setRange(0, 2000);
+    box->setDecimals(2);
+    box->setSingleStep(0.1);
+    return box;
+}
+
+QDoubleSpinBox *newMillimetreBox(double minimum, double maximum, double step, QWidget *parent)
+{
+    auto *box = new QDoubleSpinBox(parent);
+    box->setRange(minimum, maximum);
+    box->setDecimals(2);
+    box->setSingleStep(step);
+    box->setSuffix(QStringLiteral(" mm"));
+    return box;
+}
+
+} // namespace
+
+QString GraphicEdit::saveFailureMessage(const QString &error) const
+{
+    return QCoreApplication::translate("GraphicPropertyPanel", "Could not save the graphic: %1").arg(error);
+}
+
+GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
+    : QWidget(parent)
+{
+    // The same look as the field panel, which the style sheet keys on this name.
+    setObjectName(QStringLiteral("fieldPanel"));
+    setAttribute(Qt::WA_StyledBackground);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 12, 10, 12);
+    layout->setSpacing(8);
+
+    m_title = new QLabel(tr("Graphic Properties"), this);
+    m_title->setObjectName(QStringLiteral("propertyTitle"));
+    layout->addWidget(m_title);
+
+    m_form = new QFormLayout;
+    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    m_form->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    m_form->setHorizontalSpacing(6);
+    m_form->setVerticalSpacing(6);
+    layout->addLayout(m_form);
+
+    m_x = addRow(tr("X Position"), newLengthBox(this));
+    m_y = addRow(tr("Y Position"), newLengthBox(this));
+    m_width = addRow(tr("Width"), newLengthBox(this));
+    m_height = addRow(tr("Height"), newLengthBox(this));
+    m_rows = addRow(tr("Rows"), new QSpinBox(this));
+    m_columns = addRow(tr("Columns"), new QSpinBox(this));
+    for (QSpinBox *box : {m_rows, m_columns})
+        box->setRange(1, 100);
+    m_strokeWidth = addRow(tr("Stroke Width"), newMillimetreBox(0.05, 10, 0.05, this));
+    m_spacing = addRow(tr("Table Spacing"), newMillimetreBox(0, 20, 0.1, this));
+    m_color = addRow(tr("Color"), new ColorButton("graphicColor", tr("Choose Line Color"), this));
+
+    m_hint = new QLabel(tr("Changes are saved automatically. Table spacing creates gaps between cells."),
+                        this);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    m_hint->setWordWrap(true);
+    layout->addWidget(m_hint);
+
+    m_splitTable = new QPushButton(tr("Split Table"), this);
+    m_splitTable->setToolTip(tr("Convert the table into independently movable and resizable rectangles"));
+    layout->addWidget(m_splitTable);
+
+    m_delete = new QPushButton(tr("Delete Current Graphic"), this);
+    m_delete->setObjectName(QStringLiteral("dangerButton"));
+    layout->addWidget(m_delete);
+    layout->addStretch(1);
+
+    // Only finished entries are reported; see the field panel.
+    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{
+             m_x, m_y, m_width, m_height, m_rows, m_columns, m_strokeWidth, m_spacing})
+        box->setKeyboardTracking(false);
+
+    for (QDoubleSpinBox *box : std::initializer_list<QDoubleSpinBox *>{m_x, m_y, m_width, m_height,
+                                                                       m_strokeWidth, m_spacing})
+        connect(box, &QDoubleSpinBox::valueChanged, this, &GraphicPropertyPanel::apply);
+    for (QSpinBox *box : {m_rows, m_columns})
+        connect(box, &QSpinBox::valueChanged, this, &GraphicPropertyPanel::apply);
+    connect(m_color, &ColorButton::colorChosen, this, &GraphicPropertyPanel::apply);
+    connect(m_splitTable, &QPushButton::clicked, this, [this] {
+        if (hasGraphic() && m_graphic.type == tableType)
+            emit splitTableRequested(m_graphic.id);
+    });
+    connect(m_delete, &QPushButton::clicked, this, [this] {
+        if (hasGraphic())
+            emit deleteRequested(m_graphic.id);
+    });
+
+    showGraphic(GraphicElement{});
+}
+
+template<typename Widget>
+Widget *GraphicPropertyPanel::addRow(const QString &label, Widget *widget)
+{
+    m_form->addRow(label, widget);
+    widget->setAccessibleName(label);
+    return widget;
+}
+
+void GraphicPropertyPanel::showGraphic(const GraphicElement &graphic)
+{
+    m_filling = true;
+    m_graphic = graphic;
+    m_current = graphic;
+    const bool selected = graphic.id >= 1;
+    const QString type = selected ? graphic.type : QString();
+
+    if (type == tableType)
+        m_title->setText(tr("Table Properties"));
+    else if (type == QLatin1String("ellipse"))
+        m_title->setText(tr("Ellipse Properties"));
+    else if (type == QLatin1String("rectangle"))
+        m_title->setText(tr("Rectangle Properties"));
+    else if (type == lineType)
+        m_title->setText(tr("Line Properties"));
+    else
+        m_title->setText(tr("Graphic Properties"));
+
+    const bool table = type == tableType;
+    for (QWidget *widget : std::initializer_list<QWidget *>{m_rows, m_columns, m_spacing, m_splitTable})
+        widget->setEnabled(table);
+
+    m_x->setValue(graphic.xMm);
+    m_y->setValue(graphic.yMm);
+    m_width->setValue(graphic.widthMm);
+    m_height->setValue(graphic.heightMm);
+    m_rows->setValue(std::max(graphic.rows, 1));
+    m_columns->setValue(std::max(graphic.columns, 1));
+    m_strokeWidth->setValue(graphic.strokeWidthMm);
+    m_spacing->setValue(graphic.cellSpacingMm);
+    m_color->setColor(graphic.strokeColor);
+
+    m_delete->setEnabled(selected);
+    m_filling = false;
+}
+
+void GraphicPropertyPanel::setColorChooser(ColorChooser chooser)
+{
+    m_color->setChooser(std::move(chooser));
+}
+
+QList<UnitSpinBox *> GraphicPropertyPanel::unitSpinBoxes() const
+{
+    return {m_x, m_y, m_width, m_height};
+}
+
+GraphicElement GraphicPropertyPanel::editedGraphic() const
+{
+    GraphicElement graphic = m_graphic;
+    graphic.xMm = m_x->value();
+    graphic.yMm = m_y->value();
+    graphic.widthMm = std::max(m_width->value(), graphicMinimumSideMm);
+    graphic.heightMm = std::max(m_height->value(),
+                                graphic.type == lineType ? lineMinimumHeightMm : graphicMinimumSideMm);
+    graphic.rows = m_rows->value();
+    graphic.columns = m_columns->value();
+    graphic.strokeWidthMm = m_strokeWidth->value();
+    graphic.cellSpacingMm = m_spacing->value();
+    graphic.strokeColor = m_color->color().isEmpty() ? fallbackColor : m_color->color();
+    return graphic;
+}
+
+void GraphicPropertyPanel::apply()
+{
+    if (m_filling || !hasGraphic())
+        return;
+    GraphicEdit edit;
+    edit.before = m_graphic;
+    edit.after = editedGraphic();
+    // A box stepped back to the value on show is no edit.
+    if (edit.after == m_current)
+        return;
+    m_current = edit.after;
+
+    // The boxes show the sizes reported, raised to the minimums.
+    m_filling = true;
+    m_width->setValue(edit.after.widthMm);
+    m_height->setValue(edit.after.heightMm);
+    m_filling = false;
+
+    emit graphicEdited(edit);
+}
