@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "ui/canvaseditor.h"
 #include "ui/datasync.h"
 #include "ui/dialogs.h"
 #include "ui/projectpanel.h"
@@ -77,6 +78,8 @@ bool MainWindow::initialize()
     m_session.setProject(startup);
 
     buildInterface();
+    updateCanvasCardSize();
+    updateCanvasBleed();
     setLiveDataSource(m_session.project().dataSourcePath, false);
     reloadProjectData();
     refreshPreview();
@@ -120,6 +123,8 @@ void MainWindow::buildInterface()
     m_projectPanel->setUseInches(m_useInches);
     for (UnitSpinBox *box : m_projectPanel->unitSpinBoxes())
         registerUnitSpinBox(box);
+    // The pages registered theirs before the setting was read.
+    setDisplayUnits(m_useInches);
 
     refreshProjectList();
     m_projectPanel->showProject(m_session.project());
@@ -148,7 +153,7 @@ void MainWindow::buildToolBar()
     m_toolBar->addSeparator();
     m_toolBar->addAction(tr("Add Text Field"), this, &MainWindow::addField);
     m_toolBar->addAction(tr("Delete Field"), this,
-                         [this] { deleteSelectedField(m_selectedField.id); });
+                         [this] { deleteSelectedField(m_canvasEditor->selectedFieldId()); });
     m_toolBar->addSeparator();
     m_toolBar->addAction(tr("Import Background"), this, &MainWindow::importBackground);
     m_toolBar->addAction(tr("Add Barcode"), this, &MainWindow::addBarcode);

@@ -19,6 +19,7 @@
 
 #include <memory>
 
+class CanvasEditor;
 class DataPage;
 class DataSync;
 class Dialogs;
@@ -61,6 +62,7 @@ public:
     DataPage *dataPage() const { return m_dataPage; }
     PreviewPage *previewPage() const { return m_previewPage; }
     DataSync *dataSync() const { return m_dataSync; }
+    CanvasEditor *canvasEditor() const { return m_canvasEditor; }
     const QList<DataSource> &dataSources() const { return m_session.dataSources(); }
     // The combined card records of the project's data files and their column keys.
     const QList<DataRecord> &cardRecords() const { return m_session.cardRecords(); }
@@ -78,7 +80,6 @@ public slots:
     void removeCurrentDataSource();
     void currentDataSourceChanged();
 
-    // Filled in by the export, background and canvas work.
     void exportPdf();
     void importBackground();
     void addField();
@@ -115,14 +116,14 @@ private:
 
     // Where the pages attach to the project's life.
     void showProjectOnPages();
-    void clearCanvasHistory();
     void updateCanvasCardSize();
     void updateCanvasBleed();
     void showDuplexOnPages(bool duplex);
     void refreshBackgroundStatus();
     void applyReadOnlyState();
-    void populateSourceChoices();
-    void updatePreviewRecordRange();
+    // The card records changed: the field panel's columns and the canvases'
+    // preview record follow.
+    void showCardRecordsOnCanvas();
 
     // Variable data and its live sync (mainwindow_data.cpp).
     void connectDataPage();
@@ -148,8 +149,6 @@ private:
     std::unique_ptr<Dialogs> m_dialogs;
     QString m_starterDirectory;
     WorkspacePaths m_paths;
-    TemplateField m_selectedField;
-    GraphicElement m_selectedGraphic;
     bool m_useInches = false;
     QList<QPointer<UnitSpinBox>> m_unitSpinBoxes;
     DataSync *m_dataSync = nullptr;
@@ -159,4 +158,5 @@ private:
     QToolBar *m_toolBar = nullptr;
     DataPage *m_dataPage = nullptr;
     PreviewPage *m_previewPage = nullptr;
+    CanvasEditor *m_canvasEditor = nullptr;
 };

@@ -104,8 +104,7 @@ void MainWindow::reloadProjectData()
     }
     refreshDataSources();
     fillDataTable();
-    populateSourceChoices();
-    updatePreviewRecordRange();
+    showCardRecordsOnCanvas();
 }
 
 void MainWindow::openCurrentDataSource()

@@ -1,12 +1,18 @@
 // The three pages and the points where they meet the project's life. The
-// template canvas replaces the plain page below and fills in the matching
-// functions; until then the toolbar's canvas actions say so in the status bar.
+// template canvas and its property panels live in CanvasEditor; the slots
+// here forward to it.
 #include "ui/mainwindow.h"
 
+#include "ui/canvas/canvaspage.h"
+#include "ui/canvas/propertyscroll.h"
+#include "ui/canvaseditor.h"
 #include "ui/datapage.h"
 #include "ui/previewpage.h"
+#include "ui/projectpanel.h"
 
+#include <QCheckBox>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QWidget>
 
 QWidget *MainWindow::createDataPage()
@@ -25,10 +31,26 @@ QWidget *MainWindow::createPreviewPage()
 
 QWidget *MainWindow::createCanvasPage()
 {
-    // The canvases and their side tabs go here, loaded with the current
-    // project's fields and graphics when built.
-    auto *page = new QWidget;
+    CanvasEditorHooks hooks;
+    hooks.refreshPreview = [this] { refreshPreview(); };
+    hooks.showCanvasPage = [this] {
+        for (int i = 0; i < m_pageTabs->count(); ++i) {
+            if (m_pageTabs->tabText(i) == tr("Template Canvas"))
+                m_pageTabs->setCurrentIndex(i);
+        }
+    };
+    hooks.cardSizeMm = [this] {
+        return QSizeF(m_projectPanel->cardWidthBox()->value(), m_projectPanel->cardHeightBox()->value());
+    };
+    hooks.showStatus = [this](const QString &text, int timeoutMs) { statusBar()->showMessage(text, timeoutMs); };
+    m_canvasEditor = new CanvasEditor(m_store, m_session, *m_dialogs, this, std::move(hooks), this);
+
+    CanvasPage *page = m_canvasEditor->page();
     page->setObjectName(QStringLiteral("canvasPage"));
+    connect(page, &CanvasPage::importBackgroundRequested, this, &MainWindow::importBackground);
+    for (UnitSpinBox *box : m_canvasEditor->propertyPanels()->unitSpinBoxes())
+        registerUnitSpinBox(box);
+    m_canvasEditor->openProject();
     return page;
 }
 
@@ -38,44 +60,43 @@ void MainWindow::showUnavailable(const QString &feature)
 }
 
 void MainWindow::importBackground() { showUnavailable(tr("Import Background")); }
-void MainWindow::addField() { showUnavailable(tr("Add Text Field")); }
-void MainWindow::addBarcode() { showUnavailable(tr("Add Barcode")); }
-void MainWindow::addQrCode() { showUnavailable(tr("Add QR Code")); }
-void MainWindow::addScratchCard() { showUnavailable(tr("Scratch Card")); }
+void MainWindow::addField() { m_canvasEditor->addField(QStringLiteral("text")); }
+void MainWindow::addBarcode() { m_canvasEditor->addField(QStringLiteral("barcode")); }
+void MainWindow::addQrCode() { m_canvasEditor->addField(QStringLiteral("qrcode")); }
+void MainWindow::addScratchCard() { m_canvasEditor->addField(QStringLiteral("scratch")); }
+void MainWindow::deleteSelectedField(qint64 fieldId) { m_canvasEditor->deleteField(fieldId); }
 
-void MainWindow::deleteSelectedField(qint64 fieldId)
-{
-    Q_UNUSED(fieldId);
-    showUnavailable(tr("Delete Field"));
-}
-
-// Hook points. Each is called at its place in start-up, project switching or
-// panel edits already; the page that owns the behaviour fills it in.
-
-// Switching projects: canvases get card size, bleed, backgrounds, fields and
-// graphics by side; property panels show nothing selected; the preview takes
-// the project's "Border" and "Crop marks" options and its sides.
+// Switching projects: canvases get card size, bleed, fields and graphics by
+// side and an empty history; property panels show nothing selected; the
+// preview takes the project's "Border" and "Crop marks" options and its sides.
 void MainWindow::showProjectOnPages()
 {
     showProjectOnPreview();
-    // The canvas side tabs follow the new project's sides as well.
     showDuplexOnPages(m_session.project().duplex);
+    m_canvasEditor->openProject();
+    updateCanvasCardSize();
+    updateCanvasBleed();
 }
 
-// Canvas editing: the undo and redo histories belong to one project.
-void MainWindow::clearCanvasHistory() {}
-
 // Canvases: the panel's card size (setCardSize on both sides).
-void MainWindow::updateCanvasCardSize() {}
+void MainWindow::updateCanvasCardSize()
+{
+    m_canvasEditor->setCardSize(
+        QSizeF(m_projectPanel->cardWidthBox()->value(), m_projectPanel->cardHeightBox()->value()));
+}
 
 // Canvases: the panel's bleed and guide flag (setBleed on both sides).
-void MainWindow::updateCanvasBleed() {}
+void MainWindow::updateCanvasBleed()
+{
+    m_canvasEditor->setBleed(m_projectPanel->bleedBox()->value(), m_projectPanel->bleedGuideCheck()->isChecked());
+}
 
 // Canvas side tabs ("Back" tab present only in duplex) and the preview's
 // "All"/"Back" side buttons ("Front" checked when turning duplex off).
 void MainWindow::showDuplexOnPages(bool duplex)
 {
     m_previewPage->setDuplex(duplex);
+    m_canvasEditor->setDuplex(duplex);
 }
 
 // Background import: the line describing the current background files.
@@ -84,11 +105,8 @@ void MainWindow::refreshBackgroundStatus() {}
 // Editing widgets: follow the current project's read-only state.
 void MainWindow::applyReadOnlyState() {}
 
-// Property panel: refill the selected field's data-table and column choices
-// from the window's data sources, keeping the field's binding.
-void MainWindow::populateSourceChoices() {}
-
-// Canvas page: the "Preview record" number ranges from 1 to the number of
-// card records (at least 1); then previewRecordChanged shows that record on
-// the canvases.
-void MainWindow::updatePreviewRecordRange() {}
+void MainWindow::showCardRecordsOnCanvas()
+{
+    if (m_canvasEditor)
+        m_canvasEditor->cardRecordsChanged();
+}

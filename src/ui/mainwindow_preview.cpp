@@ -4,6 +4,7 @@
 
 #include "render/impositionlayout.h"
 #include "render/sheetcomposer.h"
+#include "ui/canvaseditor.h"
 #include "ui/dialogs.h"
 #include "ui/impositionpreviewwidget.h"
 #include "ui/previewpage.h"
@@ -31,13 +32,11 @@ void MainWindow::showProjectOnPreview()
 
 void MainWindow::refreshPreview()
 {
-    if (!m_previewPage || !m_projectPanel)
+    if (!m_previewPage || !m_projectPanel || !m_canvasEditor)
         return;
 
-    QString error;
-    const QList<TemplateField> fields = m_store.loadFields(m_session.project().id, &error);
-    if (!error.isEmpty())
-        statusBar()->showMessage(error, 8000);
+    // The template as the editor holds it, which is what the store holds.
+    const QList<TemplateField> &fields = m_canvasEditor->document().fields();
 
     const ProjectSession::PreparedView &prepared = m_session.preparedCards(fields);
     if (!prepared.error.isEmpty())
@@ -55,14 +54,8 @@ void MainWindow::refreshPreview()
     const PreviewPagePosition shown = previewPageAt(page, m_session.project().duplex, sides);
     m_previewPage->setCounts(layout.recordCount, sheets);
 
-    updatePreviewRecordRange();
 
-    // The canvases, once they exist, hold the graphics as edited; until then
-    // the stored ones are what prints.
-    error.clear();
-    QList<GraphicElement> graphics = m_store.loadGraphics(m_session.project().id, &error);
-    if (!error.isEmpty())
-        statusBar()->showMessage(error, 8000);
+    QList<GraphicElement> graphics = m_canvasEditor->document().graphics();
 
     ImpositionPreviewWidget *preview = m_previewPage->preview();
     preview->setMarkOptions({m_session.project().showImpositionBorder,

@@ -25,9 +25,6 @@ void MainWindow::refreshProjectList()
 void MainWindow::switchToProject(const Project &project)
 {
     m_session.setProject(project);
-    m_selectedField = TemplateField{};
-    m_selectedGraphic = GraphicElement{};
-    clearCanvasHistory();
     refreshProjectList();
     m_projectPanel->showProject(m_session.project());
     showProjectOnPages();

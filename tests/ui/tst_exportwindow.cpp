@@ -63,18 +63,18 @@ public:
 
     void critical(QWidget *, const QString &title, const QString &text) override
     {
-        m_script->shown.append({QStringLiteral("critical"), title, text});
+        m_script->shown.append({QStringLiteral("critical"), title, text, QString()});
     }
     QMessageBox::StandardButton warning(QWidget *, const QString &title, const QString &text,
                                         QMessageBox::StandardButtons,
                                         QMessageBox::StandardButton) override
     {
-        m_script->shown.append({QStringLiteral("warning"), title, text});
+        m_script->shown.append({QStringLiteral("warning"), title, text, QString()});
         return QMessageBox::Ok;
     }
     void information(QWidget *, const QString &title, const QString &text) override
     {
-        m_script->shown.append({QStringLiteral("information"), title, text});
+        m_script->shown.append({QStringLiteral("information"), title, text, QString()});
     }
     QString getSaveFileName(QWidget *, const QString &title, const QString &proposedPath,
                             const QString &filter) override

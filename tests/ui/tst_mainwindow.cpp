@@ -408,12 +408,12 @@ void TestMainWindow::toolBarActionsReachTheirSlots_data()
     QTest::newRow("Import Data") << "Import Data" << "Ready" << QString();
     // A blank project has no records to print.
     QTest::newRow("Export PDF") << "Export PDF" << "Ready" << "Unable to Export PDF";
-    for (const char *later : {"Add Text Field", "Delete Field",
-                              "Import Background", "Add Barcode", "Add QR Code", "Scratch Card"}) {
-        QTest::newRow(later) << later
-                             << QStringLiteral("%1 is not available in this build yet.").arg(later)
-                             << QString();
-    }
+    // The canvas's own tests follow what the adds create; here they must
+    // not ask anything or fail. With nothing selected, "Delete Field" does nothing.
+    for (const char *canvas : {"Add Text Field", "Delete Field", "Add Barcode", "Add QR Code", "Scratch Card"})
+        QTest::newRow(canvas) << canvas << "Ready" << QString();
+    QTest::newRow("Import Background") << "Import Background"
+                                       << "Import Background is not available in this build yet." << QString();
 }
 
 void TestMainWindow::toolBarActionsReachTheirSlots()
@@ -720,7 +720,7 @@ void TestMainWindow::unsavedSettingsAreAskedAbout_data()
     QTest::addColumn<bool>("saved");
     QTest::addColumn<bool>("left");
 
-    for (const QString leaving : {QStringLiteral("close"), QStringLiteral("open"), QStringLiteral("new")}) {
+    for (const QString &leaving : {QStringLiteral("close"), QStringLiteral("open"), QStringLiteral("new")}) {
         const QByteArray name = leaving.toLatin1();
         QTest::newRow(QByteArray(name + ", save").constData()) << leaving << QMessageBox::Save << false << true << true;
         QTest::newRow(QByteArray(name + ", discard").constData()) << leaving << QMessageBox::Discard << false << false << true;

@@ -5,6 +5,9 @@
 #include "store/projectstore.h"
 #include "ui/dialogs.h"
 #include "ui/impositionpreviewwidget.h"
+#include "ui/canvas/canvaspage.h"
+#include "ui/canvas/canvasview.h"
+#include "ui/canvaseditor.h"
 #include "ui/mainwindow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
@@ -760,18 +763,19 @@ void TestPreviewPage::refreshOnTabSwitch()
 {
     QVERIFY(startWindow());
     QCOMPARE(page()->sheetCountLabel()->text(), QStringLiteral("Sheets  3"));
-    // A change the window is not told about shows when the page is opened.
-    {
-        const auto store = openStore();
-        TemplateField field;
-        field.projectId = m_window->currentProject().id;
-        field.dataColumn = QStringLiteral("Name");
-        QVERIFY(store->insertField(&field));
-    }
-    QVERIFY(preview()->composer().sheetData().fields.isEmpty());
+    // Adding a field redraws the sheets; moving a text field does not, but
+    // shows when the page is opened.
+    CanvasEditor *editor = m_window->canvasEditor();
+    editor->addField(QStringLiteral("text"));
+    QCOMPARE(preview()->composer().sheetData().fields.size(), 1);
+    TemplateField moved = editor->document().fields().first();
+    moved.xMm += 7;
+    emit editor->page()->frontCanvas()->fieldEdited(moved);
+    QCOMPARE(editor->document().fields().first().xMm, moved.xMm);
+    QVERIFY(preview()->composer().sheetData().fields.first().xMm != moved.xMm);
     m_window->pageTabs()->setCurrentIndex(2);
     m_window->pageTabs()->setCurrentIndex(1);
-    QCOMPARE(preview()->composer().sheetData().fields.size(), 1);
+    QCOMPARE(preview()->composer().sheetData().fields.first().xMm, moved.xMm);
 }
 
 QTEST_MAIN(TestPreviewPage)

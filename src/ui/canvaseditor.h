@@ -1,0 +1,103 @@
+#pragma once
+
+#include "editor/editordocument.h"
+
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+
+class CanvasPage;
+class CanvasView;
+class Dialogs;
+class ProjectSession;
+class ProjectStore;
+class PropertyScroll;
+struct FieldEdit;
+struct GraphicEdit;
+class QWidget;
+
+// What the canvas editor needs of the window around it.
+struct CanvasEditorHooks
+{
+    // The card values changed (a graphic, or a sequence or scratch field):
+    // the imposition preview is drawn again.
+    std::function<void()> refreshPreview;
+    // Brings the "Template Canvas" page to the front.
+    std::function<void()> showCanvasPage;
+    // The card size as the settings controls show it, saved or not.
+    std::function<QSizeF()> cardSizeMm;
+    std::function<void(const QString &text, int timeoutMs)> showStatus;
+};
+
+// The template editor of the window: the canvas page with its two views, the
+// property panels and the editor document behind them. Gestures, tools and
+// panel edits become document operations (which write the store and record
+// the undo step); what each operation changed is then shown on the views and
+// panels, and its message in the status bar or a box. MainWindow's canvas
+// slots forward here.
+class CanvasEditor : public QObject
+{
+    Q_OBJECT
+
+public:
+    CanvasEditor(ProjectStore &store, ProjectSession &session, Dialogs &dialogs, QWidget *dialogParent,
+                 CanvasEditorHooks hooks, QObject *parent = nullptr);
+
+    // The page, built once; the window puts it in its tabs.
+    CanvasPage *page();
+    PropertyScroll *propertyPanels() const { return m_panels; }
+    const EditorDocument &document() const { return m_document; }
+
+    // The session's project was opened: its elements fill both canvases, the
+    // history starts empty and the panels show nothing selected.
+    void openProject();
+    void setCardSize(const QSizeF &cardMm);
+    void setBleed(double bleedMm, bool show);
+    void setDuplex(bool duplex);
+    // The card records changed: the data choices of the field panel, the
+    // "Preview record" range and the record the canvases show.
+    void cardRecordsChanged();
+    // Shows the chosen preview record, prepared (sequence and prize included).
+    void showPreviewRecord();
+
+    QString currentSide() const;
+    qint64 selectedFieldId() const;
+
+    // The tools: a field kind ("text", "sequence", "barcode", "qrcode",
+    // "scratch") or a graphic kind ("line", "ellipse", "rectangle", "table").
+    void addField(const QString &type);
+    void addGraphic(const QString &type);
+    void deleteSelectedObjects();
+    void deleteField(qint64 id);
+    void deleteGraphic(qint64 id);
+    void alignSelectedObjects(AlignMode mode);
+    void splitTable(qint64 id);
+    void undo();
+    void redo();
+
+private:
+    void connectCanvas(CanvasView *view);
+    CanvasView *canvasFor(const QString &side) const;
+    void loadCanvases();
+    void fieldEditedOnCanvas(const TemplateField &field);
+    void graphicEditedOnCanvas(const GraphicElement &element);
+    void fieldEditedInPanel(const FieldEdit &edit);
+    void graphicEditedInPanel(const GraphicEdit &edit);
+    void sideChanged();
+    // Shows what an operation changed. `reload` draws both canvases again
+    // from the document (undo and redo may put rows back in the middle of
+    // the drawing order); otherwise new records are added on top, selected.
+    void show(const DocumentChange &change, bool reload);
+    void say(const EditorMessage &message);
+    QList<ElementRef> selectionOf(const CanvasView *view) const;
+
+    ProjectSession &m_session;
+    Dialogs &m_dialogs;
+    QWidget *m_dialogParent;
+    CanvasEditorHooks m_hooks;
+    EditorDocument m_document;
+    CanvasPage *m_page = nullptr;
+    PropertyScroll *m_panels = nullptr;
+};

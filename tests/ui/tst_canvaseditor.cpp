@@ -1,0 +1,383 @@
+// The template editor inside the real window: tools, gestures and panel
+// edits reach the database, undo and redo put it back, failures leave no
+// item without a row.
+#include "windowfixture.h"
+
+#include "ui/canvas/canvaspage.h"
+#include "ui/canvas/canvasview.h"
+#include "ui/canvas/fieldpropertypanel.h"
+#include "ui/canvas/graphicpropertypanel.h"
+#include "ui/canvas/propertyscroll.h"
+#include "ui/canvas/vdpfielditem.h"
+#include "ui/canvas/vdpgraphicitem.h"
+#include "ui/canvaseditor.h"
+#include "ui/dialogs.h"
+#include "ui/mainwindow.h"
+#include "ui/unitspinbox.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct ShownBox
+{
+    QString kind;
+    QString title;
+    QString text;
+};
+
+struct DialogScript
+{
+    QList<ShownBox> shown;
+    QList<QMessageBox::StandardButton> answers;
+    QString savePath; // the answer to a save dialog
+};
+
+class ScriptedDialogs : public Dialogs
+{
+public:
+    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
+        : m_script(std::move(script))
+    {
+    }
+    void critical(QWidget *, const QString &title, const QString &text) override
+    {
+        m_script->shown.append({QStringLiteral("critical"), title, text});
+    }
+    QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text,
+                                         QMessageBox::StandardButtons, QMessageBox::StandardButton) override
+    {
+        m_script->shown.append({QStringLiteral("question"), title, text});
+        return m_script->answers.isEmpty() ? QMessageBox::No : m_script->answers.takeFirst();
+    }
+
+    void information(QWidget *, const QString &title, const QString &text) override
+    {
+        m_script->shown.append({QStringLiteral("information"), title, text});
+    }
+    QString getSaveFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return m_script->savePath;
+    }
+
+private:
+    std::shared_ptr<DialogScript> m_script;
+};
+
+// The data of every code zbarimg finds on the first page of a PDF, sorted.
+QStringList firstPageCodes(const QString &pdf)
+{
+    QTemporaryDir images;
+    const QString prefix = images.filePath(QStringLiteral("page"));
+    QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("200"), QStringLiteral("-l"),
+                                                   QStringLiteral("1"), QStringLiteral("-singlefile"),
+                                                   QStringLiteral("-png"), pdf, prefix});
+    QProcess zbar;
+    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), prefix + QStringLiteral(".png")});
+    zbar.waitForFinished(30000);
+    QStringList codes = QString::fromUtf8(zbar.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    codes.sort();
+    return codes;
+}
+
+// "Name,City" and `count` rows.
+QByteArray peopleCsv(int count)
+{
+    QByteArray text = "Name,City\n";
+    for (int n = 1; n <= count; ++n)
+        text += "Person " + QByteArray::number(n) + ",Town " + QByteArray::number(n) + "\n";
+    return text;
+}
+
+QStringList kindsIn(const QList<TemplateField> &fields)
+{
+    QStringList kinds;
+    for (const TemplateField &field : fields)
+        kinds << field.side + u':' + field.type;
+    return kinds;
+}
+
+QStringList kindsIn(const QList<GraphicElement> &graphics)
+{
+    QStringList kinds;
+    for (const GraphicElement &graphic : graphics)
+        kinds << graphic.side + u':' + graphic.type;
+    return kinds;
+}
+
+} // namespace
+
+class TestCanvasEditor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void everyToolAddsItsKind();
+    void undoAndRedoThroughTheKeyboard();
+    void deleteSelectionAsksFirst_data();
+    void deleteSelectionAsksFirst();
+    void panelEditIsSavedAndUndone();
+    void failedAddLeavesNoItem();
+    void previewRecordShowsThatCard();
+    void designedCardExports();
+
+private:
+    bool startWindow(bool duplex = false);
+    CanvasPage *page() const { return m_window->canvasEditor()->page(); }
+    QList<TemplateField> storedFields() const { return openTestStore(m_folders.databasePath)->loadFields(m_projectId); }
+    QList<GraphicElement> storedGraphics() const
+    {
+        return openTestStore(m_folders.databasePath)->loadGraphics(m_projectId);
+    }
+    QToolButton *tool(const QString &toolTip) const;
+
+    WindowFolders m_folders;
+    std::shared_ptr<DialogScript> m_script;
+    std::unique_ptr<MainWindow> m_window;
+    qint64 m_projectId = 0;
+};
+
+void TestCanvasEditor::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TestCanvasEditor::init()
+{
+    QVERIFY(m_folders.create());
+    m_script = std::make_shared<DialogScript>();
+}
+
+void TestCanvasEditor::cleanup()
+{
+    m_window.reset();
+    m_folders.remove();
+}
+
+bool TestCanvasEditor::startWindow(bool duplex)
+{
+    {
+        const auto store = openTestStore(m_folders.databasePath);
+        std::optional<Project> project = store->createProject(QStringLiteral("Cards"));
+        if (!project)
+            return false;
+        const QString csv = m_folders.files->filePath(QStringLiteral("people.csv"));
+        QFile file(csv);
+        const QByteArray data = peopleCsv(5);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+            return false;
+        file.close();
+        if (!store->upsertDataSource(project->id, csv, DataSourceOptions{}))
+            return false;
+        project->dataSourcePath = csv;
+        project->duplex = duplex;
+        if (!store->updateProject(*project))
+            return false;
+        m_projectId = project->id;
+    }
+    m_window = std::make_unique<MainWindow>();
+    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
+    m_window->setStarterDirectory(m_folders.starter->path());
+    if (!m_window->initialize())
+        return false;
+    m_window->show();
+    return QTest::qWaitForWindowExposed(m_window.get());
+}
+
+QToolButton *TestCanvasEditor::tool(const QString &toolTip) const
+{
+    for (QToolButton *button : page()->toolButtons()) {
+        if (button->toolTip() == toolTip)
+            return button;
+    }
+    return nullptr;
+}
+
+void TestCanvasEditor::everyToolAddsItsKind()
+{
+    QVERIFY(startWindow(true));
+    for (const char *toolTip : {"Add Variable Text Field", "Add Auto Sequence", "Add Barcode (Code 128)",
+                                "Add QR Code", "Add Scratch Card", "Add Table"}) {
+        QToolButton *button = tool(QLatin1String(toolTip));
+        QVERIFY2(button, toolTip);
+        button->click();
+    }
+    for (QAction *action : page()->drawingMenu()->actions())
+        action->trigger();
+    // The toolbar's own actions, on the back.
+    page()->sideTabs()->setCurrentIndex(1);
+    m_window->addBarcode();
+
+    const QList<TemplateField> fields = storedFields();
+    QCOMPARE(kindsIn(fields), (QStringList{"front:text", "front:sequence", "front:barcode", "front:qrcode",
+                                           "front:scratch", "back:barcode"}));
+    // A text field takes the first column and is named after it.
+    QCOMPARE(fields.first().dataColumn, QStringLiteral("source:1:City"));
+    QCOMPARE(fields.first().name, QStringLiteral("City"));
+    QCOMPARE(kindsIn(storedGraphics()),
+             (QStringList{"front:table", "front:line", "front:ellipse", "front:rectangle"}));
+
+    // The canvases show exactly the stored rows.
+    QCOMPARE(page()->frontCanvas()->canvasFields().size(), 5);
+    QCOMPARE(page()->frontCanvas()->canvasGraphics().size(), 4);
+    QCOMPARE(page()->backCanvas()->canvasFields().size(), 1);
+    for (const TemplateField &field : fields)
+        QVERIFY(page()->canvasForSide(field.side)->fieldItem(field.id));
+}
+
+void TestCanvasEditor::undoAndRedoThroughTheKeyboard()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Barcode (Code 128)"))->click();
+    const TemplateField added = storedFields().value(0);
+    QVERIFY(added.id > 0);
+
+    CanvasView *view = page()->frontCanvas();
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier); // 1 mm
+    QCOMPARE(storedFields().value(0).xMm, added.xMm + 1);
+
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(storedFields().value(0).xMm, added.xMm);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Undone"));
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(storedFields().isEmpty());
+    QVERIFY(!view->fieldItem(added.id));
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Nothing to undo"));
+
+    QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(storedFields().value(0), added); // the same id again
+    QVERIFY(view->fieldItem(added.id));
+    QTest::keyClick(view, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(storedFields().value(0).xMm, added.xMm + 1);
+    QCOMPARE(view->fieldItem(added.id)->pos().x(), (added.xMm + 1) * 4);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Redone"));
+}
+
+void TestCanvasEditor::deleteSelectionAsksFirst_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::newRow("yes") << QMessageBox::Yes;
+    QTest::newRow("no") << QMessageBox::No;
+}
+
+void TestCanvasEditor::deleteSelectionAsksFirst()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add QR Code"))->click();
+    page()->drawingMenu()->actions().value(2)->trigger(); // Rectangle
+    CanvasView *view = page()->frontCanvas();
+    for (QGraphicsItem *item : view->scene()->items()) {
+        if (qgraphicsitem_cast<VdpFieldItem *>(item) || qgraphicsitem_cast<VdpGraphicItem *>(item))
+            item->setSelected(true);
+    }
+    QCOMPARE(view->selectionCount(), 2);
+    m_script->answers = {answer};
+
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Delete);
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().title, QStringLiteral("Delete Selected Objects"));
+    QCOMPARE(m_script->shown.first().text, QStringLiteral("Delete 2 selected objects?"));
+    const bool deleted = answer == QMessageBox::Yes;
+    QCOMPARE(storedFields().size(), deleted ? 0 : 1);
+    QCOMPARE(storedGraphics().size(), deleted ? 0 : 1);
+    QCOMPARE(view->canvasFields().size() + view->canvasGraphics().size(), deleted ? 0 : 2);
+    if (deleted)
+        QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Deleted 2 selected objects"));
+}
+
+void TestCanvasEditor::panelEditIsSavedAndUndone()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Barcode (Code 128)"))->click();
+    const TemplateField added = storedFields().value(0);
+    FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
+    QCOMPARE(panel->shownField().id, added.id);
+
+    panel->widthBox()->setValue(2); // raised to the 5 mm minimum
+    QCOMPARE(storedFields().value(0).widthMm, 5.0);
+    QCOMPARE(page()->frontCanvas()->fieldItem(added.id)->field().widthMm, 5.0);
+
+    page()->frontCanvas()->setFocus();
+    QTest::keyClick(page()->frontCanvas(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(storedFields().value(0).widthMm, added.widthMm);
+    QCOMPARE(panel->widthBox()->value(), added.widthMm);
+}
+
+void TestCanvasEditor::failedAddLeavesNoItem()
+{
+    QVERIFY(startWindow());
+    QVERIFY(openTestStore(m_folders.databasePath)
+                ->execStatement(QStringLiteral("CREATE TRIGGER no_fields BEFORE INSERT ON template_fields "
+                                               "BEGIN SELECT RAISE(ABORT, 'fields are frozen'); END")));
+    tool(QStringLiteral("Add Variable Text Field"))->click();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().title, QStringLiteral("Add Field Failed"));
+    QVERIFY(m_script->shown.first().text.contains(QStringLiteral("fields are frozen")));
+    QVERIFY(page()->frontCanvas()->canvasFields().isEmpty());
+    QCOMPARE(m_window->canvasEditor()->document().history().count(), 0);
+}
+
+void TestCanvasEditor::previewRecordShowsThatCard()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Variable Text Field"))->click();
+    tool(QStringLiteral("Add Auto Sequence"))->click();
+    CanvasView *view = page()->frontCanvas();
+    QCOMPARE(page()->previewRecordBox()->maximum(), 5);
+
+    page()->previewRecordBox()->setValue(3);
+    const QJsonObject record = view->previewRecord();
+    QCOMPARE(record.value(QStringLiteral("source:1:City")).toString(), QStringLiteral("Town 3"));
+    const TemplateField sequence = storedFields().value(1);
+    QCOMPARE(record.value(QStringLiteral("__vdp_sequence_%1").arg(sequence.id)).toString(),
+             QStringLiteral("No.000003"));
+}
+
+// What a new user does: design the card in the window alone, then print it.
+void TestCanvasEditor::designedCardExports()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Barcode (Code 128)"))->click();
+    tool(QStringLiteral("Add QR Code"))->click();
+    FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
+    // The QR code shows the names instead of the towns.
+    QCOMPARE(panel->shownField().type, QStringLiteral("qrcode"));
+    panel->columnCombo()->setCurrentIndex(panel->columnCombo()->findData(QStringLiteral("source:1:Name")));
+    panel->xBox()->setValue(60);
+    QCOMPARE(storedFields().value(1).dataColumn, QStringLiteral("source:1:Name"));
+
+    m_script->savePath = m_folders.files->filePath(QStringLiteral("cards.pdf"));
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().title, QStringLiteral("Export Complete"));
+    QStringList expected;
+    for (int n = 1; n <= 5; ++n)
+        expected << QStringLiteral("Person %1").arg(n) << QStringLiteral("Town %1").arg(n);
+    expected.sort();
+    QCOMPARE(firstPageCodes(m_script->savePath), expected);
+}
+
+QTEST_MAIN(TestCanvasEditor)
+#include "tst_canvaseditor.moc"
