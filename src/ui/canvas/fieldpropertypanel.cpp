@@ -1,5 +1,7 @@
 #include "ui/canvas/fieldpropertypanel.h"
 
+#include "ui/canvas/propertyform.h"
+
 #include "editor/editorgeometry.h"
 #include "import/columnkeys.h"
 #include "render/elementpainter.h"
@@ -53,15 +55,6 @@ int alignmentIndexForFlags(int alignment)
     return 0;
 }
 
-UnitSpinBox *newLengthBox(QWidget *parent)
-{
-    auto *box = new UnitSpinBox(parent);
-    box->setRange(0, 2000);
-    box->setDecimals(2);
-    box->setSingleStep(0.1);
-    return box;
-}
-
 } // namespace
 
 QString FieldEdit::saveFailureMessage(const QString &error) const
@@ -75,30 +68,15 @@ QString FieldEdit::saveFailureMessage(const QString &error) const
 FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     : QWidget(parent)
 {
-    setObjectName(QStringLiteral("fieldPanel"));
-    // Styled by object name, which a plain QWidget only honours with this.
-    setAttribute(Qt::WA_StyledBackground);
+    const PropertyForm parts = buildPropertyForm(this, tr("Field Properties"));
+    QVBoxLayout *layout = parts.layout;
+    m_title = parts.title;
+    m_form = parts.form;
 
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(10, 12, 10, 12);
-    layout->setSpacing(8);
-
-    m_title = new QLabel(tr("Field Properties"), this);
-    m_title->setObjectName(QStringLiteral("propertyTitle"));
-    layout->addWidget(m_title);
-
-    m_form = new QFormLayout;
-    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    // A long row (the prize editor) goes below its label at the panel's width.
-    m_form->setRowWrapPolicy(QFormLayout::WrapLongRows);
-    m_form->setHorizontalSpacing(6);
-    m_form->setVerticalSpacing(6);
-    layout->addLayout(m_form);
-
-    m_name = addRow(tr("Field Name"), new QLineEdit(this));
-    m_dataSource = addRow(tr("Data Source"), new QComboBox(this));
+    m_name = addPropertyRow(m_form, tr("Field Name"), new QLineEdit(this));
+    m_dataSource = addPropertyRow(m_form, tr("Data Source"), new QComboBox(this));
     m_dataSource->addItem(tr("Select a data table"), qint64(0));
-    m_column = addRow(tr("Select Field"), new QComboBox(this));
+    m_column = addPropertyRow(m_form, tr("Select Field"), new QComboBox(this));
     m_column->addItem(tr("Not bound"), QString());
     // Long file and column names (and the "unavailable" entry) are elided
     // rather than widening the panel past its column.
@@ -106,42 +84,42 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
         combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         combo->setMinimumContentsLength(8);
     }
-    m_x = addRow(tr("X Position"), newLengthBox(this));
-    m_y = addRow(tr("Y Position"), newLengthBox(this));
-    m_width = addRow(tr("Width"), newLengthBox(this));
-    m_height = addRow(tr("Height"), newLengthBox(this));
+    m_x = addPropertyRow(m_form, tr("X Position"), newPropertyLengthBox(this));
+    m_y = addPropertyRow(m_form, tr("Y Position"), newPropertyLengthBox(this));
+    m_width = addPropertyRow(m_form, tr("Width"), newPropertyLengthBox(this));
+    m_height = addPropertyRow(m_form, tr("Height"), newPropertyLengthBox(this));
 
-    m_barcodeType = addRow(tr("BarcodeType"), new QComboBox(this));
+    m_barcodeType = addPropertyRow(m_form, tr("BarcodeType"), new QComboBox(this));
     m_barcodeType->addItem(tr("Code 128 (General)"), QStringLiteral("code128"));
     m_barcodeType->addItem(tr("Code 39"), QStringLiteral("code39"));
     m_barcodeType->addItem(tr("EAN-13"), QStringLiteral("ean13"));
     m_barcodeType->addItem(tr("EAN-8"), QStringLiteral("ean8"));
     m_barcodeType->addItem(tr("UPC-A"), QStringLiteral("upca"));
-    m_showText = addRow(tr("Show Text"), new QCheckBox(tr("Show barcode value"), this));
+    m_showText = addPropertyRow(m_form, tr("Show Text"), new QCheckBox(tr("Show barcode value"), this));
 
-    m_sequencePrefix = addRow(tr("Sequence Prefix"), new QLineEdit(QStringLiteral("No."), this));
-    m_sequenceDigits = addRow(tr("Sequence Digits"), new QSpinBox(this));
+    m_sequencePrefix = addPropertyRow(m_form, tr("Sequence Prefix"), new QLineEdit(QStringLiteral("No."), this));
+    m_sequenceDigits = addPropertyRow(m_form, tr("Sequence Digits"), new QSpinBox(this));
     m_sequenceDigits->setRange(1, 18);
     m_sequenceDigits->setValue(6);
-    m_sequenceStep = addRow(tr("Sequence Step"), new QSpinBox(this));
+    m_sequenceStep = addPropertyRow(m_form, tr("Sequence Step"), new QSpinBox(this));
     m_sequenceStep->setRange(1, 1000000);
     m_sequenceStep->setValue(1);
-    m_excludeFour = addRow(tr("Exclude 4"), new QCheckBox(tr("Exclude numbers containing digit 4"), this));
+    m_excludeFour = addPropertyRow(m_form, tr("Exclude 4"), new QCheckBox(tr("Exclude numbers containing digit 4"), this));
 
     m_prizes = new PrizeEditor(this);
     m_form->addRow(tr("Prize Settings"), m_prizes);
 
-    m_font = addRow(tr("Font"), new QFontComboBox(this));
-    m_fontSize = addRow(tr("Font Size"), new QSpinBox(this));
+    m_font = addPropertyRow(m_form, tr("Font"), new QFontComboBox(this));
+    m_fontSize = addPropertyRow(m_form, tr("Font Size"), new QSpinBox(this));
     m_fontSize->setRange(4, 300);
     m_fontSize->setSuffix(QStringLiteral(" pt"));
     m_fontSize->setValue(12);
-    m_bold = addRow(tr("Font Weight"), new QCheckBox(tr("Bold"), this));
-    m_alignment = addRow(tr("Alignment"), new QComboBox(this));
+    m_bold = addPropertyRow(m_form, tr("Font Weight"), new QCheckBox(tr("Bold"), this));
+    m_alignment = addPropertyRow(m_form, tr("Alignment"), new QComboBox(this));
     m_alignment->addItem(tr("Align Left"), 129);
     m_alignment->addItem(tr("Center"), 132);
     m_alignment->addItem(tr("Align Right"), 130);
-    m_color = addRow(tr("Color"), new ColorButton("fieldColor", tr("Choose Text Color"), this));
+    m_color = addPropertyRow(m_form, tr("Color"), new ColorButton("fieldColor", tr("Choose Text Color"), this));
 
     m_hint = new QLabel(tr("Select a canvas field to edit. Variable text automatically fits its content."),
                         this);
@@ -184,14 +162,6 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     });
 
     showField(TemplateField{});
-}
-
-template<typename Widget>
-Widget *FieldPropertyPanel::addRow(const QString &label, Widget *widget)
-{
-    m_form->addRow(label, widget);
-    widget->setAccessibleName(label);
-    return widget;
 }
 
 void FieldPropertyPanel::setDataSources(const QList<DataSource> &sources,

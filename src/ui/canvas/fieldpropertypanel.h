@@ -107,8 +107,6 @@ signals:
     void deleteRequested(qint64 fieldId);
 
 private:
-    template<typename Widget>
-    Widget *addRow(const QString &label, Widget *widget);
     void showRowsFor(const QString &type);
     void chooseSourceFor(const QString &key);
     void fillColumns(const QString &key);

@@ -1,5 +1,7 @@
 #include "ui/canvas/graphicpropertypanel.h"
 
+#include "ui/canvas/propertyform.h"
+
 #include "editor/editorgeometry.h"
 #include "ui/unitspinbox.h"
 
@@ -18,15 +20,6 @@ namespace {
 const QString tableType = QStringLiteral("table");
 const QString lineType = QStringLiteral("line");
 const QString fallbackColor = QStringLiteral("#111827");
-
-UnitSpinBox *newLengthBox(QWidget *parent)
-{
-    auto *box = new UnitSpinBox(parent);
-    box->setRange(0, 2000);
-    box->setDecimals(2);
-    box->setSingleStep(0.1);
-    return box;
-}
 
 QDoubleSpinBox *newMillimetreBox(double minimum, double maximum, double step, QWidget *parent)
 {
@@ -48,36 +41,23 @@ QString GraphicEdit::saveFailureMessage(const QString &error) const
 GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
     : QWidget(parent)
 {
-    // The same look as the field panel, which the style sheet keys on this name.
-    setObjectName(QStringLiteral("fieldPanel"));
-    setAttribute(Qt::WA_StyledBackground);
+    // The same frame and look as the field panel.
+    const PropertyForm parts = buildPropertyForm(this, tr("Graphic Properties"));
+    QVBoxLayout *layout = parts.layout;
+    m_title = parts.title;
+    m_form = parts.form;
 
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(10, 12, 10, 12);
-    layout->setSpacing(8);
-
-    m_title = new QLabel(tr("Graphic Properties"), this);
-    m_title->setObjectName(QStringLiteral("propertyTitle"));
-    layout->addWidget(m_title);
-
-    m_form = new QFormLayout;
-    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    m_form->setRowWrapPolicy(QFormLayout::WrapLongRows);
-    m_form->setHorizontalSpacing(6);
-    m_form->setVerticalSpacing(6);
-    layout->addLayout(m_form);
-
-    m_x = addRow(tr("X Position"), newLengthBox(this));
-    m_y = addRow(tr("Y Position"), newLengthBox(this));
-    m_width = addRow(tr("Width"), newLengthBox(this));
-    m_height = addRow(tr("Height"), newLengthBox(this));
-    m_rows = addRow(tr("Rows"), new QSpinBox(this));
-    m_columns = addRow(tr("Columns"), new QSpinBox(this));
+    m_x = addPropertyRow(m_form, tr("X Position"), newPropertyLengthBox(this));
+    m_y = addPropertyRow(m_form, tr("Y Position"), newPropertyLengthBox(this));
+    m_width = addPropertyRow(m_form, tr("Width"), newPropertyLengthBox(this));
+    m_height = addPropertyRow(m_form, tr("Height"), newPropertyLengthBox(this));
+    m_rows = addPropertyRow(m_form, tr("Rows"), new QSpinBox(this));
+    m_columns = addPropertyRow(m_form, tr("Columns"), new QSpinBox(this));
     for (QSpinBox *box : {m_rows, m_columns})
         box->setRange(1, 100);
-    m_strokeWidth = addRow(tr("Stroke Width"), newMillimetreBox(0.05, 10, 0.05, this));
-    m_spacing = addRow(tr("Table Spacing"), newMillimetreBox(0, 20, 0.1, this));
-    m_color = addRow(tr("Color"), new ColorButton("graphicColor", tr("Choose Line Color"), this));
+    m_strokeWidth = addPropertyRow(m_form, tr("Stroke Width"), newMillimetreBox(0.05, 10, 0.05, this));
+    m_spacing = addPropertyRow(m_form, tr("Table Spacing"), newMillimetreBox(0, 20, 0.1, this));
+    m_color = addPropertyRow(m_form, tr("Color"), new ColorButton("graphicColor", tr("Choose Line Color"), this));
 
     m_hint = new QLabel(tr("Changes are saved automatically. Table spacing creates gaps between cells."),
                         this);
@@ -115,14 +95,6 @@ GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
     });
 
     showGraphic(GraphicElement{});
-}
-
-template<typename Widget>
-Widget *GraphicPropertyPanel::addRow(const QString &label, Widget *widget)
-{
-    m_form->addRow(label, widget);
-    widget->setAccessibleName(label);
-    return widget;
 }
 
 void GraphicPropertyPanel::showGraphic(const GraphicElement &graphic)

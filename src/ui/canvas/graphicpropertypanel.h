@@ -76,8 +76,6 @@ signals:
     void deleteRequested(qint64 graphicId);
 
 private:
-    template<typename Widget>
-    Widget *addRow(const QString &label, Widget *widget);
     GraphicElement editedGraphic() const;
     void apply();
 
