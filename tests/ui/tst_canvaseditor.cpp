@@ -3,6 +3,7 @@
 // item without a row.
 #include "windowfixture.h"
 
+#include "editor/clipboarddocument.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"
 #include "ui/canvas/fieldpropertypanel.h"
@@ -16,6 +17,8 @@
 #include "ui/unitspinbox.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QMimeData>
 #include <QComboBox>
 #include <QMenu>
 #include <QProcess>
@@ -134,6 +137,7 @@ private slots:
     void failedAddLeavesNoItem();
     void previewRecordShowsThatCard();
     void designedCardExports();
+    void copyAndPasteThroughTheClipboard();
 
 private:
     bool startWindow(bool duplex = false);
@@ -377,6 +381,46 @@ void TestCanvasEditor::designedCardExports()
         expected << QStringLiteral("Person %1").arg(n) << QStringLiteral("Town %1").arg(n);
     expected.sort();
     QCOMPARE(firstPageCodes(m_script->savePath), expected);
+}
+
+// Ctrl+C, Ctrl+V as a user presses them: the copy lands 2 mm down and right
+// as a new row, and undo takes it away. A clipboard of thousands of objects
+// is refused with a message, not pasted.
+void TestCanvasEditor::copyAndPasteThroughTheClipboard()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add QR Code"))->click();
+    const TemplateField original = storedFields().value(0);
+    CanvasView *view = page()->frontCanvas();
+    view->setFocus();
+
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    const QList<TemplateField> fields = storedFields();
+    QCOMPARE(fields.size(), 2);
+    TemplateField pasted = fields.at(1);
+    QVERIFY(pasted.id != original.id);
+    QCOMPARE(pasted.xMm, original.xMm + 2);
+    QCOMPARE(pasted.yMm, original.yMm + 2);
+    pasted.id = original.id;
+    pasted.xMm = original.xMm;
+    pasted.yMm = original.yMm;
+    QCOMPARE(pasted, original);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Field pasted"));
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(storedFields().size(), 1);
+
+    QByteArray many = "{\"version\":1,\"items\":[";
+    for (int i = 0; i < 5000; ++i)
+        many += QByteArray(i ? "," : "") + "{\"kind\":\"graphic\",\"graphic\":{\"type\":\"rectangle\"}}";
+    many += "]}";
+    auto *mimeData = new QMimeData;
+    mimeData->setData(canvasClipboardMimeType(), many);
+    QGuiApplication::clipboard()->setMimeData(mimeData);
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(storedGraphics().isEmpty());
+    QVERIFY2(m_window->statusBar()->currentMessage().contains(QStringLiteral("5000")),
+             qPrintable(m_window->statusBar()->currentMessage()));
 }
 
 QTEST_MAIN(TestCanvasEditor)
