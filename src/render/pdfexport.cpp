@@ -1,9 +1,11 @@
 #include "render/pdfexport.h"
 
 #include "model/fieldvalues.h"
+#include "render/backgroundimage.h"
 #include "store/projectstore.h"
 
 #include <QColor>
+#include <QDir>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -267,6 +269,51 @@ QString proposedPdfFileName(const QString &projectName)
     return name + QStringLiteral(".pdf");
 }
 
+namespace {
+
+// One side's background: the caller's image when it holds one, else the file
+// at `path`, or a null image when none is set. A background that is set but
+// unreadable is an error: cards printed without their artwork are a reprint.
+bool sideBackground(const QString &side, const QString &path, QImage *image, PdfExportPlan *plan)
+{
+    if (!image->isNull() || path.isEmpty())
+        return true;
+    BackgroundImage background = loadBackgroundImage(path);
+    if (background.image.isNull()) {
+        plan->errorTitle = QStringLiteral("PDF export failed");
+        plan->error = QStringLiteral("the %1 background %2 could not be loaded: %3")
+                          .arg(side, QDir::toNativeSeparators(path), background.error);
+        return false;
+    }
+    *image = std::move(background.image);
+    return true;
+}
+
+} // namespace
+
+// prepareCardRecords keeps only the last failing field's message, but a job
+// with two prize fields needs to hear about both: each scratch field is
+// prepared on its own as well, so the rule that leaves a field out is the one
+// that reports it.
+QStringList scratchConfigurationErrors(const QList<TemplateField> &fields, const QString &preparedError)
+{
+    QStringList lines;
+    bool explained = preparedError.isEmpty();
+    for (const TemplateField &field : fields) {
+        if (field.type != QLatin1String("scratch"))
+            continue;
+        const QString error = prepareCardRecords({}, {field}).error;
+        if (error.isEmpty())
+            continue;
+        lines << QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
+                     .arg(field.name, field.side, QString::number(field.id), error);
+        explained = explained || error == preparedError;
+    }
+    if (!explained)
+        lines << QStringLiteral("Scratch card configuration: %1").arg(preparedError);
+    return lines;
+}
+
 PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
 {
     PdfExportPlan plan;
@@ -280,6 +327,25 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
         plan.error = error;
         return plan;
     }
+
+    // Preparation would leave a rejected prize field out and print a
+    // placeholder on its cards; such a batch must not reach the press. Each
+    // field is checked on its own, without the records, so this costs next to
+    // nothing.
+    const QStringList scratchErrors = scratchConfigurationErrors(fields, QString());
+    if (!scratchErrors.isEmpty()) {
+        plan.errorTitle = QStringLiteral("No PDF written");
+        plan.error = QStringLiteral("correct the prize settings first.");
+        plan.errorDetails = scratchErrors;
+        return plan;
+    }
+
+    if (!sideBackground(QStringLiteral("front"), project.backgroundPath, &source.frontBackground, &plan))
+        return plan;
+    // A single-sided job prints no back, so its back background is not needed.
+    if (project.duplex
+        && !sideBackground(QStringLiteral("back"), project.backBackgroundPath, &source.backBackground, &plan))
+        return plan;
 
     PreparedCards prepared = prepareCardRecords(std::exchange(source.cardRecords, {}), fields);
     if (!prepared.error.isEmpty()) {
@@ -348,8 +414,8 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     job.marks.showCropMarks = project.showCropMarks;
     job.marks.bleedMm = project.bleedMm;
     job.duplex = project.duplex;
-    job.frontBackground = source.frontBackground;
-    job.backBackground = source.backBackground;
+    job.frontBackground = std::move(source.frontBackground);
+    job.backBackground = std::move(source.backBackground);
     job.title = project.name;
     return plan;
 }

@@ -50,7 +50,10 @@ void runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStore &store, Pd
     const QString projectName = source.project.name;
     const PdfExportPlan plan = planPdfExport(store, std::move(source));
     if (!plan.ok()) {
-        dialogs.critical(window, plan.errorTitle, plan.error);
+        // The causes first, as the tool lists them on stderr.
+        const QString details = plan.errorDetails.join(u'\n');
+        dialogs.critical(window, plan.errorTitle,
+                         details.isEmpty() ? plan.error : details + QStringLiteral("\n\n") + plan.error);
         return;
     }
 

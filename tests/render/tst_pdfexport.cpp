@@ -359,6 +359,8 @@ private slots:
     void planBuildsJob();
     void planErrors_data();
     void planErrors();
+    void planBackgrounds_data();
+    void planBackgrounds();
 };
 
 void TestPdfExport::documentSettings_data()
@@ -1121,8 +1123,8 @@ void TestPdfExport::planErrors_data()
     QTest::newRow("no records") << "no records" << unable;
     QTest::newRow("no rows") << "rows 0" << unable;
     QTest::newRow("negative columns") << "columns -1" << unable;
-    // Preparation runs before the record count is looked at.
-    QTest::newRow("scratch configuration error, no records") << "bad scratch" << failed;
+    // The prize settings are checked before the record count is looked at.
+    QTest::newRow("scratch configuration error, no records") << "bad scratch" << "No PDF written";
     QTest::newRow("fields cannot be loaded") << "no fields table" << failed;
     QTest::newRow("graphics cannot be loaded") << "no graphics table" << failed;
     QTest::newRow("graphics from the canvas, store not asked") << "canvas graphics" << QString();
@@ -1147,6 +1149,7 @@ void TestPdfExport::planErrors()
         source.cardRecords.append(DataRecord{i, QJsonObject{{QStringLiteral("n"), QString::number(i)}}});
 
     QString expectedError;
+    QStringList expectedDetails;
     if (situation == QLatin1String("no records")) {
         source.cardRecords.clear();
     } else if (situation == QLatin1String("rows 0")) {
@@ -1160,8 +1163,13 @@ void TestPdfExport::planErrors()
         scratch.type = QStringLiteral("scratch");
         scratch.scratchPrizesJson = QStringLiteral("{not json");
         QVERIFY2(store.insertField(&scratch, &error), qPrintable(error));
-        expectedError = prepareCardRecords({}, {scratch}).error;
-        QVERIFY(!expectedError.isEmpty());
+        const QString rejected = prepareCardRecords({}, {scratch}).error;
+        QVERIFY(!rejected.isEmpty());
+        expectedDetails = QStringList{QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
+                                          .arg(scratch.name, scratch.side)
+                                          .arg(scratch.id)
+                                          .arg(rejected)};
+        expectedError = QStringLiteral("correct the prize settings first.");
     } else if (situation == QLatin1String("no fields table")) {
         QVERIFY2(store.execStatement(QStringLiteral("DROP TABLE template_fields"), &error), qPrintable(error));
         store.loadFields(created->id, &expectedError);
@@ -1181,9 +1189,112 @@ void TestPdfExport::planErrors()
     const PdfExportPlan plan = planPdfExport(store, source);
     QCOMPARE(plan.errorTitle, title);
     QCOMPARE(plan.error, expectedError);
+    QCOMPARE(plan.errorDetails, expectedDetails);
     QCOMPARE(plan.ok(), title.isEmpty());
     if (plan.ok())
         QCOMPARE(plan.job.graphics, *source.graphics);
+}
+
+void TestPdfExport::planBackgrounds_data()
+{
+    QTest::addColumn<bool>("duplex");
+    // The stored paths, as files in a temporary folder: "" none, "red.png" and
+    // "green.png" readable, "missing.png" absent, "garbage.png" not an image,
+    // "art.pdf" a PDF.
+    QTest::addColumn<QString>("frontFile");
+    QTest::addColumn<QString>("backFile");
+    QTest::addColumn<QColor>("givenFront"); // the caller's image; invalid: none
+    QTest::addColumn<QColor>("expectedFront"); // invalid: a null image
+    QTest::addColumn<QColor>("expectedBack");
+    // The error; "@FILE" stands for the failing file, a trailing "…" marks a
+    // prefix (the reader's own message follows). Empty: the plan succeeds.
+    QTest::addColumn<QString>("error");
+
+    const QColor none;
+    const QColor red(Qt::red);
+    const QColor green(Qt::green);
+    const QColor blue(Qt::blue);
+    QTest::newRow("no backgrounds") << true << "" << "" << none << none << none << "";
+    QTest::newRow("front from its file") << false << "red.png" << "" << none << red << none << "";
+    QTest::newRow("duplex, both from their files") << true << "red.png" << "green.png" << none << red << green << "";
+    QTest::newRow("the caller's front, its file not read")
+        << false << "missing.png" << "" << blue << blue << none << "";
+    QTest::newRow("single-sided, the back is not read")
+        << false << "red.png" << "garbage.png" << none << red << none << "";
+    QTest::newRow("front missing")
+        << false << "missing.png" << "" << none << none << none
+        << "the front background @FILE could not be loaded: Failed to read image: …";
+    QTest::newRow("duplex, back not an image")
+        << true << "red.png" << "garbage.png" << none << none << none
+        << "the back background @FILE could not be loaded: Failed to read image: …";
+    QTest::newRow("PDF front")
+        << true << "art.pdf" << "green.png" << none << none << none
+        << "the front background @FILE could not be loaded: PDF backgrounds cannot be rasterised in this build yet";
+}
+
+// The plan reads each printed side's background from the stored path, unless
+// the caller holds it already; one that is set but unreadable refuses the job.
+void TestPdfExport::planBackgrounds()
+{
+    QFETCH(bool, duplex);
+    QFETCH(QString, frontFile);
+    QFETCH(QString, backFile);
+    QFETCH(QColor, givenFront);
+    QFETCH(QColor, expectedFront);
+    QFETCH(QColor, expectedBack);
+    QFETCH(QString, error);
+
+    QTemporaryDir dir;
+    ProjectStore store;
+    QString storeError;
+    const std::optional<Project> created = newPlanProject(dir, store, QStringLiteral("Artwork"), &storeError);
+    QVERIFY2(created, qPrintable(storeError));
+    for (const auto &[name, colour] : {std::pair{"red.png", QColor(Qt::red)}, std::pair{"green.png", QColor(Qt::green)}}) {
+        QImage image(6, 4, QImage::Format_RGB32);
+        image.fill(colour);
+        QVERIFY(image.save(dir.filePath(QString::fromLatin1(name))));
+    }
+    for (const auto &[name, bytes] : {std::pair{"garbage.png", "not a picture"}, std::pair{"art.pdf", "%PDF-1.4\n%%EOF\n"}}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) > 0);
+    }
+    const auto stored = [&dir](const QString &file) { return file.isEmpty() ? QString() : dir.filePath(file); };
+
+    PdfExportSource source;
+    source.project = *created;
+    source.project.rows = 1;
+    source.project.columns = 1;
+    source.project.duplex = duplex;
+    source.project.backgroundPath = stored(frontFile);
+    source.project.backBackgroundPath = stored(backFile);
+    source.cardRecords.append(DataRecord{0, QJsonObject{{QStringLiteral("n"), QStringLiteral("1")}}});
+    if (givenFront.isValid()) {
+        source.frontBackground = QImage(3, 3, QImage::Format_RGB32);
+        source.frontBackground.fill(givenFront);
+    }
+
+    const PdfExportPlan plan = planPdfExport(store, source);
+    if (!error.isEmpty()) {
+        const QString failing = error.startsWith(QStringLiteral("the front")) ? frontFile : backFile;
+        error.replace(QStringLiteral("@FILE"), QDir::toNativeSeparators(stored(failing)));
+        QCOMPARE(plan.errorTitle, QStringLiteral("PDF export failed"));
+        if (error.endsWith(u'…')) {
+            error.chop(1);
+            QVERIFY2(plan.error.startsWith(error) && plan.error.size() > error.size(), qPrintable(plan.error));
+        } else {
+            QCOMPARE(plan.error, error);
+        }
+        QVERIFY(!plan.ok());
+        return;
+    }
+    QVERIFY2(plan.ok(), qPrintable(plan.errorTitle + QStringLiteral(": ") + plan.error));
+    const auto check = [](const QImage &image, const QColor &expected) {
+        if (!expected.isValid())
+            return image.isNull();
+        return !image.isNull() && image.pixelColor(image.width() - 1, image.height() - 1) == expected;
+    };
+    QVERIFY(check(plan.job.frontBackground, expectedFront));
+    QVERIFY(check(plan.job.backBackground, expectedBack));
 }
 
 QTEST_MAIN(TestPdfExport)

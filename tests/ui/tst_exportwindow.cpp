@@ -1,5 +1,7 @@
 #include "windowfixture.h"
 
+#include "cli/clirun.h"
+
 #include "app/workspace.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
@@ -103,6 +105,8 @@ struct ProjectSeed
     bool duplex = false;
     QSizeF paperMm{420, 297};
     QList<TemplateField> fields;
+    QString backgroundPath;
+    QString backBackgroundPath;
 };
 
 // "Name,Ticket" and `count` rows "Name n,Tn" (n from 1).
@@ -170,6 +174,29 @@ QStringList pageCodes(const QString &path, int page)
     return codes;
 }
 
+// Page `page` of `pdf` as pdftoppm draws it at `dpi` into `stem`.png; a null
+// image when it cannot be drawn.
+QImage renderedPage(const QString &pdf, int page, int dpi, const QString &stem)
+{
+    QFile::remove(stem + QStringLiteral(".png"));
+    QProcess::execute(QStringLiteral("pdftoppm"),
+                      {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), QString::number(page),
+                       QStringLiteral("-l"), QString::number(page), QStringLiteral("-singlefile"),
+                       QStringLiteral("-png"), pdf, stem});
+    return QImage(stem + QStringLiteral(".png"));
+}
+
+// A scratch field whose prize list preparation rejects.
+TemplateField rejectedPrizeField()
+{
+    TemplateField field;
+    field.side = QStringLiteral("back");
+    field.type = QStringLiteral("scratch");
+    field.name = QStringLiteral("Prize");
+    field.scratchPrizesJson = QStringLiteral("{}");
+    return field;
+}
+
 } // namespace
 
 class TestExportWindow : public QObject
@@ -195,6 +222,9 @@ private slots:
     void storedGeometryOutOfRange();
     void preflightAsksFirst_data();
     void preflightAsksFirst();
+    void windowAndToolPrintTheSamePage();
+    void refusesWhatTheToolRefuses_data();
+    void refusesWhatTheToolRefuses();
 
 private:
     bool startWindow(const ProjectSeed &seed);
@@ -254,6 +284,8 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
         project->duplex = seed.duplex;
         project->paperWidthMm = seed.paperMm.width();
         project->paperHeightMm = seed.paperMm.height();
+        project->backgroundPath = seed.backgroundPath;
+        project->backBackgroundPath = seed.backBackgroundPath;
         if (!seed.csv.isEmpty()) {
             const QString csv = m_folders.files->filePath(QStringLiteral("records.csv"));
             QFile file(csv);
@@ -668,6 +700,156 @@ void TestExportWindow::preflightAsksFirst()
     QCOMPARE(m_script->shown.size(), 2);
     QCOMPARE(m_script->shown.at(1).kind, QStringLiteral("information"));
     QCOMPARE(pdfInfo(path, QStringLiteral("Pages")), QStringLiteral("2"));
+}
+
+// The window and the tool plan one job from one project: the stored
+// background is printed by both, and the pages are the same.
+void TestExportWindow::windowAndToolPrintTheSamePage()
+{
+    QVERIFY2(QFileInfo(cliPath()).isExecutable(), "build vellumor-vdp-cli before this test");
+    const QColor artwork(32, 160, 96);
+    const QString background = m_folders.files->filePath(QStringLiteral("front.png"));
+    QImage picture(60, 36, QImage::Format_RGB32);
+    picture.fill(artwork);
+    QVERIFY(picture.save(background));
+
+    ProjectSeed seed;
+    seed.csv = peopleCsv(3);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    seed.backgroundPath = background;
+    QVERIFY(startWindow(seed));
+    const qint64 id = m_window->currentProject().id;
+    const QString fromWindow = m_folders.files->filePath(QStringLiteral("window.pdf"));
+    m_script->savePath = fromWindow;
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("information"));
+    m_window.reset();
+
+    const QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString fromTool = m_folders.files->filePath(QStringLiteral("tool.pdf"));
+    const CliRun tool = runCliOn(m_folders.data->path(),
+                                 {QStringLiteral("export"), QStringLiteral("--project"), QString::number(id),
+                                  QStringLiteral("--output"), fromTool},
+                                 cliEnvironment(home));
+    QVERIFY2(tool.exitCode == 0, qPrintable(tool.err));
+
+    constexpr int dpi = 100;
+    const QImage windowPage = renderedPage(fromWindow, 1, dpi, home.filePath(QStringLiteral("window")));
+    const QImage toolPage = renderedPage(fromTool, 1, dpi, home.filePath(QStringLiteral("tool")));
+    QVERIFY(!windowPage.isNull() && !toolPage.isNull());
+    QCOMPARE(windowPage.size(), toolPage.size());
+    QVERIFY(windowPage == toolPage);
+
+    // 3 mm into the first card, clear of the code: the 2 × 2 grid of 90 × 54 mm
+    // cards is centred on the 420 × 297 mm sheet.
+    const QPointF probeMm((420 - 2 * 90) / 2.0 + 3, (297 - 2 * 54) / 2.0 + 3);
+    const QColor printed = windowPage.pixelColor(qRound(probeMm.x() * dpi / 25.4), qRound(probeMm.y() * dpi / 25.4));
+    QVERIFY2(qAbs(printed.red() - artwork.red()) <= 8 && qAbs(printed.green() - artwork.green()) <= 8
+                 && qAbs(printed.blue() - artwork.blue()) <= 8,
+             qPrintable(printed.name()));
+}
+
+void TestExportWindow::refusesWhatTheToolRefuses_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("title");
+    // The box's text; "@FILE" stands for the background file, "@ID" for the
+    // prize field's id. A text ending in "…" is a prefix: the reader's own
+    // message follows.
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("front background missing")
+        << "missing front" << "PDF export failed"
+        << "the front background @FILE could not be loaded: Failed to read image: …";
+    QTest::newRow("back background not an image, duplex")
+        << "garbage back" << "PDF export failed"
+        << "the back background @FILE could not be loaded: Failed to read image: …";
+    QTest::newRow("PDF background")
+        << "pdf front" << "PDF export failed"
+        << "the front background @FILE could not be loaded: PDF backgrounds cannot be rasterised in this build yet";
+    QTest::newRow("prize settings rejected")
+        << "invalid prizes" << "No PDF written"
+        << "Scratch card configuration of field \"Prize\" (back, id @ID): Invalid prize configuration format\n\n"
+           "correct the prize settings first.";
+}
+
+// What the tool refuses the window refuses with the same words, before the
+// save dialog, and nothing is written by either.
+void TestExportWindow::refusesWhatTheToolRefuses()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QVERIFY2(QFileInfo(cliPath()).isExecutable(), "build vellumor-vdp-cli before this test");
+
+    ProjectSeed seed;
+    seed.csv = peopleCsv(3);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    QString background;
+    if (setup == u"invalid prizes") {
+        seed.fields.append(rejectedPrizeField());
+    } else if (setup == u"garbage back") {
+        seed.duplex = true;
+        background = m_folders.files->filePath(QStringLiteral("back.png"));
+        QVERIFY(writeFile(background, "not a picture"));
+        seed.backBackgroundPath = background;
+    } else {
+        background = m_folders.files->filePath(setup == u"pdf front" ? QStringLiteral("artwork.pdf")
+                                                                     : QStringLiteral("artwork.png"));
+        if (setup == u"pdf front")
+            QVERIFY(writeFile(background, "%PDF-1.4\n%%EOF\n"));
+        seed.backgroundPath = background;
+    }
+    QVERIFY(startWindow(seed));
+    const qint64 id = m_window->currentProject().id;
+    if (setup == u"invalid prizes") {
+        QString error;
+        for (const TemplateField &field : openStore()->loadFields(id, &error)) {
+            if (field.type == u"scratch")
+                text.replace(QStringLiteral("@ID"), QString::number(field.id));
+        }
+    }
+    text.replace(QStringLiteral("@FILE"), QDir::toNativeSeparators(background));
+    const QString windowPath = m_folders.files->filePath(QStringLiteral("window.pdf"));
+    m_script->savePath = windowPath;
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->saveRequests.size(), 0);
+    QCOMPARE(m_script->shown.size(), 1);
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("critical"));
+    QCOMPARE(box.title, title);
+    if (text.endsWith(u'…')) {
+        text.chop(1);
+        QVERIFY2(box.text.startsWith(text) && box.text.size() > text.size(), qPrintable(box.text));
+    } else {
+        QCOMPARE(box.text, text);
+    }
+    QVERIFY(!QFileInfo::exists(windowPath));
+    m_window.reset();
+
+    // The tool says the same: the causes, one a line, then "TITLE: MESSAGE".
+    const QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString toolPath = m_folders.files->filePath(QStringLiteral("tool.pdf"));
+    const CliRun tool = runCliOn(m_folders.data->path(),
+                                 {QStringLiteral("export"), QStringLiteral("--project"), QString::number(id),
+                                  QStringLiteral("--output"), toolPath},
+                                 cliEnvironment(home));
+    QCOMPARE(tool.exitCode, 1);
+    QCOMPARE(tool.out, QString());
+    const qsizetype detailsEnd = box.text.lastIndexOf(QStringLiteral("\n\n"));
+    const QString expectedErr = detailsEnd < 0
+                                    ? QStringLiteral("%1: %2\n").arg(box.title, box.text)
+                                    : QStringLiteral("%1\n%2: %3\n")
+                                          .arg(box.text.left(detailsEnd), box.title, box.text.mid(detailsEnd + 2));
+    QCOMPARE(tool.err, expectedErr);
+    QVERIFY(!QFileInfo::exists(toolPath));
 }
 
 QTEST_MAIN(TestExportWindow)

@@ -7,7 +7,6 @@
 #include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "model/projectgeometry.h"
-#include "render/backgroundimage.h"
 #include "render/exportpreflight.h"
 #include "render/pdfexport.h"
 #include "store/protectedfiles.h"
@@ -120,22 +119,6 @@ private:
     bool m_barDrawn = false;
 };
 
-// The background of one side, or a null image when none is set. A background
-// that is set but unreadable stops the export: cards printed without their
-// artwork are a reprint.
-std::optional<QImage> sideBackground(CliContext &context, const QString &side, const QString &path)
-{
-    if (path.isEmpty())
-        return QImage();
-    BackgroundImage background = loadBackgroundImage(path);
-    if (background.image.isNull()) {
-        context.fail(QStringLiteral("PDF export failed: the %1 background %2 could not be loaded: %3")
-                         .arg(side, nativePath(path), background.error));
-        return std::nullopt;
-    }
-    return std::move(background.image);
-}
-
 int exportCommand(CliContext &context, const CliInvocation &invocation)
 {
     const QString order = invocation.options.value(orderOption, standardOrder);
@@ -173,31 +156,12 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     if (!error.isEmpty())
         return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
 
-    // Preparation leaves a rejected prize field out and prints a placeholder
-    // on its cards; such a batch must not reach the press. Each field is
-    // checked on its own, without the records, so this costs next to nothing.
-    const QStringList scratchErrors = scratchConfigurationErrors(fields, QString());
-    if (!scratchErrors.isEmpty()) {
-        for (const QString &line : scratchErrors)
-            context.err() << line << '\n';
-        return context.fail(QStringLiteral("No PDF written: correct the prize settings first."));
-    }
-
-    const std::optional<QImage> front = sideBackground(context, QStringLiteral("front"), project.backgroundPath);
-    if (!front)
-        return cli::ExitFailure;
-    source.frontBackground = *front;
-    // A single-sided job prints no back, so its back background is not needed.
-    if (project.duplex) {
-        const std::optional<QImage> back = sideBackground(context, QStringLiteral("back"), project.backBackgroundPath);
-        if (!back)
-            return cli::ExitFailure;
-        source.backBackground = *back;
-    }
-
     const PdfExportPlan plan = planPdfExport(*store, std::move(source));
-    if (!plan.ok())
+    if (!plan.ok()) {
+        for (const QString &line : plan.errorDetails)
+            context.err() << line << '\n';
         return context.fail(QStringLiteral("%1: %2").arg(plan.errorTitle, plan.error));
+    }
 
     const bool allowWarnings = invocation.isSet(allowWarningsOption);
     const QList<PreflightProblem> problems = preflightExport(plan.job);

@@ -4,35 +4,7 @@
 
 #include "import/recordassembly.h"
 #include "model/fieldvalues.h"
-
-namespace {
-
-const QString scratchType = QStringLiteral("scratch");
-
-} // namespace
-
-// prepareCardRecords keeps only the last failing field's message, but a job
-// with two prize fields needs to hear about both: each scratch field is
-// prepared on its own as well, so the rule that leaves a field out is the one
-// that reports it.
-QStringList scratchConfigurationErrors(const QList<TemplateField> &fields, const QString &preparedError)
-{
-    QStringList lines;
-    bool explained = preparedError.isEmpty();
-    for (const TemplateField &field : fields) {
-        if (field.type != scratchType)
-            continue;
-        const QString error = prepareCardRecords({}, {field}).error;
-        if (error.isEmpty())
-            continue;
-        lines << QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
-                     .arg(field.name, field.side, QString::number(field.id), error);
-        explained = explained || error == preparedError;
-    }
-    if (!explained)
-        lines << QStringLiteral("Scratch card configuration: %1").arg(preparedError);
-    return lines;
-}
+#include "render/pdfexport.h"
 
 std::optional<ProjectCards> loadProjectCards(CliContext &context, ProjectStore &store, qint64 projectId)
 {
