@@ -2,7 +2,7 @@
 // worksheets), driven as a process on temporary data directories.
 
 #include "clirun.h"
-#include "import/specialfiles.h"
+#include "support/hostilefiles.h"
 #include "testconnection.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "import/csvparser.h"
-#include "import/specialfiles.h"
+#include "support/hostilefiles.h"
 #include "import/tablereader.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "import/specialfiles.h"
+#include "support/hostilefiles.h"
 #include "import/tablereader.h"
 
 #include <QtGui/private/qzipwriter_p.h>

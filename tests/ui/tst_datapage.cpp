@@ -1,6 +1,6 @@
 #include "windowfixture.h"
 
-#include "import/specialfiles.h"
+#include "support/hostilefiles.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
 #include "ui/datapage.h"
