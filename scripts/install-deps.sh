@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Vellumor VDP need.
+# Installs the Debian 12 packages that building, running and testing Vellumor VDP need,
+# then the PDFium library that renders PDF backgrounds (scripts/fetch-pdfium.sh, from npm).
 # Idempotent: asks dpkg first and only runs apt-get (and its update) when something is missing.
 #   scripts/install-deps.sh          build + run + test packages
 #   scripts/install-deps.sh --run    only what building and starting the application needs
@@ -17,7 +18,7 @@ build_pkgs=(
   python3 python3-openpyxl
 )
 test_pkgs=(
-  poppler-utils zbar-tools zint sqlite3
+  poppler-utils zbar-tools zint sqlite3 qpdf
 )
 fuzz_pkgs=(
   clang libclang-rt-14-dev llvm
@@ -38,19 +39,28 @@ if [ "${1:-}" = "--bench" ]; then
 fi
 
 missing=()
+# PDFium comes from the npm registry; Debian's npm is only needed where no npm is installed.
+if ! command -v npm >/dev/null; then
+  pkgs+=(npm)
+fi
 for p in "${pkgs[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "Installing: ${missing[*]}" >&2
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The tests render real PDFs, so they need the library; the application starts without it.
+if [ "${1:-}" = "--run" ]; then
+  "$(dirname "${BASH_SOURCE[0]}")/fetch-pdfium.sh" --optional
+else
+  "$(dirname "${BASH_SOURCE[0]}")/fetch-pdfium.sh"
+fi

@@ -1,12 +1,16 @@
 #include "render/backgroundimage.h"
 
+#include "render/pdfrasterizer.h"
+
 #include <QFileInfo>
 #include <QImageReader>
 
 BackgroundImage loadBackgroundImage(const QString &path)
 {
-    if (QFileInfo(path).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0)
-        return {{}, QStringLiteral("PDF backgrounds cannot be rasterised in this build yet")};
+    if (QFileInfo(path).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0) {
+        RasterResult raster = rasterizeFirstPdfPage(path, backgroundLongSidePx);
+        return {std::move(raster.image), std::move(raster.error)};
+    }
 
     QImageReader reader(path);
     reader.setAutoTransform(true);

@@ -14,6 +14,6 @@ struct BackgroundImage
 // Reads a background file. Raster images go through an image reader that
 // applies the file's orientation tag, so a photo taken sideways prints upright;
 // a failure gives "Failed to read image: %1" with the reader's message. A
-// ".pdf" (any case) cannot be rasterised in this build and fails with its own
-// message rather than as an unreadable image.
+// ".pdf" (any case) has its first page rasterised at backgroundLongSidePx on
+// the long side (rasterizeFirstPdfPage), failing with that function's message.
 BackgroundImage loadBackgroundImage(const QString &path);

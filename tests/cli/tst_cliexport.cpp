@@ -489,10 +489,10 @@ void TestCliExport::failuresWriteNothing_data()
     QTest::newRow("back background not an image")
         << "garbage back" << "PDF export failed: the back background @FILE could not be loaded: Failed to read image: "
         << true;
-    QTest::newRow("PDF background")
+    QTest::newRow("damaged PDF background")
         << "pdf front"
         << "PDF export failed: the front background @FILE could not be loaded: "
-           "PDF backgrounds cannot be rasterised in this build yet\n"
+           "PDFium could not open the PDF. It may be corrupted or password-protected\n"
         << false;
 }
 

@@ -1200,7 +1200,7 @@ void TestPdfExport::planBackgrounds_data()
     QTest::addColumn<bool>("duplex");
     // The stored paths, as files in a temporary folder: "" none, "red.png" and
     // "green.png" readable, "missing.png" absent, "garbage.png" not an image,
-    // "art.pdf" a PDF.
+    // "art.pdf" a damaged PDF.
     QTest::addColumn<QString>("frontFile");
     QTest::addColumn<QString>("backFile");
     QTest::addColumn<QColor>("givenFront"); // the caller's image; invalid: none
@@ -1227,9 +1227,10 @@ void TestPdfExport::planBackgrounds_data()
     QTest::newRow("duplex, back not an image")
         << true << "red.png" << "garbage.png" << none << none << none
         << "the back background @FILE could not be loaded: Failed to read image: …";
-    QTest::newRow("PDF front")
+    QTest::newRow("damaged PDF front")
         << true << "art.pdf" << "green.png" << none << none << none
-        << "the front background @FILE could not be loaded: PDF backgrounds cannot be rasterised in this build yet";
+        << "the front background @FILE could not be loaded: "
+           "PDFium could not open the PDF. It may be corrupted or password-protected";
 }
 
 // The plan reads each printed side's background from the stored path, unless

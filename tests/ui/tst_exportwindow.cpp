@@ -768,9 +768,10 @@ void TestExportWindow::refusesWhatTheToolRefuses_data()
     QTest::newRow("back background not an image, duplex")
         << "garbage back" << "PDF export failed"
         << "the back background @FILE could not be loaded: Failed to read image: …";
-    QTest::newRow("PDF background")
+    QTest::newRow("damaged PDF background")
         << "pdf front" << "PDF export failed"
-        << "the front background @FILE could not be loaded: PDF backgrounds cannot be rasterised in this build yet";
+        << "the front background @FILE could not be loaded: "
+           "PDFium could not open the PDF. It may be corrupted or password-protected";
     QTest::newRow("prize settings rejected")
         << "invalid prizes" << "No PDF written"
         << "Scratch card configuration of field \"Prize\" (back, id @ID): Invalid prize configuration format\n\n"
