@@ -7,6 +7,7 @@
 #include "testconnection.h"
 
 #include "store/projectstore.h"
+#include "support/pdffixtures.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -327,6 +328,7 @@ private slots:
     void progressBarOnATerminal();
     void backgroundsAreStretchedOverTheCards_data();
     void backgroundsAreStretchedOverTheCards();
+    void pdfArtworkOnBothSidesOfADuplexJob();
     void protectedOutputsAreRefused_data();
     void protectedOutputsAreRefused();
     void storedGeometryOutOfRangeIsRefused_data();
@@ -837,6 +839,61 @@ void TestCliExport::backgroundsAreStretchedOverTheCards()
     const CliRun single = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
     QCOMPARE(single.exitCode, 0);
     QCOMPARE(single.out, QStringLiteral("PDF exported: %1 (4 pages)\n").arg(QDir::toNativeSeparators(path)));
+}
+
+// PDF artwork on both sides of the starter's duplex job: each side's first
+// page is rasterised and stretched over its cards, the back card in the
+// mirrored slot with its artwork the right way round, and the codes printed
+// over the artwork still scan.
+void TestCliExport::pdfArtworkOnBothSidesOfADuplexJob()
+{
+    const QString dataDir = starterDataDirectory();
+    const QStringList codes = memberCodes(dataDir);
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
+    // Pale colours, as behind real codes: the left half of each page marked.
+    const QSizeF cardPt(255.1, 153.1);
+    const QColor paleYellow(0xff, 0xf0, 0x80), palePink(0xff, 0xc0, 0xd0);
+    const QColor paleCyan(0xa0, 0xf0, 0xff), paleGreen(0xb0, 0xff, 0xb0);
+    const QString front = QDir(files).filePath(QStringLiteral("front.pdf"));
+    const QString back = QDir(files).filePath(QStringLiteral("back.PDF"));
+    QVERIFY(writeTestPdf(front, cardPt, 2, QRectF(0, 0, cardPt.width() / 2, cardPt.height()), paleYellow, palePink));
+    QVERIFY(writeTestPdf(back, cardPt, 1, QRectF(0, 0, cardPt.width() / 2, cardPt.height()), paleCyan, paleGreen));
+    QVERIFY(changeProject(dataDir, 1, [&](Project &p) {
+        p.duplex = true;
+        p.backgroundPath = front;
+        p.backBackgroundPath = back;
+    }));
+
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const QString path = QDir(work).filePath(QStringLiteral("artwork.pdf"));
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
+    QCOMPARE(result.exitCode, 0);
+
+    const QSizeF paper(210, 297), card(90, 54);
+    const auto colourAt = [](const QImage &page, const QRectF &cell, QPointF mm) {
+        const QPointF at = cell.topLeft() + mm;
+        return page.pixelColor(toPixels(at.x()), toPixels(at.y()));
+    };
+    const QImage frontPage = renderPage(path, 1, work);
+    const QImage backPage = renderPage(path, 2, work);
+    for (int column = 0; column < 2; ++column) {
+        const QRectF frontCell = cellMm(paper, card, 5, 2, 4, column);
+        // Corners no starter field covers: the left half of the artwork, then the right.
+        QVERIFY2(isNear(colourAt(frontPage, frontCell, {3, 51}), paleYellow),
+                 qPrintable(colourAt(frontPage, frontCell, {3, 51}).name()));
+        QVERIFY2(isNear(colourAt(frontPage, frontCell, {87, 51}), palePink),
+                 qPrintable(colourAt(frontPage, frontCell, {87, 51}).name()));
+        // The same card's back sits in the mirrored column, its artwork not mirrored.
+        const QRectF backCell = cellMm(paper, card, 5, 2, 4, 1 - column);
+        QVERIFY2(isNear(colourAt(backPage, backCell, {3, 51}), paleCyan),
+                 qPrintable(colourAt(backPage, backCell, {3, 51}).name()));
+        QVERIFY2(isNear(colourAt(backPage, backCell, {87, 51}), paleGreen),
+                 qPrintable(colourAt(backPage, backCell, {87, 51}).name()));
+
+        const QString code = codes.at(8 + column);
+        QCOMPARE(decode(frontPage.copy(pixelRect(frontCell)), work),
+                 (QStringList{QStringLiteral("CODE-128:") + code, QStringLiteral("QR-Code:") + code}));
+    }
 }
 
 void TestCliExport::protectedOutputsAreRefused_data()

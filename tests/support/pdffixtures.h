@@ -1,7 +1,7 @@
 #pragma once
 
 // Real PDFs for tests, written by Qt's PDF writer: pages of a given size in
-// points, the first one white with one filled rectangle, so a rasterised pixel
+// points, the first one `pageColor` (white by default) with one filled rectangle, so a rasterised pixel
 // can be checked against where the rectangle is.
 #include <QColor>
 #include <QMarginsF>
@@ -14,7 +14,7 @@
 #include <QString>
 
 inline bool writeTestPdf(const QString &path, const QSizeF &sizePt, int pages = 1, const QRectF &markPt = {},
-                         const QColor &markColor = Qt::red)
+                         const QColor &markColor = Qt::red, const QColor &pageColor = Qt::white)
 {
     QPdfWriter writer(path);
     writer.setResolution(72); // one device unit per point
@@ -24,7 +24,7 @@ inline bool writeTestPdf(const QString &path, const QSizeF &sizePt, int pages = 
     QPainter painter;
     if (!painter.begin(&writer))
         return false;
-    painter.fillRect(QRectF(QPointF(0, 0), sizePt), Qt::white);
+    painter.fillRect(QRectF(QPointF(0, 0), sizePt), pageColor);
     if (!markPt.isEmpty())
         painter.fillRect(markPt, markColor);
     for (int page = 1; page < pages; ++page) {
