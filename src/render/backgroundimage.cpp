@@ -9,6 +9,11 @@ BackgroundImage loadBackgroundImage(const QString &path)
 {
     if (QFileInfo(path).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0) {
         RasterResult raster = rasterizeFirstPdfPage(path, backgroundLongSidePx);
+        // The page was rendered onto opaque white. Saying so (in place, no
+        // copy) spares the PDF writer a scan for transparency and a soft mask
+        // as large as the picture in every export.
+        if (!raster.image.isNull())
+            raster.image.convertTo(QImage::Format_RGB32);
         return {std::move(raster.image), std::move(raster.error)};
     }
 

@@ -10,6 +10,10 @@
 #include <cmath>
 #include <mutex>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // PDFium's own C signatures (fpdfview.h). Handles are opaque pointers.
@@ -227,5 +231,10 @@ RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const Pd
     api.initLibrary();
     RasterResult result = renderFirstPage(api, bytes, longSidePx);
     api.destroyLibrary();
+#ifdef __GLIBC__
+    // PDFium frees its page caches at destroy, but the allocator keeps them
+    // resident; handing them back keeps a background's cost to its image.
+    malloc_trim(0);
+#endif
     return result;
 }
