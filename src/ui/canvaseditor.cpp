@@ -2,6 +2,7 @@
 
 #include "app/projectsession.h"
 #include "render/elementpainter.h"
+#include "ui/backgroundflow.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"
 #include "ui/canvas/fieldpropertypanel.h"
@@ -41,11 +42,14 @@ QHash<qint64, QStringList> columnsBySource(const QStringList &keys, QList<qint64
 } // namespace
 
 CanvasEditor::CanvasEditor(ProjectStore &store, ProjectSession &session, Dialogs &dialogs,
-                           QWidget *dialogParent, CanvasEditorHooks hooks, QObject *parent)
+                           QWidget *dialogParent, const QString &dataDirectory, CanvasEditorHooks hooks,
+                           QObject *parent)
     : QObject(parent)
+    , m_store(store)
     , m_session(session)
     , m_dialogs(dialogs)
     , m_dialogParent(dialogParent)
+    , m_dataDirectory(dataDirectory)
     , m_hooks(std::move(hooks))
     , m_document(store)
 {
@@ -71,6 +75,8 @@ CanvasPage *CanvasEditor::page()
             [this](const QString &text, int timeoutMs) { m_hooks.showStatus(text, timeoutMs); });
     connectCanvas(m_page->frontCanvas());
     connectCanvas(m_page->backCanvas());
+    m_backgrounds = new BackgroundFlow(m_store, m_session, m_dialogs, m_dialogParent, m_page, m_dataDirectory,
+                                       {m_hooks.showCanvasPage, m_hooks.showStatus}, this);
 
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
     connect(fieldPanel, &FieldPropertyPanel::fieldEdited, this, &CanvasEditor::fieldEditedInPanel);
@@ -109,6 +115,12 @@ void CanvasEditor::connectCanvas(CanvasView *view)
     });
 }
 
+BackgroundFlow *CanvasEditor::backgrounds()
+{
+    page();
+    return m_backgrounds;
+}
+
 CanvasView *CanvasEditor::canvasFor(const QString &side) const
 {
     return m_page->canvasForSide(side);
@@ -132,6 +144,7 @@ void CanvasEditor::openProject()
         m_dialogs.critical(m_dialogParent, tr("Could Not Load Template"), error);
     m_page->setDuplex(m_session.project().duplex);
     loadCanvases();
+    m_backgrounds->showProjectBackgrounds();
     m_panels->fieldPanel()->clearField();
     m_panels->graphicPanel()->clearGraphic();
     cardRecordsChanged();
@@ -350,6 +363,7 @@ void CanvasEditor::sideChanged()
 {
     m_panels->fieldPanel()->clearField();
     m_panels->graphicPanel()->clearGraphic();
+    m_backgrounds->refreshStatus();
     showPreviewRecord();
 }
 

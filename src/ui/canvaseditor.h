@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class BackgroundFlow;
 class CanvasPage;
 class CanvasView;
 class Dialogs;
@@ -42,16 +43,20 @@ class CanvasEditor : public QObject
     Q_OBJECT
 
 public:
+    // `dataDirectory` holds the projects' resource folders (backgrounds).
     CanvasEditor(ProjectStore &store, ProjectSession &session, Dialogs &dialogs, QWidget *dialogParent,
-                 CanvasEditorHooks hooks, QObject *parent = nullptr);
+                 const QString &dataDirectory, CanvasEditorHooks hooks, QObject *parent = nullptr);
 
     // The page, built once; the window puts it in its tabs.
     CanvasPage *page();
     PropertyScroll *propertyPanels() const { return m_panels; }
     const EditorDocument &document() const { return m_document; }
+    // The backgrounds of the two sides; built with the page.
+    BackgroundFlow *backgrounds();
 
-    // The session's project was opened: its elements fill both canvases, the
-    // history starts empty and the panels show nothing selected.
+    // The session's project was opened: its elements and backgrounds fill
+    // both canvases, the history starts empty and the panels show nothing
+    // selected.
     void openProject();
     void setCardSize(const QSizeF &cardMm);
     void setBleed(double bleedMm, bool show);
@@ -93,11 +98,14 @@ private:
     void say(const EditorMessage &message);
     QList<ElementRef> selectionOf(const CanvasView *view) const;
 
+    ProjectStore &m_store;
     ProjectSession &m_session;
     Dialogs &m_dialogs;
     QWidget *m_dialogParent;
+    QString m_dataDirectory;
     CanvasEditorHooks m_hooks;
     EditorDocument m_document;
     CanvasPage *m_page = nullptr;
     PropertyScroll *m_panels = nullptr;
+    BackgroundFlow *m_backgrounds = nullptr;
 };

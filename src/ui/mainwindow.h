@@ -82,6 +82,7 @@ public slots:
 
     void exportPdf();
     void importBackground();
+    void clearBackground();
     void addField();
     void addBarcode();
     void addQrCode();
@@ -112,7 +113,6 @@ private:
     // With unsaved panel edits, asks to save, discard or cancel. True when
     // the caller may go on (nothing to save, saved, or discarded).
     bool settleUnsavedSettings();
-    void showUnavailable(const QString &feature);
 
     // Where the pages attach to the project's life.
     void showProjectOnPages();

@@ -3,6 +3,7 @@
 // here forward to it.
 #include "ui/mainwindow.h"
 
+#include "ui/backgroundflow.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/propertyscroll.h"
 #include "ui/canvaseditor.h"
@@ -43,23 +44,21 @@ QWidget *MainWindow::createCanvasPage()
         return QSizeF(m_projectPanel->cardWidthBox()->value(), m_projectPanel->cardHeightBox()->value());
     };
     hooks.showStatus = [this](const QString &text, int timeoutMs) { statusBar()->showMessage(text, timeoutMs); };
-    m_canvasEditor = new CanvasEditor(m_store, m_session, *m_dialogs, this, std::move(hooks), this);
+    m_canvasEditor =
+        new CanvasEditor(m_store, m_session, *m_dialogs, this, m_paths.dataDirectory, std::move(hooks), this);
 
     CanvasPage *page = m_canvasEditor->page();
     page->setObjectName(QStringLiteral("canvasPage"));
     connect(page, &CanvasPage::importBackgroundRequested, this, &MainWindow::importBackground);
+    connect(page, &CanvasPage::clearBackgroundRequested, this, &MainWindow::clearBackground);
     for (UnitSpinBox *box : m_canvasEditor->propertyPanels()->unitSpinBoxes())
         registerUnitSpinBox(box);
     m_canvasEditor->openProject();
     return page;
 }
 
-void MainWindow::showUnavailable(const QString &feature)
-{
-    statusBar()->showMessage(tr("%1 is not available in this build yet.").arg(feature), 4000);
-}
-
-void MainWindow::importBackground() { showUnavailable(tr("Import Background")); }
+void MainWindow::importBackground() { m_canvasEditor->backgrounds()->importBackground(); }
+void MainWindow::clearBackground() { m_canvasEditor->backgrounds()->clearBackground(); }
 void MainWindow::addField() { m_canvasEditor->addField(QStringLiteral("text")); }
 void MainWindow::addBarcode() { m_canvasEditor->addField(QStringLiteral("barcode")); }
 void MainWindow::addQrCode() { m_canvasEditor->addField(QStringLiteral("qrcode")); }
@@ -99,8 +98,8 @@ void MainWindow::showDuplexOnPages(bool duplex)
     m_canvasEditor->setDuplex(duplex);
 }
 
-// Background import: the line describing the current background files.
-void MainWindow::refreshBackgroundStatus() {}
+// The "backgroundStatus" line, for the side the canvas page shows.
+void MainWindow::refreshBackgroundStatus() { m_canvasEditor->backgrounds()->refreshStatus(); }
 
 // Editing widgets: follow the current project's read-only state.
 void MainWindow::applyReadOnlyState() {}

@@ -4,6 +4,8 @@
 
 #include "render/impositionlayout.h"
 #include "render/sheetcomposer.h"
+#include "ui/canvas/canvaspage.h"
+#include "ui/canvas/canvasview.h"
 #include "ui/canvaseditor.h"
 #include "ui/dialogs.h"
 #include "ui/impositionpreviewwidget.h"
@@ -54,7 +56,6 @@ void MainWindow::refreshPreview()
     const PreviewPagePosition shown = previewPageAt(page, m_session.project().duplex, sides);
     m_previewPage->setCounts(layout.recordCount, sheets);
 
-
     QList<GraphicElement> graphics = m_canvasEditor->document().graphics();
 
     ImpositionPreviewWidget *preview = m_previewPage->preview();
@@ -71,6 +72,9 @@ void MainWindow::refreshPreview()
     data.fields = fields;
     data.graphics = std::move(graphics);
     data.records = std::move(records);
+    // The pictures the canvases already hold: turning pages reads no file.
+    data.frontBackground = m_canvasEditor->page()->frontCanvas()->backgroundImage();
+    data.backBackground = m_canvasEditor->page()->backCanvas()->backgroundImage();
     data.cutStack = m_previewPage->cutStack();
     data.printPageIndex = page;
     data.printPageCount = pages;

@@ -416,15 +416,19 @@ bool CanvasView::loadBackground(const QString &path, QString *error)
             *error = background.error;
         return false;
     }
-    m_backgroundImage = std::move(background.image);
-    rebuildBackgroundItem();
+    setBackgroundImage(background.image);
     return true;
+}
+
+void CanvasView::setBackgroundImage(const QImage &image)
+{
+    m_backgroundImage = image;
+    rebuildBackgroundItem();
 }
 
 void CanvasView::clearBackground()
 {
-    m_backgroundImage = QImage();
-    rebuildBackgroundItem();
+    setBackgroundImage(QImage());
 }
 
 int CanvasView::alignSelected(AlignMode mode)

@@ -71,6 +71,9 @@ public:
     // once that reader rasterises them) and shows it stretched over the card.
     // On failure the previous background stays and `error` gets the message.
     bool loadBackground(const QString &path, QString *error = nullptr);
+    // Shows a picture already read by that reader (an import reads the file
+    // once); a null image clears the background.
+    void setBackgroundImage(const QImage &image);
     void clearBackground();
 
     // The selected field and graphic items in the order they were selected,
