@@ -2,6 +2,7 @@
 
 #include "render/pdfrasterizer.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 
@@ -16,6 +17,12 @@ BackgroundImage loadBackgroundImage(const QString &path)
             raster.image.convertTo(QImage::Format_RGB32);
         return {std::move(raster.image), std::move(raster.error)};
     }
+
+    // A FIFO or device named like a picture would block the reader, and the
+    // window reads backgrounds when it opens a project.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return {{}, QStringLiteral("Failed to read image: %1 is not a regular file").arg(QDir::toNativeSeparators(path))};
 
     QImageReader reader(path);
     reader.setAutoTransform(true);

@@ -67,8 +67,8 @@ public:
     void setSnapEnabled(bool enabled);
 
     // Reads the side's background with the reader the export uses
-    // (loadBackgroundImage: an image with its orientation tag applied; a PDF
-    // once that reader rasterises them) and shows it stretched over the card.
+    // (loadBackgroundImage: an image with its orientation tag applied, a
+    // PDF's first page rasterised) and shows it stretched over the card.
     // On failure the previous background stays and `error` gets the message.
     bool loadBackground(const QString &path, QString *error = nullptr);
     // Shows a picture already read by that reader (an import reads the file

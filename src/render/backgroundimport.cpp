@@ -1,0 +1,69 @@
+#include "render/backgroundimport.h"
+
+#include "import/tablereader.h"
+#include "render/backgroundimage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+BackgroundImport failure(const QString &title, const QString &text)
+{
+    BackgroundImport result;
+    result.errorTitle = title;
+    result.error = text;
+    return result;
+}
+
+QString importFailedTitle()
+{
+    return QStringLiteral("Background Import Failed");
+}
+
+QString copyFailedText()
+{
+    return QStringLiteral("Could not copy the background file to the project resource directory");
+}
+
+} // namespace
+
+QString projectResourceDirectory(const QString &dataDirectory, qint64 projectId)
+{
+    return QDir(dataDirectory).filePath(QStringLiteral("assets/project-%1").arg(projectId));
+}
+
+QString backgroundFileName(qint64 msecsSinceEpoch, const QString &sourcePath)
+{
+    return QStringLiteral("background-%1.%2").arg(msecsSinceEpoch).arg(QFileInfo(sourcePath).suffix().toLower());
+}
+
+BackgroundImport importBackgroundFile(const QString &dataDirectory, qint64 projectId, const QString &sourcePath,
+                                      qint64 msecsSinceEpoch)
+{
+    // Copying a FIFO would wait for a writer forever, and a device may never end.
+    QString notRegular;
+    if (!checkRegularFile(sourcePath, &notRegular))
+        return failure(importFailedTitle(), copyFailedText() + QStringLiteral(": ") + notRegular);
+
+    const QString folder = projectResourceDirectory(dataDirectory, projectId);
+    if (!QDir().mkpath(folder))
+        return failure(importFailedTitle(), QStringLiteral("Could not create the project resource directory"));
+
+    // QFile::copy refuses an existing target, so an earlier background of the
+    // same name is never overwritten.
+    const QString copy = QDir(folder).filePath(backgroundFileName(msecsSinceEpoch, sourcePath));
+    if (!QFile::copy(sourcePath, copy))
+        return failure(importFailedTitle(), copyFailedText());
+
+    BackgroundImage loaded = loadBackgroundImage(copy);
+    if (loaded.image.isNull()) {
+        QFile::remove(copy);
+        return failure(QStringLiteral("Background Render Failed"), loaded.error);
+    }
+    BackgroundImport result;
+    result.path = copy;
+    result.image = std::move(loaded.image);
+    return result;
+}
