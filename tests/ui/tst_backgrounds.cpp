@@ -1,21 +1,21 @@
 // Card backgrounds in the real window: importing and clearing them for the
 // side shown, what the canvases, the status line, the database and the
 // imposition preview show afterwards, and that a failed step changes nothing.
+#include "scripteddialogs.h"
 #include "windowfixture.h"
 
 #include "render/backgroundimport.h"
+#include "support/imagefixtures.h"
 #include "support/pdffixtures.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"
 #include "ui/canvaseditor.h"
-#include "ui/dialogs.h"
 #include "ui/impositionpreviewwidget.h"
 #include "ui/mainwindow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
 
 #include <QAction>
-#include <QBuffer>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -42,63 +42,6 @@ const QString kFilter = QStringLiteral(
     "BackgroundFile (*.pdf *.png *.jpg *.jpeg *.bmp *.tif *.tiff *.webp);;PDF File (*.pdf);;"
     "ImageFile (*.png *.jpg *.jpeg *.bmp *.tif *.tiff *.webp)");
 const QString kImported = QStringLiteral("Background imported. Variable fields will appear above it.");
-
-struct ShownBox
-{
-    QString kind;
-    QString title;
-    QString text;
-};
-
-struct OpenRequest
-{
-    QString title;
-    QString filter;
-};
-
-struct DialogScript
-{
-    QList<ShownBox> shown;
-    QList<OpenRequest> openRequests;
-    QStringList openPaths; // the answers to the open-file dialogs; none left = cancelled
-};
-
-class ScriptedDialogs : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
-        : m_script(std::move(script))
-    {
-    }
-    void critical(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("critical"), title, text});
-    }
-    QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text,
-                                         QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        m_script->shown.append({QStringLiteral("question"), title, text});
-        return QMessageBox::No;
-    }
-    QMessageBox::StandardButton warning(QWidget *, const QString &title, const QString &text,
-                                        QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        m_script->shown.append({QStringLiteral("warning"), title, text});
-        return QMessageBox::No;
-    }
-    void information(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("information"), title, text});
-    }
-    QString getOpenFileName(QWidget *, const QString &title, const QString &, const QString &filter) override
-    {
-        m_script->openRequests.append({title, filter});
-        return m_script->openPaths.isEmpty() ? QString() : m_script->openPaths.takeFirst();
-    }
-
-private:
-    std::shared_ptr<DialogScript> m_script;
-};
 
 struct ProjectSeed
 {
@@ -127,37 +70,6 @@ bool looksLike(const QColor &seen, const QColor &expected)
 QColor centreOf(const QImage &image)
 {
     return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
-}
-
-// A JPEG of `image` with an EXIF orientation tag: 6 means the stored pixels
-// are to be turned 90° clockwise to stand upright. The APP1 segment goes
-// right after the JFIF header, where cameras put it.
-QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
-{
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 95);
-
-    // TIFF header (big-endian), one IFD entry: Orientation (0x0112), SHORT, 1 value.
-    QByteArray tiff("MM\0\x2a\0\0\0\x08", 8);
-    tiff += QByteArray("\0\x01", 2);
-    tiff += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8);
-    tiff += char(orientation >> 8);
-    tiff += char(orientation & 0xff);
-    tiff += QByteArray(2, '\0');
-    tiff += QByteArray(4, '\0'); // no next IFD
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    const int length = int(payload.size()) + 2;
-    QByteArray app1("\xff\xe1", 2);
-    app1 += char(length >> 8);
-    app1 += char(length & 0xff);
-    app1 += payload;
-
-    int at = 2; // after SOI
-    if (jpeg.mid(2, 2) == QByteArray("\xff\xe0", 2))
-        at = 4 + ((uchar(jpeg.at(4)) << 8) | uchar(jpeg.at(5)));
-    return jpeg.insert(at, app1);
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -234,6 +146,8 @@ void TestBackgrounds::init()
 {
     QVERIFY(m_folders.create());
     m_script = std::make_shared<DialogScript>();
+    // Questions and warnings nobody scripted are declined.
+    m_script->unscriptedAnswer = QMessageBox::No;
 }
 
 void TestBackgrounds::cleanup()
@@ -274,10 +188,7 @@ bool TestBackgrounds::startWindow(const ProjectSeed &seed)
 bool TestBackgrounds::restartWindow()
 {
     m_window.reset();
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_folders.starter->path());
-    return m_window->initialize();
+    return startScriptedWindow(m_window, m_script, m_folders.starter->path());
 }
 
 QString TestBackgrounds::writePng(const QString &name, const QColor &color) const
@@ -638,7 +549,7 @@ void TestBackgrounds::orientationTagIsApplied()
             stored.setPixelColor(x, y, Qt::red);
     }
     const QString path = m_folders.files->filePath(QStringLiteral("photo.jpg"));
-    QVERIFY(writeFile(path, jpegWithOrientation(stored, 6)));
+    QVERIFY(writeFile(path, jpegWithOrientation(stored, kExifTurnedClockwise)));
     QImageReader raw(path);
     raw.setAutoTransform(false);
     QCOMPARE(raw.read().size(), QSize(40, 20));

@@ -1,6 +1,7 @@
 // The template editor inside the real window: tools, gestures and panel
 // edits reach the database, undo and redo put it back, failures leave no
 // item without a row.
+#include "scripteddialogs.h"
 #include "windowfixture.h"
 
 #include "editor/clipboarddocument.h"
@@ -12,7 +13,6 @@
 #include "ui/canvas/vdpfielditem.h"
 #include "ui/canvas/vdpgraphicitem.h"
 #include "ui/canvaseditor.h"
-#include "ui/dialogs.h"
 #include "ui/mainwindow.h"
 #include "ui/unitspinbox.h"
 
@@ -21,8 +21,6 @@
 #include <QMimeData>
 #include <QComboBox>
 #include <QMenu>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QToolButton>
@@ -31,67 +29,6 @@
 #include <memory>
 
 namespace {
-
-struct ShownBox
-{
-    QString kind;
-    QString title;
-    QString text;
-};
-
-struct DialogScript
-{
-    QList<ShownBox> shown;
-    QList<QMessageBox::StandardButton> answers;
-    QString savePath; // the answer to a save dialog
-};
-
-class ScriptedDialogs : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
-        : m_script(std::move(script))
-    {
-    }
-    void critical(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("critical"), title, text});
-    }
-    QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text,
-                                         QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        m_script->shown.append({QStringLiteral("question"), title, text});
-        return m_script->answers.isEmpty() ? QMessageBox::No : m_script->answers.takeFirst();
-    }
-
-    void information(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("information"), title, text});
-    }
-    QString getSaveFileName(QWidget *, const QString &, const QString &, const QString &) override
-    {
-        return m_script->savePath;
-    }
-
-private:
-    std::shared_ptr<DialogScript> m_script;
-};
-
-// The data of every code zbarimg finds on the first page of a PDF, sorted.
-QStringList firstPageCodes(const QString &pdf)
-{
-    QTemporaryDir images;
-    const QString prefix = images.filePath(QStringLiteral("page"));
-    QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("200"), QStringLiteral("-l"),
-                                                   QStringLiteral("1"), QStringLiteral("-singlefile"),
-                                                   QStringLiteral("-png"), pdf, prefix});
-    QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), prefix + QStringLiteral(".png")});
-    zbar.waitForFinished(30000);
-    QStringList codes = QString::fromUtf8(zbar.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    codes.sort();
-    return codes;
-}
 
 // "Name,City" and `count` rows.
 QByteArray peopleCsv(int count)
@@ -165,6 +102,8 @@ void TestCanvasEditor::init()
 {
     QVERIFY(m_folders.create());
     m_script = std::make_shared<DialogScript>();
+    // Questions nobody scripted are declined.
+    m_script->unscriptedAnswer = QMessageBox::No;
 }
 
 void TestCanvasEditor::cleanup()
@@ -194,10 +133,7 @@ bool TestCanvasEditor::startWindow(bool duplex)
             return false;
         m_projectId = project->id;
     }
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_folders.starter->path());
-    if (!m_window->initialize())
+    if (!startScriptedWindow(m_window, m_script, m_folders.starter->path()))
         return false;
     m_window->show();
     return QTest::qWaitForWindowExposed(m_window.get());
@@ -380,7 +316,7 @@ void TestCanvasEditor::designedCardExports()
     for (int n = 1; n <= 5; ++n)
         expected << QStringLiteral("Person %1").arg(n) << QStringLiteral("Town %1").arg(n);
     expected.sort();
-    QCOMPARE(firstPageCodes(m_script->savePath), expected);
+    QCOMPARE(pageCodes(m_script->savePath, 1), expected);
 }
 
 // Ctrl+C, Ctrl+V as a user presses them: the copy lands 2 mm down and right

@@ -1,3 +1,4 @@
+#include "scripteddialogs.h"
 #include "windowfixture.h"
 
 #include "support/hostilefiles.h"
@@ -5,7 +6,6 @@
 #include "store/projectstore.h"
 #include "ui/datapage.h"
 #include "ui/datasync.h"
-#include "ui/dialogs.h"
 #include "ui/importdialog.h"
 #include "ui/mainwindow.h"
 #include "ui/projectpanel.h"
@@ -36,85 +36,6 @@
 #include <memory>
 
 namespace {
-
-struct ShownBox
-{
-    QString kind; // "critical", "question" or "warning"
-    QString title;
-    QString text;
-};
-
-// What the window showed and asked, and the answers to give in order.
-struct DialogScript
-{
-    QList<ShownBox> shown;
-    QList<QMessageBox::StandardButton> answers;
-
-    QStringList filesToOpen; // taken one per file dialog; none left = cancelled
-    QStringList fileDialogTitles;
-    QStringList fileDialogFilters;
-
-    // Plays the user in the import options dialog; by default confirms as shown.
-    std::function<int(ImportDialog &)> importDialog = [](ImportDialog &) {
-        return int(QDialog::Accepted);
-    };
-    int importDialogsRun = 0;
-
-    bool launcherWorks = true;
-    QList<QUrl> launched;
-};
-
-class ScriptedDialogs : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
-        : m_script(std::move(script))
-    {
-    }
-
-    void critical(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("critical"), title, text});
-    }
-    QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text,
-                                         QMessageBox::StandardButtons,
-                                         QMessageBox::StandardButton) override
-    {
-        return ask(QStringLiteral("question"), title, text);
-    }
-    QMessageBox::StandardButton warning(QWidget *, const QString &title, const QString &text,
-                                        QMessageBox::StandardButtons,
-                                        QMessageBox::StandardButton) override
-    {
-        return ask(QStringLiteral("warning"), title, text);
-    }
-    QString getOpenFileName(QWidget *, const QString &title, const QString &,
-                            const QString &filter) override
-    {
-        m_script->fileDialogTitles << title;
-        m_script->fileDialogFilters << filter;
-        return m_script->filesToOpen.isEmpty() ? QString() : m_script->filesToOpen.takeFirst();
-    }
-    int execImportDialog(ImportDialog &dialog) override
-    {
-        ++m_script->importDialogsRun;
-        return m_script->importDialog(dialog);
-    }
-    bool openUrl(const QUrl &url) override
-    {
-        m_script->launched << url;
-        return m_script->launcherWorks;
-    }
-
-private:
-    QMessageBox::StandardButton ask(const QString &kind, const QString &title, const QString &text)
-    {
-        m_script->shown.append({kind, title, text});
-        return m_script->answers.isEmpty() ? QMessageBox::Cancel : m_script->answers.takeFirst();
-    }
-
-    std::shared_ptr<DialogScript> m_script;
-};
 
 // "Name,Ticket,City" and `count` rows "Name n,T000n,City n" (n from 1).
 QByteArray peopleCsv(int count, const QByteArray &delimiter = ",")
@@ -250,10 +171,7 @@ void TestDataPage::cleanup()
 
 bool TestDataPage::startWindow()
 {
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_folders.starter->path());
-    return m_window->initialize();
+    return startScriptedWindow(m_window, m_script, m_folders.starter->path());
 }
 
 std::unique_ptr<ProjectStore> TestDataPage::openStore() const
@@ -269,7 +187,7 @@ Project TestDataPage::storedProject(qint64 id) const
 void TestDataPage::importFile(const QString &path,
                               const std::function<void(ImportDialog &)> &choose)
 {
-    m_script->filesToOpen = {path};
+    m_script->openPaths = {path};
     m_script->importDialog = [choose](ImportDialog &dialog) {
         if (choose)
             choose(dialog);
@@ -358,10 +276,11 @@ void TestDataPage::emptyProjectPage()
 
     // The page's button asks for a file; cancelling the file dialog ends it there.
     dataPage->addButton()->click();
-    QCOMPARE(m_script->fileDialogTitles, QStringList{QStringLiteral("Import Variable Data")});
-    QCOMPARE(m_script->fileDialogFilters,
-             QStringList{QStringLiteral("Variable Data (*.xlsx *.xlsm *.csv);;Excel Workbook "
-                                        "(*.xlsx *.xlsm);;CSV File (*.csv);;All Files (*.*)")});
+    QCOMPARE(m_script->openRequests.size(), 1);
+    QCOMPARE(m_script->openRequests.first().title, QStringLiteral("Import Variable Data"));
+    QCOMPARE(m_script->openRequests.first().filter,
+             QStringLiteral("Variable Data (*.xlsx *.xlsm *.csv);;Excel Workbook "
+                            "(*.xlsx *.xlsm);;CSV File (*.csv);;All Files (*.*)"));
     QCOMPARE(m_script->importDialogsRun, 0);
     QVERIFY(m_script->shown.isEmpty());
     QCOMPARE(status(), QStringLiteral("Ready"));
@@ -484,7 +403,7 @@ void TestDataPage::previewHint()
     const QString path = filePath(QStringLiteral("rows.csv"));
     QVERIFY(writeFile(path, peopleCsv(fileRows)));
 
-    m_script->filesToOpen = {path};
+    m_script->openPaths = {path};
     m_script->importDialog = [&](ImportDialog &dialog) {
         [&] {
             QCOMPARE(dialog.hintLabel()->text(), hint);
@@ -541,7 +460,7 @@ void TestDataPage::failingPreviewDisablesImport()
     const QString message = readerMessage(path);
     QVERIFY(!message.isEmpty());
 
-    m_script->filesToOpen = {path};
+    m_script->openPaths = {path};
     m_script->importDialog = [&](ImportDialog &dialog) {
         [&] {
             QCOMPARE(dialog.hintLabel()->text(), message);
@@ -620,7 +539,7 @@ void TestDataPage::importOverTheLimits()
         QVERIFY(!readTableFile(path, {}, &header, &rows, &message));
     }
 
-    m_script->filesToOpen = {path};
+    m_script->openPaths = {path};
     m_script->importDialog = [&](ImportDialog &dialog) {
         [&] {
             QVERIFY(!QApplication::overrideCursor());
@@ -680,7 +599,7 @@ void TestDataPage::notARegularFile()
     const FifoRescue rescue(path);
     const QString message = QDir::toNativeSeparators(path) + QStringLiteral(" is not a regular file");
 
-    m_script->filesToOpen = {path};
+    m_script->openPaths = {path};
     m_script->importDialog = [&](ImportDialog &dialog) {
         [&] {
             QCOMPARE(dialog.hintLabel()->text(), message);
@@ -748,7 +667,7 @@ void TestDataPage::unreadableWorkbook()
     QVERIFY(listWorksheetNames(path, &expected).isEmpty());
     QVERIFY(!expected.isEmpty());
 
-    m_script->filesToOpen = {path};
+    m_script->openPaths = {path};
     m_window->importCsv();
 
     QCOMPARE(m_script->importDialogsRun, 0);

@@ -1,3 +1,4 @@
+#include "scripteddialogs.h"
 #include "windowfixture.h"
 
 #include "cli/clirun.h"
@@ -6,7 +7,6 @@
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
 #include "support/asuser.h"
-#include "ui/dialogs.h"
 #include "ui/mainwindow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
@@ -32,69 +32,6 @@
 
 namespace {
 
-struct ShownBox
-{
-    QString kind; // "critical", "warning", "information" or "confirm"
-    QString title;
-    QString text;
-    QString proceedText; // the confirming button of a "confirm"
-};
-
-struct SaveRequest
-{
-    QString title;
-    QString proposedPath;
-    QString filter;
-};
-
-struct DialogScript
-{
-    QList<ShownBox> shown;
-    QList<SaveRequest> saveRequests;
-    QString savePath; // the answer to the save dialog; empty = cancelled
-    bool proceed = false; // the answer to a confirmation
-};
-
-class ScriptedDialogs : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
-        : m_script(std::move(script))
-    {
-    }
-
-    void critical(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("critical"), title, text, QString()});
-    }
-    QMessageBox::StandardButton warning(QWidget *, const QString &title, const QString &text,
-                                        QMessageBox::StandardButtons,
-                                        QMessageBox::StandardButton) override
-    {
-        m_script->shown.append({QStringLiteral("warning"), title, text, QString()});
-        return QMessageBox::Ok;
-    }
-    void information(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("information"), title, text, QString()});
-    }
-    QString getSaveFileName(QWidget *, const QString &title, const QString &proposedPath,
-                            const QString &filter) override
-    {
-        m_script->saveRequests.append({title, proposedPath, filter});
-        return m_script->savePath;
-    }
-    bool confirmWarning(QWidget *, const QString &title, const QString &text,
-                        const QString &proceedText) override
-    {
-        m_script->shown.append({QStringLiteral("confirm"), title, text, proceedText});
-        return m_script->proceed;
-    }
-
-private:
-    std::shared_ptr<DialogScript> m_script;
-};
-
 // The newest project in the database before the window starts.
 struct ProjectSeed
 {
@@ -108,15 +45,6 @@ struct ProjectSeed
     QString backgroundPath;
     QString backBackgroundPath;
 };
-
-// "Name,Ticket" and `count` rows "Name n,Tn" (n from 1).
-QByteArray peopleCsv(int count)
-{
-    QByteArray text = "Name,Ticket\n";
-    for (int n = 1; n <= count; ++n)
-        text += "Name " + QByteArray::number(n) + ",T" + QByteArray::number(n) + "\n";
-    return text;
-}
 
 // A Code 128 field across the card: zbarimg reads back what each page carries.
 TemplateField codeField(const QString &side, const QString &column)
@@ -151,27 +79,6 @@ QString pdfInfo(const QString &path, const QString &key)
             return line.mid(key.size() + 1).trimmed();
     }
     return QString();
-}
-
-// The data of every code on one page, sorted.
-QStringList pageCodes(const QString &path, int page)
-{
-    QTemporaryDir images;
-    const QString prefix = images.filePath(QStringLiteral("page"));
-    QProcess::execute(QStringLiteral("pdftoppm"),
-                      {QStringLiteral("-r"), QStringLiteral("200"), QStringLiteral("-f"),
-                       QString::number(page), QStringLiteral("-l"), QString::number(page),
-                       QStringLiteral("-singlefile"), QStringLiteral("-png"), path, prefix});
-    if (!QFileInfo::exists(prefix + QStringLiteral(".png")))
-        return {QStringLiteral("(page %1 not rendered)").arg(page)};
-    QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"),
-               {QStringLiteral("--raw"), QStringLiteral("-q"), prefix + QStringLiteral(".png")});
-    zbar.waitForFinished(30000);
-    QStringList codes = QString::fromUtf8(zbar.readAllStandardOutput())
-                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    codes.sort();
-    return codes;
 }
 
 // Page `page` of `pdf` as pdftoppm draws it at `dpi` into `stem`.png; a null
@@ -251,6 +158,8 @@ void TestExportWindow::init()
 {
     QVERIFY(m_folders.create());
     m_script = std::make_shared<DialogScript>();
+    // Warnings nobody scripted are acknowledged.
+    m_script->unscriptedAnswer = QMessageBox::Ok;
 }
 
 void TestExportWindow::cleanup()
@@ -304,10 +213,8 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
         if (!store->updateProject(*project, &error))
             return false;
     }
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_folders.starter->path());
-    return m_window->initialize() && m_window->currentProject().name == seed.name;
+    return startScriptedWindow(m_window, m_script, m_folders.starter->path())
+           && m_window->currentProject().name == seed.name;
 }
 
 void TestExportWindow::proposedPathAndCancel_data()
@@ -328,7 +235,7 @@ void TestExportWindow::proposedPathAndCancel()
 
     ProjectSeed seed;
     seed.name = name;
-    seed.csv = peopleCsv(3);
+    seed.csv = ticketCsv(3);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -341,10 +248,10 @@ void TestExportWindow::proposedPathAndCancel()
     m_window->exportPdf();
 
     QCOMPARE(m_script->saveRequests.size(), 1);
-    const SaveRequest &request = m_script->saveRequests.first();
+    const FileRequest &request = m_script->saveRequests.first();
     QCOMPARE(request.title, QStringLiteral("Export Imposition PDF"));
     QCOMPARE(request.filter, QStringLiteral("PDF File (*.pdf)"));
-    QCOMPARE(request.proposedPath, proposed);
+    QCOMPARE(request.path, proposed);
     QCOMPARE(m_script->shown.size(), 0);
     QCOMPARE(status(), statusBefore);
     QCOMPARE(QFileInfo::exists(proposed), existedBefore);
@@ -376,7 +283,7 @@ void TestExportWindow::exportsEveryPrintPage()
     QFETCH(QList<QStringList>, content);
 
     ProjectSeed seed;
-    seed.csv = peopleCsv(10);
+    seed.csv = ticketCsv(10);
     seed.duplex = duplex;
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name")),
                    codeField(QStringLiteral("back"), QStringLiteral("Ticket"))};
@@ -407,7 +314,7 @@ void TestExportWindow::exportsEveryPrintPage()
 void TestExportWindow::exportFollowsPanelAndOrder()
 {
     ProjectSeed seed;
-    seed.csv = peopleCsv(10);
+    seed.csv = ticketCsv(10);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
     const Project stored = storedProject(m_window->currentProject().id);
@@ -463,7 +370,7 @@ void TestExportWindow::unwritableFolder()
     QFETCH(QString, situation);
 
     ProjectSeed seed;
-    seed.csv = peopleCsv(10);
+    seed.csv = ticketCsv(10);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
 
@@ -562,7 +469,7 @@ void TestExportWindow::refusesTheProjectsOwnFiles()
     QFETCH(QString, named);
 
     ProjectSeed seed;
-    seed.csv = peopleCsv(10);
+    seed.csv = ticketCsv(10);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
     const Project project = m_window->currentProject();
@@ -620,17 +527,14 @@ void TestExportWindow::refusesTheProjectsOwnFiles()
 void TestExportWindow::storedGeometryOutOfRange()
 {
     ProjectSeed seed;
-    seed.csv = peopleCsv(10);
+    seed.csv = ticketCsv(10);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QVERIFY(startWindow(seed));
     const qint64 id = m_window->currentProject().id;
     m_window.reset();
     QVERIFY(openStore()->execStatement(
         QStringLiteral("UPDATE projects SET rows = 100000 WHERE id = %1").arg(id)));
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_folders.starter->path());
-    QVERIFY(m_window->initialize());
+    QVERIFY(startScriptedWindow(m_window, m_script, m_folders.starter->path()));
     QCOMPARE(m_window->projectPanel()->rowsBox()->value(), 100);
     m_script->savePath = m_folders.files->filePath(QStringLiteral("rows.pdf"));
 
@@ -669,7 +573,7 @@ void TestExportWindow::preflightAsksFirst()
     QFETCH(bool, proceed);
 
     ProjectSeed seed;
-    seed.csv = peopleCsv(20);
+    seed.csv = ticketCsv(20);
     seed.rows = 4;
     seed.columns = 4;
     seed.paperMm = QSizeF(210, 297);
@@ -714,7 +618,7 @@ void TestExportWindow::windowAndToolPrintTheSamePage()
     QVERIFY(picture.save(background));
 
     ProjectSeed seed;
-    seed.csv = peopleCsv(3);
+    seed.csv = ticketCsv(3);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     seed.backgroundPath = background;
     QVERIFY(startWindow(seed));
@@ -788,7 +692,7 @@ void TestExportWindow::refusesWhatTheToolRefuses()
     QVERIFY2(QFileInfo(cliPath()).isExecutable(), "build vellumor-vdp-cli before this test");
 
     ProjectSeed seed;
-    seed.csv = peopleCsv(3);
+    seed.csv = ticketCsv(3);
     seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
     QString background;
     if (setup == u"invalid prizes") {

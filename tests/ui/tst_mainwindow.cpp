@@ -1,8 +1,8 @@
+#include "scripteddialogs.h"
 #include "windowfixture.h"
 
 #include "app/workspace.h"
 #include "store/projectstore.h"
-#include "ui/dialogs.h"
 #include "ui/mainwindow.h"
 #include "ui/projectpanel.h"
 #include "ui/stylesheet.h"
@@ -32,64 +32,6 @@
 #include <memory>
 
 namespace {
-
-struct ShownBox
-{
-    QString kind; // "critical", "question" or "warning"
-    QString title;
-    QString text;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-};
-
-// What the window showed, and the answers to give to its questions in order.
-struct DialogScript
-{
-    QList<ShownBox> shown;
-    QList<QMessageBox::StandardButton> answers;
-};
-
-class ScriptedDialogs : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
-        : m_script(std::move(script))
-    {
-    }
-
-    void critical(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->shown.append({QStringLiteral("critical"), title, text});
-    }
-    QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text,
-                                         QMessageBox::StandardButtons,
-                                         QMessageBox::StandardButton defaultButton) override
-    {
-        return ask(QStringLiteral("question"), title, text, defaultButton);
-    }
-    QMessageBox::StandardButton warning(QWidget *, const QString &title, const QString &text,
-                                        QMessageBox::StandardButtons,
-                                        QMessageBox::StandardButton defaultButton) override
-    {
-        return ask(QStringLiteral("warning"), title, text, defaultButton);
-    }
-    // Every file dialog is cancelled.
-    QString getOpenFileName(QWidget *, const QString &, const QString &, const QString &) override
-    {
-        return QString();
-    }
-
-private:
-    QMessageBox::StandardButton ask(const QString &kind, const QString &title,
-                                    const QString &text,
-                                    QMessageBox::StandardButton defaultButton)
-    {
-        m_script->shown.append({kind, title, text, defaultButton});
-        // An unscripted question is answered like a closed box.
-        return m_script->answers.isEmpty() ? QMessageBox::Cancel : m_script->answers.takeFirst();
-    }
-
-    std::shared_ptr<DialogScript> m_script;
-};
 
 const QString kSettingsOrganization = QStringLiteral("Vellumor");
 const QString kSettingsApplication = QStringLiteral("Vellumor VDP");
@@ -193,10 +135,7 @@ void TestMainWindow::cleanup()
 
 bool TestMainWindow::startWindow()
 {
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_starterDir->path());
-    return m_window->initialize();
+    return startScriptedWindow(m_window, m_script, m_starterDir->path());
 }
 
 // A second connection to the window's database, as another process would see it.

@@ -1,9 +1,9 @@
+#include "scripteddialogs.h"
 #include "windowfixture.h"
 
 #include "app/workspace.h"
 #include "render/sheetcomposer.h"
 #include "store/projectstore.h"
-#include "ui/dialogs.h"
 #include "ui/impositionpreviewwidget.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"
@@ -31,41 +31,6 @@
 
 namespace {
 
-struct ColorRequest
-{
-    QString title;
-    QColor initial;
-};
-
-struct DialogScript
-{
-    QStringList critical;
-    QList<ColorRequest> colorRequests;
-    QList<QColor> colors; // taken one per colour dialog; none left = cancelled
-};
-
-class ScriptedDialogs : public Dialogs
-{
-public:
-    explicit ScriptedDialogs(std::shared_ptr<DialogScript> script)
-        : m_script(std::move(script))
-    {
-    }
-
-    void critical(QWidget *, const QString &title, const QString &text) override
-    {
-        m_script->critical << title + QStringLiteral(": ") + text;
-    }
-    QColor getColor(QWidget *, const QString &title, const QColor &initial) override
-    {
-        m_script->colorRequests.append({title, initial});
-        return m_script->colors.isEmpty() ? QColor() : m_script->colors.takeFirst();
-    }
-
-private:
-    std::shared_ptr<DialogScript> m_script;
-};
-
 // What the database holds before the window starts: the newest project,
 // with `records` rows in one CSV data file.
 struct ProjectSeed
@@ -79,14 +44,6 @@ struct ProjectSeed
     bool showCropMarks = false;
     QString borderColor = QStringLiteral("#000000");
 };
-
-QByteArray peopleCsv(int count)
-{
-    QByteArray text = "Name,Ticket\n";
-    for (int n = 1; n <= count; ++n)
-        text += "Name " + QByteArray::number(n) + ",T" + QByteArray::number(n) + "\n";
-    return text;
-}
 
 // Returns whether the widget took the event.
 bool sendWheel(QWidget *widget, int angleDelta, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
@@ -200,7 +157,7 @@ qint64 TestPreviewPage::seedProject(ProjectStore &store, const ProjectSeed &seed
         const QString csv =
             m_folders.files->filePath(QStringLiteral("records-%1.csv").arg(project->id));
         QFile file(csv);
-        if (!file.open(QIODevice::WriteOnly) || file.write(peopleCsv(seed.records)) < 0)
+        if (!file.open(QIODevice::WriteOnly) || file.write(ticketCsv(seed.records)) < 0)
             return 0;
         file.close();
         if (!store.upsertDataSource(project->id, csv, DataSourceOptions{}, &error)) {
@@ -223,10 +180,7 @@ bool TestPreviewPage::startWindow(const ProjectSeed &seed)
         if (seedProject(*store, seed) < 1)
             return false;
     }
-    m_window = std::make_unique<MainWindow>();
-    m_window->setDialogs(std::make_unique<ScriptedDialogs>(m_script));
-    m_window->setStarterDirectory(m_folders.starter->path());
-    if (!m_window->initialize())
+    if (!startScriptedWindow(m_window, m_script, m_folders.starter->path()))
         return false;
     return m_window->currentProject().name == seed.name;
 }
@@ -659,7 +613,7 @@ void TestPreviewPage::borderColorChoice()
     QCOMPARE(m_script->colorRequests.at(1).initial, QColor(0xa1, 0xb2, 0xc3));
     QCOMPARE(m_window->currentProject().impositionBorderColor, QStringLiteral("#a1b2c3"));
     QCOMPARE(swatch(), QColor(0xa1, 0xb2, 0xc3));
-    QVERIFY(m_script->critical.isEmpty());
+    QVERIFY2(m_script->shown.isEmpty(), qPrintable(m_script->shown.value(0).text));
 }
 
 void TestPreviewPage::projectSwitchShowsItsOptions()
