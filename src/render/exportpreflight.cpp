@@ -26,12 +26,37 @@ QString cardsWith(qint64 count, const QString &singularVerb, const QString &plur
     return countText(count) + QStringLiteral(" cards ") + pluralVerb;
 }
 
-QList<int> firstIndices(int count)
+// Calls `visit` with each record index the job prints, ascending: a reprint's
+// cards, the cards of the chosen sheets, or every card. Only what is printed
+// is checked, so a reprint of ten cards costs ten cards here.
+template<typename Visit>
+void forEachPrintedCard(const PdfExportJob &job, Visit visit)
 {
-    QList<int> indices;
-    for (int i = 0; i < std::min(count, preflightCardsListed); ++i)
-        indices.append(i);
-    return indices;
+    if (!job.onlyRecords.isEmpty()) {
+        for (int card : job.onlyRecords) {
+            if (card >= 0 && card < job.layout.recordCount)
+                visit(card);
+        }
+        return;
+    }
+    if (!job.sheets.isEmpty()) {
+        QList<int> cards;
+        for (int sheet : printedSheets(job)) {
+            for (int row = 0; row < job.layout.rows; ++row) {
+                for (int column = 0; column < job.layout.columns; ++column) {
+                    const int card = job.layout.recordAt(sheet, row, column, job.cutStack, false);
+                    if (card >= 0)
+                        cards.append(card);
+                }
+            }
+        }
+        std::sort(cards.begin(), cards.end());
+        for (int card : std::as_const(cards))
+            visit(card);
+        return;
+    }
+    for (int card = 0; card < job.layout.recordCount; ++card)
+        visit(card);
 }
 
 bool isGenerated(const TemplateField &field)
@@ -67,16 +92,16 @@ std::optional<PreflightProblem> missingData(const PdfExportJob &job)
     problem.kind = PreflightProblem::Kind::MissingData;
     const QJsonObject none;
     // Card order is ascending, so the first cards found are the ones to list.
-    for (int card = 0; card < job.layout.recordCount; ++card) {
+    forEachPrintedCard(job, [&](int card) {
         const QJsonObject &record = card < job.records.size() ? job.records.at(card) : none;
         const bool complete = std::all_of(keys.cbegin(), keys.cend(),
                                           [&record](const QString &key) { return record.contains(key); });
         if (complete)
-            continue;
+            return;
         if (problem.firstCards.size() < preflightCardsListed)
             problem.firstCards.append(card);
         ++problem.cardCount;
-    }
+    });
     if (problem.cardCount == 0)
         return std::nullopt;
     problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))
@@ -91,23 +116,6 @@ bool cellCut(qint64 index, int count, double cellMm, double lengthMm)
 {
     const double from = (lengthMm - count * cellMm) / 2 + index * cellMm;
     return from < -edgeToleranceMm || from + cellMm > lengthMm + edgeToleranceMm;
-}
-
-// The slot (row-major, from 0) of record `index` on its sheet's front; the
-// inverse of ImpositionLayout's standard and cut-stack orders. Worked out per
-// card, so the pass costs one step per card however large the grid.
-qint64 frontSlot(const ImpositionLayout &layout, qint64 index, bool cutStack)
-{
-    const qint64 perSheet = qint64(layout.rows) * layout.columns;
-    if (!cutStack)
-        return index % perSheet;
-    // Stacks 0 … m − 1 hold q + 1 cards, the others q.
-    const qint64 q = layout.recordCount / perSheet;
-    const qint64 m = layout.recordCount % perSheet;
-    const qint64 inLongStacks = m * (q + 1);
-    if (index < inLongStacks)
-        return index / (q + 1);
-    return m + (index - inLongStacks) / q;
 }
 
 std::optional<PreflightProblem> cutOff(const PdfExportJob &job)
@@ -130,18 +138,18 @@ std::optional<PreflightProblem> cutOff(const PdfExportJob &job)
     problem.kind = PreflightProblem::Kind::CutOff;
     // A record stands in one slot of one sheet; its back stands in the
     // mirrored column of the same row.
-    for (qint64 card = 0; card < layout.recordCount; ++card) {
-        const qint64 slot = frontSlot(layout, card, job.cutStack);
+    forEachPrintedCard(job, [&](int card) {
+        const qint64 slot = layout.placeOf(card, job.cutStack).slot;
         const qint64 row = slot / layout.columns;
         const qint64 column = slot % layout.columns;
         const bool cut = cellCut(row, layout.rows, cardHeight, sheetHeight) || columnCut(column)
             || (job.duplex && columnCut(layout.columns - 1 - column));
         if (!cut)
-            continue;
+            return;
         if (problem.firstCards.size() < preflightCardsListed)
-            problem.firstCards.append(int(card));
+            problem.firstCards.append(card);
         ++problem.cardCount;
-    }
+    });
     if (problem.cardCount == 0)
         return std::nullopt;
 
@@ -164,8 +172,11 @@ std::optional<PreflightProblem> emptySide(const PdfExportJob &job, const QString
         return std::nullopt;
     PreflightProblem problem;
     problem.kind = PreflightProblem::Kind::EmptySide;
-    problem.cardCount = job.layout.recordCount;
-    problem.firstCards = firstIndices(job.layout.recordCount);
+    forEachPrintedCard(job, [&problem](int card) {
+        if (problem.firstCards.size() < preflightCardsListed)
+            problem.firstCards.append(card);
+        ++problem.cardCount;
+    });
     problem.message = QStringLiteral("The %1 side has no fields, graphics or background: every card prints it blank.")
                           .arg(side);
     return problem;

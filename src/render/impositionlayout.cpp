@@ -76,6 +76,23 @@ int ImpositionLayout::recordAt(int sheet, int row, int column, bool cutStack, bo
                     : standardRecordAt(sheet, row, lookupColumn);
 }
 
+ImpositionLayout::Place ImpositionLayout::placeOf(int record, bool cutStack) const
+{
+    if (!isValid() || record < 0 || record >= recordCount)
+        return {};
+    const qint64 p = slotsPerSheet(*this);
+    if (!cutStack)
+        return {int(record / p), int(record % p)};
+    // Stacks 0 … m − 1 hold q + 1 cards, the others q.
+    const qint64 q = recordCount / p;
+    const qint64 m = recordCount % p;
+    const qint64 inLongStacks = m * (q + 1);
+    if (record < inLongStacks)
+        return {int(record % (q + 1)), int(record / (q + 1))};
+    const qint64 rest = record - inLongStacks;
+    return {int(rest % q), int(m + rest / q)};
+}
+
 int printPageCount(const ImpositionLayout &layout, bool duplex)
 {
     return duplex ? 2 * layout.sheetCount() : layout.sheetCount();

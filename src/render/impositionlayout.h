@@ -33,6 +33,18 @@ struct ImpositionLayout
     // behind its own front once the sheet is turned over about its vertical axis.
     int recordAt(int sheet, int row, int column, bool cutStack, bool back) const;
 
+    // Where record `record` stands: its sheet and its slot on the sheet's
+    // front (row-major, from 0), the inverse of the two orders above; both
+    // −1 for a record outside the layout. Its back stands in the mirrored
+    // column of the same row.
+    struct Place
+    {
+        int sheet = -1;
+        int slot = -1;
+        friend bool operator==(const Place &, const Place &) = default;
+    };
+    Place placeOf(int record, bool cutStack) const;
+
     friend bool operator==(const ImpositionLayout &, const ImpositionLayout &) = default;
 };
 

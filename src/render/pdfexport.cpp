@@ -2,6 +2,7 @@
 
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
+#include "render/jobselection.h"
 #include "store/projectstore.h"
 
 #include <QColor>
@@ -15,6 +16,13 @@
 #include <QIODevice>
 #include <QSaveFile>
 #include <QSet>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <iterator>
@@ -122,28 +130,39 @@ PdfExportResult failed(const QString &message)
 
 } // namespace
 
-PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
-                                    const PdfExportProgress &progress)
+QList<int> printedSheets(const PdfExportJob &job)
 {
-    const int pageCount = printPageCount(job.layout, job.duplex);
-    // A PDF writer always produces at least one page, so an empty job would
-    // come out as a blank sheet reported as a success.
-    if (pageCount < 1)
-        return failed(pageFailedMessage());
+    if (!job.sheets.isEmpty()) {
+        QList<int> sheets;
+        const int count = job.layout.sheetCount();
+        for (int sheet : job.sheets) {
+            if (sheet >= 0 && sheet < count)
+                sheets.append(sheet);
+        }
+        return sheets;
+    }
+    if (!job.onlyRecords.isEmpty())
+        return sheetsHolding(job.layout, job.cutStack, job.onlyRecords);
+    return sheetSpan(0, job.layout.sheetCount() - 1);
+}
 
+namespace {
+
+// Paints `sheets` of the job as pages of one PDF into `file`, which the caller
+// commits. `pagesBefore` and `pagesInAll` count across every file of a split
+// export, for the progress callback.
+struct PageRun
+{
+    int pagesWritten = 0;
+    QString error;
+};
+
+PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevice &file, int pagesBefore,
+                    int pagesInAll, BlankCodeTally &blanks, const PdfExportProgress &progress)
+{
+    PageRun run;
     const QPageSize pageSize(job.sheetSizeMm, QPageSize::Millimeter, QStringLiteral("VDP Paper"),
                              QPageSize::FuzzyMatch);
-    // The writer would silently keep its default paper for an invalid size,
-    // and it declares pages in whole points, so less than a point is no page.
-    if (!pageSize.isValid() || pageSize.sizePoints().isEmpty())
-        return failed(pageFailedMessage());
-
-    // Everything is written into a temporary file beside `path`; only commit()
-    // puts it in place, so a failure leaves the user's existing file alone.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(writeFailedMessage());
-
     WriteGuard guard(&file);
     guard.open(QIODevice::WriteOnly);
     QPdfWriter writer(&guard);
@@ -152,14 +171,14 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     writer.setResolution(kResolution);
     if (!writer.setPageSize(pageSize)
         || !writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter)) {
-        file.cancelWriting();
-        return failed(pageFailedMessage());
+        run.error = pageFailedMessage();
+        return run;
     }
 
     QPainter painter;
     if (!painter.begin(&writer)) {
-        file.cancelWriting();
-        return failed(writeFailedMessage());
+        run.error = writeFailedMessage();
+        return run;
     }
 
     // The page as the file declares it, in device units: the fuzzy match may
@@ -171,63 +190,216 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
 
     SheetComposer composer;
     composer.setMarkOptions(job.marks);
-    BlankCodeTally blanks;
-    int pagesWritten = 0;
-    QString error;
+    const int sides = job.duplex ? 2 : 1;
+    const int pageCount = int(sheets.size()) * sides;
     for (int p = 0; p < pageCount; ++p) {
-        const PrintPage page = printPageAt(p, job.duplex);
+        const int sheet = sheets.at(p / sides);
+        const bool back = p % sides == 1;
         SheetData data;
         data.layout = job.layout;
-        data.sheetIndex = page.sheet;
+        data.sheetIndex = sheet;
         data.sheetSizeMm = job.sheetSizeMm;
         data.cardSizeMm = job.cardSizeMm;
         data.fields = job.fields;
         data.graphics = job.graphics;
         data.records = job.records;
         data.cutStack = job.cutStack;
-        data.side = page.back ? QStringLiteral("back") : QStringLiteral("front");
+        data.side = back ? QStringLiteral("back") : QStringLiteral("front");
         data.frontBackground = job.frontBackground;
         data.backBackground = job.backBackground;
-        data.printPageIndex = p;
-        data.printPageCount = pageCount;
+        data.onlyRecords = job.onlyRecords;
+        data.printPageIndex = pagesBefore + p;
+        data.printPageCount = pagesInAll;
         composer.setSheetData(std::move(data));
         composer.paintSheet(painter, target, false);
-        blanks.addPage(page.sheet, composer.undrawnRecords());
-        ++pagesWritten;
+        blanks.addPage(sheet, composer.undrawnRecords());
+        ++run.pagesWritten;
 
         // A full disk shows as soon as a write fails; painting the rest of a
         // long job would only waste the user's time.
         if (guard.failed() || file.error() != QFileDevice::NoError) {
-            error = writeFailedMessage();
+            run.error = writeFailedMessage();
             break;
         }
         if (progress)
-            progress(p + 1, pageCount);
+            progress(pagesBefore + p + 1, pagesInAll);
         if (p == pageCount - 1)
             break;
         if (!writer.newPage()) {
-            error = pageFailedMessage();
+            run.error = pageFailedMessage();
             break;
         }
     }
 
     const bool ended = painter.end();
-    // QSaveFile::commit() does not look at the flush of its last buffered
-    // bytes: on a full disk it would put a truncated PDF in place. Flushing
-    // here makes that failure ours to see.
-    if (error.isEmpty()
-        && (!ended || guard.failed() || !file.flush() || file.error() != QFileDevice::NoError))
-        error = writeFailedMessage();
-    if (!error.isEmpty()) {
-        file.cancelWriting();
-        return failed(error);
-    }
-    if (!file.commit())
-        return failed(writeFailedMessage());
+    // A commit does not look at the flush of the last buffered bytes: on a
+    // full disk it would put a truncated PDF in place. Flushing here makes
+    // that failure ours to see.
+    if (run.error.isEmpty() && (!ended || guard.failed() || !file.flush() || file.error() != QFileDevice::NoError))
+        run.error = writeFailedMessage();
+    return run;
+}
 
+// The permissions a new file gets here: 0666 less the process's umask, read
+// without changing it (umask(2) can only be read by setting it).
+mode_t newFileMode()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(0666 & ~mask);
+            }
+        }
+    }
+    return 0644;
+}
+
+// The parts of a split export are written to temporary files beside their
+// targets and renamed into place only when every part is complete, so a
+// failure leaves no partial set and touches no existing file.
+class PartFiles
+{
+public:
+    ~PartFiles()
+    {
+        for (const auto &[temporary, target] : std::as_const(m_parts))
+            QFile::remove(temporary);
+    }
+
+    // A new temporary file beside `target`, open for writing, or null.
+    QTemporaryFile *create(const QString &target)
+    {
+        auto file = std::make_unique<QTemporaryFile>(target + QStringLiteral(".XXXXXX.part"));
+        file->setAutoRemove(false);
+        if (!file->open())
+            return nullptr;
+        // Temporary files are private to their owner; a PDF for the press is
+        // made like any other new file.
+        ::fchmod(file->handle(), newFileMode());
+        m_parts.append({file->fileName(), target});
+        m_open = std::move(file);
+        return m_open.get();
+    }
+
+    void closeCurrent() { m_open.reset(); }
+
+    // Renames every part over its target, all or none: a file already at a
+    // target is kept under a second name (a hard link) until every part is in
+    // place, and put back should a later part fail to move. False on failure,
+    // with the targets as they were.
+    bool commit()
+    {
+        m_open.reset();
+        struct Moved
+        {
+            QString target;
+            QString kept; // the earlier file at target, or empty
+        };
+        QList<Moved> moved;
+        const auto undo = [&moved] {
+            for (auto it = moved.crbegin(); it != moved.crend(); ++it) {
+                if (it->kept.isEmpty())
+                    QFile::remove(it->target);
+                else
+                    ::rename(QFile::encodeName(it->kept).constData(), QFile::encodeName(it->target).constData());
+            }
+        };
+        for (const auto &[temporary, target] : std::as_const(m_parts)) {
+            Moved move{target, QString()};
+            if (QFileInfo::exists(target)) {
+                move.kept = temporary + QStringLiteral(".old");
+                if (::link(QFile::encodeName(target).constData(), QFile::encodeName(move.kept).constData()) != 0) {
+                    undo();
+                    return false;
+                }
+            }
+            // rename(2) replaces an existing file in one step.
+            if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0) {
+                if (!move.kept.isEmpty())
+                    QFile::remove(move.kept);
+                undo();
+                return false;
+            }
+            moved.append(move);
+        }
+        for (const Moved &move : std::as_const(moved)) {
+            if (!move.kept.isEmpty())
+                QFile::remove(move.kept);
+        }
+        m_parts.clear();
+        return true;
+    }
+
+private:
+    QList<std::pair<QString, QString>> m_parts; // temporary, target
+    std::unique_ptr<QTemporaryFile> m_open;
+};
+
+} // namespace
+
+PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
+                                    const PdfExportProgress &progress, int sheetsPerFile)
+{
+    const QList<int> sheets = printedSheets(job);
+    // A PDF writer always produces at least one page, so an empty job would
+    // come out as a blank sheet reported as a success.
+    if (sheets.isEmpty())
+        return failed(pageFailedMessage());
+
+    const QPageSize pageSize(job.sheetSizeMm, QPageSize::Millimeter, QStringLiteral("VDP Paper"),
+                             QPageSize::FuzzyMatch);
+    // The writer would silently keep its default paper for an invalid size,
+    // and it declares pages in whole points, so less than a point is no page.
+    if (!pageSize.isValid() || pageSize.sizePoints().isEmpty())
+        return failed(pageFailedMessage());
+
+    const int pagesInAll = int(sheets.size()) * (job.duplex ? 2 : 1);
+    BlankCodeTally blanks;
     PdfExportResult result;
+
+    if (sheetsPerFile < 1) {
+        // Everything is written into a temporary file beside `path`; only
+        // commit() puts it in place, so a failure leaves the user's existing
+        // file alone.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return failed(writeFailedMessage());
+        const PageRun run = writeSheets(job, sheets, file, 0, pagesInAll, blanks, progress);
+        if (!run.error.isEmpty()) {
+            file.cancelWriting();
+            return failed(run.error);
+        }
+        if (!file.commit())
+            return failed(writeFailedMessage());
+        result.pageCount = run.pagesWritten;
+        result.files = QStringList{path};
+    } else {
+        const int fileCount = int((sheets.size() + sheetsPerFile - 1) / sheetsPerFile);
+        PartFiles parts;
+        QStringList targets;
+        for (int part = 0; part < fileCount; ++part) {
+            const QString target = splitPartPath(path, part, fileCount);
+            QTemporaryFile *file = parts.create(target);
+            if (!file)
+                return failed(writeFailedMessage());
+            const QList<int> partSheets = sheets.mid(qsizetype(part) * sheetsPerFile, sheetsPerFile);
+            const PageRun run = writeSheets(job, partSheets, *file, result.pageCount, pagesInAll, blanks, progress);
+            if (!run.error.isEmpty())
+                return failed(run.error);
+            parts.closeCurrent();
+            result.pageCount += run.pagesWritten;
+            targets.append(target);
+        }
+        if (!parts.commit())
+            return failed(writeFailedMessage());
+        result.files = targets;
+    }
+
     result.ok = true;
-    result.pageCount = pagesWritten;
     blanks.finish(&result);
     return result;
 }

@@ -35,14 +35,27 @@ struct PdfExportJob
     QImage frontBackground;
     QImage backBackground;
     QString title; // the project name as stored
+
+    // A part of the job. `onlyRecords` (ascending record indices): a reprint
+    // of those cards alone, each in its slot and on its side as in the whole
+    // job, on the sheets that hold them, every other slot blank. `sheets`
+    // (ascending sheet indices): only those sheets, whole. Both empty: every
+    // sheet. Numbering and prizes are always those of the whole job.
+    QList<int> onlyRecords;
+    QList<int> sheets;
 };
+
+// The sheets (indices from 0, ascending) the job writes: its `sheets` within
+// the layout, else those holding its `onlyRecords`, else every sheet.
+QList<int> printedSheets(const PdfExportJob &job);
 
 struct PdfExportResult
 {
     bool ok = false;
     QString error;     // "Could not create or write the output file" or
                        // "An error occurred while creating a PDF page"
-    int pageCount = 0; // pages written
+    int pageCount = 0; // pages written, in all files
+    QStringList files; // the files written, in page order
 
     // Cards with a barcode or QR field that could not be drawn: on paper
     // those fields are blank areas. The count is of distinct cards; the list
@@ -57,13 +70,18 @@ using PdfExportProgress = std::function<void(int pagesDone, int pageCount)>;
 // How many record indices PdfExportResult::blankCodeCards keeps.
 constexpr int blankCodeCardsListed = 10;
 
-// Writes the job as one PDF, a page per printed sheet side (fronts only, or
-// front 0, back 0, front 1, … with duplex), at 300 dpi, the paper size, no
+// Writes the job's printed sheets as one PDF, a page per sheet side (fronts
+// only, or front, back, front, … with duplex), at 300 dpi, the paper size, no
 // margins. The file is written next to `path` under a temporary name and moved
 // into place only when complete, so a failure never touches a file already at
 // `path` and leaves nothing behind.
+// With `sheetsPerFile` ≥ 1 the sheets are split into files of that many
+// sheets, named by splitPartPath ("NAME-001.pdf", …), each a complete PDF;
+// they are moved into place together once all are written, so a failure
+// leaves none of them and no existing file changed. Progress counts the pages
+// of all files.
 PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
-                                    const PdfExportProgress &progress = {});
+                                    const PdfExportProgress &progress = {}, int sheetsPerFile = 0);
 
 // "N card(s) have barcode or QR codes that could not be drawn and will print
 // blank: #0004, #0012, …"; empty when every code was drawn. Shared by the

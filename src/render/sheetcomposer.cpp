@@ -187,11 +187,20 @@ void SheetComposer::paintSheet(QPainter &painter, const QRectF &target, bool pre
     const CardSide side = cardSide(m_data);
     const bool back = m_data.side == QLatin1String("back");
     const QJsonObject emptyRecord;
+    const QList<int> &only = m_data.onlyRecords;
+    const auto selected = [&only](int index) {
+        return only.isEmpty() || std::binary_search(only.cbegin(), only.cend(), index);
+    };
+    QList<QRectF> selectedCells; // a reprint's border goes round these alone
     for (int r = 0; r < layout.rows; ++r) {
         for (int c = 0; c < layout.columns; ++c) {
             const QRectF cell(left + c * cellW, top + r * cellH, cellW, cellH);
             const int index = layout.recordAt(m_data.sheetIndex, r, c, m_data.cutStack, back);
+            if (index >= 0 && index < layout.recordCount && !selected(index))
+                continue;
             if (index >= 0 && index < layout.recordCount) {
+                if (!only.isEmpty())
+                    selectedCells.append(cell);
                 const QJsonObject &record =
                     index < m_data.records.size() ? m_data.records.at(index) : emptyRecord;
                 if (!paintCardSide(painter, cell, side, record, index, preview))
@@ -210,7 +219,10 @@ void SheetComposer::paintSheet(QPainter &painter, const QRectF &target, bool pre
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
 
-    if (m_marks.showBorder) {
+    if (m_marks.showBorder && !only.isEmpty()) {
+        for (const QRectF &cell : std::as_const(selectedCells))
+            painter.drawRect(cell);
+    } else if (m_marks.showBorder) {
         for (int c = 0; c <= layout.columns; ++c) {
             const double x = left + c * cellW;
             painter.drawLine(QLineF(x, top, x, top + gridH));

@@ -29,6 +29,10 @@ struct SheetData
     QString side = QStringLiteral("front"); // "front" or "back"
     QImage frontBackground;
     QImage backBackground;
+    // A reprint: when not empty, only these records (ascending) are painted,
+    // each in its own slot; the other slots stay blank paper, without border
+    // or label, as they come out of the press.
+    QList<int> onlyRecords;
     int printPageIndex = 0; // for the preview caption only
     int printPageCount = 0;
 };

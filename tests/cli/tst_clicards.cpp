@@ -240,11 +240,11 @@ void TestCliCards::manifestOfStarter()
 
     const QList<QStringList> rows = readCsv(path);
     QCOMPARE(rows.size(), 41);
-    QCOMPARE(rows.first(), (QStringList{"Card", "Sequence Number (front)", "Name (front)", "City (front)",
+    QCOMPARE(rows.first(), (QStringList{"Card", "Sheet", "Slot", "Sequence Number (front)", "Name (front)", "City (front)",
                                         "Member Code (front)", "Member QR Code (front)", "Prize (back)",
                                         "Sequence Number (back)"}));
 
-    // Each card as records --prepared shows it.
+    // Each card as records --prepared shows it, on its sheet of ten (5 × 2, standard order).
     const QMap<QString, qint64> ids = fieldIds(dataDir, 1);
     const QList<QJsonObject> cards = jsonLines(run(dataDir, {QStringLiteral("records"), QStringLiteral("--prepared")}).out);
     QCOMPARE(cards.size(), 40);
@@ -252,7 +252,8 @@ void TestCliCards::manifestOfStarter()
     for (int i = 0; i < 40; ++i) {
         const QJsonObject &card = cards.at(i);
         const QString code = card.value(QStringLiteral("Member Code")).toString();
-        QCOMPARE(rows.at(i + 1), (QStringList{QString::number(i + 1), sequenceText(i + 1),
+        QCOMPARE(rows.at(i + 1), (QStringList{QString::number(i + 1), QString::number(i / 10 + 1),
+                                              QString::number(i % 10 + 1), sequenceText(i + 1),
                                               card.value(QStringLiteral("Name")).toString(),
                                               card.value(QStringLiteral("City")).toString(), code, code,
                                               card.value(prizeKey).toString(), sequenceText(i + 1)}));
@@ -308,10 +309,10 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
     QCOMPARE(result.out, QStringLiteral("Wrote 3 cards to %1\n").arg(QDir::toNativeSeparators(path)));
 
     const QByteArray expected = QStringLiteral(
-        "Card,Name (front),\"Code (front, id %1)\",\"Label, \"\"quoted\"\" (front)\",\"Code (front, id %2)\",Note (back)\r\n"
-        "1,\"Smith, Ann\",A1,\"Label, \"\"quoted\"\"\",No.000001,\"She said \"\"hi\"\"\"\r\n"
-        "2,\"Line\nBreak\",  padded  ,\"Label, \"\"quoted\"\"\",No.000002,Plain\r\n"
-        "3,Zo\u00eb \U0001F600,=1+2,\"Label, \"\"quoted\"\"\",No.000003,\"two\r\nlines\"\r\n")
+        "Card,Sheet,Slot,Name (front),\"Code (front, id %1)\",\"Label, \"\"quoted\"\" (front)\",\"Code (front, id %2)\",Note (back)\r\n"
+        "1,1,1,\"Smith, Ann\",A1,\"Label, \"\"quoted\"\"\",No.000001,\"She said \"\"hi\"\"\"\r\n"
+        "2,1,2,\"Line\nBreak\",  padded  ,\"Label, \"\"quoted\"\"\",No.000002,Plain\r\n"
+        "3,1,3,Zo\u00eb \U0001F600,=1+2,\"Label, \"\"quoted\"\"\",No.000003,\"two\r\nlines\"\r\n")
                                    .arg(ids[2])
                                    .arg(ids[4])
                                    .toUtf8();
@@ -320,13 +321,13 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
     // And a strict reader gets the cells back unchanged.
     const QList<QStringList> rows = readCsv(path);
     QCOMPARE(rows.size(), 4);
-    QCOMPARE(rows.at(0), (QStringList{"Card", "Name (front)", QStringLiteral("Code (front, id %1)").arg(ids[2]),
+    QCOMPARE(rows.at(0), (QStringList{"Card", "Sheet", "Slot", "Name (front)", QStringLiteral("Code (front, id %1)").arg(ids[2]),
                                       "Label, \"quoted\" (front)", QStringLiteral("Code (front, id %1)").arg(ids[4]),
                                       "Note (back)"}));
-    QCOMPARE(rows.at(1).at(5), QStringLiteral("She said \"hi\""));
-    QCOMPARE(rows.at(2).at(1), QStringLiteral("Line\nBreak"));
-    QCOMPARE(rows.at(2).at(2), QStringLiteral("  padded  "));
-    QCOMPARE(rows.at(3).at(5), QStringLiteral("two\r\nlines"));
+    QCOMPARE(rows.at(1).at(7), QStringLiteral("She said \"hi\""));
+    QCOMPARE(rows.at(2).at(3), QStringLiteral("Line\nBreak"));
+    QCOMPARE(rows.at(2).at(4), QStringLiteral("  padded  "));
+    QCOMPARE(rows.at(3).at(7), QStringLiteral("two\r\nlines"));
 }
 
 // A valid list shorter than the data leaves the last cards without a prize:
@@ -350,7 +351,7 @@ void TestCliCards::prizeListShorterThanTheRun()
     QCOMPARE(rows.size(), 41);
     int coffee = 0;
     for (int card = 1; card <= 40; ++card) {
-        const QString prize = rows.at(card).at(6);
+        const QString prize = rows.at(card).at(rows.first().indexOf(QStringLiteral("Prize (back)")));
         coffee += prize == u"Free Coffee";
         if (card > 30)
             QCOMPARE(prize, QStringLiteral("Scratch Card Prize"));
@@ -515,7 +516,7 @@ void TestCliCards::usageErrorsTouchNothing()
     QCOMPARE(result.out, QString());
     QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
     QVERIFY2(result.err.contains(QStringLiteral(
-                 "Usage: vellumor-vdp-cli [--data-dir DIR] manifest [--project PROJECT] --output FILE\n")),
+                 "Usage: vellumor-vdp-cli [--data-dir DIR] manifest [--project PROJECT] --output FILE [--order ORDER]\n")),
              qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(dataDir));
 }

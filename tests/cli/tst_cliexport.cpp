@@ -7,6 +7,7 @@
 #include "testconnection.h"
 
 #include "store/projectstore.h"
+#include "support/imagefixtures.h"
 #include "support/pdffixtures.h"
 
 #include <QBuffer>
@@ -18,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -150,31 +152,6 @@ QImage twoColourImage(QSize size, QRect redPart)
     return image;
 }
 
-// A JPEG whose Exif orientation asks for a quarter turn clockwise (6), as a
-// camera held upright writes it. The APP1 segment goes after the JFIF APP0.
-QByteArray jpegTurnedClockwise(const QImage &stored)
-{
-    QByteArray jpeg;
-    {
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        stored.save(&buffer, "JPEG", 95);
-    }
-    const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008"   // big-endian header, IFD at 8
-                                                "0001"               // one entry
-                                                "011200030000000100060000" // Orientation, SHORT, 1, value 6
-                                                "00000000");         // no next IFD
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    QByteArray segment = QByteArray::fromHex("ffe1");
-    const int length = int(payload.size()) + 2;
-    segment.append(char(length >> 8)).append(char(length & 0xff)).append(payload);
-    // SOI, then APP0 (ff e0, its length), then the rest.
-    int insertAt = 2;
-    if (quint8(jpeg.at(2)) == 0xff && quint8(jpeg.at(3)) == 0xe0)
-        insertAt = 4 + (quint8(jpeg.at(4)) << 8 | quint8(jpeg.at(5)));
-    return jpeg.left(insertAt) + segment + jpeg.mid(insertAt);
-}
-
 // An output folder holding an earlier export at cards.pdf: an export that
 // fails or is refused must leave it byte for byte and add nothing beside it.
 struct EarlierExport
@@ -299,6 +276,46 @@ private:
         return db.rows(QStringLiteral("SELECT file_path FROM data_sources WHERE project_id=%1").arg(projectId)).value(0);
     }
 
+    // A duplex job of 37 cards "R001" … "R037" on 2 × 3 (90 × 54 mm cards on
+    // landscape A4): the code as a QR code on the front and as Code 128 on
+    // the back, so each side of each card can be found by decoding.
+    qint64 reprintProject(const QString &dataDir)
+    {
+        QByteArray csv("Code\n");
+        for (int card = 1; card <= 37; ++card)
+            csv += QStringLiteral("R%1\n").arg(card, 3, 10, QLatin1Char('0')).toLatin1();
+        const qint64 id = csvProject(dataDir, QStringLiteral("Reprint"), csv, [](Project &p) {
+            p.rows = 2;
+            p.columns = 3;
+            p.duplex = true;
+            p.cardWidthMm = 90;
+            p.cardHeightMm = 54;
+            p.paperWidthMm = 297;
+            p.paperHeightMm = 210;
+            p.bleedMm = 0;
+        });
+        if (id == 0)
+            return 0;
+        TemplateField front;
+        front.projectId = id;
+        front.side = QStringLiteral("front");
+        front.type = QStringLiteral("qrcode");
+        front.name = QStringLiteral("QR Code");
+        front.dataColumn = QStringLiteral("Code");
+        front.xMm = 5;
+        front.yMm = 5;
+        front.widthMm = 40;
+        front.heightMm = 40;
+        TemplateField back = front;
+        back.side = QStringLiteral("back");
+        back.type = QStringLiteral("barcode");
+        back.name = QStringLiteral("Barcode");
+        back.barcodeFormat = QStringLiteral("code128");
+        back.widthMm = 80;
+        back.heightMm = 30;
+        return addField(dataDir, front) && addField(dataDir, back) ? id : 0;
+    }
+
     // The starter's member codes, in card order.
     QStringList memberCodes(const QString &dataDir) const
     {
@@ -329,6 +346,11 @@ private slots:
     void backgroundsAreStretchedOverTheCards_data();
     void backgroundsAreStretchedOverTheCards();
     void pdfArtworkOnBothSidesOfADuplexJob();
+    void reprintPutsCardsInTheirSlots();
+    void manifestSheetMapMatchesThePdf_data();
+    void manifestSheetMapMatchesThePdf();
+    void productionOptionsRefuseBadInput_data();
+    void productionOptionsRefuseBadInput();
     void protectedOutputsAreRefused_data();
     void protectedOutputsAreRefused();
     void storedGeometryOutOfRangeIsRefused_data();
@@ -467,7 +489,7 @@ void TestCliExport::usageErrorsTouchNothing()
     QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
     QVERIFY2(result.err.contains(QStringLiteral("Usage: vellumor-vdp-cli [--data-dir DIR] export [--project PROJECT] "
                                                 "--output FILE [--order ORDER] [--allow-blank-codes] "
-                                                "[--allow-warnings]\n")),
+                                                "[--allow-warnings] [--cards LIST] [--sheets RANGE] [--sheets-per-file N]\n")),
              qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(dataDir));
 }
@@ -777,7 +799,8 @@ void TestCliExport::backgroundsAreStretchedOverTheCards_data()
     QTest::newRow("PNG, taller than the card") << "front.png" << png;
     // Stored on its side: the left quarter is the picture's top.
     QTest::newRow("JPEG with an orientation tag")
-        << "front.JPG" << jpegTurnedClockwise(twoColourImage({200, 100}, QRect(0, 0, 50, 100)));
+        << "front.JPG"
+        << jpegWithOrientation(twoColourImage({200, 100}, QRect(0, 0, 50, 100)), kExifTurnedClockwise);
 }
 
 // The front background fills every front card edge to edge whatever its
@@ -894,6 +917,140 @@ void TestCliExport::pdfArtworkOnBothSidesOfADuplexJob()
         QCOMPARE(decode(frontPage.copy(pixelRect(frontCell)), work),
                  (QStringList{QStringLiteral("CODE-128:") + code, QStringLiteral("QR-Code:") + code}));
     }
+}
+
+// Cards 1, 8, 14 and 37 of the cut-stack duplex job reprinted: only the two
+// sheets that hold them are written, each card on the front in its own slot
+// and on the back in the mirrored slot, every other slot blank.
+void TestCliExport::reprintPutsCardsInTheirSlots()
+{
+    const QString dataDir = starterDataDirectory();
+    const qint64 id = reprintProject(dataDir);
+    QVERIFY(id > 0);
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const QString path = QDir(work).filePath(QStringLiteral("reprint.pdf"));
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--project"), QString::number(id),
+                                        QStringLiteral("--order"), QStringLiteral("cut-stack"), QStringLiteral("--cards"),
+                                        QStringLiteral("1, 8,14 ,37"), QStringLiteral("--output"), path});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+    QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (4 pages)\n").arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(pdfInfo(path).value(QStringLiteral("Pages")), QStringLiteral("4"));
+
+    // The first stack holds 7 cards and the others 6: cards 1, 8 and 14 open
+    // the first three stacks on sheet 1, card 37 ends the sixth on sheet 6.
+    const QMap<int, QStringList> expected{
+        {1, {"QR-Code:R001", "QR-Code:R008", "QR-Code:R014", "", "", ""}},
+        {2, {"CODE-128:R014", "CODE-128:R008", "CODE-128:R001", "", "", ""}},
+        {3, {"", "", "", "", "", "QR-Code:R037"}},
+        {4, {"", "", "", "CODE-128:R037", "", ""}},
+    };
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QImage page = renderPage(path, it.key(), work);
+        for (int slot = 0; slot < 6; ++slot) {
+            const QRect cell = pixelRect(cellMm({297, 210}, {90, 54}, 2, 3, slot / 3, slot % 3));
+            const QString where = QStringLiteral("page %1 slot %2").arg(it.key()).arg(slot + 1);
+            QCOMPARE(decode(page.copy(cell), work).join(u' '), it.value().at(slot));
+            if (it.value().at(slot).isEmpty())
+                QVERIFY2(inkPixels(page, cell.adjusted(6, 6, -6, -6)) == 0, qPrintable(where));
+        }
+    }
+}
+
+void TestCliExport::manifestSheetMapMatchesThePdf_data()
+{
+    QTest::addColumn<QString>("order");
+    QTest::newRow("standard") << "standard";
+    QTest::newRow("cut-stack") << "cut-stack";
+}
+
+// The manifest's Sheet and Slot say where each card is: its code decodes in
+// that slot of that sheet's front, and in the mirrored slot of its back.
+void TestCliExport::manifestSheetMapMatchesThePdf()
+{
+    QFETCH(QString, order);
+    const QString dataDir = starterDataDirectory();
+    const qint64 id = reprintProject(dataDir);
+    QVERIFY(id > 0);
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const QString pdf = QDir(work).filePath(QStringLiteral("job.pdf"));
+    const QString csv = QDir(work).filePath(QStringLiteral("map.csv"));
+    const QStringList project{QStringLiteral("--project"), QString::number(id), QStringLiteral("--order"), order};
+    QCOMPARE(run(dataDir, QStringList{QStringLiteral("export"), QStringLiteral("--output"), pdf} + project).exitCode, 0);
+    QCOMPARE(run(dataDir, QStringList{QStringLiteral("manifest"), QStringLiteral("--output"), csv} + project).exitCode, 0);
+
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 38);
+    QCOMPARE(rows.first(), QStringLiteral("Card,Sheet,Slot,QR Code (front),Barcode (back)"));
+    QMap<int, QImage> pages;
+    const auto page = [&](int number) {
+        if (!pages.contains(number))
+            pages.insert(number, renderPage(pdf, number, work));
+        return pages.value(number);
+    };
+    QSet<std::pair<int, int>> places;
+    for (int card = 1; card <= 37; ++card) {
+        const QStringList cells = rows.at(card).split(u',');
+        QCOMPARE(cells.value(0), QString::number(card));
+        const int sheet = cells.value(1).toInt();
+        const int slot = cells.value(2).toInt();
+        QVERIFY2(sheet >= 1 && sheet <= 7 && slot >= 1 && slot <= 6, qPrintable(rows.at(card)));
+        QVERIFY2(!places.contains({sheet, slot}), qPrintable(rows.at(card)));
+        places.insert({sheet, slot});
+        const QString code = QStringLiteral("R%1").arg(card, 3, 10, QLatin1Char('0'));
+        const int row = (slot - 1) / 3;
+        const int column = (slot - 1) % 3;
+        QCOMPARE(decode(page(2 * sheet - 1).copy(pixelRect(cellMm({297, 210}, {90, 54}, 2, 3, row, column))), work),
+                 QStringList{QStringLiteral("QR-Code:") + code});
+        QCOMPARE(decode(page(2 * sheet).copy(pixelRect(cellMm({297, 210}, {90, 54}, 2, 3, row, 2 - column))), work),
+                 QStringList{QStringLiteral("CODE-128:") + code});
+    }
+}
+
+void TestCliExport::productionOptionsRefuseBadInput_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("reversed range") << QStringList{"--cards", "30-20"}
+                                    << "Card list: \"30-20\" runs backwards; write 20-30";
+    QTest::newRow("card zero and beyond the job") << QStringList{"--cards", "0,38,5"}
+                                                  << "Card list: \"0\": cards are numbered from 1; \"38\" is beyond "
+                                                     "the job's 37 cards";
+    QTest::newRow("a range of billions") << QStringList{"--cards", "1-4000000000"}
+                                         << "Card list: \"1-4000000000\" is beyond the job's 37 cards";
+    QTest::newRow("not numbers") << QStringList{"--cards", "seven"}
+                                 << "Card list: \"seven\" is not a card number or a range like 3-7";
+    QTest::newRow("empty list") << QStringList{"--cards", " "} << "Card list: no cards given";
+    QTest::newRow("sheets beyond the job") << QStringList{"--sheets", "5-9"}
+                                           << "Sheet range: \"5-9\" is beyond the job's 7 sheets";
+    QTest::newRow("cards and sheets") << QStringList{"--cards", "1", "--sheets", "1"}
+                                      << "--cards and --sheets cannot be combined";
+    QTest::newRow("no sheets per file") << QStringList{"--sheets-per-file", "0"}
+                                        << "Sheets per file: \"0\" is not a whole number from 1";
+    QTest::newRow("negative sheets per file") << QStringList{"--sheets-per-file", "-2"}
+                                              << "Sheets per file: \"-2\" is not a whole number from 1";
+}
+
+// Every bad list, range or count is a usage error naming the bad part, and
+// nothing is written.
+void TestCliExport::productionOptionsRefuseBadInput()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, message);
+    const QString dataDir = starterDataDirectory();
+    const qint64 id = reprintProject(dataDir);
+    QVERIFY(id > 0);
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const CliRun result = run(dataDir, QStringList{QStringLiteral("export"), QStringLiteral("--project"),
+                                                   QString::number(id), QStringLiteral("--output"),
+                                                   QDir(work).filePath(QStringLiteral("job.pdf"))}
+                                           + options);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.out, QString());
+    QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
+    QCOMPARE(directoryEntries(work), QStringList());
 }
 
 void TestCliExport::protectedOutputsAreRefused_data()

@@ -361,6 +361,10 @@ private slots:
     void planErrors();
     void planBackgrounds_data();
     void planBackgrounds();
+    void splitFilesPutTogetherAreTheSingleFile();
+    void failedSplitLeavesEveryFileAsItWas_data();
+    void failedSplitLeavesEveryFileAsItWas();
+    void reprintPaintsOnlyTheChosenCards();
 };
 
 void TestPdfExport::documentSettings_data()
@@ -1296,6 +1300,154 @@ void TestPdfExport::planBackgrounds()
     };
     QVERIFY(check(plan.job.frontBackground, expectedFront));
     QVERIFY(check(plan.job.backBackground, expectedBack));
+}
+
+// Ten duplex sheets in files of four: three files of 4, 4 and 2 sheets, each
+// a complete PDF, whose pages in order are the single file's, pixel for pixel.
+void TestPdfExport::splitFilesPutTogetherAreTheSingleFile()
+{
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 40);
+    job.duplex = true;
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(), QStringLiteral("n"),
+                            QRectF(4, 4, 22, 22)),
+                  codeField(QStringLiteral("back"), QStringLiteral("barcode"), QStringLiteral("code128"),
+                            QStringLiteral("n"), QRectF(4, 4, 42, 20))};
+    QTemporaryDir dir;
+    const QString single = dir.filePath(QStringLiteral("single/job.pdf"));
+    const QString split = dir.filePath(QStringLiteral("split/job.pdf"));
+    QVERIFY(QDir().mkpath(QFileInfo(single).path()) && QDir().mkpath(QFileInfo(split).path()));
+
+    QVERIFY(exportImpositionPdf(job, single).ok);
+    ProgressCalls calls;
+    const PdfExportResult result =
+        exportImpositionPdf(job, split, [&calls](int done, int count) { calls.append({done, count}); }, 4);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, 20);
+    const QStringList parts{dir.filePath(QStringLiteral("split/job-001.pdf")),
+                            dir.filePath(QStringLiteral("split/job-002.pdf")),
+                            dir.filePath(QStringLiteral("split/job-003.pdf"))};
+    QCOMPARE(result.files, parts);
+    QCOMPARE(folderEntries(QFileInfo(split).path()),
+             (QStringList{QStringLiteral("job-001.pdf"), QStringLiteral("job-002.pdf"), QStringLiteral("job-003.pdf")}));
+    // One count across the files, page by page.
+    QCOMPARE(calls.size(), 20);
+    QCOMPARE(calls.first(), std::make_pair(1, 20));
+    QCOMPARE(calls.last(), std::make_pair(20, 20));
+
+    QString problem;
+    const QList<QImage> whole = rasterPages(single, 150, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QList<QImage> joined;
+    for (const QString &part : parts) {
+        const PdfInfo info = readPdfInfo(part, &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(info.title, QStringLiteral("Test Job"));
+        joined += rasterPages(part, 150, &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+    QCOMPARE(joined.size(), 20);
+    QCOMPARE(whole.size(), 20);
+    for (int page = 0; page < 20; ++page)
+        QVERIFY2(joined.at(page) == whole.at(page), qPrintable(QStringLiteral("page %1").arg(page + 1)));
+    QCOMPARE(readPdfInfo(parts.at(2), &problem).pages, 4); // sheets 9 and 10, front and back
+}
+
+void TestPdfExport::failedSplitLeavesEveryFileAsItWas_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("the disk fills while writing") << "full";
+    QTest::newRow("the second part cannot be put in place") << "blocked";
+}
+
+// A split export is all or nothing: earlier files of the same names keep
+// their bytes, the parts this run wrote are gone, nothing temporary is left.
+void TestPdfExport::failedSplitLeavesEveryFileAsItWas()
+{
+    QFETCH(QString, situation);
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 40);
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(), QStringLiteral("n"),
+                            QRectF(4, 4, 22, 22))};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("job.pdf"));
+    const QByteArray previous("%PDF-1.4 last week's first part\n");
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("job-001.pdf")), previous));
+    QStringList before{QStringLiteral("job-001.pdf")};
+
+    PdfExportResult result;
+    if (situation == u"full") {
+        FileSizeLimit full(1024);
+        QVERIFY(full.isActive());
+        result = exportImpositionPdf(job, path, {}, 4);
+    } else {
+        // A folder where the second part goes: renaming a file over it fails.
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("job-002.pdf/inside"))));
+        before.append(QStringLiteral("job-002.pdf"));
+        result = exportImpositionPdf(job, path, {}, 4);
+    }
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, kWriteFailed);
+    QCOMPARE(folderEntries(dir.path()), before);
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("job-001.pdf"))), previous);
+}
+
+// A reprint of cards 2 and 7 of a 2 × 2 duplex job: only their sheets are
+// written, each card's front in its slot and its back in the mirrored slot,
+// and every other slot is blank paper with no border.
+void TestPdfExport::reprintPaintsOnlyTheChosenCards()
+{
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 12);
+    job.duplex = true;
+    job.marks.showBorder = true;
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(), QStringLiteral("n"),
+                            QRectF(4, 4, 22, 22)),
+                  codeField(QStringLiteral("back"), QStringLiteral("qrcode"), QString(), QStringLiteral("n"),
+                            QRectF(24, 4, 22, 22))};
+    job.onlyRecords = {1, 6};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("reprint.pdf"));
+    const PdfExportResult result = exportImpositionPdf(job, path);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, 4); // sheets 1 and 2, front and back
+
+    QString problem;
+    const QList<QImage> pages = rasterPages(path, 300, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(pages.size(), 4);
+    // The grid is centred: 100 × 60 mm on 120 × 80 mm.
+    const auto cell = [](int slot) { return QRectF(10 + (slot % 2) * 50, 10 + (slot / 2) * 30, 50, 30); };
+    // Page, slot: what decodes there ("" nothing, and the cell is blank).
+    const QList<std::tuple<int, int, QString>> expected{
+        {0, 0, ""}, {0, 1, "QR-Code:C02"}, {0, 2, ""}, {0, 3, ""},
+        {1, 0, "QR-Code:C02"}, {1, 1, ""}, {1, 2, ""}, {1, 3, ""},
+        {2, 0, ""}, {2, 1, ""}, {2, 2, "QR-Code:C07"}, {2, 3, ""},
+        {3, 0, ""}, {3, 1, ""}, {3, 2, ""}, {3, 3, "QR-Code:C07"},
+    };
+    QList<QImage> cells;
+    for (const auto &[page, slot, code] : expected)
+        cells.append(cropMm(pages.at(page), cell(slot), 300));
+    const QList<QStringList> decoded = decodeImages(cells, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    for (int i = 0; i < expected.size(); ++i) {
+        const auto &[page, slot, code] = expected.at(i);
+        const QString where = QStringLiteral("page %1 slot %2").arg(page + 1).arg(slot + 1);
+        QCOMPARE(decoded.at(i).join(u' '), code);
+        if (code.isEmpty()) {
+            // No border either: the whole cell, edges included, is white.
+            QVERIFY2(darkestIn(pages.at(page), QRectF(toPx(cell(slot).x(), 300), toPx(cell(slot).y(), 300),
+                                                       toPx(50, 300), toPx(30, 300))
+                                                    .toRect()
+                                                    .adjusted(4, 4, -4, -4))
+                         > 200,
+                     qPrintable(where));
+        } else {
+            // The printed card keeps its border.
+            QVERIFY2(darkestIn(pages.at(page), QRectF(toPx(cell(slot).x(), 300) - 2, toPx(cell(slot).center().y(), 300),
+                                                       4, 2)
+                                                    .toRect())
+                         < 128,
+                     qPrintable(where));
+        }
+    }
 }
 
 QTEST_MAIN(TestPdfExport)

@@ -4,6 +4,8 @@
 #include "projectchoice.h"
 
 #include "model/fieldvalues.h"
+#include "model/projectgeometry.h"
+#include "render/impositionlayout.h"
 #include "store/protectedfiles.h"
 
 #include <QDir>
@@ -17,6 +19,9 @@
 namespace {
 
 const QString outputOption = QStringLiteral("output");
+const QString orderOption = QStringLiteral("order");
+const QString standardOrder = QStringLiteral("standard");
+const QString cutStackOrder = QStringLiteral("cut-stack");
 const QString backSide = QStringLiteral("back");
 const QString scratchType = QStringLiteral("scratch");
 
@@ -34,7 +39,7 @@ QList<TemplateField> drawingOrder(QList<TemplateField> fields)
     return fields;
 }
 
-// "Card", then "NAME (SIDE)" per field. Two fields may share name and side
+// "Card", "Sheet", "Slot", then "NAME (SIDE)" per field. Two fields may share name and side
 // (the editor does not stop it); every field of such a label also gets its id,
 // "NAME (SIDE, id ID)", so no column's title depends on which one came first.
 QStringList manifestHeader(const QList<TemplateField> &fields)
@@ -43,7 +48,7 @@ QStringList manifestHeader(const QList<TemplateField> &fields)
     QHash<QString, int> uses;
     for (const TemplateField &field : fields)
         ++uses[label(field)];
-    QStringList header{QStringLiteral("Card")};
+    QStringList header{QStringLiteral("Card"), QStringLiteral("Sheet"), QStringLiteral("Slot")};
     for (const TemplateField &field : fields) {
         header << (uses.value(label(field)) > 1
                        ? QStringLiteral("%1 (%2, id %3)").arg(field.name, field.side, QString::number(field.id))
@@ -101,6 +106,13 @@ void reportCardsWithoutPrize(CliContext &context, const QList<TemplateField> &fi
 
 int manifestCommand(CliContext &context, const CliInvocation &invocation)
 {
+    const QString order = invocation.options.value(orderOption, standardOrder);
+    if (order != standardOrder && order != cutStackOrder) {
+        context.err() << cli::toolName() << ": "
+                      << QStringLiteral("invalid order '%1' (use %2 or %3)").arg(order, standardOrder, cutStackOrder)
+                      << '\n';
+        return cli::ExitUsage;
+    }
     const QString path = QFileInfo(invocation.value(outputOption)).absoluteFilePath();
 
     const auto [store, project] = cli::openChosenProject(context, invocation);
@@ -109,6 +121,9 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
     // A manifest written over the database or a spreadsheet would replace it.
     if (const std::optional<QString> reason = protectedOutputReason(*store, path))
         return context.fail(QStringLiteral("No manifest written: %1").arg(*reason));
+    // The sheet map needs the grid the export would use.
+    if (const std::optional<QString> error = projectGeometryError(project))
+        return context.fail(QStringLiteral("No manifest written: %1").arg(*error));
     const std::optional<ProjectCards> cards = loadProjectCards(context, *store, project.id);
     if (!cards)
         return cli::ExitFailure;
@@ -128,9 +143,13 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
     if (!file.open(QIODevice::WriteOnly))
         return context.fail(QStringLiteral("Could not write %1: %2").arg(nativePath(path), file.errorString()));
     file.write(csvLine(manifestHeader(fields)));
+    const ImpositionLayout layout{qint32(cards->records.size()), project.rows, project.columns};
+    const bool cutStack = order == cutStackOrder;
     for (qsizetype i = 0; i < cards->records.size(); ++i) {
-        QStringList row{QString::number(i + 1)};
-        row.reserve(fields.size() + 1);
+        // Sheet and front slot as the preview numbers them, from 1.
+        const ImpositionLayout::Place place = layout.placeOf(int(i), cutStack);
+        QStringList row{QString::number(i + 1), QString::number(place.sheet + 1), QString::number(place.slot + 1)};
+        row.reserve(fields.size() + 3);
         for (const TemplateField &field : fields)
             row << fieldDisplayText(field, cards->records.at(i).values);
         file.write(csvLine(row));
@@ -155,11 +174,15 @@ QList<CliCommand> cardCommands()
         {
             QStringLiteral("manifest"),
             QStringLiteral("Write a CSV file listing what every card prints"),
-            QStringLiteral("One row per card, in card order: the card number (from 1), then for each\n"
-                           "field the text it prints on that card (for barcodes and QR codes, the encoded\n"
-                           "data), with sequence numbers and scratch-card prizes as the export draws them.\n"
-                           "Columns follow the drawing order, front fields before back fields; the first\n"
-                           "row holds the titles \"Card\" and \"NAME (SIDE)\" (\"NAME (SIDE, id ID)\" when\n"
+            QStringLiteral("One row per card, in card order: the card number (from 1), the sheet it is\n"
+                           "printed on and its slot on the sheet's front (both from 1, as the preview\n"
+                           "numbers them; slots run row by row, and a duplex back stands in the mirrored\n"
+                           "column of the same row) for the order given with --order (standard, the\n"
+                           "default, or cut-stack, as for export), then for each field the text it prints\n"
+                           "on that card (for barcodes and QR codes, the encoded data), with sequence\n"
+                           "numbers and scratch-card prizes as the export draws them. Field columns follow\n"
+                           "the drawing order, front fields before back fields; the first row holds the\n"
+                           "titles \"Card\", \"Sheet\", \"Slot\" and \"NAME (SIDE)\" (\"NAME (SIDE, id ID)\" when\n"
                            "two fields share name and side). RFC 4180 CSV in UTF-8 without a byte-order\n"
                            "mark, CRLF line ends. The file is replaced only once it is complete.\n"
                            "FILE must not be the project database, one of its -wal, -shm or -journal\n"
@@ -171,6 +194,8 @@ QList<CliCommand> cardCommands()
             {
                 cli::projectChoiceOption(),
                 {outputOption, QStringLiteral("FILE"), QStringLiteral("The CSV file to write"), true},
+                {orderOption, QStringLiteral("ORDER"),
+                 QStringLiteral("The card order the sheet map follows: standard or cut-stack (default: standard)")},
             },
             &manifestCommand,
         },

@@ -8,6 +8,7 @@
 #include "model/fieldvalues.h"
 #include "model/projectgeometry.h"
 #include "render/exportpreflight.h"
+#include "render/jobselection.h"
 #include "render/pdfexport.h"
 #include "store/protectedfiles.h"
 
@@ -29,6 +30,9 @@ const QString outputOption = QStringLiteral("output");
 const QString orderOption = QStringLiteral("order");
 const QString allowBlankCodesOption = QStringLiteral("allow-blank-codes");
 const QString allowWarningsOption = QStringLiteral("allow-warnings");
+const QString cardsOption = QStringLiteral("cards");
+const QString sheetsOption = QStringLiteral("sheets");
+const QString sheetsPerFileOption = QStringLiteral("sheets-per-file");
 const QString standardOrder = QStringLiteral("standard");
 const QString cutStackOrder = QStringLiteral("cut-stack");
 
@@ -126,6 +130,15 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
         return usageError(context, QStringLiteral("invalid order '%1' (use %2 or %3)")
                                        .arg(order, standardOrder, cutStackOrder));
     const QString path = QFileInfo(invocation.value(outputOption)).absoluteFilePath();
+    if (invocation.isSet(cardsOption) && invocation.isSet(sheetsOption))
+        return usageError(context, QStringLiteral("--%1 and --%2 cannot be combined").arg(cardsOption, sheetsOption));
+    int sheetsPerFile = 0;
+    if (invocation.isSet(sheetsPerFileOption)) {
+        const SheetsPerFile split = parseSheetsPerFile(invocation.value(sheetsPerFileOption));
+        if (!split.error.isEmpty())
+            return usageError(context, split.error);
+        sheetsPerFile = split.count;
+    }
 
     const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
@@ -156,11 +169,38 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     if (!error.isEmpty())
         return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
 
-    const PdfExportPlan plan = planPdfExport(*store, std::move(source));
+    PdfExportPlan plan = planPdfExport(*store, std::move(source));
     if (!plan.ok()) {
         for (const QString &line : plan.errorDetails)
             context.err() << line << '\n';
         return context.fail(QStringLiteral("%1: %2").arg(plan.errorTitle, plan.error));
+    }
+
+    // A part of the job: the numbers are those the preview shows, which only
+    // the planned job knows.
+    if (invocation.isSet(cardsOption)) {
+        CardList cards = parseCardList(invocation.value(cardsOption), plan.job.layout.recordCount);
+        if (!cards.error.isEmpty())
+            return usageError(context, cards.error);
+        plan.job.onlyRecords = std::move(cards.records);
+    } else if (invocation.isSet(sheetsOption)) {
+        const SheetRange range = parseSheetRange(invocation.value(sheetsOption), plan.job.layout.sheetCount());
+        if (!range.error.isEmpty())
+            return usageError(context, range.error);
+        plan.job.sheets = sheetSpan(range.first, range.last);
+    }
+    const QList<int> sheets = printedSheets(plan.job);
+    const int sides = plan.job.duplex ? 2 : 1;
+    QStringList targets{path};
+    if (sheetsPerFile > 0) {
+        targets.clear();
+        const int files = int((sheets.size() + sheetsPerFile - 1) / sheetsPerFile);
+        for (int part = 0; part < files; ++part) {
+            const QString target = splitPartPath(path, part, files);
+            if (const std::optional<QString> reason = protectedOutputReason(*store, target))
+                return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
+            targets << target;
+        }
     }
 
     const bool allowWarnings = invocation.isSet(allowWarningsOption);
@@ -177,15 +217,23 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     }
 
     ExportProgress progress(context.err(), stderrIsTerminal());
-    progress.start(printPageCount(plan.job.layout, plan.job.duplex));
+    progress.start(int(sheets.size()) * sides);
     const PdfExportResult result = exportImpositionPdf(
-        plan.job, path, [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); });
+        plan.job, path, [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); },
+        sheetsPerFile);
     progress.finish();
     if (!result.ok)
         return context.fail(QStringLiteral("PDF export failed: %1").arg(result.error));
 
-    context.out() << QStringLiteral("PDF exported: %1 (%2 pages)").arg(nativePath(path)).arg(result.pageCount)
-                  << Qt::endl;
+    for (qsizetype file = 0; file < result.files.size(); ++file) {
+        const qsizetype first = sheetsPerFile > 0 ? file * sheetsPerFile : 0;
+        const qsizetype count = sheetsPerFile > 0 ? std::min<qsizetype>(sheetsPerFile, sheets.size() - first)
+                                                  : sheets.size();
+        context.out() << QStringLiteral("PDF exported: %1 (%2 pages)")
+                             .arg(nativePath(result.files.at(file)))
+                             .arg(count * sides)
+                      << Qt::endl;
+    }
     if (result.blankCodeCardCount > 0) {
         context.err() << blankCodesSummary(result) << Qt::endl;
         if (!allowWarnings && !invocation.isSet(allowBlankCodesOption))
@@ -229,7 +277,15 @@ QList<CliCommand> exportCommandTable()
                 "or QR codes that could not be drawn and would print blank (they are listed on\n"
                 "stderr). --allow-blank-codes accepts the blank codes alone with exit status 0;\n"
                 "--allow-warnings writes the PDF despite the problems found and accepts blank\n"
-                "codes as well. The lists are printed either way.\n\n")
+                "codes as well. The lists are printed either way.\n"
+                "Reprints and parts: --cards LIST writes only the sheets holding the listed cards\n"
+                "(numbers as the preview labels them, from 1: 17,230-240,1001), each card in the\n"
+                "slot and on the side it has in the whole job, every other slot left blank, with\n"
+                "the sequence numbers and prizes of the whole job. --sheets FIRST-LAST writes only\n"
+                "those sheets (as the preview numbers them; with duplex both sides of each).\n"
+                "--sheets-per-file N splits the output into NAME-001.pdf, NAME-002.pdf, ... of N\n"
+                "sheets each beside FILE, every one a complete PDF; they are put in place together\n"
+                "once all are written. A bad list, range or N is a usage error naming it.\n\n")
                 + cli::projectChoiceRule(),
             {},
             {
@@ -242,6 +298,11 @@ QList<CliCommand> exportCommandTable()
                 {allowWarningsOption, QString(),
                  QStringLiteral("Write the PDF even when the check finds problems, and exit with 0 "
                                 "(blank codes included)")},
+                {cardsOption, QStringLiteral("LIST"),
+                 QStringLiteral("Reprint only these cards, in their slots: 17,230-240,1001")},
+                {sheetsOption, QStringLiteral("RANGE"), QStringLiteral("Write only these sheets: 3-7")},
+                {sheetsPerFileOption, QStringLiteral("N"),
+                 QStringLiteral("Split the output into files of N sheets: NAME-001.pdf, NAME-002.pdf, ...")},
             },
             &exportCommand,
         },
