@@ -1,5 +1,7 @@
 #include "render/jobselection.h"
 
+#include "render/pdfexport.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -162,4 +164,25 @@ QString splitPartPath(const QString &path, int index, int count)
     const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
     const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
     return info.dir().filePath(base + u'-' + number + suffix);
+}
+
+QString applyPrintChoice(const PrintChoice &choice, PdfExportJob &job)
+{
+    switch (choice.mode) {
+    case PrintChoice::Mode::AllCards:
+        return {};
+    case PrintChoice::Mode::Cards: {
+        CardList cards = parseCardList(choice.cards, job.layout.recordCount);
+        if (cards.error.isEmpty())
+            job.onlyRecords = std::move(cards.records);
+        return cards.error;
+    }
+    case PrintChoice::Mode::Sheets: {
+        const SheetRange range = parseSheetRange(choice.sheets, job.layout.sheetCount());
+        if (range.error.isEmpty())
+            job.sheets = sheetSpan(range.first, range.last);
+        return range.error;
+    }
+    }
+    return {};
 }

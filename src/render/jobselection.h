@@ -2,6 +2,8 @@
 
 #include "render/impositionlayout.h"
 
+struct PdfExportJob;
+
 #include <QList>
 #include <QString>
 
@@ -46,3 +48,17 @@ QList<int> sheetSpan(int first, int last);
 // "cards.pdf" gives "cards-001.pdf", "cards-002.pdf", …, with more digits when
 // there are more than 999 parts.
 QString splitPartPath(const QString &path, int index, int count);
+
+// What part of a job to print and how to split it, as the user chose it.
+struct PrintChoice
+{
+    enum class Mode { AllCards, Cards, Sheets };
+    Mode mode = Mode::AllCards;
+    QString cards;      // Mode::Cards: a card list as typed
+    QString sheets;     // Mode::Sheets: a sheet range as typed, "3-7"
+    int sheetsPerFile = 0; // 0: one file
+};
+
+// Narrows `job` to the choice (onlyRecords or sheets); the message naming
+// what is wrong with the list or range, or empty when `job` was narrowed.
+QString applyPrintChoice(const PrintChoice &choice, PdfExportJob &job);

@@ -178,17 +178,16 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
 
     // A part of the job: the numbers are those the preview shows, which only
     // the planned job knows.
+    PrintChoice choice;
     if (invocation.isSet(cardsOption)) {
-        CardList cards = parseCardList(invocation.value(cardsOption), plan.job.layout.recordCount);
-        if (!cards.error.isEmpty())
-            return usageError(context, cards.error);
-        plan.job.onlyRecords = std::move(cards.records);
+        choice.mode = PrintChoice::Mode::Cards;
+        choice.cards = invocation.value(cardsOption);
     } else if (invocation.isSet(sheetsOption)) {
-        const SheetRange range = parseSheetRange(invocation.value(sheetsOption), plan.job.layout.sheetCount());
-        if (!range.error.isEmpty())
-            return usageError(context, range.error);
-        plan.job.sheets = sheetSpan(range.first, range.last);
+        choice.mode = PrintChoice::Mode::Sheets;
+        choice.sheets = invocation.value(sheetsOption);
     }
+    if (const QString error = applyPrintChoice(choice, plan.job); !error.isEmpty())
+        return usageError(context, error);
     const QList<int> sheets = printedSheets(plan.job);
     const int sides = plan.job.duplex ? 2 : 1;
     QStringList targets{path};
