@@ -16,6 +16,7 @@ void ProjectSession::setProject(const Project &project)
     m_cardRecords.clear();
     m_cardColumns.clear();
     m_preparedValid = false;
+    m_printChoice = {};
 }
 
 bool ProjectSession::reloadDataSources(QString *error)

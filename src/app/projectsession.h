@@ -2,6 +2,7 @@
 
 #include "model/project.h"
 #include "model/templatefield.h"
+#include "render/jobselection.h"
 #include "store/datasource.h"
 
 #include <QJsonObject>
@@ -25,7 +26,8 @@ public:
     // before a save (mark options, the live data file, the sides).
     const Project &project() const { return m_project; }
     Project &project() { return m_project; }
-    // Another project: its data and prepared cards are dropped until reloaded.
+    // Another project: its data and prepared cards are dropped until reloaded,
+    // and its print choice starts at all cards.
     void setProject(const Project &project);
 
     // The project's data files, in source order; false and `error` on failure
@@ -50,6 +52,12 @@ public:
     };
     const PreparedView &preparedCards(const QList<TemplateField> &fields);
 
+    // The part of the job last chosen for export or preview, as typed: it
+    // fills the export's range dialog again and narrows the preview. Kept as
+    // typed, so it may no longer fit the job once the data or the grid changed.
+    const PrintChoice &printChoice() const { return m_printChoice; }
+    void setPrintChoice(const PrintChoice &choice) { m_printChoice = choice; }
+
 private:
     ProjectStore &m_store;
     Project m_project;
@@ -64,4 +72,6 @@ private:
     QList<TemplateField> m_preparedFields;
     PreparedView m_prepared;
     bool m_preparedValid = false;
+
+    PrintChoice m_printChoice;
 };

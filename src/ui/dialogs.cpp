@@ -1,5 +1,6 @@
 #include "ui/dialogs.h"
 
+#include "ui/exportrangedialog.h"
 #include "ui/importdialog.h"
 
 #include <QColorDialog>
@@ -65,6 +66,11 @@ QColor Dialogs::getColor(QWidget *parent, const QString &title, const QColor &in
 }
 
 int Dialogs::execImportDialog(ImportDialog &dialog)
+{
+    return dialog.exec();
+}
+
+int Dialogs::execExportRangeDialog(ExportRangeDialog &dialog)
 {
     return dialog.exec();
 }

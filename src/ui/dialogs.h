@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 
+class ExportRangeDialog;
 class ImportDialog;
 class QUrl;
 class QWidget;
@@ -47,6 +48,11 @@ public:
     // Runs the import options dialog, whose preview is already filled;
     // QDialog::Accepted when the user confirmed the import.
     virtual int execImportDialog(ImportDialog &dialog);
+
+    // Runs the export's range dialog, which shows the choice to start from:
+    // QDialog::Accepted for "Export…", ExportRangeDialog::ShowInPreview, or
+    // QDialog::Rejected.
+    virtual int execExportRangeDialog(ExportRangeDialog &dialog);
 
     // Opens a file with the application the desktop associates with it.
     virtual bool openUrl(const QUrl &url);

@@ -1,11 +1,13 @@
-// The print PDF of the whole batch: gathered here, checked and written by
-// runPdfExport.
+// The print PDF of the whole batch or the part chosen: gathered here, checked
+// and written by runPdfExport.
 #include "ui/mainwindow.h"
 
 #include "render/pdfexport.h"
 #include "ui/pdfexportflow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
+
+#include <QTabWidget>
 
 void MainWindow::exportPdf()
 {
@@ -16,5 +18,11 @@ void MainWindow::exportPdf()
     m_projectPanel->storeEditedSettings(&source.project);
     source.cardRecords = m_session.cardRecords();
     source.cutStack = m_previewPage && m_previewPage->cutStack();
-    runPdfExport(this, *m_dialogs, m_store, std::move(source));
+    PrintChoice choice = m_session.printChoice();
+    const PdfExportOutcome outcome = runPdfExport(this, *m_dialogs, m_store, std::move(source), choice);
+    // The preview shows the part kept for the next export.
+    m_session.setPrintChoice(choice);
+    if (outcome == PdfExportOutcome::ShowInPreview)
+        m_pageTabs->setCurrentWidget(m_previewPage);
+    refreshPreview();
 }

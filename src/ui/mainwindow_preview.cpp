@@ -23,6 +23,10 @@ void MainWindow::connectPreviewPage()
     connect(m_previewPage, &PreviewPage::cropMarksToggled, this, &MainWindow::setCropMarksShown);
     connect(m_previewPage, &PreviewPage::colorRequested, this,
             &MainWindow::chooseImpositionBorderColor);
+    connect(m_previewPage, &PreviewPage::showAllCardsRequested, this, [this] {
+        m_session.setPrintChoice({});
+        refreshPreview();
+    });
 }
 
 void MainWindow::showProjectOnPreview()
@@ -48,13 +52,15 @@ void MainWindow::refreshPreview()
     const ProjectPanel *panel = m_projectPanel;
     const ImpositionLayout layout{qint32(records.size()), qint32(panel->rowsBox()->value()),
                                   qint32(panel->columnsBox()->value())};
-    const int sheets = layout.sheetCount();
+    // Only the part kept for export is paged through.
+    const PreviewSelection selection = previewSelection(m_session.printChoice(), layout, m_previewPage->cutStack());
+    m_previewPage->showSelection(selection.line, selection.error);
 
     const PreviewSides sides = m_previewPage->sides();
-    const int pages = previewPageCount(sheets, m_session.project().duplex, sides);
+    const int pages = previewPageCount(int(selection.sheets.size()), m_session.project().duplex, sides);
     const int page = m_previewPage->setPageCount(pages);
     const PreviewPagePosition shown = previewPageAt(page, m_session.project().duplex, sides);
-    m_previewPage->setCounts(layout.recordCount, sheets);
+    m_previewPage->setCounts(layout.recordCount, layout.sheetCount());
 
     QList<GraphicElement> graphics = m_canvasEditor->document().graphics();
 
@@ -65,7 +71,8 @@ void MainWindow::refreshPreview()
 
     SheetData data;
     data.layout = layout;
-    data.sheetIndex = shown.sheet;
+    data.sheetIndex = selection.sheets.value(shown.sheet, 0);
+    data.onlyRecords = selection.onlyRecords;
     data.side = shown.back ? QStringLiteral("back") : QStringLiteral("front");
     data.sheetSizeMm = {panel->sheetWidthBox()->value(), panel->sheetHeightBox()->value()};
     data.cardSizeMm = {panel->cardWidthBox()->value(), panel->cardHeightBox()->value()};

@@ -1,5 +1,6 @@
 #include "ui/previewpage.h"
 
+#include "render/pdfexport.h"
 #include "ui/impositionpreviewwidget.h"
 
 #include <QButtonGroup>
@@ -29,6 +30,72 @@ PreviewPagePosition previewPageAt(int page, bool duplexProject, PreviewSides sid
     if (sides == PreviewSides::All)
         return {page / 2, page % 2 == 1};
     return {page, sides == PreviewSides::Back};
+}
+
+namespace {
+
+// "1, 8, 14, 37", runs of three or more as "230–240", and "…" after the
+// first few entries.
+QString cardNumbersText(const QList<int> &records)
+{
+    constexpr int shownEntries = 8;
+    QStringList entries;
+    qsizetype i = 0;
+    while (i < records.size()) {
+        if (entries.size() == shownEntries) {
+            entries << QStringLiteral("…");
+            break;
+        }
+        qsizetype end = i;
+        while (end + 1 < records.size() && records.at(end + 1) == records.at(end) + 1)
+            ++end;
+        const qint64 first = qint64(records.at(i)) + 1;
+        const qint64 last = qint64(records.at(end)) + 1;
+        if (end - i >= 2) {
+            entries << QStringLiteral("%1–%2").arg(first).arg(last);
+            i = end + 1;
+        } else {
+            entries << QString::number(first);
+            ++i;
+        }
+    }
+    return entries.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+PreviewSelection previewSelection(const PrintChoice &choice, const ImpositionLayout &layout, bool cutStack)
+{
+    PdfExportJob job;
+    job.layout = layout;
+    job.cutStack = cutStack;
+    PreviewSelection selection;
+    if (const QString error = applyPrintChoice(choice, job); !error.isEmpty()) {
+        selection.sheets = sheetSpan(0, layout.sheetCount() - 1);
+        selection.line = error;
+        selection.error = true;
+        return selection;
+    }
+    selection.sheets = printedSheets(job);
+    selection.onlyRecords = job.onlyRecords;
+    const qsizetype sheets = selection.sheets.size();
+    switch (choice.mode) {
+    case PrintChoice::Mode::AllCards:
+        break;
+    case PrintChoice::Mode::Cards:
+        selection.line = (job.onlyRecords.size() == 1 ? PreviewPage::tr("Showing card %1 only (%2)")
+                                                       : PreviewPage::tr("Showing cards %1 only (%2)"))
+                             .arg(cardNumbersText(job.onlyRecords),
+                                  sheets == 1 ? PreviewPage::tr("1 sheet") : PreviewPage::tr("%1 sheets").arg(sheets));
+        break;
+    case PrintChoice::Mode::Sheets:
+        selection.line = sheets == 1 ? PreviewPage::tr("Showing sheet %1 only").arg(selection.sheets.first() + 1)
+                                     : PreviewPage::tr("Showing sheets %1–%2 only")
+                                           .arg(selection.sheets.first() + 1)
+                                           .arg(selection.sheets.last() + 1);
+        break;
+    }
+    return selection;
 }
 
 namespace {
@@ -123,6 +190,20 @@ PreviewPage::PreviewPage(QWidget *parent)
     controls->addWidget(m_cropMarksButton);
     layout->addLayout(controls);
 
+    auto *selectionRow = new QHBoxLayout;
+    selectionRow->setSpacing(8);
+    m_selectionLine = new QLabel(this);
+    m_selectionLine->setObjectName(QStringLiteral("previewSelection"));
+    m_selectionLine->setTextFormat(Qt::PlainText);
+    selectionRow->addWidget(m_selectionLine);
+    m_showAllButton = new QPushButton(tr("Show All Cards"), this);
+    m_showAllButton->setAccessibleName(m_showAllButton->text());
+    selectionRow->addWidget(m_showAllButton);
+    selectionRow->addStretch(1);
+    layout->addLayout(selectionRow);
+    m_selectionLine->setVisible(false);
+    m_showAllButton->setVisible(false);
+
     m_preview = new ImpositionPreviewWidget(this);
     layout->addWidget(m_preview, 1);
 
@@ -147,6 +228,7 @@ PreviewPage::PreviewPage(QWidget *parent)
     connect(m_borderButton, &QPushButton::toggled, this, &PreviewPage::borderToggled);
     connect(m_cropMarksButton, &QPushButton::toggled, this, &PreviewPage::cropMarksToggled);
     connect(m_colorButton, &QPushButton::clicked, this, &PreviewPage::colorRequested);
+    connect(m_showAllButton, &QPushButton::clicked, this, &PreviewPage::showAllCardsRequested);
 }
 
 bool PreviewPage::cutStack() const
@@ -203,6 +285,19 @@ void PreviewPage::setCounts(int records, int sheets)
 {
     m_recordCount->setText(tr("Card records  %1").arg(records));
     m_sheetCount->setText(tr("Sheets  %1").arg(sheets));
+}
+
+void PreviewPage::showSelection(const QString &line, bool error)
+{
+    if (line != m_selectionLine->text()) {
+        const QSignalBlocker blocker(m_pageNumber);
+        m_pageNumber->setValue(1);
+    }
+    m_selectionLine->setText(line);
+    m_selectionLine->setAccessibleName(line);
+    m_selectionLine->setStyleSheet(error ? QStringLiteral("color: #b91c1c;") : QString());
+    m_selectionLine->setVisible(!line.isEmpty());
+    m_showAllButton->setVisible(!line.isEmpty());
 }
 
 void PreviewPage::stepPage(int step)

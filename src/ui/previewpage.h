@@ -1,6 +1,11 @@
 #pragma once
 
+#include "render/impositionlayout.h"
+#include "render/jobselection.h"
+
 #include <QColor>
+#include <QList>
+#include <QString>
 #include <QWidget>
 
 class ImpositionPreviewWidget;
@@ -28,6 +33,19 @@ int previewPageCount(int sheetCount, bool duplexProject, PreviewSides sides);
 // Page `page` (from 0) under the same rule; a single-sided project shows fronts.
 PreviewPagePosition previewPageAt(int page, bool duplexProject, PreviewSides sides);
 
+// What the preview pages through for the print choice kept for the project.
+struct PreviewSelection
+{
+    QList<int> sheets;      // the sheets shown, ascending (indices from 0)
+    QList<int> onlyRecords; // the cards drawn, ascending; empty: every card
+    // "Showing cards 1, 8, 14, 37 only (2 sheets)", "Showing sheets 3–7 only",
+    // or what is wrong with the choice, whose whole job is then shown; empty
+    // for the whole job.
+    QString line;
+    bool error = false;
+};
+PreviewSelection previewSelection(const PrintChoice &choice, const ImpositionLayout &layout, bool cutStack);
+
 // The "Imposition Preview" page: order and side choice, paging, zoom read-out,
 // border and crop-mark options, the record and sheet counts, and the preview
 // itself. It moves between pages on its own and asks the window to refresh
@@ -54,6 +72,9 @@ public:
     // the "<"/">" buttons; returns the current page, from 0.
     int setPageCount(int pages);
     void setCounts(int records, int sheets);
+    // The line about the part shown, with "Show All Cards"; both hidden for
+    // an empty line. A new line starts again at the first page.
+    void showSelection(const QString &line, bool error);
 
     QComboBox *orderSelector() const { return m_orderSelector; }
     QPushButton *allButton() const { return m_allButton; }
@@ -69,12 +90,15 @@ public:
     QPushButton *cropMarksButton() const { return m_cropMarksButton; }
     QLabel *recordCountLabel() const { return m_recordCount; }
     QLabel *sheetCountLabel() const { return m_sheetCount; }
+    QLabel *selectionLabel() const { return m_selectionLine; }
+    QPushButton *showAllButton() const { return m_showAllButton; }
 
 signals:
     void refreshRequested();
     void borderToggled(bool show);
     void cropMarksToggled(bool show);
     void colorRequested();
+    void showAllCardsRequested();
 
 private:
     void stepPage(int step);
@@ -95,4 +119,6 @@ private:
     QPushButton *m_cropMarksButton = nullptr;
     QLabel *m_recordCount = nullptr;
     QLabel *m_sheetCount = nullptr;
+    QLabel *m_selectionLine = nullptr;
+    QPushButton *m_showAllButton = nullptr;
 };

@@ -13,7 +13,8 @@
 //     m_script->answers = {QMessageBox::Yes};   // read when the box is shown
 //
 // Every answer has a default that cancels or declines, except the import
-// dialog (confirmed as shown) and the desktop launcher (which works). A test
+// dialog (confirmed as shown), the export's range dialog (exported as shown)
+// and the desktop launcher (which works). A test
 // that relies on another answer to an unscripted box sets unscriptedAnswer.
 
 #include "ui/dialogs.h"
@@ -91,6 +92,14 @@ struct DialogScript
     };
     int importDialogsRun = 0;
 
+    // Plays the user in the export's range dialog, which shows the choice it
+    // starts from; by default exports that choice as shown, even one the
+    // dialog would not let past its "Export…" button.
+    std::function<int(ExportRangeDialog &)> exportRangeDialog = [](ExportRangeDialog &) {
+        return int(QDialog::Accepted);
+    };
+    int exportRangeDialogsRun = 0;
+
     // The files the window asked the desktop to open, and whether the desktop
     // manages to.
     QList<QUrl> launched;
@@ -155,6 +164,12 @@ public:
     {
         ++m_script->importDialogsRun;
         return m_script->importDialog(dialog);
+    }
+
+    int execExportRangeDialog(ExportRangeDialog &dialog) override
+    {
+        ++m_script->exportRangeDialogsRun;
+        return m_script->exportRangeDialog(dialog);
     }
 
     bool openUrl(const QUrl &url) override
