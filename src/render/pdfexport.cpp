@@ -3,6 +3,7 @@
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "render/jobselection.h"
+#include "render/pdfjoin.h"
 #include "store/projectstore.h"
 
 #include <QColor>
@@ -18,8 +19,13 @@
 #include <QSet>
 #include <QTemporaryFile>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +75,19 @@ public:
         flush();
         result->blankCodeCardCount = m_count;
         result->blankCodeCards = m_listed;
+    }
+
+    // Takes in the cards of another tally over other sheets (a card stands
+    // on one sheet only, so the two sets are disjoint).
+    void absorb(BlankCodeTally &other)
+    {
+        other.flush();
+        flush();
+        m_count += other.m_count;
+        QList<int> merged;
+        std::merge(m_listed.cbegin(), m_listed.cend(), other.m_listed.cbegin(), other.m_listed.cend(),
+                   std::back_inserter(merged));
+        m_listed = merged.mid(0, blankCodeCardsListed);
     }
 
 private:
@@ -268,10 +287,14 @@ public:
     {
         for (const auto &[temporary, target] : std::as_const(m_parts))
             QFile::remove(temporary);
+        for (const QString &piece : std::as_const(m_pieces))
+            QFile::remove(piece);
     }
 
-    // A new temporary file beside `target`, open for writing, or null.
-    QTemporaryFile *create(const QString &target)
+    // A new temporary file beside `target`, open for writing, or null. The
+    // caller writes and closes it; it is renamed over `target` by commit().
+    // Safe to call from several threads.
+    std::unique_ptr<QTemporaryFile> create(const QString &target)
     {
         auto file = std::make_unique<QTemporaryFile>(target + QStringLiteral(".XXXXXX.part"));
         file->setAutoRemove(false);
@@ -280,12 +303,23 @@ public:
         // Temporary files are private to their owner; a PDF for the press is
         // made like any other new file.
         ::fchmod(file->handle(), newFileMode());
+        const std::lock_guard lock(m_mutex);
         m_parts.append({file->fileName(), target});
-        m_open = std::move(file);
-        return m_open.get();
+        return file;
     }
 
-    void closeCurrent() { m_open.reset(); }
+    // A temporary file beside `near` that is never committed (a piece to be
+    // joined), removed with the others. Safe to call from several threads.
+    std::unique_ptr<QTemporaryFile> createPiece(const QString &near)
+    {
+        auto file = std::make_unique<QTemporaryFile>(near + QStringLiteral(".XXXXXX.piece"));
+        file->setAutoRemove(false);
+        if (!file->open())
+            return nullptr;
+        const std::lock_guard lock(m_mutex);
+        m_pieces.append(file->fileName());
+        return file;
+    }
 
     // Renames every part over its target, all or none: a file already at a
     // target is kept under a second name (a hard link) until every part is in
@@ -293,7 +327,6 @@ public:
     // with the targets as they were.
     bool commit()
     {
-        m_open.reset();
         struct Moved
         {
             QString target;
@@ -335,14 +368,98 @@ public:
     }
 
 private:
+    std::mutex m_mutex;
     QList<std::pair<QString, QString>> m_parts; // temporary, target
-    std::unique_ptr<QTemporaryFile> m_open;
+    QStringList m_pieces;
 };
+
+// One run of sheets written into one file: a part of a split export, a piece
+// of a parallel one, or the whole job.
+struct SheetTask
+{
+    QList<int> sheets;
+    QString target;  // the part's final path, or where a piece is made
+    bool piece = false;
+    int pagesBefore = 0;
+    QString writtenTo; // the temporary file, once written
+    PageRun run;
+    BlankCodeTally blanks;
+};
+
+// Writes every task, on up to `jobs` threads. The caller's progress callback
+// is only ever called on the calling thread (it may drive a dialog), with the
+// pages of all tasks counted together. False with `error` when a task failed;
+// tasks not yet started are then skipped.
+bool runSheetTasks(const PdfExportJob &job, QList<SheetTask> &tasks, PartFiles &files, int jobs, int pagesInAll,
+                   const PdfExportProgress &progress, QString *error)
+{
+    std::atomic<int> pagesDone{0};
+    std::atomic<bool> failed{false};
+    std::atomic<qsizetype> next{0};
+    const auto work = [&](const PdfExportProgress &report) {
+        for (qsizetype i = next++; i < tasks.size() && !failed; i = next++) {
+            SheetTask &task = tasks[i];
+            std::unique_ptr<QTemporaryFile> file = task.piece ? files.createPiece(task.target)
+                                                              : files.create(task.target);
+            if (!file) {
+                task.run.error = writeFailedMessage();
+                failed = true;
+                return;
+            }
+            task.writtenTo = file->fileName();
+            task.run = writeSheets(job, task.sheets, *file, task.pagesBefore, pagesInAll, task.blanks,
+                                   [&](int, int) {
+                                       const int done = ++pagesDone;
+                                       if (report)
+                                           report(done, pagesInAll);
+                                   });
+            file->close();
+            if (!task.run.error.isEmpty())
+                failed = true;
+        }
+    };
+
+    const int threads = std::clamp<int>(jobs, 1, int(std::max<qsizetype>(tasks.size(), 1)));
+    if (threads == 1) {
+        work(progress);
+    } else {
+        std::atomic<int> finished{0};
+        std::vector<std::thread> workers;
+        workers.reserve(threads);
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&] {
+                work({});
+                ++finished;
+            });
+        }
+        // Every page count is reported, in order, as one thread would: a
+        // caller printing a line per tenth of the job sees each tenth.
+        int reported = 0;
+        const auto catchUp = [&] {
+            for (const int done = pagesDone; progress && reported < done;)
+                progress(++reported, pagesInAll);
+        };
+        while (finished < threads) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            catchUp();
+        }
+        for (std::thread &worker : workers)
+            worker.join();
+        catchUp();
+    }
+    for (const SheetTask &task : std::as_const(tasks)) {
+        if (!task.run.error.isEmpty()) {
+            *error = task.run.error;
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
 PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
-                                    const PdfExportProgress &progress, int sheetsPerFile)
+                                    const PdfExportProgress &progress, int sheetsPerFile, int jobs)
 {
     const QList<int> sheets = printedSheets(job);
     // A PDF writer always produces at least one page, so an empty job would
@@ -357,11 +474,14 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     if (!pageSize.isValid() || pageSize.sizePoints().isEmpty())
         return failed(pageFailedMessage());
 
-    const int pagesInAll = int(sheets.size()) * (job.duplex ? 2 : 1);
-    BlankCodeTally blanks;
+    const int sides = job.duplex ? 2 : 1;
+    const int pagesInAll = int(sheets.size()) * sides;
+    jobs = std::max(jobs, 1);
     PdfExportResult result;
 
-    if (sheetsPerFile < 1) {
+    // One file on one thread: written through QSaveFile, as it always was.
+    if (sheetsPerFile < 1 && (jobs == 1 || sheets.size() < 2)) {
+        BlankCodeTally blanks;
         // Everything is written into a temporary file beside `path`; only
         // commit() puts it in place, so a failure leaves the user's existing
         // file alone.
@@ -375,29 +495,56 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
         }
         if (!file.commit())
             return failed(writeFailedMessage());
+        result.ok = true;
         result.pageCount = run.pagesWritten;
         result.files = QStringList{path};
-    } else {
-        const int fileCount = int((sheets.size() + sheetsPerFile - 1) / sheetsPerFile);
-        PartFiles parts;
-        QStringList targets;
-        for (int part = 0; part < fileCount; ++part) {
-            const QString target = splitPartPath(path, part, fileCount);
-            QTemporaryFile *file = parts.create(target);
-            if (!file)
-                return failed(writeFailedMessage());
-            const QList<int> partSheets = sheets.mid(qsizetype(part) * sheetsPerFile, sheetsPerFile);
-            const PageRun run = writeSheets(job, partSheets, *file, result.pageCount, pagesInAll, blanks, progress);
-            if (!run.error.isEmpty())
-                return failed(run.error);
-            parts.closeCurrent();
-            result.pageCount += run.pagesWritten;
-            targets.append(target);
-        }
-        if (!parts.commit())
-            return failed(writeFailedMessage());
-        result.files = targets;
+        blanks.finish(&result);
+        return result;
     }
+
+    // Split files are written whole, each by one thread. One file on several
+    // threads is written as one piece per thread, each by its own PDF writer,
+    // and the pieces are joined into the file with qpdf.
+    QList<SheetTask> tasks;
+    const bool split = sheetsPerFile >= 1;
+    const qsizetype perTask = split ? sheetsPerFile : (sheets.size() + jobs - 1) / jobs;
+    const int taskCount = int((sheets.size() + perTask - 1) / perTask);
+    for (int t = 0; t < taskCount; ++t) {
+        SheetTask task;
+        task.sheets = sheets.mid(t * perTask, perTask);
+        task.target = split ? splitPartPath(path, t, taskCount) : path;
+        task.piece = !split;
+        task.pagesBefore = int(t * perTask) * sides;
+        tasks.append(std::move(task));
+    }
+
+    PartFiles files;
+    QString error;
+    if (!runSheetTasks(job, tasks, files, jobs, pagesInAll, progress, &error))
+        return failed(error);
+
+    BlankCodeTally blanks;
+    for (SheetTask &task : tasks) {
+        blanks.absorb(task.blanks);
+        result.pageCount += task.run.pagesWritten;
+        if (split)
+            result.files.append(task.target);
+    }
+    if (!split) {
+        QStringList pieces;
+        for (const SheetTask &task : std::as_const(tasks))
+            pieces.append(task.writtenTo);
+        std::unique_ptr<QTemporaryFile> joined = files.create(path);
+        if (!joined)
+            return failed(writeFailedMessage());
+        const QString joinedPath = joined->fileName();
+        joined->close();
+        if (!joinPdfFiles(pieces, joinedPath).isEmpty())
+            return failed(writeFailedMessage());
+        result.files = QStringList{path};
+    }
+    if (!files.commit())
+        return failed(writeFailedMessage());
 
     result.ok = true;
     blanks.finish(&result);

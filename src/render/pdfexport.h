@@ -80,8 +80,12 @@ constexpr int blankCodeCardsListed = 10;
 // they are moved into place together once all are written, so a failure
 // leaves none of them and no existing file changed. Progress counts the pages
 // of all files.
+// `jobs` threads compose the pages (at most one per file of a split export;
+// one file written by several threads is joined from their pieces with qpdf,
+// page for page what one thread writes). Progress is reported on the calling
+// thread only.
 PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
-                                    const PdfExportProgress &progress = {}, int sheetsPerFile = 0);
+                                    const PdfExportProgress &progress = {}, int sheetsPerFile = 0, int jobs = 1);
 
 // "N card(s) have barcode or QR codes that could not be drawn and will print
 // blank: #0004, #0012, …"; empty when every code was drawn. Shared by the

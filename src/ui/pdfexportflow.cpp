@@ -13,6 +13,7 @@
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QThread>
 
 #include <algorithm>
 
@@ -38,7 +39,8 @@ PdfExportResult writeWithProgress(QWidget *window, const PdfExportJob &job, cons
             progress.setValue(pagesDone);
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         },
-        sheetsPerFile);
+        // The pages are composed on every core; the dialog stays on this thread.
+        sheetsPerFile, std::max(QThread::idealThreadCount(), 1));
 }
 
 // The files a split export writes, in order; the one path otherwise.

@@ -351,6 +351,8 @@ private slots:
     void manifestSheetMapMatchesThePdf();
     void productionOptionsRefuseBadInput_data();
     void productionOptionsRefuseBadInput();
+    void parallelExportIsTheOneThreadExport_data();
+    void parallelExportIsTheOneThreadExport();
     void protectedOutputsAreRefused_data();
     void protectedOutputsAreRefused();
     void storedGeometryOutOfRangeIsRefused_data();
@@ -489,7 +491,7 @@ void TestCliExport::usageErrorsTouchNothing()
     QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
     QVERIFY2(result.err.contains(QStringLiteral("Usage: vellumor-vdp-cli [--data-dir DIR] export [--project PROJECT] "
                                                 "--output FILE [--order ORDER] [--allow-blank-codes] "
-                                                "[--allow-warnings] [--cards LIST] [--sheets RANGE] [--sheets-per-file N]\n")),
+                                                "[--allow-warnings] [--cards LIST] [--sheets RANGE] [--sheets-per-file N] [--jobs N]\n")),
              qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(dataDir));
 }
@@ -1051,6 +1053,60 @@ void TestCliExport::productionOptionsRefuseBadInput()
     QCOMPARE(result.out, QString());
     QVERIFY2(result.err.startsWith(QStringLiteral("vellumor-vdp-cli: ") + message + u'\n'), qPrintable(result.err));
     QCOMPARE(directoryEntries(work), QStringList());
+}
+
+void TestCliExport::parallelExportIsTheOneThreadExport_data()
+{
+    QTest::addColumn<QString>("order");
+    QTest::newRow("standard") << "standard";
+    QTest::newRow("cut-stack") << "cut-stack";
+}
+
+// The starter's duplex job (sequence numbers, prizes, Code 128 and QR codes)
+// composed on three threads and joined is the one-thread export page for page
+// at 150 dpi, and every front card's codes decode in their slots.
+void TestCliExport::parallelExportIsTheOneThreadExport()
+{
+    QFETCH(QString, order);
+    const QString dataDir = starterDataDirectory();
+    const QStringList codes = memberCodes(dataDir);
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const QString one = QDir(work).filePath(QStringLiteral("one.pdf"));
+    const QString three = QDir(work).filePath(QStringLiteral("three.pdf"));
+    for (const auto &[path, jobs] : {std::pair{one, "1"}, std::pair{three, "3"}}) {
+        const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--order"), order,
+                                            QStringLiteral("--jobs"), QString::fromLatin1(jobs),
+                                            QStringLiteral("--output"), path});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+        QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (8 pages)\n").arg(QDir::toNativeSeparators(path)));
+    }
+    QCOMPARE(directoryEntries(work), (QStringList{QStringLiteral("one.pdf"), QStringLiteral("three.pdf")}));
+
+    const ToolRun rasters[] = {
+        runTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("150"), QStringLiteral("-gray"), one,
+                                             QDir(work).filePath(QStringLiteral("one"))}),
+        runTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("150"), QStringLiteral("-gray"), three,
+                                             QDir(work).filePath(QStringLiteral("three"))}),
+    };
+    QCOMPARE(rasters[0].exitCode, 0);
+    QCOMPARE(rasters[1].exitCode, 0);
+    for (int page = 1; page <= 8; ++page) {
+        const QImage a(QDir(work).filePath(QStringLiteral("one-%1.pgm").arg(page)));
+        const QImage b(QDir(work).filePath(QStringLiteral("three-%1.pgm").arg(page)));
+        QVERIFY2(!a.isNull() && a == b, qPrintable(QStringLiteral("page %1").arg(page)));
+    }
+
+    const bool cutStack = order == u"cut-stack";
+    for (int sheet = 0; sheet < 4; ++sheet) {
+        const QImage front = renderPage(three, 2 * sheet + 1, work);
+        for (int slot = 0; slot < 10; ++slot) {
+            // 40 cards in 10 stacks of 4 in cut-stack order.
+            const int card = cutStack ? slot * 4 + sheet : sheet * 10 + slot;
+            const QImage cell = front.copy(pixelRect(cellMm({210, 297}, {90, 54}, 5, 2, slot / 2, slot % 2)));
+            QCOMPARE(decode(cell, work), (QStringList{QStringLiteral("CODE-128:") + codes.at(card),
+                                                      QStringLiteral("QR-Code:") + codes.at(card)}));
+        }
+    }
 }
 
 void TestCliExport::protectedOutputsAreRefused_data()

@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 #include <QXmlStreamReader>
 
@@ -365,6 +366,8 @@ private slots:
     void failedSplitLeavesEveryFileAsItWas_data();
     void failedSplitLeavesEveryFileAsItWas();
     void reprintPaintsOnlyTheChosenCards();
+    void parallelExportIsTheSingleThreadedExport_data();
+    void parallelExportIsTheSingleThreadedExport();
 };
 
 void TestPdfExport::documentSettings_data()
@@ -1447,6 +1450,92 @@ void TestPdfExport::reprintPaintsOnlyTheChosenCards()
                          < 128,
                      qPrintable(where));
         }
+    }
+}
+
+void TestPdfExport::parallelExportIsTheSingleThreadedExport_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("sheetsPerFile");
+    QTest::addColumn<bool>("cutStack");
+    QTest::newRow("two threads") << 2 << 0 << false;
+    QTest::newRow("three threads, cut-stack") << 3 << 0 << true;
+    QTest::newRow("more threads than sheets") << 16 << 0 << false;
+    QTest::newRow("split files on two threads") << 2 << 3 << true;
+}
+
+// Pages composed on several threads, joined with qpdf or written as split
+// files, are the pages one thread writes, pixel for pixel; the blank-code
+// report and the progress are those of the whole job, and the progress is
+// reported on the calling thread only.
+void TestPdfExport::parallelExportIsTheSingleThreadedExport()
+{
+    QFETCH(int, jobs);
+    QFETCH(int, sheetsPerFile);
+    QFETCH(bool, cutStack);
+
+    // 37 cards on 2 × 2: ten duplex sheets, the last one part full. The
+    // EAN-13 cannot take the card names, so every card reports a blank code.
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 37);
+    job.duplex = true;
+    job.cutStack = cutStack;
+    job.title = QStringLiteral("Parallel Job");
+    job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(), QStringLiteral("n"),
+                            QRectF(4, 4, 22, 22)),
+                  codeField(QStringLiteral("front"), QStringLiteral("barcode"), QStringLiteral("ean13"),
+                            QStringLiteral("n"), QRectF(28, 4, 20, 10)),
+                  codeField(QStringLiteral("back"), QStringLiteral("barcode"), QStringLiteral("code128"),
+                            QStringLiteral("n"), QRectF(4, 4, 42, 20))};
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("one"))) && QDir().mkpath(dir.filePath(QStringLiteral("many"))));
+    const QString single = dir.filePath(QStringLiteral("one/job.pdf"));
+    const QString parallel = dir.filePath(QStringLiteral("many/job.pdf"));
+
+    const PdfExportResult expected = exportImpositionPdf(job, single, {}, sheetsPerFile, 1);
+    QVERIFY2(expected.ok, qPrintable(expected.error));
+    ProgressCalls calls;
+    const Qt::HANDLE caller = QThread::currentThreadId();
+    bool otherThread = false;
+    const PdfExportResult result = exportImpositionPdf(
+        job, parallel,
+        [&](int done, int count) {
+            calls.append({done, count});
+            otherThread = otherThread || QThread::currentThreadId() != caller;
+        },
+        sheetsPerFile, jobs);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY(!otherThread);
+    QCOMPARE(result.pageCount, 20);
+    QCOMPARE(result.blankCodeCardCount, expected.blankCodeCardCount);
+    QCOMPARE(result.blankCodeCardCount, 37);
+    QCOMPARE(result.blankCodeCards, expected.blankCodeCards);
+    QVERIFY(!calls.isEmpty());
+    QCOMPARE(calls.last(), std::make_pair(20, 20));
+    for (int i = 1; i < calls.size(); ++i)
+        QVERIFY(calls.at(i).first > calls.at(i - 1).first);
+
+    QStringList expectedFiles;
+    for (const QString &file : expected.files)
+        expectedFiles << QFileInfo(file).fileName();
+    QStringList files;
+    for (const QString &file : result.files)
+        files << QFileInfo(file).fileName();
+    QCOMPARE(files, expectedFiles);
+    // Nothing temporary is left beside the output.
+    QCOMPARE(folderEntries(dir.filePath(QStringLiteral("many"))), expectedFiles);
+
+    QString problem;
+    for (int f = 0; f < result.files.size(); ++f) {
+        const PdfInfo info = readPdfInfo(result.files.at(f), &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(info.title, QStringLiteral("Parallel Job"));
+        QCOMPARE(info.creator, QStringLiteral("Vellumor VDP · Variable Data Printing"));
+        const QList<QImage> want = rasterPages(expected.files.at(f), 150, &problem);
+        const QList<QImage> got = rasterPages(result.files.at(f), 150, &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(got.size(), want.size());
+        for (int page = 0; page < got.size(); ++page)
+            QVERIFY2(got.at(page) == want.at(page), qPrintable(QStringLiteral("file %1 page %2").arg(f + 1).arg(page + 1)));
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cstdio>
 #include <optional>
@@ -33,6 +34,7 @@ const QString allowWarningsOption = QStringLiteral("allow-warnings");
 const QString cardsOption = QStringLiteral("cards");
 const QString sheetsOption = QStringLiteral("sheets");
 const QString sheetsPerFileOption = QStringLiteral("sheets-per-file");
+const QString jobsOption = QStringLiteral("jobs");
 const QString standardOrder = QStringLiteral("standard");
 const QString cutStackOrder = QStringLiteral("cut-stack");
 
@@ -140,6 +142,16 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
         sheetsPerFile = split.count;
     }
 
+    // Every core by default: the pages of a long job are composed in parallel.
+    int jobs = std::max(QThread::idealThreadCount(), 1);
+    if (invocation.isSet(jobsOption)) {
+        bool ok = false;
+        jobs = invocation.value(jobsOption).trimmed().toInt(&ok);
+        if (!ok || jobs < 1 || jobs > 256)
+            return usageError(context, QStringLiteral("Jobs: \"%1\" is not a whole number from 1 to 256")
+                                           .arg(invocation.value(jobsOption)));
+    }
+
     const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
         return cli::ExitFailure;
@@ -219,7 +231,7 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     progress.start(int(sheets.size()) * sides);
     const PdfExportResult result = exportImpositionPdf(
         plan.job, path, [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); },
-        sheetsPerFile);
+        sheetsPerFile, jobs);
     progress.finish();
     if (!result.ok)
         return context.fail(QStringLiteral("PDF export failed: %1").arg(result.error));
@@ -284,7 +296,9 @@ QList<CliCommand> exportCommandTable()
                 "those sheets (as the preview numbers them; with duplex both sides of each).\n"
                 "--sheets-per-file N splits the output into NAME-001.pdf, NAME-002.pdf, ... of N\n"
                 "sheets each beside FILE, every one a complete PDF; they are put in place together\n"
-                "once all are written. A bad list, range or N is a usage error naming it.\n\n")
+                "once all are written. A bad list, range or N is a usage error naming it.\n"
+                "--jobs N composes the pages on N threads (default: one per processor core);\n"
+                "the pages are the same whatever N.\n\n")
                 + cli::projectChoiceRule(),
             {},
             {
@@ -302,6 +316,8 @@ QList<CliCommand> exportCommandTable()
                 {sheetsOption, QStringLiteral("RANGE"), QStringLiteral("Write only these sheets: 3-7")},
                 {sheetsPerFileOption, QStringLiteral("N"),
                  QStringLiteral("Split the output into files of N sheets: NAME-001.pdf, NAME-002.pdf, ...")},
+                {jobsOption, QStringLiteral("N"),
+                 QStringLiteral("Compose the pages on N threads (default: one per processor core)")},
             },
             &exportCommand,
         },
