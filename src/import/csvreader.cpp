@@ -1,7 +1,9 @@
 #include "import/csvparser.h"
+#include "import/csvutf8parser.h"
 #include "import/tablereader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStringDecoder>
 
@@ -126,11 +128,11 @@ void decodeWindows1252Into(QByteArrayView bytes, char16_t *out)
     }
 }
 
-QString failureMessage(const CsvParser &parser)
+QString failureMessage(CsvParser::Failure failure, qsizetype maxRowText, qsizetype maxCells)
 {
     const QLocale english(QLocale::English);
-    const QString mebibytes = QStringLiteral("%1 MiB").arg(parser.maxRowText() / (1024 * 1024));
-    switch (parser.failure()) {
+    const QString mebibytes = QStringLiteral("%1 MiB").arg(maxRowText / (1024 * 1024));
+    switch (failure) {
     case CsvParser::Failure::None:
         break;
     case CsvParser::Failure::TooManyColumns:
@@ -142,9 +144,14 @@ QString failureMessage(const CsvParser &parser)
         return QStringLiteral("The CSV file has a row larger than %1 and cannot be imported safely").arg(mebibytes);
     case CsvParser::Failure::TooManyCells:
         return QStringLiteral("The CSV file has more than %1 cells and cannot be imported safely")
-            .arg(english.toString(parser.maxCells()));
+            .arg(english.toString(maxCells));
     }
     return {};
+}
+
+QString failureMessage(const CsvParser &parser)
+{
+    return failureMessage(parser.failure(), parser.maxRowText(), parser.maxCells());
 }
 
 // Streams the file through the parser in chunks of kChunkSize bytes. In
@@ -192,6 +199,148 @@ bool parseFile(QFile &file, TextMode mode, CsvParser &parser, QString *error)
     return true;
 }
 
+// Whether `bytes` is well-formed UTF-8 (no overlong forms, surrogates or
+// values beyond U+10FFFF), which the decoder turns into UTF-16 and back
+// unchanged. ASCII goes eight bytes at a time.
+bool isWellFormedUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const uchar *const end = p + bytes.size();
+    const auto continuation = [](uchar c) { return (c & 0xC0) == 0x80; };
+    while (p < end) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const uchar c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        const qsizetype left = end - p;
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (left < 2 || !continuation(p[1]))
+                return false;
+            p += 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            const uchar low = c == 0xE0 ? 0xA0 : 0x80;
+            const uchar high = c == 0xED ? 0x9F : 0xBF;
+            if (left < 3 || p[1] < low || p[1] > high || !continuation(p[2]))
+                return false;
+            p += 3;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            const uchar low = c == 0xF0 ? 0x90 : 0x80;
+            const uchar high = c == 0xF4 ? 0x8F : 0xBF;
+            if (left < 4 || p[1] < low || p[1] > high || !continuation(p[2]) || !continuation(p[3]))
+                return false;
+            p += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Windows-1252 bytes as UTF-8, appended to `out`.
+void appendWindows1252AsUtf8(QByteArrayView bytes, QByteArray &out)
+{
+    const qsizetype start = out.size();
+    out.resize(start + 3 * bytes.size());
+    char *o = out.data() + start;
+    for (const char byte : bytes) {
+        const auto value = static_cast<uchar>(byte);
+        const char16_t c = (value >= 0x80 && value < 0xA0) ? kWindows1252High[value - 0x80] : char16_t(value);
+        if (c < 0x80) {
+            *o++ = char(c);
+        } else if (c < 0x800) {
+            *o++ = char(0xC0 | (c >> 6));
+            *o++ = char(0x80 | (c & 0x3F));
+        } else {
+            *o++ = char(0xE0 | (c >> 12));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
+            *o++ = char(0x80 | (c & 0x3F));
+        }
+    }
+    out.resize(o - out.constData());
+}
+
+// parseFile for the UTF-8 parser: the same chunks and carried bytes, the
+// same decoding. Well-formed text goes to the parser as it is; a piece
+// with malformed bytes goes through the decoder, as in parseFile, and back
+// to UTF-8, so that both parsers see the same characters.
+bool parseFileUtf8(QFile &file, TextMode mode, Utf8CsvParser &parser, QString *error)
+{
+    constexpr qsizetype kMaxCarry = 3;
+    QByteArray raw(kChunkSize + kMaxCarry, Qt::Uninitialized);
+    qsizetype carried = 0;
+    QByteArray text;
+    QStringDecoder utf8 = pieceDecoder();
+    bool firstChunk = true;
+
+    while (!parser.stopped() && !parser.failed()) {
+        const qint64 count = file.read(raw.data() + carried, kChunkSize);
+        if (count < 0)
+            return fail(error, file.errorString());
+        if (count == 0)
+            break;
+        QByteArrayView bytes(raw.constData(), carried + count);
+        if (firstChunk && bytes.startsWith(kUtf8Bom))
+            bytes = bytes.sliced(kUtf8Bom.size());
+        firstChunk = false;
+
+        if (mode == TextMode::Windows1252) {
+            text.resize(0);
+            appendWindows1252AsUtf8(bytes, text);
+            parser.feed(text);
+            continue;
+        }
+        const QByteArrayView piece = bytes.first(completeUtf8Length(bytes));
+        if (isWellFormedUtf8(piece)) {
+            parser.feed(piece);
+        } else {
+            text = QString(utf8.decode(piece)).toUtf8();
+            parser.feed(text);
+        }
+        carried = bytes.size() - piece.size();
+        std::memmove(raw.data(), piece.end(), carried);
+    }
+
+    if (carried > 0 && !parser.stopped() && !parser.failed())
+        parser.feed(QString(utf8.decode(QByteArrayView(raw.constData(), carried))).toUtf8());
+    parser.finish();
+    return true;
+}
+
+// Opens `path` and settles its encoding and delimiter as readCsvFile does.
+bool openCsvFile(QFile &file, const DataSourceOptions &options, TextMode *mode, char16_t *delimiter, QString *error)
+{
+    const QString path = file.fileName();
+    if (!checkRegularFile(path, error))
+        return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(error, file.errorString());
+    // Replaced by a device or a pipe since the check.
+    if (file.isSequential())
+        return fail(error, notRegularFileMessage(path));
+    if (file.size() > kMaxFileSize)
+        return fail(error, QStringLiteral("The CSV file is larger than 2 GiB and cannot be imported safely"));
+
+    const QByteArray sample = file.peek(kSampleBytes);
+    if (sample.isEmpty())
+        return fail(error, QStringLiteral("The CSV file is empty"));
+
+    const bool wholeFile = sample.size() < kSampleBytes || file.size() == sample.size();
+    const QString utf8Sample = decodeUtf8Sample(sample, wholeFile);
+    *mode = chooseTextMode(options.csvEncoding, sample, utf8Sample);
+    const QString sampleText = *mode == TextMode::Utf8 ? utf8Sample : decodeWindows1252(sample);
+    *delimiter = chooseDelimiter(options.csvDelimiter, sampleText);
+    return true;
+}
+
 } // namespace
 
 QString decodeWindows1252(QByteArrayView bytes)
@@ -207,26 +356,11 @@ bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringL
     if (!header || !rows)
         return false;
 
-    if (!checkRegularFile(path, error))
-        return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(error, file.errorString());
-    // Replaced by a device or a pipe since the check.
-    if (file.isSequential())
-        return fail(error, notRegularFileMessage(path));
-    if (file.size() > kMaxFileSize)
-        return fail(error, QStringLiteral("The CSV file is larger than 2 GiB and cannot be imported safely"));
-
-    const QByteArray sample = file.peek(kSampleBytes);
-    if (sample.isEmpty())
-        return fail(error, QStringLiteral("The CSV file is empty"));
-
-    const bool wholeFile = sample.size() < kSampleBytes || file.size() == sample.size();
-    const QString utf8Sample = decodeUtf8Sample(sample, wholeFile);
-    const TextMode mode = chooseTextMode(options.csvEncoding, sample, utf8Sample);
-    const QString sampleText = mode == TextMode::Utf8 ? utf8Sample : decodeWindows1252(sample);
-    const char16_t delimiter = chooseDelimiter(options.csvDelimiter, sampleText);
+    TextMode mode = TextMode::Utf8;
+    char16_t delimiter = u',';
+    if (!openCsvFile(file, options, &mode, &delimiter, error))
+        return false;
 
     qsizetype rowLimit = -1;
     if (maxRows >= 0)
@@ -251,4 +385,38 @@ bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringL
     *header = std::move(names);
     *rows = std::move(parsed);
     return true;
+}
+
+bool streamCsvFile(const QString &path, const DataSourceOptions &options, const CsvRowHandler &onRow,
+                   const std::function<bool()> &again, QString *error)
+{
+    QFile file(path);
+    TextMode mode = TextMode::Utf8;
+    char16_t delimiter = u',';
+    if (!openCsvFile(file, options, &mode, &delimiter, error))
+        return false;
+    while (true) {
+        Utf8CsvParser parser(char(delimiter), onRow);
+        if (!parseFileUtf8(file, mode, parser, error))
+            return false;
+        if (parser.failed())
+            return fail(error, failureMessage(parser.failure(), CsvParser::defaultMaxRowText,
+                                              CsvParser::defaultMaxCells));
+        if (parser.rowsKept() == 0)
+            return fail(error, QStringLiteral("The CSV is missing a header row"));
+        if (parser.stopped() || !again || !again())
+            return true;
+        if (!file.seek(0))
+            return fail(error, file.errorString());
+    }
+}
+
+bool isWorkbookPath(const QString &path)
+{
+    // The part after the last dot of the file name; a dot in a folder name
+    // does not count.
+    const QString fileName = QFileInfo(path).fileName();
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QString suffix = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
+    return suffix == u"xlsx" || suffix == u"xlsm";
 }

@@ -25,13 +25,7 @@ bool readTableFile(const QString &path, const DataSourceOptions &options, QStrin
     if (!header || !rows)
         return false;
 
-    // The part after the last dot of the file name; a dot in a folder name
-    // does not count.
-    const QString fileName = QFileInfo(path).fileName();
-    const qsizetype dot = fileName.lastIndexOf(u'.');
-    const QString suffix = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
-
-    if (suffix == u"xlsx" || suffix == u"xlsm") {
+    if (isWorkbookPath(path)) {
         ImportedTable table;
         if (!readXlsxFile(path, options, &table, error, maxRows))
             return false;

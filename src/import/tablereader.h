@@ -1,10 +1,13 @@
 #pragma once
 
+#include "import/csvutf8parser.h"
 #include "import/datasourceoptions.h"
 
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // Reads a data file by its suffix: "xlsx"/"xlsm" (any case) as an Excel
 // workbook, anything else as CSV. `maxRows` is the number of data rows wanted
@@ -17,6 +20,19 @@ bool readTableFile(const QString &path, const DataSourceOptions &options, QStrin
 // The CSV reader: encoding and delimiter detection, streamed in chunks.
 bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringList *header,
                  QList<QStringList> *rows, QString *error = nullptr, qsizetype maxRows = -1);
+
+// Whether readTableFile reads `path` as an Excel workbook (by its suffix).
+bool isWorkbookPath(const QString &path);
+
+// The CSV reader's rows as UTF-8, streamed: the file is examined as
+// readCsvFile examines it and gives the same rows (the header row first,
+// as it stands in the file) with the same limits and messages, but each row
+// goes to `onRow` as it is parsed. After a whole pass without failure,
+// `again` (when given) may ask for the file to be read once more from its
+// start. Fails with readCsvFile's message; a stop asked by `onRow` is no
+// failure.
+bool streamCsvFile(const QString &path, const DataSourceOptions &options, const CsvRowHandler &onRow,
+                   const std::function<bool()> &again, QString *error);
 
 // "PATH is not a regular file", the path in the platform's notation.
 QString notRegularFileMessage(const QString &path);

@@ -1,6 +1,8 @@
 #include "projectstore.h"
 #include "columnorder.h"
 #include "sqlutil.h"
+#include "csvrecordimport.h"
+#include "recordpayload.h"
 
 #include "import/tablereader.h"
 
@@ -16,6 +18,7 @@
 #include <algorithm>
 
 using namespace storeutil;
+using namespace recordpayload;
 
 namespace {
 
@@ -46,99 +49,6 @@ QString absoluteSourcePath(const QString &filePath)
     return QDir::cleanPath(QFileInfo(filePath).absoluteFilePath());
 }
 
-void appendHexEscape(QString &out, char16_t c)
-{
-    static constexpr char16_t digits[] = u"0123456789abcdef";
-    const char16_t escape[] = {u'\\', u'u', digits[(c >> 12) & 0xF], digits[(c >> 8) & 0xF],
-                               digits[(c >> 4) & 0xF], digits[c & 0xF]};
-    out.append(reinterpret_cast<const QChar *>(escape), 6);
-}
-
-// Appends `text` as a JSON string. The escapes are the ones QJsonDocument
-// writes in compact form: the short escapes for quote, backslash, \b \f \n
-// \r \t, \u00XX for the other control characters (NUL included, so no raw NUL
-// ever reaches SQLite), a surrogate without its partner as \uXXXX (so the
-// cell reads back exactly and the stored text stays valid UTF-8), and
-// everything else as it is, with one exception: QJsonDocument's parser drops
-// a raw U+FEFF (byte order mark) at the start of a string, so it is always
-// written as \ufeff.
-void appendJsonString(QString &out, QStringView text)
-{
-    out.append(u'"');
-    const char16_t *data = text.utf16();
-    const qsizetype size = text.size();
-    qsizetype runStart = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i];
-        if (c >= 0x20 && c != u'"' && c != u'\\' && !QChar::isSurrogate(c) && c != 0xfeff)
-            continue;
-        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(data[i + 1])) {
-            ++i;
-            continue;
-        }
-        out.append(reinterpret_cast<const QChar *>(data + runStart), i - runStart);
-        runStart = i + 1;
-        switch (c) {
-        case u'"': out.append(u"\\\""); break;
-        case u'\\': out.append(u"\\\\"); break;
-        case u'\b': out.append(u"\\b"); break;
-        case u'\f': out.append(u"\\f"); break;
-        case u'\n': out.append(u"\\n"); break;
-        case u'\r': out.append(u"\\r"); break;
-        case u'\t': out.append(u"\\t"); break;
-        default: appendHexEscape(out, c); break;
-        }
-    }
-    out.append(reinterpret_cast<const QChar *>(data + runStart), size - runStart);
-    out.append(u'"');
-}
-
-// The members of every stored row of one file: each distinct header name
-// once, taking the cell of its last column (a repeated name keeps the later
-// column's cell). Members are written in QJsonObject's own key order, so a
-// stored row is byte for byte what QJsonDocument would write for it (but for
-// the escaped byte order mark).
-struct PayloadLayout
-{
-    struct Member
-    {
-        QString prefix; // "name": (the name escaped)
-        qsizetype column = 0;
-    };
-    QList<Member> members;
-    qsizetype fixedLength = 2; // braces, member names, quotes and commas
-};
-
-PayloadLayout payloadLayout(const QStringList &header)
-{
-    QList<std::pair<QString, qsizetype>> lastColumns;
-    {
-        QHash<QString, qsizetype> position;
-        for (qsizetype column = 0; column < header.size(); ++column) {
-            const auto found = position.constFind(header.at(column));
-            if (found != position.constEnd()) {
-                lastColumns[*found].second = column;
-            } else {
-                position.insert(header.at(column), lastColumns.size());
-                lastColumns.append({header.at(column), column});
-            }
-        }
-    }
-    // QString's operator< compares UTF-16 code units, as QJsonObject orders its keys.
-    std::sort(lastColumns.begin(), lastColumns.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
-
-    PayloadLayout layout;
-    for (const auto &[name, column] : std::as_const(lastColumns)) {
-        QString prefix;
-        appendJsonString(prefix, name);
-        prefix.append(u':');
-        layout.fixedLength += prefix.size() + 3; // the value's quotes and a comma
-        layout.members.append({prefix, column});
-    }
-    return layout;
-}
-
 // The length of a row's JSON before escaping, which can only lengthen it.
 qsizetype payloadLength(const PayloadLayout &layout, const QStringList &row)
 {
@@ -166,12 +76,6 @@ QString payloadJson(const PayloadLayout &layout, const QStringList &row)
     return json;
 }
 
-// Every stored row repeats every column name, so a long header or a text
-// the file holds once (an Excel shared string) is written once per row: a
-// small file could ask for terabytes. This much text, counted before
-// escaping, is as much as one import may store.
-constexpr qint64 maxStoredText = qint64(4) * 1024 * 1024 * 1024;
-
 // Ends a failed transaction. The statement's message is what the caller
 // reports, so a failing rollback adds nothing to it.
 bool rollBack(QSqlDatabase &db, QString *error, const QString &message)
@@ -190,8 +94,7 @@ bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, 
 {
     const PayloadLayout layout = payloadLayout(header);
     {
-        const QString tooLarge = QStringLiteral(
-            "The rows of the data file would take more than 4 GiB in the project and cannot be imported safely");
+        const QString tooLarge = storedTextTooLargeMessage();
         // The names alone first, so that a wide header over many rows is not summed cell by cell.
         if (qint64(layout.fixedLength) * rows.size() > maxStoredText)
             return fail(error, tooLarge);
@@ -270,14 +173,82 @@ bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, 
 
 } // namespace
 
-// The file is read whole before the transaction starts; the source's entry
-// (new, or its options) and its rows are then written in one transaction, so
-// a failure anywhere (a statement, a full disk, the commit) leaves the
-// project exactly as it was.
+namespace {
+
+// The source already stored for the path, if any.
+bool findSource(const QSqlDatabase &db, qint64 projectId, const QString &absolutePath,
+                std::optional<DataSource> *source, QString *error)
+{
+    QSqlQuery find(db);
+    if (!run(find, sourceColumns % QStringLiteral("WHERE project_id=? AND file_path=?"), error, projectId,
+             absolutePath))
+        return false;
+    if (find.next())
+        *source = sourceFromRow(find);
+    return true;
+}
+
+// The new options of a known source, or the entry of a new one, inside the
+// caller's transaction.
+bool writeSourceEntry(const QSqlDatabase &db, qint64 projectId, const QString &absolutePath,
+                      const DataSourceOptions &options, std::optional<DataSource> *source, QString *message)
+{
+    if (*source) {
+        QSqlQuery update(db);
+        if (!run(update,
+                 QStringLiteral("UPDATE data_sources SET worksheet_name=?,csv_encoding=?,csv_delimiter=? WHERE id=?"),
+                 message, text(options.worksheetName), text(options.csvEncoding), text(options.csvDelimiter),
+                 (*source)->id))
+            return false;
+        (*source)->options = options;
+        return true;
+    }
+    QSqlQuery insert(db);
+    const QString displayName = QFileInfo(absolutePath).fileName();
+    if (!run(insert,
+             QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name, sort_order, "
+                            "worksheet_name, csv_encoding, csv_delimiter) "
+                            "VALUES(?,?,?,(SELECT COALESCE(MAX(sort_order), -1) + 1 FROM data_sources "
+                            "WHERE project_id=?),?,?,?)"),
+             message, projectId, absolutePath, displayName, projectId, text(options.worksheetName),
+             text(options.csvEncoding), text(options.csvDelimiter)))
+        return false;
+    // Read back rather than recomputed: the sort order comes from the sub-query.
+    const qint64 id = insert.lastInsertId().toLongLong();
+    QSqlQuery created(db);
+    if (!run(created, sourceColumns % QStringLiteral("WHERE id=?"), message, id))
+        return false;
+    if (!created.next())
+        return fail(message, QStringLiteral("Data source does not exist"));
+    *source = sourceFromRow(created);
+    return true;
+}
+
+} // namespace
+
+// The source's entry (new, or its options) and its rows are written in one
+// transaction, so a failure anywhere (the file, a statement, a full disk,
+// the commit) leaves the project exactly as it was. A CSV file is streamed
+// into the transaction once its header has been read; a workbook is read
+// whole before the transaction starts.
 std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const QString &filePath,
                                                          const DataSourceOptions &options, QString *error)
 {
     const QString absolutePath = absoluteSourcePath(filePath);
+    QSqlDatabase db = database();
+    std::optional<DataSource> source;
+
+    if (!isWorkbookPath(absolutePath)) {
+        const SourceEntry entry = [&](QString *message) -> std::optional<qint64> {
+            if (!findSource(db, projectId, absolutePath, &source, message)
+                || !writeSourceEntry(db, projectId, absolutePath, options, &source, message))
+                return std::nullopt;
+            return source->id;
+        };
+        if (!importCsvRecords(db, absolutePath, options, entry, error))
+            return std::nullopt;
+        return source;
+    }
 
     QStringList header;
     QList<QStringList> rows;
@@ -286,64 +257,20 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
         fail(error, readError);
         return std::nullopt;
     }
+    if (!findSource(db, projectId, absolutePath, &source, error))
+        return std::nullopt;
 
-    std::optional<DataSource> source;
-    {
-        QSqlQuery find(database());
-        if (!run(find, sourceColumns % QStringLiteral("WHERE project_id=? AND file_path=?"), error, projectId,
-                 absolutePath))
-            return std::nullopt;
-        if (find.next())
-            source = sourceFromRow(find);
-    }
-
-    QSqlDatabase db = database();
     if (!db.transaction()) {
         fail(error, errorText(db.lastError()));
         return std::nullopt;
     }
     QString message;
-    const auto abandon = [&] {
+    if (!writeSourceEntry(db, projectId, absolutePath, options, &source, &message)
+        || !writeRecords(db, source->id, header, rows, &message) || !db.commit()) {
+        if (message.isEmpty())
+            message = errorText(db.lastError());
         rollBack(db, error, message);
-        return std::optional<DataSource>();
-    };
-
-    if (source) {
-        QSqlQuery update(db);
-        if (!run(update,
-                 QStringLiteral("UPDATE data_sources SET worksheet_name=?,csv_encoding=?,csv_delimiter=? WHERE id=?"),
-                 &message, text(options.worksheetName), text(options.csvEncoding), text(options.csvDelimiter),
-                 source->id))
-            return abandon();
-        source->options = options;
-    } else {
-        QSqlQuery insert(db);
-        const QString displayName = QFileInfo(absolutePath).fileName();
-        if (!run(insert,
-                 QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name, sort_order, "
-                                "worksheet_name, csv_encoding, csv_delimiter) "
-                                "VALUES(?,?,?,(SELECT COALESCE(MAX(sort_order), -1) + 1 FROM data_sources "
-                                "WHERE project_id=?),?,?,?)"),
-                 &message, projectId, absolutePath, displayName, projectId, text(options.worksheetName),
-                 text(options.csvEncoding), text(options.csvDelimiter)))
-            return abandon();
-        // Read back rather than recomputed: the sort order comes from the sub-query.
-        const qint64 id = insert.lastInsertId().toLongLong();
-        QSqlQuery created(db);
-        if (!run(created, sourceColumns % QStringLiteral("WHERE id=?"), &message, id))
-            return abandon();
-        if (!created.next()) {
-            message = QStringLiteral("Data source does not exist");
-            return abandon();
-        }
-        source = sourceFromRow(created);
-    }
-
-    if (!writeRecords(db, source->id, header, rows, &message))
-        return abandon();
-    if (!db.commit()) {
-        message = errorText(db.lastError());
-        return abandon();
+        return std::nullopt;
     }
     return source;
 }
@@ -367,6 +294,11 @@ bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error)
         options.csvDelimiter = query.value(3).toString();
     }
 
+    if (!isWorkbookPath(path)) {
+        QSqlDatabase db = database();
+        return importCsvRecords(db, path, options, [sourceId](QString *) { return std::optional<qint64>(sourceId); },
+                                error);
+    }
     QStringList header;
     QList<QStringList> rows;
     QString readError;

@@ -1,0 +1,468 @@
+#include "store/csvrecordimport.h"
+
+#include "import/tablereader.h"
+#include "store/recordpayload.h"
+#include "store/sqlutil.h"
+
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace storeutil {
+
+namespace {
+
+using recordpayload::maxStoredText;
+
+// Rows per INSERT; a batch also ends once its JSON passes kBatchText, and
+// then goes one row to a statement.
+constexpr qsizetype kBatchRows = 64;
+constexpr qsizetype kBatchText = 16 * 1024 * 1024;
+// How far the reader may run ahead of the writer.
+constexpr qsizetype kQueueBatches = 16;
+constexpr qsizetype kQueueText = 64 * 1024 * 1024;
+
+// The JSON of consecutive rows, one after another in `text`.
+struct PayloadBatch
+{
+    QByteArray text;
+    QList<qsizetype> ends; // where each row's JSON ends in `text`
+    qint64 firstIndex = 0;
+
+    qsizetype rows() const { return ends.size(); }
+    QByteArrayView row(qsizetype i) const
+    {
+        const qsizetype begin = i == 0 ? 0 : ends.at(i - 1);
+        return QByteArrayView(text.constData() + begin, ends.at(i) - begin);
+    }
+};
+
+// recordpayload::PayloadLayout with its member names in UTF-8.
+struct Utf8Layout
+{
+    struct Member
+    {
+        QByteArray prefix;
+        qsizetype column = 0;
+    };
+    QList<Member> members;
+    qsizetype fixedLength = 2;
+};
+
+Utf8Layout utf8Layout(const QStringList &header)
+{
+    const recordpayload::PayloadLayout layout = recordpayload::payloadLayout(header);
+    Utf8Layout result;
+    result.fixedLength = layout.fixedLength;
+    for (const auto &member : layout.members)
+        result.members.append({member.prefix.toUtf8(), member.column});
+    return result;
+}
+
+// The header as readCsvFile gives it: names trimmed, a blank one "Field N".
+QStringList headerNames(const CsvRowView &row)
+{
+    QStringList names;
+    names.reserve(row.size());
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        QString name = QString::fromUtf8(row.cell(i)).trimmed();
+        if (name.isEmpty())
+            name = QStringLiteral("Field %1").arg(i + 1);
+        names.append(std::move(name));
+    }
+    return names;
+}
+
+void appendPayload(QByteArray &out, const Utf8Layout &layout, const CsvRowView &row)
+{
+    out.append('{');
+    bool first = true;
+    for (const Utf8Layout::Member &member : layout.members) {
+        if (!first)
+            out.append(',');
+        first = false;
+        out.append(member.prefix);
+        recordpayload::appendJsonStringUtf8(out, member.column < row.size() ? row.cell(member.column)
+                                                                             : QByteArrayView());
+    }
+    out.append('}');
+}
+
+// Whether no file of `fileSize` bytes can give more stored text than the
+// limit: a kept data row takes at least two bytes of the file (one for the
+// last), and a cell never has more code units than the bytes it came from.
+bool storedTextSurelyFits(qint64 fixedLength, qint64 fileSize)
+{
+    return fixedLength * (fileSize / 2 + 1) + fileSize <= maxStoredText;
+}
+
+// The reader thread and what it hands to the writing thread. The reader
+// parses the file and writes each row's JSON into batches; the writer
+// takes them in order. When the stored-text bound of the file is not
+// certain from its size, the reader first parses the whole file once to
+// count, so that an import over the limit writes nothing at all.
+class RowPipeline
+{
+public:
+    struct Outcome
+    {
+        QString readError;
+        bool storedTooLarge = false;
+    };
+
+    RowPipeline(const QString &path, const DataSourceOptions &options)
+        : m_path(path), m_options(options), m_thread([this] { run(); })
+    {
+    }
+    ~RowPipeline()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_cancel = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    RowPipeline(const RowPipeline &) = delete;
+    RowPipeline &operator=(const RowPipeline &) = delete;
+
+    // True once the header has been read and rows may follow; false when
+    // the reader ended before (finish() then tells why).
+    bool waitForHeader()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_headerRead || m_done; });
+        return m_headerRead;
+    }
+
+    // The next batch, or nothing once the reader is done.
+    std::optional<PayloadBatch> next()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_queue.empty() || m_done; });
+        if (m_queue.empty())
+            return std::nullopt;
+        PayloadBatch batch = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_queuedText -= batch.text.size();
+        lock.unlock();
+        m_changed.notify_all();
+        return batch;
+    }
+
+    // The writer takes no more rows. The reader still parses the rest of
+    // the file, without writing JSON, since its own failure is the one reported.
+    void abandon()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_discard = true;
+            m_queue.clear();
+            m_queuedText = 0;
+        }
+        m_changed.notify_all();
+    }
+
+    // Waits for the reader to end.
+    Outcome finish()
+    {
+        abandon();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_outcome;
+    }
+
+private:
+    // False when the import is cancelled; a batch nobody takes any more is dropped.
+    bool push(PayloadBatch &&batch)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] {
+            return m_cancel || m_discard || m_queue.empty()
+                   || (qsizetype(m_queue.size()) < kQueueBatches && m_queuedText < kQueueText);
+        });
+        if (m_cancel)
+            return false;
+        if (!m_discard) {
+            m_queuedText += batch.text.size();
+            m_queue.push_back(std::move(batch));
+            lock.unlock();
+            m_changed.notify_all();
+        }
+        return true;
+    }
+
+    void signalHeader()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_headerRead = true;
+        }
+        m_changed.notify_all();
+    }
+
+    bool discarding()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_discard;
+    }
+
+    bool cancelled()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_cancel;
+    }
+
+    void run()
+    {
+        Outcome outcome;
+        try {
+            outcome = read();
+        } catch (const std::exception &e) {
+            outcome.readError = QString::fromLocal8Bit(e.what());
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            m_outcome = outcome;
+            m_done = true;
+        }
+        m_changed.notify_all();
+    }
+
+    Outcome read()
+    {
+        const qint64 fileSize = QFileInfo(m_path).size();
+        Utf8Layout layout;
+        bool headerSeen = false;
+        bool counting = false;
+        bool counted = false;
+        bool tooLarge = false;
+        bool discard = false;
+        qint64 stored = 0;
+        PayloadBatch batch;
+
+        const auto onRow = [&](const CsvRowView &row) -> bool {
+            if (!headerSeen) {
+                headerSeen = true;
+                layout = utf8Layout(headerNames(row));
+                stored = 0;
+                batch = PayloadBatch();
+                counting = !counted && !storedTextSurelyFits(layout.fixedLength, fileSize);
+                if (!counting)
+                    signalHeader();
+                return !cancelled();
+            }
+            if (tooLarge)
+                return true;
+            stored += layout.fixedLength;
+            for (const Utf8Layout::Member &member : std::as_const(layout.members))
+                stored += member.column < row.size() ? row.units(member.column) : 0;
+            if (stored > maxStoredText) {
+                tooLarge = true;
+                return true;
+            }
+            // Rows nobody takes are still counted: the limit's message comes
+            // before a failed statement's, as when the rows were all read first.
+            if (counting || discard)
+                return true;
+            appendPayload(batch.text, layout, row);
+            batch.ends.append(batch.text.size());
+            if (batch.rows() == kBatchRows || batch.text.size() >= kBatchText) {
+                const qint64 nextIndex = batch.firstIndex + batch.rows();
+                if (!push(std::exchange(batch, PayloadBatch())))
+                    return false;
+                batch.firstIndex = nextIndex;
+                // Checked once a batch, not once a row.
+                discard = discarding();
+            }
+            return true;
+        };
+        const auto again = [&] {
+            if (!counting || tooLarge)
+                return false;
+            counted = true;
+            headerSeen = false;
+            return true;
+        };
+
+        Outcome outcome;
+        if (!streamCsvFile(m_path, m_options, onRow, again, &outcome.readError))
+            return outcome;
+        outcome.storedTooLarge = tooLarge;
+        if (!tooLarge && batch.rows() > 0)
+            push(std::move(batch));
+        return outcome;
+    }
+
+    const QString m_path;
+    const DataSourceOptions m_options;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<PayloadBatch> m_queue;
+    qsizetype m_queuedText = 0;
+    bool m_headerRead = false;
+    bool m_done = false;
+    bool m_discard = false;
+    bool m_cancel = false;
+    Outcome m_outcome;
+    // Last: started once everything it uses exists.
+    std::thread m_thread;
+};
+
+sqlite3 *nativeHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(handle.constData());
+    return nullptr;
+}
+
+// The message Qt's driver gives for the same failure.
+QString statementError(sqlite3 *handle, int code, const char *driverText)
+{
+    return errorText(QSqlError(QString::fromLatin1(driverText), QString::fromUtf8(sqlite3_errmsg(handle)),
+                               QSqlError::ConnectionError, QString::number(code)));
+}
+
+struct StatementDeleter
+{
+    void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+// INSERT statements of one and of kBatchRows rows, the source id bound once as ?1.
+class RecordInserter
+{
+public:
+    bool prepare(sqlite3 *handle, qint64 sourceId, QString *error)
+    {
+        m_handle = handle;
+        QByteArray sql("INSERT INTO data_source_records(data_source_id, sort_index, payload_json) VALUES(?1,?,?)");
+        if (!prepareOne(sql, &m_single, sourceId, error))
+            return false;
+        for (qsizetype i = 1; i < kBatchRows; ++i)
+            sql += ",(?1,?,?)";
+        return prepareOne(sql, &m_batch, sourceId, error);
+    }
+
+    bool insert(const PayloadBatch &batch, QString *error)
+    {
+        if (batch.rows() == kBatchRows && batch.text.size() <= kBatchText)
+            return run(m_batch.get(), batch, 0, kBatchRows, error);
+        for (qsizetype i = 0; i < batch.rows(); ++i) {
+            if (!run(m_single.get(), batch, i, 1, error))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool prepareOne(const QByteArray &sql, Statement *statement, qint64 sourceId, QString *error)
+    {
+        sqlite3_stmt *prepared = nullptr;
+        const int code = sqlite3_prepare_v2(m_handle, sql.constData(), int(sql.size()), &prepared, nullptr);
+        statement->reset(prepared);
+        if (code != SQLITE_OK)
+            return fail(error, statementError(m_handle, code, "Unable to execute statement"));
+        sqlite3_bind_int64(prepared, 1, sourceId);
+        return true;
+    }
+
+    bool run(sqlite3_stmt *statement, const PayloadBatch &batch, qsizetype first, qsizetype count, QString *error)
+    {
+        for (qsizetype k = 0; k < count; ++k) {
+            const QByteArrayView json = batch.row(first + k);
+            const int place = int(2 + 2 * k);
+            sqlite3_bind_int64(statement, place, batch.firstIndex + first + k);
+            sqlite3_bind_text64(statement, place + 1, json.data(), sqlite3_uint64(json.size()), SQLITE_STATIC,
+                                SQLITE_UTF8);
+        }
+        const int code = sqlite3_step(statement);
+        if (code != SQLITE_DONE) {
+            const QString message = statementError(m_handle, code, "Unable to fetch row");
+            sqlite3_reset(statement);
+            return fail(error, message);
+        }
+        sqlite3_reset(statement);
+        return true;
+    }
+
+    sqlite3 *m_handle = nullptr;
+    Statement m_single;
+    Statement m_batch;
+};
+
+} // namespace
+
+bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOptions &options,
+                      const SourceEntry &entry, QString *error)
+{
+    RowPipeline pipeline(path, options);
+    if (!pipeline.waitForHeader()) {
+        const RowPipeline::Outcome outcome = pipeline.finish();
+        return fail(error, outcome.storedTooLarge ? recordpayload::storedTextTooLargeMessage() : outcome.readError);
+    }
+
+    QString entryError;
+    const bool began = db.transaction();
+    std::optional<qint64> sourceId;
+    if (!began)
+        entryError = errorText(db.lastError());
+    else
+        sourceId = entry(&entryError);
+    if (!sourceId) {
+        const RowPipeline::Outcome outcome = pipeline.finish();
+        if (began)
+            db.rollback();
+        return fail(error, outcome.readError.isEmpty() ? entryError : outcome.readError);
+    }
+
+    QString rowsError;
+    {
+        QSqlQuery remove(db);
+        if (run(remove, QStringLiteral("DELETE FROM data_source_records WHERE data_source_id=?"), &rowsError,
+                *sourceId)) {
+            RecordInserter inserter;
+            sqlite3 *handle = nativeHandle(db);
+            if (!handle)
+                rowsError = QStringLiteral("The database connection is not an SQLite connection");
+            else if (inserter.prepare(handle, *sourceId, &rowsError)) {
+                while (const std::optional<PayloadBatch> batch = pipeline.next()) {
+                    if (!inserter.insert(*batch, &rowsError))
+                        break;
+                }
+            }
+        }
+    }
+    const RowPipeline::Outcome outcome = pipeline.finish();
+    QString message = !outcome.readError.isEmpty() ? outcome.readError
+                      : outcome.storedTooLarge     ? recordpayload::storedTextTooLargeMessage()
+                                                   : rowsError;
+    if (message.isEmpty()) {
+        QSqlQuery touch(db);
+        if (run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), &message,
+                *sourceId)
+            && !db.commit())
+            message = errorText(db.lastError());
+    }
+    if (!message.isEmpty()) {
+        db.rollback();
+        return fail(error, message);
+    }
+    return true;
+}
+
+} // namespace storeutil

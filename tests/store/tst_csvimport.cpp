@@ -1,0 +1,308 @@
+// The streamed CSV import against the rows the reader gives and the
+// in-memory writer stores, and its failures: nothing of a failed import
+// may remain, whichever side (the reader thread or the statements) fails.
+#include "storetestutil.h"
+
+#include "import/csvparser.h"
+#include "import/tablereader.h"
+#include "store/projectstore.h"
+
+#include <QTest>
+
+using namespace storetest;
+
+namespace {
+
+// The stored rows of a source, the payload as hex so that every byte counts.
+QStringList storedRows(const QSqlDatabase &db, qint64 sourceId)
+{
+    return rows(db, QStringLiteral("SELECT sort_index || '|' || hex(payload_json) FROM data_source_records "
+                                   "WHERE data_source_id=? ORDER BY sort_index"),
+                {sourceId});
+}
+
+struct Fixture
+{
+    ScratchStore scratch;
+    qint64 projectId = 0;
+
+    bool open(QString *error)
+    {
+        if (!scratch.open(error))
+            return false;
+        const std::optional<Project> project = scratch.store().createProject(QStringLiteral("Job"), error);
+        if (!project)
+            return false;
+        projectId = project->id;
+        return true;
+    }
+    ProjectStore &store() { return scratch.store(); }
+    QSqlDatabase db() const { return scratch.db(); }
+    QString writeFile(const QString &name, const QByteArray &bytes) const
+    {
+        const QString path = QDir(scratch.folder()).filePath(name);
+        return storetest::writeFile(path, bytes) ? path : QString();
+    }
+};
+
+qint64 insertRawSource(const QSqlDatabase &db, qint64 projectId, const QString &path)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name, sort_order) "
+                                 "VALUES(?, ?, ?, 99)"));
+    query.addBindValue(projectId);
+    query.addBindValue(path);
+    query.addBindValue(QStringLiteral("reference"));
+    return query.exec() ? query.lastInsertId().toLongLong() : -1;
+}
+
+// Rows that cross the reader's 256 KiB chunks in every way: multi-byte
+// characters, quoted fields with quotes and line breaks, CR LF pairs.
+QByteArray longMixedFile(int count)
+{
+    QByteArray text = "Nr;Text;Note\r\n";
+    for (int i = 0; i < count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        text += n + ";\"Ä\"\"ö\"\"\r\nü " + n + "\";€😀" + QByteArray(i % 7, 'x') + "\r\n";
+    }
+    return text;
+}
+
+// `count` rows under "A,B,C"; row `badRow` (when not negative) has one cell too many for the column limit.
+QByteArray rowsWithWideRow(int count, int badRow)
+{
+    QByteArray text = "A,B,C\n";
+    for (int i = 0; i < count; ++i) {
+        if (i == badRow)
+            text += QByteArray(CsvParser::maxColumns, ',') + "\n";
+        else
+            text += "a" + QByteArray::number(i) + ",b,c\n";
+    }
+    return text;
+}
+
+} // namespace
+
+class TestCsvImport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sameRowsAsReaderAndWriter_data();
+    void sameRowsAsReaderAndWriter();
+    void readerFailureRollsBack_data();
+    void readerFailureRollsBack();
+    void statementFailureStopsReader_data();
+    void statementFailureStopsReader();
+    void refreshStreamsToo();
+};
+
+void TestCsvImport::sameRowsAsReaderAndWriter_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("delimiter");
+
+    const QString a = QStringLiteral("auto");
+    QTest::newRow("quotes and line breaks")
+        << QByteArray("Name,Note\n\"Ada \"\"A\"\"\",\"two\nlines\"\r\n\"x\"y\"z\",\"\"\n\"\",\"\"\r\nlast,\"open")
+        << a << a;
+    QTest::newRow("UTF-8 with BOM, BOM inside, emoji")
+        << QByteArray("\xEF\xBB\xBFName,City\n\xEF\xBB\xBF" "Ada,K\xC3\xB8" "benhavn\n\xF0\x9F\x98\x80,\xE2\x82\xAC\n")
+        << a << a;
+    QTest::newRow("empty cells, ragged rows, blank lines")
+        << QByteArray("A,B,C\n,,\n1\n1,2,3,4,5\n\n   \n\xC2\xA0\n,\nx,\n") << a << a;
+    QTest::newRow("duplicate and blank names")
+        << QByteArray(" Name ,,Name,\t,Z\n1,2,3,4,5\n6,7,8\n") << a << a;
+    QTest::newRow("controls and backslashes")
+        << QByteArray("A,B\n\x01\x1f\\x,\"\x08\x0c\t\\\\\"\nnul ", 22) + QByteArray(1, '\0') + QByteArray(",\x7f\n")
+        << a << a;
+    QTest::newRow("semicolons detected") << QByteArray("A;B;C\n1;2,5;3\n\"4;\";5;6\n") << a << a;
+    QTest::newRow("tabs detected") << QByteArray("A\tB\n1\t\"2\t3\"\n") << a << a;
+    QTest::newRow("comma forced on semicolons") << QByteArray("A;B,C\n1;2,3\n") << a << QStringLiteral("comma");
+    QTest::newRow("tab forced") << QByteArray("A\tB,C\n1\t2,3\n") << a << QStringLiteral("tab");
+    QTest::newRow("CR line ends") << QByteArray("A,B\r1,2\r\r3,\"4\r5\"\r") << a << a;
+    QTest::newRow("Windows-1252 detected")
+        << QByteArray("Name,Preis\nM\xFCller,\x80 5\n\x81\x8D\x8F\x90\x9D,\x93q\x94\n") << a << a;
+    QTest::newRow("Windows-1252 forced on UTF-8")
+        << QByteArray("Name\n\xC3\xA9t\xC3\xA9\n") << QStringLiteral("windows-1252") << a;
+    QTest::newRow("malformed UTF-8 forced")
+        << QByteArray("A,B\n\xC0\x80,\xED\xA0\x80\n\xF5\x80,\xE2\x82\n\xF4\x90\x80\x80,\xEF\xBF\xBF\xF4\x8F\xBF\xBF\n"
+                      "\xC3\"q\",\xE2\x82")
+        << QStringLiteral("utf-8") << a;
+    QTest::newRow("noncharacters and the highest code point")
+        << QByteArray("A\n\xEF\xBF\xBE\xEF\xBF\xBF\xF4\x8F\xBF\xBF\xEF\xB7\x90\n") << a << a;
+    QTest::newRow("200 rows, three batches and a remainder") << [] {
+        QByteArray text = "N,M\n";
+        for (int i = 0; i < 200; ++i)
+            text += QByteArray::number(i) + ",\"v\"\"" + QByteArray::number(i * 7) + "\"\n";
+        return text;
+    }() << a << a;
+    QTest::newRow("several chunks of mixed text") << longMixedFile(30000) << a << a;
+    QTest::newRow("header only") << QByteArray("Only,Header\n") << a << a;
+    // Failures: the same message, nothing stored.
+    QTest::newRow("blank lines only") << QByteArray("\n \n\r\n") << a << a;
+    QTest::newRow("too many columns on row 150") << rowsWithWideRow(300, 150) << a << a;
+    QTest::newRow("too many columns in the header") << rowsWithWideRow(3, 0).mid(6) << a << a;
+}
+
+// The streamed import stores byte for byte what writing the reader's rows
+// stores, and fails with the reader's message where the reader fails.
+void TestCsvImport::sameRowsAsReaderAndWriter()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, encoding);
+    QFETCH(QString, delimiter);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QString path = f.writeFile(QStringLiteral("data.csv"), content);
+    const DataSourceOptions options{QString(), encoding, delimiter};
+
+    QStringList header;
+    QList<QStringList> rowList;
+    QString readError;
+    const bool readable = readTableFile(path, options, &header, &rowList, &readError);
+    const qint64 reference = insertRawSource(f.db(), f.projectId, QStringLiteral("/reference.csv"));
+    QVERIFY(reference > 0);
+    if (readable)
+        QVERIFY2(f.store().replaceDataSourceRecords(reference, header, rowList, &error), qPrintable(error));
+    const QStringList before = dumpDatabase(f.db());
+
+    error.clear();
+    const std::optional<DataSource> streamed = f.store().upsertDataSource(f.projectId, path, options, &error);
+    if (!readable) {
+        QVERIFY(!streamed);
+        QCOMPARE(error, readError);
+        QCOMPARE(dumpDatabase(f.db()), before);
+        return;
+    }
+    QVERIFY2(streamed, qPrintable(error));
+    QCOMPARE(f.store().countDataSourceRecords(streamed->id), rowList.size());
+    QCOMPARE(storedRows(f.db(), streamed->id), storedRows(f.db(), reference));
+}
+
+void TestCsvImport::readerFailureRollsBack_data()
+{
+    QTest::addColumn<bool>("knownSource");
+    QTest::addColumn<QString>("trigger"); // a statement failure besides; empty for none
+
+    QTest::newRow("new file") << false << QString();
+    QTest::newRow("known file") << true << QString();
+    // Read first, then write: the reader's message still wins.
+    QTest::newRow("known file, first row refused too")
+        << true
+        << QStringLiteral("CREATE TRIGGER fail BEFORE INSERT ON data_source_records WHEN NEW.sort_index = 0 "
+                          "BEGIN SELECT RAISE(ABORT, 'row refused'); END");
+    QTest::newRow("new file, its entry refused too")
+        << false
+        << QStringLiteral("CREATE TRIGGER fail BEFORE INSERT ON data_sources "
+                          "BEGIN SELECT RAISE(ABORT, 'no new sources'); END");
+}
+
+// A file that fails late, after many of its rows went to the database: the
+// whole import is rolled back and the reader's message reported.
+void TestCsvImport::readerFailureRollsBack()
+{
+    QFETCH(bool, knownSource);
+    QFETCH(QString, trigger);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QString path = f.writeFile(QStringLiteral("late.csv"), "A,B,C\nold,1,2\n");
+    if (knownSource)
+        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+    QVERIFY(writeFile(path, rowsWithWideRow(60000, 59990)));
+    if (!trigger.isEmpty())
+        QVERIFY2(exec(f.db(), trigger, {}, &error), qPrintable(error));
+    const QStringList before = dumpDatabase(f.db());
+    QString readError;
+    QStringList header;
+    QList<QStringList> rowList;
+    QVERIFY(!readTableFile(path, {}, &header, &rowList, &readError));
+
+    error.clear();
+    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
+    QCOMPARE(error, readError);
+    QCOMPARE(dumpDatabase(f.db()), before);
+
+    // No transaction was left open: a good file goes through afterwards.
+    if (!trigger.isEmpty())
+        QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
+    QVERIFY(writeFile(path, rowsWithWideRow(70, -1)));
+    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    QVERIFY2(source, qPrintable(error));
+    QCOMPARE(f.store().countDataSourceRecords(source->id), 70);
+}
+
+void TestCsvImport::statementFailureStopsReader_data()
+{
+    QTest::addColumn<int>("failingRow");
+    // Row 0: the reader is still far ahead and waits on a full queue.
+    QTest::newRow("first row") << 0;
+    QTest::newRow("row in a later batch") << 40001;
+    QTest::newRow("last row") << 99999;
+}
+
+// A statement that fails while the reader thread still has most of a big
+// file ahead: the import returns (the reader is released and joined), with
+// the statement's message, and leaves nothing behind.
+void TestCsvImport::statementFailureStopsReader()
+{
+    QFETCH(int, failingRow);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QString path = f.writeFile(QStringLiteral("big.csv"), rowsWithWideRow(100000, -1));
+    QVERIFY2(exec(f.db(),
+                  QStringLiteral("CREATE TRIGGER fail BEFORE INSERT ON data_source_records WHEN NEW.sort_index = %1 "
+                                 "BEGIN SELECT RAISE(ABORT, 'refused at %1'); END")
+                      .arg(failingRow),
+                  {}, &error),
+             qPrintable(error));
+    const QStringList before = dumpDatabase(f.db());
+
+    error.clear();
+    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
+    QVERIFY2(error.contains(QStringLiteral("refused at %1").arg(failingRow)), qPrintable(error));
+    QCOMPARE(dumpDatabase(f.db()), before);
+
+    QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
+    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    QVERIFY2(source, qPrintable(error));
+    QCOMPARE(f.store().countDataSourceRecords(source->id), 100000);
+}
+
+// A refresh of a CSV file takes the same streamed path: the same rows, and
+// a file that became unreadable keeps the previous ones.
+void TestCsvImport::refreshStreamsToo()
+{
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QString path = f.writeFile(QStringLiteral("r.csv"), "A,B\n1,2\n");
+    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    QVERIFY2(source, qPrintable(error));
+
+    const QByteArray changed = longMixedFile(500);
+    QVERIFY(writeFile(path, changed));
+    QVERIFY2(f.store().reloadDataSource(source->id, &error), qPrintable(error));
+    QStringList header;
+    QList<QStringList> rowList;
+    QVERIFY(readTableFile(path, {}, &header, &rowList, &error));
+    const qint64 reference = insertRawSource(f.db(), f.projectId, QStringLiteral("/reference.csv"));
+    QVERIFY2(f.store().replaceDataSourceRecords(reference, header, rowList, &error), qPrintable(error));
+    QCOMPARE(storedRows(f.db(), source->id), storedRows(f.db(), reference));
+
+    const QStringList before = dumpDatabase(f.db());
+    QVERIFY(writeFile(path, rowsWithWideRow(20000, 19999)));
+    QVERIFY(!f.store().reloadDataSource(source->id, &error));
+    QVERIFY2(error.contains(QStringLiteral("columns")), qPrintable(error));
+    QCOMPARE(dumpDatabase(f.db()), before);
+}
+
+QTEST_GUILESS_MAIN(TestCsvImport)
+#include "tst_csvimport.moc"
