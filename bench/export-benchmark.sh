@@ -8,7 +8,7 @@
 #   bench/export-benchmark.sh [build-dir]     (default: build-bench/, configured as Release)
 #   BENCH_RUNS=N bench/export-benchmark.sh    rounds of every case (default 3): median seconds, highest peak
 #
-# Cases: ours duplex at 10,000 and at 1,000 cards, ours single-sided at 1,000
+# Cases: ours duplex at 10,000 (on every core, and with --jobs 1) and at 1,000 cards, ours single-sided at 1,000
 # cards, gLabels (single-sided: it has no mirrored back) at 1,000 cards. Every
 # case gets a fresh data directory made by bench-exportsetup. gLabels has no
 # sequence numbers: its template prints the CSV's "Seq" column, which holds the
@@ -73,7 +73,8 @@ grep -q "src=\"$csv_small\"" "$glabels_doc"
 
 # Each case is named tool-cards-sides; ours each get a data directory of their own.
 declare -A tool cards sides
-cases=(ours-10000-duplex ours-1000-duplex ours-1000-single glabels-1000-single)
+# ours1: the same tool on one thread (--jobs 1); ours uses its default, every core.
+cases=(ours-10000-duplex ours1-10000-duplex ours-1000-duplex ours-1000-single glabels-1000-single)
 for name in "${cases[@]}"; do
   IFS=- read -r tool[$name] cards[$name] sides[$name] <<<"$name"
 done
@@ -95,6 +96,8 @@ case_command() {
   case "${tool[$1]}" in
     ours) command=(env QT_QPA_PLATFORM=offscreen "$cli" --data-dir "$work/$1" export
                    --project "Export benchmark" --output "$2") ;;
+    ours1) command=(env QT_QPA_PLATFORM=offscreen "$cli" --data-dir "$work/ours-${cards[$1]}-${sides[$1]}" export
+                    --project "Export benchmark" --output "$2" --jobs 1) ;;
     # It needs no display: run it without one, as ours runs.
     glabels) command=(env -u DISPLAY -u WAYLAND_DISPLAY glabels-3-batch --output="$2" "$glabels_doc") ;;
   esac
@@ -254,6 +257,7 @@ printf '%-23s %6s %5s %8s %8s %8s %8s %8s %6s\n' "tool" "cards" "sides" "wall s"
   "peak MB" "PDF MB" "pages"
 for name in "${cases[@]}"; do
   label="ours (vellumor-vdp-cli)"
+  [ "${tool[$name]}" = ours1 ] && label="ours, --jobs 1"
   [ "${tool[$name]}" = glabels ] && label="glabels-3-batch"
   printf '%-23s %6s %5s %8s %8s %8s %8s %8s %6s\n' "$label" "${cards[$name]}" \
     "$([ "${sides[$name]}" = duplex ] && echo 2 || echo 1)" "${wall[$name]}" "${rate[$name]}" "${cpu[$name]}" \
@@ -271,6 +275,8 @@ target "ours / gLabels, cards per second, 1,000 single-sided" \
   "$(ratio "${rate[ours-1000-single]}" "${rate[glabels-1000-single]}")" ">=" 2
 target "ours, seconds at 10,000 / at 1,000 cards (duplex)" \
   "$(ratio "${wall[ours-10000-duplex]}" "${wall[ours-1000-duplex]}")" "<=" 11
+target "ours, cards/s at 10,000 duplex, all $(nproc) cores / --jobs 1" \
+  "$(ratio "${rate[ours-10000-duplex]}" "${rate[ours1-10000-duplex]}")" ">=" 1.7
 target "ours, peak memory at 10,000 / at 1,000 cards (duplex)" \
   "$(ratio "${peak[ours-10000-duplex]}" "${peak[ours-1000-duplex]}")" "<=" 1.2
 printf '  %-58s %7s  (reference, no target)\n' "ours / gLabels, CPU seconds, 1,000 single-sided" \
