@@ -15,6 +15,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <vector>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -163,6 +164,18 @@ public:
         return batch;
     }
 
+    // Hands a written batch back for the reader to fill again: its buffers
+    // keep their size, so a long import does not fault in fresh pages for
+    // every batch.
+    void recycle(PayloadBatch &&batch)
+    {
+        batch.text.resize(0);
+        batch.ends.resize(0);
+        const std::lock_guard lock(m_mutex);
+        if (qsizetype(m_spare.size()) < kQueueBatches + 2)
+            m_spare.push_back(std::move(batch));
+    }
+
     // The writer takes no more rows. The reader still parses the rest of
     // the file, without writing JSON, since its own failure is the one reported.
     void abandon()
@@ -212,6 +225,17 @@ private:
             m_headerRead = true;
         }
         m_changed.notify_all();
+    }
+
+    // An empty batch, with the buffers of a written one when there is one.
+    PayloadBatch spareBatch()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_spare.empty())
+            return PayloadBatch();
+        PayloadBatch batch = std::move(m_spare.back());
+        m_spare.pop_back();
+        return batch;
     }
 
     bool discarding()
@@ -282,7 +306,7 @@ private:
             batch.ends.append(batch.text.size());
             if (batch.rows() == kBatchRows || batch.text.size() >= kBatchText) {
                 const qint64 nextIndex = batch.firstIndex + batch.rows();
-                if (!push(std::exchange(batch, PayloadBatch())))
+                if (!push(std::exchange(batch, spareBatch())))
                     return false;
                 batch.firstIndex = nextIndex;
                 // Checked once a batch, not once a row.
@@ -312,6 +336,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<PayloadBatch> m_queue;
+    std::vector<PayloadBatch> m_spare; // written batches, emptied, for the reader to fill again
     qsizetype m_queuedText = 0;
     bool m_headerRead = false;
     bool m_done = false;
@@ -440,9 +465,10 @@ bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOpt
             if (!handle)
                 rowsError = QStringLiteral("The database connection is not an SQLite connection");
             else if (inserter.prepare(handle, *sourceId, &rowsError)) {
-                while (const std::optional<PayloadBatch> batch = pipeline.next()) {
+                while (std::optional<PayloadBatch> batch = pipeline.next()) {
                     if (!inserter.insert(*batch, &rowsError))
                         break;
+                    pipeline.recycle(std::move(*batch));
                 }
             }
         }
