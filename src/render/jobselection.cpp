@@ -166,6 +166,17 @@ QString splitPartPath(const QString &path, int index, int count)
     return info.dir().filePath(base + u'-' + number + suffix);
 }
 
+QStringList splitPartPaths(const QString &path, int sheetCount, int sheetsPerFile)
+{
+    if (sheetsPerFile < 1)
+        return {path};
+    const int files = int((qint64(sheetCount) + sheetsPerFile - 1) / sheetsPerFile);
+    QStringList paths;
+    for (int part = 0; part < files; ++part)
+        paths << splitPartPath(path, part, files);
+    return paths;
+}
+
 QString applyPrintChoice(const PrintChoice &choice, PdfExportJob &job)
 {
     switch (choice.mode) {

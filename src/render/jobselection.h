@@ -49,6 +49,10 @@ QList<int> sheetSpan(int first, int last);
 // there are more than 999 parts.
 QString splitPartPath(const QString &path, int index, int count);
 
+// Every file an export of `sheetCount` sheets writes: `path` alone, or with
+// `sheetsPerFile` ≥ 1 its parts by splitPartPath.
+QStringList splitPartPaths(const QString &path, int sheetCount, int sheetsPerFile);
+
 // What part of a job to print and how to split it, as the user chose it.
 struct PrintChoice
 {

@@ -498,6 +498,7 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
         result.ok = true;
         result.pageCount = run.pagesWritten;
         result.files = QStringList{path};
+        result.filePages = QList<int>{run.pagesWritten};
         blanks.finish(&result);
         return result;
     }
@@ -509,10 +510,11 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     const bool split = sheetsPerFile >= 1;
     const qsizetype perTask = split ? sheetsPerFile : (sheets.size() + jobs - 1) / jobs;
     const int taskCount = int((sheets.size() + perTask - 1) / perTask);
+    const QStringList parts = splitPartPaths(path, int(sheets.size()), sheetsPerFile);
     for (int t = 0; t < taskCount; ++t) {
         SheetTask task;
         task.sheets = sheets.mid(t * perTask, perTask);
-        task.target = split ? splitPartPath(path, t, taskCount) : path;
+        task.target = split ? parts.at(t) : path;
         task.piece = !split;
         task.pagesBefore = int(t * perTask) * sides;
         tasks.append(std::move(task));
@@ -527,8 +529,10 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     for (SheetTask &task : tasks) {
         blanks.absorb(task.blanks);
         result.pageCount += task.run.pagesWritten;
-        if (split)
+        if (split) {
             result.files.append(task.target);
+            result.filePages.append(task.run.pagesWritten);
+        }
     }
     if (!split) {
         QStringList pieces;
@@ -542,6 +546,7 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
         if (!joinPdfFiles(pieces, joinedPath).isEmpty())
             return failed(writeFailedMessage());
         result.files = QStringList{path};
+        result.filePages = QList<int>{result.pageCount};
     }
     if (!files.commit())
         return failed(writeFailedMessage());

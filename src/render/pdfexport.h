@@ -55,7 +55,8 @@ struct PdfExportResult
     QString error;     // "Could not create or write the output file" or
                        // "An error occurred while creating a PDF page"
     int pageCount = 0; // pages written, in all files
-    QStringList files; // the files written, in page order
+    QStringList files;     // the files written, in page order
+    QList<int> filePages;  // the pages of each of them
 
     // Cards with a barcode or QR field that could not be drawn: on paper
     // those fields are blank areas. The count is of distinct cards; the list

@@ -3,6 +3,9 @@
 #include "ui/mainwindow.h"
 
 #include "render/pdfexport.h"
+#include "ui/canvas/canvaspage.h"
+#include "ui/canvas/canvasview.h"
+#include "ui/canvaseditor.h"
 #include "ui/pdfexportflow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
@@ -18,6 +21,10 @@ void MainWindow::exportPdf()
     m_projectPanel->storeEditedSettings(&source.project);
     source.cardRecords = m_session.cardRecords();
     source.cutStack = m_previewPage && m_previewPage->cutStack();
+    // The pictures the canvases show, already read and rasterised; a side
+    // whose canvas holds none is read from its file by the plan.
+    source.frontBackground = m_canvasEditor->page()->frontCanvas()->backgroundImage();
+    source.backBackground = m_canvasEditor->page()->backCanvas()->backgroundImage();
     PrintChoice choice = m_session.printChoice();
     const PdfExportOutcome outcome = runPdfExport(this, *m_dialogs, m_store, std::move(source), choice);
     // The preview shows the part kept for the next export.

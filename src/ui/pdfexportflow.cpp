@@ -43,27 +43,14 @@ PdfExportResult writeWithProgress(QWidget *window, const PdfExportJob &job, cons
         sheetsPerFile, std::max(QThread::idealThreadCount(), 1));
 }
 
-// The files a split export writes, in order; the one path otherwise.
-QStringList outputPaths(const QString &path, int sheetCount, int sheetsPerFile)
-{
-    if (sheetsPerFile < 1)
-        return {path};
-    const int files = int((qint64(sheetCount) + sheetsPerFile - 1) / sheetsPerFile);
-    QStringList paths;
-    for (int part = 0; part < files; ++part)
-        paths << splitPartPath(path, part, files);
-    return paths;
-}
-
 // "PDF exported: FILE (N pages)" for each file written, as the tool prints them.
-QStringList exportedLines(const PdfExportResult &result, int sheetCount, int sides, int sheetsPerFile)
+QStringList exportedLines(const PdfExportResult &result)
 {
     QStringList lines;
     for (qsizetype file = 0; file < result.files.size(); ++file) {
-        const qsizetype pages = sheetsPerFile > 0
-                                    ? std::min<qsizetype>(sheetsPerFile, sheetCount - file * sheetsPerFile) * sides
-                                    : result.pageCount;
-        lines << tr("PDF exported: %1 (%2 pages)").arg(QDir::toNativeSeparators(result.files.at(file))).arg(pages);
+        lines << tr("PDF exported: %1 (%2 pages)")
+                     .arg(QDir::toNativeSeparators(result.files.at(file)))
+                     .arg(result.filePages.value(file));
     }
     return lines;
 }
@@ -132,7 +119,7 @@ PdfExportOutcome runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStor
     // The file dialog's "Replace?" does not know the file is the database
     // or a data file; replacing either loses the user's work. A split job
     // writes beside the chosen name, so each part is checked as well.
-    QStringList targets = outputPaths(path, sheetCount, sheetsPerFile);
+    QStringList targets = splitPartPaths(path, sheetCount, sheetsPerFile);
     if (!targets.contains(path))
         targets.prepend(path);
     for (const QString &target : std::as_const(targets)) {
@@ -148,7 +135,7 @@ PdfExportOutcome runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStor
         return PdfExportOutcome::Finished;
     }
 
-    const QStringList lines = exportedLines(result, sheetCount, sides, sheetsPerFile);
+    const QStringList lines = exportedLines(result);
     QString status;
     QString report;
     if (result.files.size() == 1) {

@@ -202,15 +202,10 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
         return usageError(context, error);
     const QList<int> sheets = printedSheets(plan.job);
     const int sides = plan.job.duplex ? 2 : 1;
-    QStringList targets{path};
     if (sheetsPerFile > 0) {
-        targets.clear();
-        const int files = int((sheets.size() + sheetsPerFile - 1) / sheetsPerFile);
-        for (int part = 0; part < files; ++part) {
-            const QString target = splitPartPath(path, part, files);
+        for (const QString &target : splitPartPaths(path, int(sheets.size()), sheetsPerFile)) {
             if (const std::optional<QString> reason = protectedOutputReason(*store, target))
                 return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
-            targets << target;
         }
     }
 
@@ -237,12 +232,9 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
         return context.fail(QStringLiteral("PDF export failed: %1").arg(result.error));
 
     for (qsizetype file = 0; file < result.files.size(); ++file) {
-        const qsizetype first = sheetsPerFile > 0 ? file * sheetsPerFile : 0;
-        const qsizetype count = sheetsPerFile > 0 ? std::min<qsizetype>(sheetsPerFile, sheets.size() - first)
-                                                  : sheets.size();
         context.out() << QStringLiteral("PDF exported: %1 (%2 pages)")
                              .arg(nativePath(result.files.at(file)))
-                             .arg(count * sides)
+                             .arg(result.filePages.value(file))
                       << Qt::endl;
     }
     if (result.blankCodeCardCount > 0) {
