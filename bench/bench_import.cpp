@@ -147,15 +147,15 @@ int records(const QString &databasePath)
     QElapsedTimer timer;
     timer.start();
     QStringList columns;
-    const QList<DataRecord> cards = loadProjectRecords(store, project->id, &columns, &error);
+    const CardTable cards = loadProjectRecords(store, project->id, &columns, &error);
     const qint64 nanoseconds = timer.nsecsElapsed();
     if (cards.isEmpty() && !error.isEmpty())
         return failure("records", error);
 
     quint64 checksum = 0;
-    for (const DataRecord &card : cards) {
-        for (auto it = card.values.constBegin(); it != card.values.constEnd(); ++it)
-            checksum += quint64(it.key().size() + it.value().toString().size());
+    for (qsizetype card = 0; card < cards.size(); ++card) {
+        for (const QString &key : std::as_const(columns))
+            checksum += quint64(key.size() + cards.text(card, key).value_or(QString()).size());
     }
     report("records", nanoseconds, cards.size(), columns.size(), checksum);
     return 0;

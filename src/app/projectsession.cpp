@@ -13,7 +13,7 @@ void ProjectSession::setProject(const Project &project)
 {
     m_project = project;
     m_dataSources.clear();
-    m_cardRecords.clear();
+    m_cardRecords = CardTable();
     m_cardColumns.clear();
     m_preparedValid = false;
     m_printChoice = {};
@@ -38,7 +38,7 @@ bool ProjectSession::reloadCardRecords(QString *error)
     m_cardColumns.clear();
     m_cardRecords = loadProjectRecords(m_store, m_project.id, &m_cardColumns, &message);
     if (!message.isEmpty()) {
-        m_cardRecords.clear();
+        m_cardRecords = CardTable();
         m_cardColumns.clear();
         if (error)
             *error = message;
@@ -51,13 +51,8 @@ const ProjectSession::PreparedView &ProjectSession::preparedCards(const QList<Te
 {
     if (m_preparedValid && m_preparedFrom.isSharedWith(m_cardRecords) && m_preparedFields == fields)
         return m_prepared;
-    const PreparedCards prepared = prepareCardRecords(m_cardRecords, fields);
-    PreparedView view;
-    view.records.reserve(prepared.records.size());
-    for (const DataRecord &record : prepared.records)
-        view.records.append(record.values);
-    view.error = prepared.error;
-    m_prepared = std::move(view);
+    PreparedCards prepared = prepareCardRecords(m_cardRecords, fields);
+    m_prepared = PreparedView{std::move(prepared.records), prepared.error};
     m_preparedFrom = m_cardRecords;
     m_preparedFields = fields;
     m_preparedValid = true;

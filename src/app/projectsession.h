@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/cardtable.h"
 #include "model/project.h"
 #include "model/templatefield.h"
 #include "render/jobselection.h"
@@ -38,7 +39,7 @@ public:
     // The card records of all data files combined; on failure the records
     // and columns are empty.
     bool reloadCardRecords(QString *error);
-    const QList<DataRecord> &cardRecords() const { return m_cardRecords; }
+    const CardTable &cardRecords() const { return m_cardRecords; }
     const QStringList &cardColumns() const { return m_cardColumns; }
 
     // The cards as preview and canvas show them: sequence numbers and prizes
@@ -47,7 +48,7 @@ public:
     // nothing on a long run.
     struct PreparedView
     {
-        QList<QJsonObject> records;
+        CardTable records;
         QString error; // a rejected prize configuration
     };
     const PreparedView &preparedCards(const QList<TemplateField> &fields);
@@ -62,13 +63,13 @@ private:
     ProjectStore &m_store;
     Project m_project;
     QList<DataSource> m_dataSources;
-    QList<DataRecord> m_cardRecords;
+    CardTable m_cardRecords;
     QStringList m_cardColumns;
 
-    // What the prepared cards were made from: the same record list object
-    // (comparing every record would cost about as much as preparing them)
-    // and the fields by value.
-    QList<DataRecord> m_preparedFrom;
+    // What the prepared cards were made from: the same record table (comparing
+    // every record would cost about as much as preparing them) and the fields
+    // by value.
+    CardTable m_preparedFrom;
     QList<TemplateField> m_preparedFields;
     PreparedView m_prepared;
     bool m_preparedValid = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/cardtable.h"
 #include "store/datasource.h"
 
 #include <QList>
@@ -16,6 +17,7 @@ class ProjectStore;
 // With `onlyKeys`, each record holds just those of its keys that are in the
 // list, with the values it would have had: a caller that shows a few columns
 // of a long run (the PDF export) need not hold every column of every card.
-// `columns` still lists every column.
-QList<DataRecord> loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList *columns = nullptr,
-                                     QString *error = nullptr, const QStringList *onlyKeys = nullptr);
+// `columns` still lists every column. The rows are read source by source in
+// step, one row of each at a time, so only the table is held.
+CardTable loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList *columns = nullptr,
+                             QString *error = nullptr, const QStringList *onlyKeys = nullptr);

@@ -25,31 +25,6 @@ QByteArray latin1Key(const char *prefix, qint64 fieldId)
     return QByteArray(prefix) + QByteArray::number(fieldId);
 }
 
-struct SequenceRun
-{
-    QByteArray key;
-    SequenceCursor cursor;
-};
-
-struct ScratchRun
-{
-    QByteArray key;
-    QStringList cards;
-    // One JSON value per prize name: the cards of one prize share the name's
-    // text, so its value is made once instead of once per card. Keyed by the
-    // text's address; a name that is not shared only costs an entry more.
-    QHash<const QChar *, QJsonValue> values;
-
-    const QJsonValue &valueAt(qsizetype card)
-    {
-        const QString &name = cards.at(card);
-        auto found = values.constFind(name.constData());
-        if (found == values.constEnd())
-            found = values.insert(name.constData(), QJsonValue(name));
-        return *found;
-    }
-};
-
 } // namespace
 
 QString sequenceKey(qint64 fieldId)
@@ -62,20 +37,31 @@ QString scratchPrizeKey(qint64 fieldId)
     return QStringLiteral("__scratch_prize_") + QString::number(fieldId);
 }
 
-QString fieldDisplayText(const TemplateField &field, const QJsonObject &record)
+std::optional<QString> RecordValues::text(const QString &key) const
+{
+    if (m_table)
+        return m_table->text(m_card, key);
+    if (!m_object)
+        return std::nullopt;
+    const auto found = m_object->constFind(key);
+    if (found == m_object->constEnd())
+        return std::nullopt;
+    return valueText(found.value());
+}
+
+QString fieldDisplayText(const TemplateField &field, const RecordValues &record)
 {
     if (field.type == QLatin1String("scratch")) {
-        const QString prize = valueText(record.value(scratchPrizeKey(field.id)));
+        const QString prize = record.text(scratchPrizeKey(field.id)).value_or(QString());
         return prize.isEmpty() ? QStringLiteral("Scratch Card Prize") : prize;
     }
     if (field.type == QLatin1String("sequence")) {
-        const QString value = valueText(record.value(sequenceKey(field.id)));
+        const QString value = record.text(sequenceKey(field.id)).value_or(QString());
         return value.isEmpty() ? sequenceValue(field, 0) : value;
     }
     if (!field.dataColumn.isEmpty()) {
-        const auto found = record.constFind(field.dataColumn);
-        if (found != record.constEnd())
-            return valueText(found.value());
+        if (const std::optional<QString> value = record.text(field.dataColumn))
+            return *value;
         return QStringLiteral("{{%1}}").arg(field.dataColumn);
     }
     return field.name;
@@ -115,58 +101,34 @@ QStringList sequenceValues(const TemplateField &field, qint64 count)
     return values;
 }
 
-PreparedCards prepareCardRecords(QList<DataRecord> records, const QList<TemplateField> &fields)
+PreparedCards prepareCardRecords(const CardTable &records, const QList<TemplateField> &fields)
 {
     PreparedCards result;
     qsizetype cardCount = records.size();
-    QList<SequenceRun> sequences;
-    QList<ScratchRun> scratches;
+    QList<CardTable::SequenceColumn> sequences;
+    QList<CardTable::PrizeColumn> prizes;
     for (const TemplateField &field : fields) {
         if (field.type == QLatin1String("sequence")) {
-            sequences.append({latin1Key("__vdp_sequence_", field.id), SequenceCursor(field)});
+            sequences.append({sequenceKey(field.id), field});
         } else if (field.type == QLatin1String("scratch")) {
             const PrizeList list = parsePrizes(field.scratchPrizesJson);
             if (!list.error.isEmpty()) {
                 result.error = list.error;
                 continue;
             }
-            PrizeAllocation allocation = allocatePrizes(field.scratchMode, field.scratchTotal, list.prizes,
-                                                        prizeSeed(field.id, field.scratchTotal, field.scratchMode));
-            if (!allocation.ok()) {
-                result.error = allocation.error;
+            PrizeOrder order = allocatePrizeOrder(field.scratchMode, field.scratchTotal, list.prizes,
+                                                  prizeSeed(field.id, field.scratchTotal, field.scratchMode));
+            if (!order.ok()) {
+                result.error = order.error;
                 continue;
             }
-            cardCount = std::max(cardCount, allocation.cards.size());
-            scratches.append({latin1Key("__scratch_prize_", field.id), std::move(allocation.cards), {}});
+            cardCount = std::max(cardCount, qsizetype(order.cards.size()));
+            CardTable::PrizeColumn column{scratchPrizeKey(field.id), std::move(order.names), std::move(order.cards)};
+            prizes.append(std::move(column));
         }
     }
     if (!sequences.isEmpty() && cardCount == 0)
         cardCount = 1;
-
-    // At most one copy: the list shares the callers' objects until a key is
-    // written into a record, which then detaches that record alone (and not
-    // at all when the caller gave its records up).
-    const qsizetype dataCount = records.size();
-    result.records = std::move(records);
-    result.records.reserve(cardCount);
-    for (qsizetype i = dataCount; i < cardCount; ++i)
-        result.records.append(DataRecord{int(i), QJsonObject()});
-
-    // Card by card rather than field by field: each record is detached once
-    // and filled while it is at hand. Sequence keys go in before prize keys,
-    // as they would field by field.
-    for (DataRecord &record : result.records) {
-        const qint64 card = record.sortIndex;
-        if (card < 0)
-            continue;
-        if (card < cardCount) {
-            for (SequenceRun &run : sequences)
-                record.values.insert(QLatin1StringView(run.key), run.cursor.valueAt(card));
-        }
-        for (ScratchRun &run : scratches) {
-            if (card < run.cards.size())
-                record.values.insert(QLatin1StringView(run.key), run.valueAt(card));
-        }
-    }
+    result.records = records.withGenerated(cardCount, std::move(sequences), std::move(prizes));
     return result;
 }

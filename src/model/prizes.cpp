@@ -14,14 +14,14 @@
 
 namespace {
 
-PrizeAllocation failure(const QString &message)
+PrizeOrder failure(const QString &message)
 {
-    PrizeAllocation result;
+    PrizeOrder result;
     result.error = message;
     return result;
 }
 
-PrizeAllocation tooLarge(const QString &cards)
+PrizeOrder tooLarge(const QString &cards)
 {
     return failure(QStringLiteral("A scratch-card run of %1 cards is larger than the %2 cards that can be prepared at once")
                        .arg(cards)
@@ -61,29 +61,30 @@ std::vector<qint64> ratioCounts(qint64 total, const QList<Prize> &prizes)
 // The shuffle the prize order is audited against: with a list short enough
 // that n² fits in 32 bits, one draw places two entries; longer lists take one
 // draw per entry.
-void shuffleCards(QStringList &cards, quint32 seed)
+void shuffleCards(std::vector<quint32> &cards, quint32 seed)
 {
+    using std::swap;
     const quint64 n = quint64(cards.size());
     if (n < 2)
         return;
-    QString *entry = cards.data();
+    quint32 *entry = cards.data();
     MersenneTwister generator(seed);
     if (0xffffffffu / n >= n) {
         quint64 i = 1;
         if (n % 2 == 0) {
-            entry[1].swap(entry[generator.uniform(1)]);
+            swap(entry[1], entry[generator.uniform(1)]);
             i = 2;
         }
         for (; i < n; i += 2) {
             const quint64 s = i + 1;
             const quint32 x = generator.uniform(quint32(s * (s + 1) - 1));
-            entry[i].swap(entry[x / (s + 1)]);
-            entry[i + 1].swap(entry[x % (s + 1)]);
+            swap(entry[i], entry[x / (s + 1)]);
+            swap(entry[i + 1], entry[x % (s + 1)]);
         }
     } else {
         // n is bounded by maxScratchCards, far below 2^32: every i fits a draw.
         for (quint64 i = 1; i < n; ++i)
-            entry[i].swap(entry[generator.uniform(quint32(i))]);
+            swap(entry[i], entry[generator.uniform(quint32(i))]);
     }
 }
 
@@ -123,7 +124,7 @@ QString serializePrizes(const QList<Prize> &prizes)
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
+PrizeOrder allocatePrizeOrder(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
 {
     if (prizes.isEmpty())
         return failure(QStringLiteral("At least one prize is required"));
@@ -171,13 +172,24 @@ PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Pr
     if (cardCount > maxScratchCards)
         return tooLarge(QString::number(cardCount));
 
-    PrizeAllocation result;
-    result.cards.reserve(cardCount);
+    PrizeOrder result;
+    result.cards.reserve(size_t(cardCount));
     for (qsizetype i = 0; i < prizes.size(); ++i) {
-        const QString name = prizes[i].name.trimmed();
-        result.cards.insert(result.cards.size(), counts[i], name);
+        result.names.append(prizes[i].name.trimmed());
+        result.cards.insert(result.cards.end(), size_t(counts[i]), quint32(i));
     }
     shuffleCards(result.cards, seed);
+    return result;
+}
+
+PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
+{
+    const PrizeOrder order = allocatePrizeOrder(mode, total, prizes, seed);
+    PrizeAllocation result;
+    result.error = order.error;
+    result.cards.reserve(qsizetype(order.cards.size()));
+    for (const quint32 prize : order.cards)
+        result.cards.append(order.names.at(prize));
     return result;
 }
 

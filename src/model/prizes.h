@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <vector>
+
 struct Prize
 {
     QString name;
@@ -27,16 +29,25 @@ struct PrizeAllocation
     bool ok() const { return error.isEmpty(); }
 };
 
+// The same as prize indices: `names` holds each prize's name (in the order
+// of the list), `cards` per card the index of its prize: four bytes a card.
+struct PrizeOrder
+{
+    QStringList names;
+    std::vector<quint32> cards;
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
 // The longest scratch-card run a field may allocate; a longer one fails with
-// a message instead of exhausting memory. Every card of the run becomes a
-// prepared card record, a JSON object of its own, and Qt's objects grow in
-// steps: measured at the peak of preparation, a card costs about 410 bytes
-// with a prize and a sequence number and about 720 bytes with a prize and two
-// sequence numbers. 2,500,000 cards thus take about 1.0 GB and 1.8 GB, within
-// 2 GB; the prize editor's limit of 10,000,000 cards would need 4 to 7 GB.
+// a message instead of exhausting memory. The limit dates from when every
+// card of a run was a JSON object of its own (about 1 GB at this length); it
+// stays, so a stored configuration is accepted or refused as it always was.
 inline constexpr qint64 maxScratchCards = 2500000;
 
 PrizeList parsePrizes(const QString &json);
 QString serializePrizes(const QList<Prize> &prizes);
 PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed);
+// The same allocation, card for card, as indices into the names.
+PrizeOrder allocatePrizeOrder(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed);
 quint32 prizeSeed(qint64 fieldId, qint64 total, const QString &mode);

@@ -21,6 +21,11 @@ public:
     // The formatted value of card `cardIndex` (from 0; negative counts as 0).
     QString valueAt(qint64 cardIndex);
 
+    // True when values come from walking through the candidates, so that a
+    // card far along costs a step per card before it; false when each value
+    // is worked out directly.
+    bool walks() const { return m_excludeFour && !m_countDirectly; }
+
 private:
     // Room for the digits of any number a card can get: 1 + i·step stays
     // below 2^95, 29 digits.

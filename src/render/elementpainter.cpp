@@ -64,13 +64,6 @@ QFont fieldFont(const TemplateField &field, int pixels)
     return font;
 }
 
-// Record values are texts; anything else a record might hold is shown as Qt
-// writes it, as the display text does.
-QString recordText(const QJsonValue &value)
-{
-    return value.isString() ? value.toString() : value.toVariant().toString();
-}
-
 // The text is laid out in device coordinates at a pixel size taken from the
 // painter's scale, so 10 pt is 3.53 mm tall at every zoom and on every
 // device, and it is filled as outlines so a PDF carries shapes, not a font.
@@ -163,7 +156,7 @@ std::optional<qrcodegen::QrCode> encodeQr(const QString &data)
 } // namespace
 
 bool paintField(QPainter &painter, const QRectF &rectMm, const TemplateField &field,
-                const QJsonObject &record)
+                const RecordValues &record)
 {
     if (!hasArea(rectMm))
         return false;
@@ -373,7 +366,7 @@ void paintGraphic(QPainter &painter, const QRectF &rectMm, const GraphicElement 
 }
 
 QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double cardHeightMm,
-                       const QList<QJsonObject> &records)
+                       const CardTable &records)
 {
     const double roomRight = cardWidthMm - field.xMm;
     const double roomBelow = cardHeightMm - field.yMm;
@@ -399,8 +392,8 @@ QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double ca
         for (const Prize &prize : parsePrizes(field.scratchPrizesJson).prizes)
             consider(prize.name);
     } else if (!field.dataColumn.isEmpty()) {
-        for (const QJsonObject &record : records) {
-            const QString text = recordText(record.value(field.dataColumn));
+        for (qsizetype card = 0; card < records.size(); ++card) {
+            const QString text = records.text(card, field.dataColumn).value_or(QString());
             if (!text.isEmpty())
                 consider(text);
         }

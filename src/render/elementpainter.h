@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/cardtable.h"
+#include "model/fieldvalues.h"
 #include "model/graphicelement.h"
 #include "model/templatefield.h"
 
@@ -21,7 +23,7 @@ class QPainter;
 // long for a QR code. A text field whose inner box is empty draws nothing and
 // still returns true.
 bool paintField(QPainter &painter, const QRectF &rectMm, const TemplateField &field,
-                const QJsonObject &record);
+                const RecordValues &record);
 
 // Draws a line, ellipse, rectangle or table; other types draw nothing.
 void paintGraphic(QPainter &painter, const QRectF &rectMm, const GraphicElement &graphic);
@@ -30,7 +32,7 @@ void paintGraphic(QPainter &painter, const QRectF &rectMm, const GraphicElement 
 // from the field's position. `records` are the card records whose texts a
 // bound text field must hold.
 QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double cardHeightMm,
-                       const QList<QJsonObject> &records);
+                       const CardTable &records);
 
 // The drawing operations behind paintField; each is false when it drew nothing.
 // Bars and modules are black on white whatever the field colour.

@@ -90,12 +90,10 @@ std::optional<PreflightProblem> missingData(const PdfExportJob &job)
         return std::nullopt;
     PreflightProblem problem;
     problem.kind = PreflightProblem::Kind::MissingData;
-    const QJsonObject none;
     // Card order is ascending, so the first cards found are the ones to list.
     forEachPrintedCard(job, [&](int card) {
-        const QJsonObject &record = card < job.records.size() ? job.records.at(card) : none;
         const bool complete = std::all_of(keys.cbegin(), keys.cend(),
-                                          [&record](const QString &key) { return record.contains(key); });
+                                          [&](const QString &key) { return job.records.contains(card, key); });
         if (complete)
             return;
         if (problem.firstCards.size() < preflightCardsListed)

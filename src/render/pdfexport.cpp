@@ -671,7 +671,8 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
         && !sideBackground(QStringLiteral("back"), project.backBackgroundPath, &source.backBackground, &plan))
         return plan;
 
-    PreparedCards prepared = prepareCardRecords(std::exchange(source.cardRecords, {}), fields);
+    PreparedCards prepared = prepareCardRecords(source.cardRecords, fields);
+    source.cardRecords = CardTable();
     if (!prepared.error.isEmpty()) {
         plan.errorTitle = exportFailed;
         plan.error = prepared.error;
@@ -703,34 +704,7 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     job.cardSizeMm = QSizeF(project.cardWidthMm, project.cardHeightMm);
     job.fields = fields;
     job.graphics = graphics;
-    // A field shows only what its own keys hold, so each card keeps just
-    // those: the rest of a data row (every column twice, under its key and
-    // its bare name) would be carried through the whole export for nothing.
-    const QStringList keys = fieldRecordKeys(fields);
-    const QSet<QString> keySet(keys.cbegin(), keys.cend());
-    const auto onlyFieldKeys = [&keySet](const QJsonObject &values) {
-        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-            if (!keySet.contains(it.key()))
-                return false;
-        }
-        return true;
-    };
-    job.records.reserve(prepared.records.size());
-    for (DataRecord &record : prepared.records) {
-        // Records loaded with just these keys are taken as they are.
-        if (onlyFieldKeys(record.values)) {
-            job.records.append(std::exchange(record.values, {}));
-            continue;
-        }
-        QJsonObject card;
-        for (const QString &key : std::as_const(keys)) {
-            const auto found = record.values.constFind(key);
-            if (found != record.values.constEnd())
-                card.insert(key, found.value());
-        }
-        job.records.append(card);
-        record.values = QJsonObject(); // released card by card
-    }
+    job.records = std::move(prepared.records);
     job.cutStack = source.cutStack;
     job.marks.showBorder = project.showImpositionBorder;
     const QColor borderColor(project.impositionBorderColor);

@@ -27,8 +27,7 @@ struct PdfExportJob
     QSizeF cardSizeMm{90, 54};
     QList<TemplateField> fields;    // both sides
     QList<GraphicElement> graphics; // both sides
-    QList<QJsonObject> records;     // prepared card records, in card order (planPdfExport keeps
-                                    // only the keys the fields read)
+    CardTable records;              // prepared card records, in card order
     bool cutStack = false;
     MarkOptions marks;
     bool duplex = false;
@@ -111,7 +110,7 @@ QString proposedPdfFileName(const QString &projectName);
 struct PdfExportSource
 {
     Project project; // sizes, grid, bleed, border, crop marks, duplex, name
-    QList<DataRecord> cardRecords;
+    CardTable cardRecords;
     bool cutStack = false;
     // The fields when the caller has loaded them already; loaded when absent.
     std::optional<QList<TemplateField>> fields;
@@ -142,8 +141,8 @@ struct PdfExportPlan
 // Loads the fields, checks each prize field's settings, loads the printed
 // sides' backgrounds, prepares the card records, builds the layout and
 // collects the graphics, in that order, stopping at the first failure. A
-// caller that moves its source in lets the records be prepared in place: a
-// large job is then held in memory once, not twice.
+// The records are shared with the caller, not copied: the window's export
+// prints from the table the window holds.
 PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source);
 
 // One line for every scratch field whose configuration preparation rejects,

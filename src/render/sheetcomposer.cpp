@@ -68,7 +68,7 @@ QString recordLabel(int recordIndex)
 
 // Paints one card; false when a barcode or QR field of it could not be drawn.
 bool paintCardSide(QPainter &painter, const QRectF &cell, const CardSide &side,
-                   const QJsonObject &record, int recordIndex, bool preview)
+                   const RecordValues &record, int recordIndex, bool preview)
 {
     const double cardW = side.cardSizeMm.width();
     const double cardH = side.cardSizeMm.height();
@@ -186,7 +186,6 @@ void SheetComposer::paintSheet(QPainter &painter, const QRectF &target, bool pre
 
     const CardSide side = cardSide(m_data);
     const bool back = m_data.side == QLatin1String("back");
-    const QJsonObject emptyRecord;
     const QList<int> &only = m_data.onlyRecords;
     const auto selected = [&only](int index) {
         return only.isEmpty() || std::binary_search(only.cbegin(), only.cend(), index);
@@ -201,9 +200,8 @@ void SheetComposer::paintSheet(QPainter &painter, const QRectF &target, bool pre
             if (index >= 0 && index < layout.recordCount) {
                 if (!only.isEmpty())
                     selectedCells.append(cell);
-                const QJsonObject &record =
-                    index < m_data.records.size() ? m_data.records.at(index) : emptyRecord;
-                if (!paintCardSide(painter, cell, side, record, index, preview))
+                // A record past the table (a layout longer than the data) has no values.
+                if (!paintCardSide(painter, cell, side, RecordValues(m_data.records, index), index, preview))
                     m_undrawn.append(index);
             } else if (preview) {
                 paintEmptySlot(painter, cell);
@@ -253,7 +251,7 @@ void SheetComposer::paintSheet(QPainter &painter, const QRectF &target, bool pre
     painter.restore();
 }
 
-void SheetComposer::paintCard(QPainter &painter, const QRectF &cell, const QJsonObject &record,
+void SheetComposer::paintCard(QPainter &painter, const QRectF &cell, const RecordValues &record,
                               int recordIndex, bool preview)
 {
     paintCardSide(painter, cell, cardSide(m_data), record, recordIndex, preview);

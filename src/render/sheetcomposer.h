@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/cardtable.h"
+#include "model/fieldvalues.h"
 #include "model/graphicelement.h"
 #include "model/templatefield.h"
 #include "render/impositionlayout.h"
@@ -24,7 +26,7 @@ struct SheetData
     QSizeF cardSizeMm{90, 54}; // full card, bleed included
     QList<TemplateField> fields;     // both sides
     QList<GraphicElement> graphics;  // both sides
-    QList<QJsonObject> records;      // prepared card records, index = record index
+    CardTable records;               // prepared card records, index = record index
     bool cutStack = false;
     QString side = QStringLiteral("front"); // "front" or "back"
     QImage frontBackground;
@@ -68,7 +70,7 @@ public:
     void paintSheet(QPainter &painter, const QRectF &target, bool preview);
 
     // Paints one card into one slot; called by paintSheet.
-    void paintCard(QPainter &painter, const QRectF &cell, const QJsonObject &record,
+    void paintCard(QPainter &painter, const QRectF &cell, const RecordValues &record,
                    int recordIndex, bool preview);
 
     // Record indices, ascending and distinct, of the cards whose barcode or QR

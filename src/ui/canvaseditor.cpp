@@ -185,7 +185,7 @@ void CanvasEditor::cardRecordsChanged()
     QList<qint64> order;
     const QHash<qint64, QStringList> columns = columnsBySource(m_session.cardColumns(), &order);
     m_panels->fieldPanel()->setDataSources(m_session.dataSources(), columns);
-    const QList<QJsonObject> &records = m_session.preparedCards(m_document.fields()).records;
+    const CardTable &records = m_session.preparedCards(m_document.fields()).records;
     m_panels->fieldPanel()->setCardContext(m_hooks.cardSizeMm(), records);
     m_page->setPreviewRecordCount(int(records.size()));
     showPreviewRecord();
@@ -193,9 +193,9 @@ void CanvasEditor::cardRecordsChanged()
 
 void CanvasEditor::showPreviewRecord()
 {
-    const QList<QJsonObject> &records = m_session.preparedCards(m_document.fields()).records;
+    const CardTable &records = m_session.preparedCards(m_document.fields()).records;
     const int index = m_page->previewRecordNumber() - 1;
-    const QJsonObject record = index >= 0 && index < records.size() ? records.at(index) : QJsonObject();
+    const QJsonObject record = records.object(index);
     for (CanvasView *view : {m_page->frontCanvas(), m_page->backCanvas()})
         view->setPreviewRecord(record);
 }

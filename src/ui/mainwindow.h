@@ -65,7 +65,7 @@ public:
     CanvasEditor *canvasEditor() const { return m_canvasEditor; }
     const QList<DataSource> &dataSources() const { return m_session.dataSources(); }
     // The combined card records of the project's data files and their column keys.
-    const QList<DataRecord> &cardRecords() const { return m_session.cardRecords(); }
+    const CardTable &cardRecords() const { return m_session.cardRecords(); }
     const QStringList &cardColumns() const { return m_session.cardColumns(); }
 
 public slots:

@@ -47,7 +47,7 @@ void MainWindow::refreshPreview()
     const ProjectSession::PreparedView &prepared = m_session.preparedCards(fields);
     if (!prepared.error.isEmpty())
         statusBar()->showMessage(prepared.error, 6000);
-    QList<QJsonObject> records = prepared.records;
+    const CardTable &records = prepared.records;
 
     const ProjectPanel *panel = m_projectPanel;
     const ImpositionLayout layout{qint32(records.size()), qint32(panel->rowsBox()->value()),
@@ -78,7 +78,7 @@ void MainWindow::refreshPreview()
     data.cardSizeMm = {panel->cardWidthBox()->value(), panel->cardHeightBox()->value()};
     data.fields = fields;
     data.graphics = std::move(graphics);
-    data.records = std::move(records);
+    data.records = records;
     // The pictures the canvases already hold: turning pages reads no file.
     data.frontBackground = m_canvasEditor->page()->frontCanvas()->backgroundImage();
     data.backBackground = m_canvasEditor->page()->backCanvas()->backgroundImage();

@@ -199,14 +199,13 @@ void TestCliCards::preparedRecordsEqualThePreparation()
         bonus.scratchPrizesJson = QStringLiteral(R"([{"name":"Sticker","value":5},{"name":"Nothing","value":45}])");
         QVERIFY2(store.insertField(&bonus, &error), qPrintable(error));
 
-        const QList<DataRecord> records = loadProjectRecords(store, 1, nullptr, &error);
+        const CardTable records = loadProjectRecords(store, 1, nullptr, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const QList<TemplateField> fields = store.loadFields(1, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const PreparedCards prepared = prepareCardRecords(records, fields);
         QCOMPARE(prepared.error, QString());
-        for (const DataRecord &record : prepared.records)
-            expected << record.values;
+        expected << prepared.records.objects();
     }
     QCOMPARE(expected.size(), 50);
 

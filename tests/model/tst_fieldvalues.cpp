@@ -302,10 +302,10 @@ void TestFieldValues::batchSize()
     QFETCH(QList<TemplateField>, fields);
     QFETCH(int, expectedCards);
 
-    const PreparedCards prepared = prepareCardRecords(dataRows(rows), fields);
+    const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(dataRows(rows)), fields);
     QCOMPARE(prepared.records.size(), expectedCards);
     for (int i = 0; i < prepared.records.size(); ++i)
-        QCOMPARE(prepared.records[i].sortIndex, i);
+        QCOMPARE(prepared.records.sortIndex(i), i);
 }
 
 // 200 data rows, a 10,000-card scratch field and two sequences: the rows keep
@@ -319,7 +319,7 @@ void TestFieldValues::preparedRecordsCarryDataAndGeneratedValues()
     const TemplateField scratch = scratchField(30, R"([{"name":"Car","value":1},{"name":"Thanks","value":9999}])");
     const TemplateField text = boundField("text", "source:3:City");
 
-    const PreparedCards prepared = prepareCardRecords(dataRows(200), {text, plain, noFours, scratch});
+    const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(dataRows(200)), {text, plain, noFours, scratch});
     QCOMPARE(prepared.error, QString());
     QCOMPARE(prepared.records.size(), 10000);
 
@@ -328,16 +328,16 @@ void TestFieldValues::preparedRecordsCarryDataAndGeneratedValues()
     const QStringList plainValues = sequenceValues(plain, 10000);
     const QStringList noFourValues = sequenceValues(noFours, 10000);
     for (int i = 0; i < prepared.records.size(); ++i) {
-        const QJsonObject &values = prepared.records[i].values;
+        const QJsonObject &values = prepared.records.object(i);
         QCOMPARE(values.value("__vdp_sequence_11").toString(), plainValues[i]);
         QCOMPARE(values.value("__vdp_sequence_12").toString(), noFourValues[i]);
         QCOMPARE(values.value("__scratch_prize_30").toString(), allocation.cards[i]);
         QCOMPARE(values.size(), i < 200 ? 5 : 3);
     }
-    QCOMPARE(fieldDisplayText(text, prepared.records[199].values), QStringLiteral("City 199"));
-    QCOMPARE(fieldDisplayText(text, prepared.records[200].values), QStringLiteral("{{source:3:City}}"));
-    QCOMPARE(fieldDisplayText(noFours, prepared.records[3].values), QStringLiteral("S00005"));
-    QCOMPARE(fieldDisplayText(scratch, prepared.records[9999].values), allocation.cards[9999]);
+    QCOMPARE(fieldDisplayText(text, prepared.records.object(199)), QStringLiteral("City 199"));
+    QCOMPARE(fieldDisplayText(text, prepared.records.object(200)), QStringLiteral("{{source:3:City}}"));
+    QCOMPARE(fieldDisplayText(noFours, prepared.records.object(3)), QStringLiteral("S00005"));
+    QCOMPARE(fieldDisplayText(scratch, prepared.records.object(9999)), allocation.cards[9999]);
     QCOMPARE(allocation.cards.count(QStringLiteral("Car")), 1);
 }
 
@@ -347,15 +347,15 @@ void TestFieldValues::recordIndexDecidesTheValue()
 {
     const QList<DataRecord> records{{2, {}}, {0, {}}, {-1, {}}, {7, {}}};
     const TemplateField scratch = scratchField(4, R"([{"name":"A","value":1},{"name":"B","value":1},{"name":"C","value":1}])");
-    const PreparedCards prepared = prepareCardRecords(records, {sequenceField(), scratch});
+    const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(records), {sequenceField(), scratch});
     QCOMPARE(prepared.records.size(), 4);
 
     const QStringList prizes = allocatePrizes("count", 10000, {{"A", 1}, {"B", 1}, {"C", 1}}, prizeSeed(4, 10000, "count")).cards;
-    const auto &r = prepared.records;
-    QCOMPARE(r[0].values, (QJsonObject{{"__vdp_sequence_11", "No.000003"}, {"__scratch_prize_4", prizes[2]}}));
-    QCOMPARE(r[1].values, (QJsonObject{{"__vdp_sequence_11", "No.000001"}, {"__scratch_prize_4", prizes[0]}}));
-    QCOMPARE(r[2].values, QJsonObject());
-    QCOMPARE(r[3].values, QJsonObject());
+    const CardTable &r = prepared.records;
+    QCOMPARE(r.object(0), (QJsonObject{{"__vdp_sequence_11", "No.000003"}, {"__scratch_prize_4", prizes[2]}}));
+    QCOMPARE(r.object(1), (QJsonObject{{"__vdp_sequence_11", "No.000001"}, {"__scratch_prize_4", prizes[0]}}));
+    QCOMPARE(r.object(2), QJsonObject());
+    QCOMPARE(r.object(3), QJsonObject());
 }
 
 void TestFieldValues::generatedKeysReplaceStoredOnes()
@@ -363,22 +363,22 @@ void TestFieldValues::generatedKeysReplaceStoredOnes()
     const QList<DataRecord> records{
         {0, QJsonObject{{"__vdp_sequence_11", "stale"}, {"__scratch_prize_4", "stale"}, {"Name", "Ann"}}}};
     const PreparedCards prepared =
-        prepareCardRecords(records, {sequenceField(), scratchField(4, R"([{"name":"Bike","value":1}])")});
+        prepareCardRecords(CardTable::fromRecords(records), {sequenceField(), scratchField(4, R"([{"name":"Bike","value":1}])")});
     QCOMPARE(prepared.records.size(), 1);
-    QCOMPARE(prepared.records[0].values,
+    QCOMPARE(prepared.records.object(0),
              (QJsonObject{{"__vdp_sequence_11", "No.000001"}, {"__scratch_prize_4", "Bike"}, {"Name", "Ann"}}));
 }
 
 void TestFieldValues::callersRecordsAreLeftAlone()
 {
-    const QList<DataRecord> records = dataRows(3);
-    const QList<DataRecord> before = records;
+    const QList<DataRecord> rows = dataRows(3);
+    const CardTable records = CardTable::fromRecords(rows);
     const PreparedCards prepared = prepareCardRecords(records, {sequenceField()});
-    QCOMPARE(prepared.records[2].values.value("__vdp_sequence_11").toString(), QStringLiteral("No.000003"));
-    QCOMPARE(records.size(), before.size());
+    QCOMPARE(prepared.records.object(2).value("__vdp_sequence_11").toString(), QStringLiteral("No.000003"));
+    QCOMPARE(records.size(), rows.size());
     for (int i = 0; i < records.size(); ++i)
-        QCOMPARE(records[i].values, before[i].values);
-    QVERIFY(!records[2].values.contains("__vdp_sequence_11"));
+        QCOMPARE(records.object(i), rows[i].values);
+    QVERIFY(!records.contains(2, "__vdp_sequence_11"));
 }
 
 void TestFieldValues::failingScratchFieldsAreLeftOut()
@@ -390,17 +390,18 @@ void TestFieldValues::failingScratchFieldsAreLeftOut()
     PreparedCards prepared = prepareCardRecords({}, {notJson, good, badRatio});
     QCOMPARE(prepared.error, QStringLiteral("Prize percentages must add up to 100%"));
     QCOMPARE(prepared.records.size(), 2);
-    for (const DataRecord &record : prepared.records) {
-        QCOMPARE(fieldDisplayText(good, record.values), QStringLiteral("Bike"));
-        QCOMPARE(fieldDisplayText(notJson, record.values), QStringLiteral("Scratch Card Prize"));
-        QCOMPARE(fieldDisplayText(badRatio, record.values), QStringLiteral("Scratch Card Prize"));
-        QCOMPARE(record.values.size(), 1);
+    for (qsizetype i = 0; i < prepared.records.size(); ++i) {
+        const RecordValues record(prepared.records, i);
+        QCOMPARE(fieldDisplayText(good, record), QStringLiteral("Bike"));
+        QCOMPARE(fieldDisplayText(notJson, record), QStringLiteral("Scratch Card Prize"));
+        QCOMPARE(fieldDisplayText(badRatio, record), QStringLiteral("Scratch Card Prize"));
+        QCOMPARE(prepared.records.object(i).size(), 1);
     }
 
-    prepared = prepareCardRecords(dataRows(1), {badRatio, notJson});
+    prepared = prepareCardRecords(CardTable::fromRecords(dataRows(1)), {badRatio, notJson});
     QCOMPARE(prepared.error, QStringLiteral("Invalid prize configuration format"));
 
-    prepared = prepareCardRecords(dataRows(1), {good});
+    prepared = prepareCardRecords(CardTable::fromRecords(dataRows(1)), {good});
     QCOMPARE(prepared.error, QString());
 }
 
@@ -413,9 +414,9 @@ void TestFieldValues::sameConfigurationSameCards()
     QCOMPARE(first.records.size(), 500);
     QStringList firstOrder, againOrder, otherOrder;
     for (int i = 0; i < 500; ++i) {
-        firstOrder << first.records[i].values.value("__scratch_prize_77").toString();
-        againOrder << again.records[i].values.value("__scratch_prize_77").toString();
-        otherOrder << otherField.records[i].values.value("__scratch_prize_78").toString();
+        firstOrder << first.records.object(i).value("__scratch_prize_77").toString();
+        againOrder << again.records.object(i).value("__scratch_prize_77").toString();
+        otherOrder << otherField.records.object(i).value("__scratch_prize_78").toString();
     }
     QCOMPARE(againOrder, firstOrder);
     QVERIFY(otherOrder != firstOrder);
@@ -430,12 +431,12 @@ void TestFieldValues::oversizedRunIsRefusedBeforeBuilding()
     const TemplateField huge = scratchField(3, R"([{"name":"Car","value":1},{"name":"Thanks","value":1e15}])");
     const TemplateField ratio = scratchField(4, R"([{"name":"Thanks","value":100}])", "ratio",
                                              int(maxScratchCards + 1));
-    const PreparedCards prepared = prepareCardRecords(dataRows(2), {sequenceField(), huge, ratio});
+    const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(dataRows(2)), {sequenceField(), huge, ratio});
     QCOMPARE(prepared.error, QStringLiteral("A scratch-card run of %1 cards is larger than the %2 cards that can be "
                                             "prepared at once").arg(maxScratchCards + 1).arg(maxScratchCards));
     QCOMPARE(prepared.records.size(), 2);
-    QCOMPARE(fieldDisplayText(huge, prepared.records[0].values), QStringLiteral("Scratch Card Prize"));
-    QCOMPARE(fieldDisplayText(ratio, prepared.records[1].values), QStringLiteral("Scratch Card Prize"));
+    QCOMPARE(fieldDisplayText(huge, prepared.records.object(0)), QStringLiteral("Scratch Card Prize"));
+    QCOMPARE(fieldDisplayText(ratio, prepared.records.object(1)), QStringLiteral("Scratch Card Prize"));
 }
 
 void TestFieldValues::millionCardScratchRun()
@@ -446,14 +447,14 @@ void TestFieldValues::millionCardScratchRun()
     QCOMPARE(prepared.error, QString());
     QCOMPARE(prepared.records.size(), 1000000);
     int cars = 0, bikes = 0;
-    for (const DataRecord &record : prepared.records) {
-        const QString prize = record.values.value("__scratch_prize_6").toString();
+    for (qsizetype i = 0; i < prepared.records.size(); ++i) {
+        const QString prize = prepared.records.text(i, "__scratch_prize_6").value_or(QString());
         cars += prize == QLatin1String("Car");
         bikes += prize == QLatin1String("Bike");
     }
     QCOMPARE(cars, 1);
     QCOMPARE(bikes, 999);
-    QCOMPARE(prepared.records.last().values.value("__vdp_sequence_11").toString(), QStringLiteral("No.1000000"));
+    QCOMPARE(prepared.records.object(prepared.records.size() - 1).value("__vdp_sequence_11").toString(), QStringLiteral("No.1000000"));
 }
 
 QTEST_GUILESS_MAIN(TestFieldValues)

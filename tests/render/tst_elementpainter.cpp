@@ -1238,7 +1238,7 @@ void TestElementPainter::fittedTextCandidates()
     reference.fontFamily = field.fontFamily;
     reference.fontSizePt = field.fontSizePt;
     reference.bold = field.bold;
-    const QSizeF fitted = fittedFieldSize(field, 1000, 1000, records);
+    const QSizeF fitted = fittedFieldSize(field, 1000, 1000, CardTable::fromObjects(records));
     QCOMPARE(fitted, fittedFieldSize(reference, 1000, 1000, {}));
 
     // A box that holds the text at the canvas scale, with room to spare in

@@ -3,6 +3,7 @@
 // sides with nothing on them.
 
 #include "render/exportpreflight.h"
+#include "support/cardrecords.h"
 
 #include <QImage>
 #include <QJsonObject>
@@ -37,9 +38,11 @@ PdfExportJob job(int count = 16)
     job.layout = ImpositionLayout{count, 4, 4};
     job.cardSizeMm = QSizeF(90, 54);
     job.sheetSizeMm = QSizeF(420, 297);
+    QList<QJsonObject> records;
     for (int i = 0; i < count; ++i)
-        job.records.append(QJsonObject{{QStringLiteral("Name"), QStringLiteral("Member %1").arg(i + 1)},
-                                       {QStringLiteral("City"), QStringLiteral("Oslo")}});
+        records.append(QJsonObject{{QStringLiteral("Name"), QStringLiteral("Member %1").arg(i + 1)},
+                                   {QStringLiteral("City"), QStringLiteral("Oslo")}});
+    job.records = CardTable::fromObjects(records);
     job.fields = {boundText(QStringLiteral("Name"))};
     return job;
 }
@@ -132,25 +135,33 @@ void TestExportPreflight::problems_data()
     // Missing data.
     QTest::newRow("cards past the end of their column's file")
         << Change([](PdfExportJob &j) {
-               for (int i = 3; i < 16; ++i)
-                   j.records[i].remove(QStringLiteral("Name"));
+               editRecords(j.records, [](QList<QJsonObject> &records) {
+                   for (int i = 3; i < 16; ++i)
+                       records[i].remove(QStringLiteral("Name"));
+               });
            })
         << QStringList{expected("MissingData", 13, range(3, 13),
                                 "13 cards have" + missingText
                                     + "#0004, #0005, #0006, #0007, #0008, #0009, #0010, #0011, #0012, #0013, …")};
-    QTest::newRow("one card") << Change([](PdfExportJob &j) { j.records[0].remove(QStringLiteral("Name")); })
+    QTest::newRow("one card") << Change([](PdfExportJob &j) {
+                                     editRecords(j.records, [](QList<QJsonObject> &r) { r[0].remove(QStringLiteral("Name")); });
+                                 })
                               << QStringList{expected("MissingData", 1, {0}, "1 card has" + missingText + "#0001")};
     QTest::newRow("an empty value is data") << Change([](PdfExportJob &j) {
-        for (QJsonObject &record : j.records)
-            record.insert(QStringLiteral("Name"), QString());
+        editRecords(j.records, [](QList<QJsonObject> &records) {
+            for (QJsonObject &record : records)
+                record.insert(QStringLiteral("Name"), QString());
+        });
     }) << QStringList();
     QTest::newRow("each card once, whichever column it lacks")
         << Change([](PdfExportJob &j) {
                j.fields.append(field(QStringLiteral("front"), QStringLiteral("barcode"), QStringLiteral("City")));
                j.fields.append(field(QStringLiteral("front"), QStringLiteral("qrcode"), QStringLiteral("City")));
-               j.records[2].remove(QStringLiteral("City"));
-               j.records[5].remove(QStringLiteral("Name"));
-               j.records[7] = QJsonObject();
+               editRecords(j.records, [](QList<QJsonObject> &records) {
+                   records[2].remove(QStringLiteral("City"));
+                   records[5].remove(QStringLiteral("Name"));
+                   records[7] = QJsonObject();
+               });
            })
         << QStringList{expected("MissingData", 3, {2, 5, 7}, "3 cards have" + missingText + "#0003, #0006, #0008")};
     // Sequence numbers and prizes are made for every card; a column left

@@ -274,7 +274,7 @@ PdfExportJob baseJob(QSizeF paperMm, QSizeF cardMm, int rows, int columns, int r
     job.sheetSizeMm = paperMm;
     job.cardSizeMm = cardMm;
     job.layout = ImpositionLayout{records, rows, columns};
-    job.records = numberedRecords(records);
+    job.records = CardTable::fromObjects(numberedRecords(records));
     job.title = QStringLiteral("Test Job");
     return job;
 }
@@ -728,7 +728,7 @@ void TestPdfExport::everySymbologyScans()
     constexpr int dpi = 300;
     PdfExportJob job = baseJob(QSizeF(80, 50), QSizeF(60, 40), 1, 1, 1);
     job.marks.showBorder = false;
-    job.records = {QJsonObject{{QStringLiteral("code"), data}}};
+    job.records = CardTable::fromObjects({QJsonObject{{QStringLiteral("code"), data}}});
     job.fields = {codeField(QStringLiteral("front"), type, format, QStringLiteral("code"),
                             QRectF(8, 5, 44, 30))};
     QTemporaryDir dir;
@@ -958,11 +958,12 @@ void TestPdfExport::blankCodeCards()
     PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 30);
     job.duplex = duplex;
     job.cutStack = cutStack;
-    job.records.clear();
     const QString valid = QStringLiteral("4006381333931");
+    QList<QJsonObject> records;
     for (int i = 0; i < 30; ++i)
-        job.records.append(QJsonObject{{QStringLiteral("ean"), i % 2 ? QStringLiteral("n/a") : valid},
-                                       {QStringLiteral("back"), i % 3 ? valid : QStringLiteral("12345")}});
+        records.append(QJsonObject{{QStringLiteral("ean"), i % 2 ? QStringLiteral("n/a") : valid},
+                                   {QStringLiteral("back"), i % 3 ? valid : QStringLiteral("12345")}});
+    job.records = CardTable::fromObjects(records);
     job.fields = {codeField(QStringLiteral("front"), QStringLiteral("barcode"), QStringLiteral("ean13"),
                             QStringLiteral("ean"), QRectF(4, 4, 40, 20))};
     if (!backColumn.isEmpty())
@@ -1085,9 +1086,10 @@ void TestPdfExport::planBuildsJob()
     source.project.showCropMarks = true;
     source.project.duplex = true;
     source.cutStack = true;
+    QList<QJsonObject> people;
     for (const char *person : {"Ada", "Grace", "Edsger"})
-        source.cardRecords.append(DataRecord{int(source.cardRecords.size()),
-                                             QJsonObject{{QStringLiteral("name"), QString::fromLatin1(person)}}});
+        people.append(QJsonObject{{QStringLiteral("name"), QString::fromLatin1(person)}});
+    source.cardRecords = CardTable::fromObjects(people);
     GraphicElement onCanvas;
     onCanvas.type = QStringLiteral("ellipse");
     if (graphicsGiven)
@@ -1105,10 +1107,10 @@ void TestPdfExport::planBuildsJob()
     QCOMPARE(job.graphics, graphicsGiven ? QList<GraphicElement>{onCanvas} : QList<GraphicElement>{stored});
     QCOMPARE(job.records.size(), 3);
     const QString key = sequenceKey(sequence.id);
-    QCOMPARE(job.records[0].value(QStringLiteral("name")).toString(), QStringLiteral("Ada"));
-    QCOMPARE(job.records[2].value(QStringLiteral("name")).toString(), QStringLiteral("Edsger"));
-    QCOMPARE(job.records[0].value(key).toString(), QStringLiteral("No.000001"));
-    QCOMPARE(job.records[2].value(key).toString(), QStringLiteral("No.000003"));
+    QCOMPARE(job.records.value(0, QStringLiteral("name")).toString(), QStringLiteral("Ada"));
+    QCOMPARE(job.records.value(2, QStringLiteral("name")).toString(), QStringLiteral("Edsger"));
+    QCOMPARE(job.records.value(0, key).toString(), QStringLiteral("No.000001"));
+    QCOMPARE(job.records.value(2, key).toString(), QStringLiteral("No.000003"));
     QVERIFY(job.cutStack);
     QVERIFY(job.duplex);
     QVERIFY(!job.marks.showBorder);
@@ -1152,19 +1154,20 @@ void TestPdfExport::planErrors()
     source.project = *created;
     source.project.rows = 2;
     source.project.columns = 2;
-    for (int i = 0; i < 3; ++i)
-        source.cardRecords.append(DataRecord{i, QJsonObject{{QStringLiteral("n"), QString::number(i)}}});
+    source.cardRecords = CardTable::fromObjects({QJsonObject{{QStringLiteral("n"), QStringLiteral("0")}},
+                                                 QJsonObject{{QStringLiteral("n"), QStringLiteral("1")}},
+                                                 QJsonObject{{QStringLiteral("n"), QStringLiteral("2")}}});
 
     QString expectedError;
     QStringList expectedDetails;
     if (situation == QLatin1String("no records")) {
-        source.cardRecords.clear();
+        source.cardRecords = CardTable();
     } else if (situation == QLatin1String("rows 0")) {
         source.project.rows = 0;
     } else if (situation == QLatin1String("columns -1")) {
         source.project.columns = -1;
     } else if (situation == QLatin1String("bad scratch")) {
-        source.cardRecords.clear();
+        source.cardRecords = CardTable();
         TemplateField scratch;
         scratch.projectId = created->id;
         scratch.type = QStringLiteral("scratch");
@@ -1275,7 +1278,7 @@ void TestPdfExport::planBackgrounds()
     source.project.duplex = duplex;
     source.project.backgroundPath = stored(frontFile);
     source.project.backBackgroundPath = stored(backFile);
-    source.cardRecords.append(DataRecord{0, QJsonObject{{QStringLiteral("n"), QStringLiteral("1")}}});
+    source.cardRecords = CardTable::fromObjects({QJsonObject{{QStringLiteral("n"), QStringLiteral("1")}}});
     if (givenFront.isValid()) {
         source.frontBackground = QImage(3, 3, QImage::Format_RGB32);
         source.frontBackground.fill(givenFront);

@@ -308,7 +308,7 @@ void TestPreviewPage::printPages()
     QCOMPARE(data.printPageIndex, pageNumber - 1);
     QCOMPARE(data.printPageCount, pages);
     QCOMPARE(data.records.size(), 10);
-    QCOMPARE(data.records.at(9).value(QStringLiteral("Name")).toString(), QStringLiteral("Name 10"));
+    QCOMPARE(data.records.value(9, QStringLiteral("Name")).toString(), QStringLiteral("Name 10"));
 
     const QString sideText =
         side == QLatin1String("back") ? QStringLiteral("Back (horizontal mirror alignment)")

@@ -298,7 +298,7 @@ void TestPropertyPanels::fillingEmitsNothing()
     field.colorHex = QStringLiteral("#336699");
 
     setTwoSources(panel);
-    panel.setCardContext(QSizeF(85, 55), {QJsonObject{{"source:9:Code", "X1"}}});
+    panel.setCardContext(QSizeF(85, 55), CardTable::fromObjects({QJsonObject{{"source:9:Code", "X1"}}}));
     panel.showField(field);
     panel.showField(fieldOfType(type, 12));
     panel.showField(field);
@@ -578,8 +578,8 @@ void TestPropertyPanels::fittedSizes()
     QFETCH(double, xMm);
 
     const QSizeF card(90, 54);
-    const QList<QJsonObject> records{QJsonObject{{"source:3:Name", "A much longer member name than usual"}},
-                                     QJsonObject{{"source:3:Name", "Al"}}};
+    const CardTable records = CardTable::fromObjects({QJsonObject{{"source:3:Name", "A much longer member name than usual"}},
+                                                      QJsonObject{{"source:3:Name", "Al"}}});
     FieldPropertyPanel panel;
     setTwoSources(panel);
     panel.setCardContext(card, records);
@@ -1018,7 +1018,7 @@ void TestPropertyPanels::prizeRowsAddAndRemove()
 void TestPropertyPanels::prizeEditReportsScratchSettings()
 {
     FieldPropertyPanel panel;
-    const QList<QJsonObject> records;
+    const CardTable records;
     panel.setCardContext(QSizeF(90, 54), records);
     TemplateField field = fieldOfType("scratch");
     panel.showField(field);

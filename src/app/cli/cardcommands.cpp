@@ -86,14 +86,15 @@ QByteArray csvLine(const QStringList &fields)
 // A valid prize list shorter than the run leaves the last cards without a
 // prize. That is the configuration's choice, not an error, but an audit
 // should see it.
-void reportCardsWithoutPrize(CliContext &context, const QList<TemplateField> &fields, const QList<DataRecord> &records)
+void reportCardsWithoutPrize(CliContext &context, const QList<TemplateField> &fields, const CardTable &records)
 {
     for (const TemplateField &field : fields) {
         if (field.type != scratchType)
             continue;
         const QString key = scratchPrizeKey(field.id);
-        const auto withPrize = std::count_if(records.begin(), records.end(),
-                                             [&](const DataRecord &record) { return record.values.contains(key); });
+        qsizetype withPrize = 0;
+        for (qsizetype card = 0; card < records.size(); ++card)
+            withPrize += records.contains(card, key) ? 1 : 0;
         if (withPrize == records.size())
             continue;
         context.err() << QStringLiteral("Note: scratch field \"%1\" (%2, id %3) has prizes for %4 of %5 cards; "
@@ -151,7 +152,7 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
         QStringList row{QString::number(i + 1), QString::number(place.sheet + 1), QString::number(place.slot + 1)};
         row.reserve(fields.size() + 3);
         for (const TemplateField &field : fields)
-            row << fieldDisplayText(field, cards->records.at(i).values);
+            row << fieldDisplayText(field, RecordValues(cards->records, i));
         file.write(csvLine(row));
     }
     if (!file.commit())

@@ -222,7 +222,7 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
     const auto [store, project] = cli::openChosenProject(context, invocation);
     if (!store)
         return cli::ExitFailure;
-    QList<DataRecord> records;
+    CardTable records;
     if (invocation.isSet(preparedOption)) {
         std::optional<ProjectCards> cards = loadProjectCards(context, *store, project.id);
         if (!cards)
@@ -241,7 +241,7 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
 
     const qsizetype count = limit < 0 ? records.size() : std::min(limit, records.size());
     for (qsizetype i = 0; i < count; ++i)
-        context.out() << jsonLine(records.at(i).values) << '\n';
+        context.out() << jsonLine(records.object(i)) << '\n';
     return cli::ExitSuccess;
 }
 

@@ -9,7 +9,7 @@
 std::optional<ProjectCards> loadProjectCards(CliContext &context, ProjectStore &store, qint64 projectId)
 {
     QString error;
-    const QList<DataRecord> records = loadProjectRecords(store, projectId, nullptr, &error);
+    const CardTable records = loadProjectRecords(store, projectId, nullptr, &error);
     if (!error.isEmpty()) {
         context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
         return std::nullopt;

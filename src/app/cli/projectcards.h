@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/cardtable.h"
 #include "model/templatefield.h"
 #include "store/datasource.h"
 
@@ -17,7 +18,7 @@ class ProjectStore;
 struct ProjectCards
 {
     QList<TemplateField> fields;   // in stored drawing order, as loadFields gives them
-    QList<DataRecord> records;     // prepared, in card order
+    CardTable records;             // prepared, in card order
     QStringList scratchErrors;     // one line per scratch field left out, see scratchConfigurationErrors in render/pdfexport.h
 };
 

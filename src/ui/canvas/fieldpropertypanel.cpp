@@ -187,7 +187,7 @@ void FieldPropertyPanel::setDataSources(const QList<DataSource> &sources,
     m_filling = wasFilling;
 }
 
-void FieldPropertyPanel::setCardContext(const QSizeF &cardMm, const QList<QJsonObject> &records)
+void FieldPropertyPanel::setCardContext(const QSizeF &cardMm, const CardTable &records)
 {
     m_cardMm = cardMm;
     m_records = records;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/cardtable.h"
 #include "model/templatefield.h"
 #include "store/datasource.h"
 #include "ui/canvas/colorbutton.h"
@@ -64,7 +65,7 @@ public:
     void setDataSources(const QList<DataSource> &sources,
                         const QHash<qint64, QStringList> &columnsBySource);
     // The card size and card records that fitted sizes are measured against.
-    void setCardContext(const QSizeF &cardMm, const QList<QJsonObject> &records);
+    void setCardContext(const QSizeF &cardMm, const CardTable &records);
 
     // Shows a field (an id below 1 shows "nothing selected"). Emits nothing.
     void showField(const TemplateField &field);
@@ -140,7 +141,7 @@ private:
 
     QHash<qint64, QStringList> m_columnsBySource;
     QSizeF m_cardMm{90, 54};
-    QList<QJsonObject> m_records;
+    CardTable m_records;
 
     // The record last shown (the edit's "before") and the one the canvas now
     // shows: the last shown or the last reported, whichever came later.
