@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <vector>
@@ -34,6 +35,9 @@ constexpr qsizetype kBatchText = 16 * 1024 * 1024;
 // How far the reader may run ahead of the writer.
 constexpr qsizetype kQueueBatches = 16;
 constexpr qsizetype kQueueText = 64 * 1024 * 1024;
+// How often a writer waiting for the header asks whether to cancel: a file
+// whose stored size is in doubt is parsed once whole before its header counts.
+constexpr std::chrono::milliseconds kHeaderCancelPoll(20);
 
 // The JSON of consecutive rows, one after another in `text`.
 struct PayloadBatch
@@ -129,11 +133,7 @@ public:
     }
     ~RowPipeline()
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_cancel = true;
-        }
-        m_changed.notify_all();
+        stop();
         if (m_thread.joinable())
             m_thread.join();
     }
@@ -141,12 +141,28 @@ public:
     RowPipeline &operator=(const RowPipeline &) = delete;
 
     // True once the header has been read and rows may follow; false when
-    // the reader ended before (finish() then tells why).
-    bool waitForHeader()
+    // the reader ended before (finish() then tells why) or `cancelRequested`
+    // said so while waiting.
+    bool waitForHeader(const std::function<bool()> &cancelRequested)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_headerRead || m_done; });
+        while (!m_changed.wait_for(lock, kHeaderCancelPoll, [this] { return m_headerRead || m_done; })) {
+            lock.unlock();
+            if (cancelRequested())
+                return false;
+            lock.lock();
+        }
         return m_headerRead;
+    }
+
+    // The reader stops at its next row, whatever it was doing.
+    void stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_cancel = true;
+        }
+        m_changed.notify_all();
     }
 
     // The next batch, or nothing once the reader is done.
@@ -244,11 +260,7 @@ private:
         return m_discard;
     }
 
-    bool cancelled()
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_cancel;
-    }
+    bool cancelled() const { return m_cancel.load(std::memory_order_relaxed); }
 
     void run()
     {
@@ -289,6 +301,9 @@ private:
                     signalHeader();
                 return !cancelled();
             }
+            // Once a row: the passes that write nothing have no other point to stop at.
+            if (cancelled())
+                return false;
             if (tooLarge)
                 return true;
             stored += layout.fixedLength;
@@ -341,7 +356,8 @@ private:
     bool m_headerRead = false;
     bool m_done = false;
     bool m_discard = false;
-    bool m_cancel = false;
+    // Set under the mutex, for the waits; read without it once a row.
+    std::atomic<bool> m_cancel = false;
     Outcome m_outcome;
     // Last: started once everything it uses exists.
     std::thread m_thread;
@@ -432,21 +448,41 @@ private:
 
 } // namespace
 
-bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOptions &options,
-                      const SourceEntry &entry, QString *error)
+QString importCancelledMessage()
 {
+    return QStringLiteral("The import was cancelled");
+}
+
+bool beginWriteTransaction(QSqlDatabase &db, QString *error)
+{
+    QSqlQuery begin(db);
+    return begin.exec(QStringLiteral("BEGIN IMMEDIATE")) || fail(error, begin);
+}
+
+bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOptions &options,
+                      const SourceEntry &entry, QString *error, const CancelCheck &cancelRequested)
+{
+    // Once asked for, a cancel stays: the later checks need not ask again.
+    bool stopped = false;
+    const auto cancelled = [&] {
+        if (!stopped && cancelRequested && cancelRequested())
+            stopped = true;
+        return stopped;
+    };
+
     RowPipeline pipeline(path, options);
-    if (!pipeline.waitForHeader()) {
+    if (!pipeline.waitForHeader(cancelled) || cancelled()) {
+        pipeline.stop();
         const RowPipeline::Outcome outcome = pipeline.finish();
+        if (stopped)
+            return fail(error, importCancelledMessage());
         return fail(error, outcome.storedTooLarge ? recordpayload::storedTextTooLargeMessage() : outcome.readError);
     }
 
     QString entryError;
-    const bool began = db.transaction();
+    const bool began = beginWriteTransaction(db, &entryError);
     std::optional<qint64> sourceId;
-    if (!began)
-        entryError = errorText(db.lastError());
-    else
+    if (began)
         sourceId = entry(&entryError);
     if (!sourceId) {
         const RowPipeline::Outcome outcome = pipeline.finish();
@@ -466,23 +502,30 @@ bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOpt
                 rowsError = QStringLiteral("The database connection is not an SQLite connection");
             else if (inserter.prepare(handle, *sourceId, &rowsError)) {
                 while (std::optional<PayloadBatch> batch = pipeline.next()) {
-                    if (!inserter.insert(*batch, &rowsError))
+                    if (cancelled() || !inserter.insert(*batch, &rowsError))
                         break;
                     pipeline.recycle(std::move(*batch));
                 }
             }
         }
     }
+    if (stopped)
+        pipeline.stop();
     const RowPipeline::Outcome outcome = pipeline.finish();
-    QString message = !outcome.readError.isEmpty() ? outcome.readError
+    QString message = stopped                      ? importCancelledMessage()
+                      : !outcome.readError.isEmpty() ? outcome.readError
                       : outcome.storedTooLarge     ? recordpayload::storedTextTooLargeMessage()
                                                    : rowsError;
     if (message.isEmpty()) {
         QSqlQuery touch(db);
         if (run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), &message,
-                *sourceId)
-            && !db.commit())
-            message = errorText(db.lastError());
+                *sourceId)) {
+            // The last point at which nothing has happened yet.
+            if (cancelled())
+                message = importCancelledMessage();
+            else if (!db.commit())
+                message = errorText(db.lastError());
+        }
     }
     if (!message.isEmpty()) {
         db.rollback();

@@ -15,6 +15,20 @@ namespace storeutil {
 // nothing and a message.
 using SourceEntry = std::function<std::optional<qint64>(QString *message)>;
 
+// Asked on the importing thread before the transaction, between batches of
+// rows and before the commit; once it answers true the import stops, rolls
+// back and fails with importCancelledMessage(). An empty function never cancels.
+using CancelCheck = std::function<bool()>;
+
+QString importCancelledMessage();
+
+// BEGIN IMMEDIATE: the write lock is taken at once, and another writer (the
+// window's connection, or an import on a thread of its own) is waited for
+// up to the busy timeout. A deferred transaction that has read before its
+// first write would fail at once instead: SQLite cannot wait there without
+// risking a deadlock.
+bool beginWriteTransaction(QSqlDatabase &db, QString *error);
+
 // Replaces a source's stored rows with the rows of the CSV file at `path`,
 // byte for byte what writing the rows readCsvFile() gives would store, in one
 // transaction with `entry`. A reader thread parses the file and writes each
@@ -23,8 +37,9 @@ using SourceEntry = std::function<std::optional<qint64>(QString *message)>;
 // has been read; a failure anywhere (the reader mid-file included) rolls the
 // whole transaction back, and the message is the one the earlier
 // read-then-write import gave: the reader's first, then the entry's, then
-// the stored-text limit, then the rows' statements.
+// the stored-text limit, then the rows' statements. A cancel comes before
+// them all: the user asked for nothing to change.
 bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOptions &options,
-                      const SourceEntry &entry, QString *error);
+                      const SourceEntry &entry, QString *error, const CancelCheck &cancelRequested = {});
 
 } // namespace storeutil

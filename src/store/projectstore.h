@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The single owner of the SQLite connection. Every persistent operation is a
@@ -71,10 +72,15 @@ public:
     bool commitTransaction(QString *error = nullptr);
     void rollBackTransaction();
 
-    // Data sources and their stored rows
+    // Data sources and their stored rows. An import or re-read asks
+    // `cancelRequested` (when given) on the calling thread before and between
+    // its batches of rows and before its commit; once it answers true the
+    // work is rolled back and fails with "The import was cancelled".
     std::optional<DataSource> upsertDataSource(qint64 projectId, const QString &filePath,
-                                               const DataSourceOptions &options, QString *error = nullptr);
-    bool reloadDataSource(qint64 sourceId, QString *error = nullptr);
+                                               const DataSourceOptions &options, QString *error = nullptr,
+                                               const std::function<bool()> &cancelRequested = {});
+    bool reloadDataSource(qint64 sourceId, QString *error = nullptr,
+                          const std::function<bool()> &cancelRequested = {});
     bool replaceDataSourceRecords(qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
                                   QString *error = nullptr);
     QList<DataSource> loadDataSources(qint64 projectId, QString *error = nullptr);

@@ -90,8 +90,9 @@ bool rollBack(QSqlDatabase &db, QString *error, const QString &message)
 // re-run with new values, and each row's JSON written directly instead of
 // through QJsonObject and QJsonDocument.
 bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
-                  QString *error)
+                  QString *error, const CancelCheck &cancelRequested = {})
 {
+    const auto cancelled = [&cancelRequested] { return cancelRequested && cancelRequested(); };
     const PayloadLayout layout = payloadLayout(header);
     {
         const QString tooLarge = storedTextTooLargeMessage();
@@ -141,6 +142,8 @@ bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, 
 
         qsizetype i = 0;
         for (; i + batchRows <= rows.size(); i += batchRows) {
+            if (cancelled())
+                return fail(error, importCancelledMessage());
             qsizetype length = 0;
             for (qsizetype k = 0; k < batchRows; ++k)
                 length += payloadLength(layout, rows.at(i + k));
@@ -167,13 +170,30 @@ bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, 
     }
 
     QSqlQuery touch(db);
-    return run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), error,
-               sourceId);
+    if (!run(touch, QStringLiteral("UPDATE data_sources SET updated_at=CURRENT_TIMESTAMP WHERE id=?"), error,
+             sourceId))
+        return false;
+    // The caller commits next: the last point at which nothing has happened yet.
+    return !cancelled() || fail(error, importCancelledMessage());
 }
 
 } // namespace
 
 namespace {
+
+// One transaction: a failure or a cancel keeps the source's previous rows.
+bool replaceRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
+                    QString *error, const CancelCheck &cancelRequested)
+{
+    if (!beginWriteTransaction(db, error))
+        return false;
+    QString message;
+    if (!writeRecords(db, sourceId, header, rows, &message, cancelRequested))
+        return rollBack(db, error, message);
+    if (!db.commit())
+        return rollBack(db, error, errorText(db.lastError()));
+    return true;
+}
 
 // The source already stored for the path, if any.
 bool findSource(const QSqlDatabase &db, qint64 projectId, const QString &absolutePath,
@@ -228,11 +248,12 @@ bool writeSourceEntry(const QSqlDatabase &db, qint64 projectId, const QString &a
 
 // The source's entry (new, or its options) and its rows are written in one
 // transaction, so a failure anywhere (the file, a statement, a full disk,
-// the commit) leaves the project exactly as it was. A CSV file is streamed
-// into the transaction once its header has been read; a workbook is read
-// whole before the transaction starts.
+// the commit) or a cancel leaves the project exactly as it was. A CSV file
+// is streamed into the transaction once its header has been read; a
+// workbook is read whole before the transaction starts.
 std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const QString &filePath,
-                                                         const DataSourceOptions &options, QString *error)
+                                                         const DataSourceOptions &options, QString *error,
+                                                         const std::function<bool()> &cancelRequested)
 {
     const QString absolutePath = absoluteSourcePath(filePath);
     QSqlDatabase db = database();
@@ -245,7 +266,7 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
                 return std::nullopt;
             return source->id;
         };
-        if (!importCsvRecords(db, absolutePath, options, entry, error))
+        if (!importCsvRecords(db, absolutePath, options, entry, error, cancelRequested))
             return std::nullopt;
         return source;
     }
@@ -257,16 +278,19 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
         fail(error, readError);
         return std::nullopt;
     }
+    // The workbook reader cannot be interrupted; what it read is dropped here.
+    if (cancelRequested && cancelRequested()) {
+        fail(error, importCancelledMessage());
+        return std::nullopt;
+    }
     if (!findSource(db, projectId, absolutePath, &source, error))
         return std::nullopt;
 
-    if (!db.transaction()) {
-        fail(error, errorText(db.lastError()));
+    if (!beginWriteTransaction(db, error))
         return std::nullopt;
-    }
     QString message;
     if (!writeSourceEntry(db, projectId, absolutePath, options, &source, &message)
-        || !writeRecords(db, source->id, header, rows, &message) || !db.commit()) {
+        || !writeRecords(db, source->id, header, rows, &message, cancelRequested) || !db.commit()) {
         if (message.isEmpty())
             message = errorText(db.lastError());
         rollBack(db, error, message);
@@ -275,7 +299,7 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
     return source;
 }
 
-bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error)
+bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error, const std::function<bool()> &cancelRequested)
 {
     QString path;
     DataSourceOptions options;
@@ -297,29 +321,24 @@ bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error)
     if (!isWorkbookPath(path)) {
         QSqlDatabase db = database();
         return importCsvRecords(db, path, options, [sourceId](QString *) { return std::optional<qint64>(sourceId); },
-                                error);
+                                error, cancelRequested);
     }
     QStringList header;
     QList<QStringList> rows;
     QString readError;
     if (!readTableFile(path, options, &header, &rows, &readError))
         return fail(error, readError);
-    return replaceDataSourceRecords(sourceId, header, rows, error);
+    if (cancelRequested && cancelRequested())
+        return fail(error, importCancelledMessage());
+    QSqlDatabase db = database();
+    return replaceRecords(db, sourceId, header, rows, error, cancelRequested);
 }
 
-// One transaction: a failure keeps the source's previous rows.
 bool ProjectStore::replaceDataSourceRecords(qint64 sourceId, const QStringList &header,
                                             const QList<QStringList> &rows, QString *error)
 {
     QSqlDatabase db = database();
-    if (!db.transaction())
-        return fail(error, errorText(db.lastError()));
-    QString message;
-    if (!writeRecords(db, sourceId, header, rows, &message))
-        return rollBack(db, error, message);
-    if (!db.commit())
-        return rollBack(db, error, errorText(db.lastError()));
-    return true;
+    return replaceRecords(db, sourceId, header, rows, error, {});
 }
 
 QList<DataSource> ProjectStore::loadDataSources(qint64 projectId, QString *error)

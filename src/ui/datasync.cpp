@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 QString computeDataSourceSignature(const QList<DataSource> &sources)
 {
@@ -37,7 +38,12 @@ DataSync::DataSync(QObject *parent)
     m_syncTimer->setInterval(kSyncDelayMs);
     m_pollTimer->setInterval(kPollIntervalMs);
 
-    connect(m_syncTimer, &QTimer::timeout, this, &DataSync::syncDue);
+    connect(m_syncTimer, &QTimer::timeout, this, [this] {
+        if (m_busy)
+            m_held = true;
+        else
+            emit syncDue();
+    });
     connect(m_watcher, &QFileSystemWatcher::fileChanged, this, [this] {
         if (m_sources.isEmpty())
             return;
@@ -51,7 +57,8 @@ DataSync::DataSync(QObject *parent)
     connect(m_pollTimer, &QTimer::timeout, this, [this] {
         // A sync already due (a retry among them) will see the change itself;
         // pushing it back would only stretch the retries while a file is away.
-        if (!m_sources.isEmpty() && !m_syncTimer->isActive() && signatureChanged())
+        // While busy, the signature stored afterwards is what to compare with.
+        if (!m_sources.isEmpty() && !m_busy && !m_syncTimer->isActive() && signatureChanged())
             scheduleSync();
     });
 }
@@ -64,6 +71,11 @@ void DataSync::setSources(const QList<DataSource> &sources)
 void DataSync::storeSignature()
 {
     m_signature = computeDataSourceSignature(m_sources);
+}
+
+void DataSync::storeSignature(const QString &signature)
+{
+    m_signature = signature;
 }
 
 bool DataSync::signatureChanged() const
@@ -123,8 +135,19 @@ void DataSync::updatePolling()
         m_pollTimer->start();
 }
 
+void DataSync::setBusy(bool busy)
+{
+    m_busy = busy;
+    if (!busy && std::exchange(m_held, false))
+        scheduleSync();
+}
+
 void DataSync::scheduleSync()
 {
+    if (m_busy) {
+        m_held = true;
+        return;
+    }
     // A watcher report restarts the full delay, also over a pending retry:
     // the file is evidently still being written.
     m_syncTimer->setInterval(kSyncDelayMs);

@@ -21,7 +21,10 @@ QString computeDataSourceSignature(const QList<DataSource> &sources);
 // from one save leads to one re-read 800 ms after the last of them.
 //
 // What a re-read does, and whether it failed, is the window's business; this
-// class keeps the retry count and the file-changed flag for it.
+// class keeps the retry count and the file-changed flag for it. While a
+// re-read or an import runs (setBusy), a trigger is held rather than acted
+// on, and the one sync it asks for follows once the work is done: re-reads
+// never overlap.
 class DataSync : public QObject
 {
     Q_OBJECT
@@ -41,6 +44,9 @@ public:
 
     QString storedSignature() const { return m_signature; }
     void storeSignature();
+    // A signature computed earlier, before a re-read began: a change written
+    // while it ran then still differs from what is stored.
+    void storeSignature(const QString &signature);
     bool signatureChanged() const;
     bool anyFileMissing() const;
 
@@ -60,6 +66,13 @@ public:
     // Polls while there are sources, and not at all without.
     void updatePolling();
 
+    // Holds the triggers while true; clearing it starts the sync timer when
+    // one came meanwhile.
+    void setBusy(bool busy);
+    bool isBusy() const { return m_busy; }
+    // What a trigger does: (re)starts the sync timer, or is held while busy.
+    void scheduleSync();
+
     QFileSystemWatcher *watcher() const { return m_watcher; }
     QTimer *syncTimer() const { return m_syncTimer; }
     QTimer *pollTimer() const { return m_pollTimer; }
@@ -68,12 +81,12 @@ signals:
     void syncDue();
 
 private:
-    void scheduleSync();
-
     QList<DataSource> m_sources;
     QString m_signature;
     int m_retries = 0;
     bool m_fileChanged = false;
+    bool m_busy = false;
+    bool m_held = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_syncTimer = nullptr;
     QTimer *m_pollTimer = nullptr;

@@ -42,6 +42,7 @@ ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheet
     if (m_excel) {
         m_worksheet = new QComboBox(this);
         m_worksheet->addItems(worksheetNames);
+        m_worksheet->setAccessibleName(tr("Worksheet"));
         form->addRow(tr("Worksheet"), m_worksheet);
     } else {
         // The item data is what the data source stores.
@@ -49,6 +50,7 @@ ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheet
         m_encoding->addItem(tr("Auto detect"), QStringLiteral("auto"));
         m_encoding->addItem(tr("UTF-8"), QStringLiteral("utf-8"));
         m_encoding->addItem(tr("Windows-1252"), QStringLiteral("windows-1252"));
+        m_encoding->setAccessibleName(tr("Encoding"));
         form->addRow(tr("Encoding"), m_encoding);
 
         m_delimiter = new QComboBox(this);
@@ -56,6 +58,7 @@ ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheet
         m_delimiter->addItem(tr("Comma (,)"), QStringLiteral("comma"));
         m_delimiter->addItem(tr("Semicolon (;)"), QStringLiteral("semicolon"));
         m_delimiter->addItem(tr("Tab"), QStringLiteral("tab"));
+        m_delimiter->setAccessibleName(tr("Delimiter"));
         form->addRow(tr("Delimiter"), m_delimiter);
     }
     layout->addLayout(form);
@@ -64,6 +67,7 @@ ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheet
     m_preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_preview->setAlternatingRowColors(true);
     m_preview->verticalHeader()->setVisible(false);
+    m_preview->setAccessibleName(tr("Preview of the first rows"));
     layout->addWidget(m_preview, 1);
 
     m_hint = new QLabel(this);

@@ -20,6 +20,7 @@
 #include <memory>
 
 class CanvasEditor;
+class DataImportRunner;
 class DataPage;
 class DataSync;
 class Dialogs;
@@ -127,9 +128,7 @@ private:
 
     // Variable data and its live sync (mainwindow_data.cpp).
     void connectDataPage();
-    const DataSource *currentDataSource() const;
     void refreshDataSources(qint64 selectId = 0);
-    void fillDataTable();
     void reloadProjectData();
     void setLiveDataSource(const QString &path, bool save);
     void syncDataSources();
@@ -152,6 +151,7 @@ private:
     bool m_useInches = false;
     QList<QPointer<UnitSpinBox>> m_unitSpinBoxes;
     DataSync *m_dataSync = nullptr;
+    DataImportRunner *m_dataImport = nullptr;
 
     ProjectPanel *m_projectPanel = nullptr;
     QTabWidget *m_pageTabs = nullptr;

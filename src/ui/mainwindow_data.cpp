@@ -1,9 +1,11 @@
 // Variable data: the data page's operations (import, open, remove, the table
 // of a file's rows), the combined card records, and the live re-read of the
-// data files when they change on disk.
+// data files when they change on disk. Imports and re-reads run off the
+// window's thread, in DataImportRunner.
 #include "ui/mainwindow.h"
 
 #include "import/tablereader.h"
+#include "ui/dataimportrunner.h"
 #include "ui/datapage.h"
 #include "ui/datasync.h"
 #include "ui/dialogs.h"
@@ -14,17 +16,43 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
-#include <QProgressDialog>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QUrl>
 
-#include <optional>
-
 namespace {
 // The data table shows at most this many stored rows; the label says so.
 constexpr int kTableRowLimit = 1000;
+
+const DataSource *findSource(const QList<DataSource> &sources, qint64 id)
+{
+    for (const DataSource &source : sources) {
+        if (source.id == id)
+            return &source;
+    }
+    return nullptr;
+}
+
+// The selected file's stored rows, at most kTableRowLimit of them.
+void fillDataTable(ProjectStore &store, DataPage *page, QStatusBar *status)
+{
+    const qint64 id = page->currentSourceId();
+    if (id <= 0) {
+        page->clearRecords();
+        return;
+    }
+    QStringList columns;
+    QString error;
+    const QList<DataRecord> records = store.loadDataSourceRecords(id, &columns, kTableRowLimit, &error);
+    if (!error.isEmpty()) {
+        status->showMessage(QCoreApplication::translate("MainWindow", "Could not read the data file: %1").arg(error),
+                            8000);
+        return;
+    }
+    page->showRecords(columns, records);
+}
 }
 
 void MainWindow::connectDataPage()
@@ -34,16 +62,17 @@ void MainWindow::connectDataPage()
     connect(m_dataPage, &DataPage::removeRequested, this, &MainWindow::removeCurrentDataSource);
     connect(m_dataPage, &DataPage::currentSourceChanged, this,
             &MainWindow::currentDataSourceChanged);
-}
 
-const DataSource *MainWindow::currentDataSource() const
-{
-    const qint64 id = m_dataPage->currentSourceId();
-    for (const DataSource &source : m_session.dataSources()) {
-        if (source.id == id)
-            return &source;
-    }
-    return nullptr;
+    m_dataImport = new DataImportRunner(m_store.database().databaseName(), m_dataSync, this);
+    connect(m_dataImport, &DataImportRunner::statusMessage, statusBar(), &QStatusBar::showMessage);
+    connect(m_dataImport, &DataImportRunner::sourcesRefreshed, this, [this] {
+        reloadProjectData();
+        // The row count in the status line follows the re-read file.
+        currentDataSourceChanged();
+        refreshPreview();
+        statusBar()->showMessage(tr("Excel/CSV auto-synced: %1 records").arg(m_session.cardRecords().size()),
+                                 5000);
+    });
 }
 
 void MainWindow::refreshDataSources(qint64 selectId)
@@ -59,32 +88,14 @@ void MainWindow::refreshDataSources(qint64 selectId)
     m_dataPage->setSources(m_session.dataSources(), selectId);
 }
 
-void MainWindow::fillDataTable()
-{
-    const qint64 id = m_dataPage->currentSourceId();
-    if (id <= 0) {
-        m_dataPage->clearRecords();
-        return;
-    }
-    QStringList columns;
-    QString error;
-    const QList<DataRecord> records =
-        m_store.loadDataSourceRecords(id, &columns, kTableRowLimit, &error);
-    if (!error.isEmpty()) {
-        statusBar()->showMessage(tr("Could not read the data file: %1").arg(error), 8000);
-        return;
-    }
-    m_dataPage->showRecords(columns, records);
-}
-
 void MainWindow::currentDataSourceChanged()
 {
-    fillDataTable();
+    fillDataTable(m_store, m_dataPage, statusBar());
     if (m_session.dataSources().isEmpty()) {
         m_dataPage->setStatus(tr("Live data source: not connected"), QString());
         return;
     }
-    const DataSource *source = currentDataSource();
+    const DataSource *source = findSource(m_session.dataSources(), m_dataPage->currentSourceId());
     const int rows = source ? m_store.countDataSourceRecords(source->id) : 0;
     const QString limited =
         rows > kTableRowLimit ? tr(" · table preview limited to 1,000 rows") : QString();
@@ -103,13 +114,13 @@ void MainWindow::reloadProjectData()
         return;
     }
     refreshDataSources();
-    fillDataTable();
+    fillDataTable(m_store, m_dataPage, statusBar());
     showCardRecordsOnCanvas();
 }
 
 void MainWindow::openCurrentDataSource()
 {
-    const DataSource *source = currentDataSource();
+    const DataSource *source = findSource(m_session.dataSources(), m_dataPage->currentSourceId());
     if (!source)
         return;
     const QString title = tr("Unable to open file");
@@ -154,39 +165,32 @@ void MainWindow::importCsv()
         options = dialog.options();
     }
 
-    std::optional<DataSource> source;
-    QString error;
-    {
-        QProgressDialog progress(tr("Importing and indexing variable data…"), QString(), 0, 0,
-                                 this);
-        progress.setWindowTitle(tr("Importing Data"));
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(300);
-        progress.setValue(0);
-        // The one chance for the progress window to be drawn before the work.
-        QCoreApplication::processEvents();
-        // The event loop does not run during the import, so the progress
-        // window may never appear; the cursor shows the wait either way.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-        source = m_store.upsertDataSource(m_session.project().id, path, options, &error);
+    const QPointer<MainWindow> alive(this);
+    const DataImportOutcome outcome = m_dataImport->importFile(m_session.project().id, path, options);
+    // Destroyed meanwhile, or showing another project: nothing here to update.
+    if (!alive || outcome.projectId != m_session.project().id)
+        return;
+    if (outcome.status == DataImportOutcome::Status::Cancelled) {
+        statusBar()->showMessage(tr("Import cancelled; the project's data is unchanged"), 5000);
+        return;
     }
-    if (!source) {
-        m_dialogs->critical(this, tr("Variable data import failed"), error);
+    if (outcome.status == DataImportOutcome::Status::Failed) {
+        m_dialogs->critical(this, tr("Variable data import failed"), outcome.error);
         return;
     }
 
+    const DataSource source = *outcome.source;
     if (m_session.project().dataSourcePath.isEmpty())
-        setLiveDataSource(source->filePath, true);
-    refreshDataSources(source->id);
+        setLiveDataSource(source.filePath, true);
+    refreshDataSources(source.id);
     followDataSourceChange();
     m_pageTabs->setCurrentIndex(0);
-    statusBar()->showMessage(tr("Added data file: %1").arg(source->displayName), 5000);
+    statusBar()->showMessage(tr("Added data file: %1").arg(source.displayName), 5000);
 }
 
 void MainWindow::removeCurrentDataSource()
 {
-    const DataSource *selected = currentDataSource();
+    const DataSource *selected = findSource(m_session.dataSources(), m_dataPage->currentSourceId());
     if (!selected)
         return;
     const DataSource source = *selected;
@@ -232,6 +236,7 @@ void MainWindow::followDataSourceChange()
 
 void MainWindow::setLiveDataSource(const QString &path, bool save)
 {
+    m_dataImport->setOpenProject(m_session.project().id);
     m_session.project().dataSourcePath = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
     if (save) {
         QString error;
@@ -259,45 +264,5 @@ void MainWindow::setLiveDataSource(const QString &path, bool save)
 
 void MainWindow::syncDataSources()
 {
-    const QList<DataSource> sources = m_dataSync->sources();
-    if (sources.isEmpty())
-        return;
-
-    // A file being saved is often briefly gone (written to a temporary name,
-    // then renamed); its stored rows stay until it is back.
-    if (m_dataSync->anyFileMissing()) {
-        if (!m_dataSync->retryLater()) {
-            statusBar()->showMessage(tr("The data-source file is temporarily unavailable."),
-                                     8000);
-        }
-        return;
-    }
-
-    if (!m_dataSync->fileChanged() && !m_dataSync->signatureChanged()) {
-        m_dataSync->renewWatcher();
-        return;
-    }
-
-    for (const DataSource &source : sources) {
-        QString error;
-        // A failed re-read keeps the source's previous rows; a half-written
-        // file usually reads on a later attempt.
-        if (!m_store.reloadDataSource(source.id, &error)) {
-            if (!m_dataSync->retryLater()) {
-                statusBar()->showMessage(tr("Could not refresh data: %1").arg(error), 10000);
-                m_dataSync->renewWatcher();
-            }
-            return;
-        }
-    }
-
-    m_dataSync->clearRetries();
-    m_dataSync->storeSignature();
-    m_dataSync->renewWatcher();
-    reloadProjectData();
-    // The row count in the status line follows the re-read file.
-    currentDataSourceChanged();
-    refreshPreview();
-    statusBar()->showMessage(tr("Excel/CSV auto-synced: %1 records").arg(m_session.cardRecords().size()),
-                             5000);
+    m_dataImport->syncSources(m_session.project().id);
 }
