@@ -20,11 +20,6 @@ QString valueText(const QJsonValue &value)
     return value.toVariant().toString();
 }
 
-QByteArray latin1Key(const char *prefix, qint64 fieldId)
-{
-    return QByteArray(prefix) + QByteArray::number(fieldId);
-}
-
 } // namespace
 
 QString sequenceKey(qint64 fieldId)
