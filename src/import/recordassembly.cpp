@@ -279,18 +279,6 @@ struct SourceReader
     }
 };
 
-bool countRows(ProjectStore &store, qint64 sourceId, qsizetype *count, QString *error)
-{
-    QSqlQuery query(store.database());
-    if (!query.prepare(QStringLiteral("SELECT COUNT(*) FROM data_source_records WHERE data_source_id=?")))
-        return fail(error, storeutil::errorText(query.lastError()));
-    query.addBindValue(sourceId);
-    if (!query.exec() || !query.next())
-        return fail(error, storeutil::errorText(query.lastError()));
-    *count = query.value(0).toLongLong();
-    return true;
-}
-
 CardTable legacyRecords(ProjectStore &store, qint64 projectId, QStringList *columns, QString *error,
                         const KeyFilter &filter)
 {
@@ -372,9 +360,12 @@ CardTable loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList 
         source->id = dataSources.at(s).id;
         source->rank = int(2 * s);
         source->keyPrefix = columnKey(source->id, QString());
-        qsizetype rows = 0;
-        if (!countRows(store, source->id, &rows, error))
+        QString countError;
+        const qsizetype rows = store.countDataSourceRecords(source->id, &countError);
+        if (!countError.isEmpty()) {
+            fail(error, countError);
             return {};
+        }
         cardCount = std::max(cardCount, rows);
         source->cardLimit = cardCount;
         QSqlQuery &query = source->query;

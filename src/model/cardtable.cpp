@@ -36,13 +36,6 @@ using KeyEntries = QVarLengthArray<KeyEntry, 1>; // highest rank first
 // it holds; a longer text gets a chunk of its own.
 constexpr qsizetype chunkSize = qsizetype(1) << 20;
 
-QString valueText(const QJsonValue &value)
-{
-    if (value.isString())
-        return value.toString();
-    return value.toVariant().toString();
-}
-
 // QString::fromUtf8 drops a leading byte order mark and cannot carry a lone
 // surrogate: such a text is kept as a JSON value instead.
 bool utf8Faithful(QStringView text)
@@ -155,6 +148,13 @@ Decoded decodeJsonString(QByteArrayView escaped, QByteArray *out)
 
 } // namespace
 
+QString recordValueText(const QJsonValue &value)
+{
+    if (value.isString())
+        return value.toString();
+    return value.toVariant().toString();
+}
+
 struct CardTable::Data
 {
     std::vector<std::vector<Cell>> columns; // column-major, each as long as `sortIndex`
@@ -196,7 +196,7 @@ struct CardTable::Data
     QString text(const Cell &cell) const
     {
         if (cell.kind == Json)
-            return valueText(values.at(cell.pos));
+            return recordValueText(values.at(cell.pos));
         return QString::fromUtf8(bytes(cell));
     }
 };
@@ -223,38 +223,36 @@ struct CardTable::Generated
 
 CardTable::CardTable() = default;
 
+namespace {
+
+void appendObject(CardTableBuilder &builder, int sortIndex, const QJsonObject &record)
+{
+    builder.beginCard(sortIndex);
+    for (auto it = record.constBegin(); it != record.constEnd(); ++it) {
+        int column = builder.column(it.key());
+        if (column < 0) {
+            column = builder.addColumn();
+            builder.addKey(it.key(), column, 0);
+        }
+        builder.setValue(column, it.value());
+    }
+}
+
+} // namespace
+
 CardTable CardTable::fromObjects(const QList<QJsonObject> &records)
 {
     CardTableBuilder builder;
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        builder.beginCard(int(i));
-        const QJsonObject &record = records.at(i);
-        for (auto it = record.constBegin(); it != record.constEnd(); ++it) {
-            int column = builder.column(it.key());
-            if (column < 0) {
-                column = builder.addColumn();
-                builder.addKey(it.key(), column, 0);
-            }
-            builder.setValue(column, it.value());
-        }
-    }
+    for (qsizetype i = 0; i < records.size(); ++i)
+        appendObject(builder, int(i), records.at(i));
     return builder.finish();
 }
 
 CardTable CardTable::fromRecords(const QList<DataRecord> &records)
 {
     CardTableBuilder builder;
-    for (const DataRecord &record : records) {
-        builder.beginCard(record.sortIndex);
-        for (auto it = record.values.constBegin(); it != record.values.constEnd(); ++it) {
-            int column = builder.column(it.key());
-            if (column < 0) {
-                column = builder.addColumn();
-                builder.addKey(it.key(), column, 0);
-            }
-            builder.setValue(column, it.value());
-        }
-    }
+    for (const DataRecord &record : records)
+        appendObject(builder, record.sortIndex, record.values);
     return builder.finish();
 }
 
@@ -338,17 +336,16 @@ QJsonObject CardTable::object(qsizetype card) const
         }
     }
     if (m_generated) {
-        for (const Generated::Sequence &sequence : m_generated->sequences) {
+        QStringList keys;
+        for (const Generated::Sequence &sequence : m_generated->sequences)
+            keys.append(sequence.key);
+        for (const Generated::Prize &prize : m_generated->prizes)
+            keys.append(prize.key);
+        for (const QString &key : std::as_const(keys)) {
             bool handled = false;
-            const std::optional<QString> text = generatedText(card, sequence.key, &handled);
+            const std::optional<QString> text = generatedText(card, key, &handled);
             if (handled)
-                object.insert(sequence.key, *text);
-        }
-        for (const Generated::Prize &prize : m_generated->prizes) {
-            bool handled = false;
-            const std::optional<QString> text = generatedText(card, prize.key, &handled);
-            if (handled)
-                object.insert(prize.key, *text);
+                object.insert(key, *text);
         }
     }
     return object;

@@ -17,6 +17,10 @@
 
 struct DataRecord;
 
+// A record value as a field prints it: a text as it is, anything else a
+// record might hold (a number put there by hand) as Qt writes it.
+QString recordValueText(const QJsonValue &value);
+
 // The card records of a job, held compactly: the values of every card in one
 // UTF-8 store with a small cell (place, length) per card and column, and one
 // key map shared by all cards, where a column's keyed name and its bare name

@@ -3,24 +3,7 @@
 #include "model/prizes.h"
 #include "sequence_p.h"
 
-#include <QHash>
-#include <QJsonValue>
-#include <QVariant>
-
 #include <algorithm>
-
-namespace {
-
-// Record values are texts; anything else a record might hold (a number put
-// there by hand) is shown as Qt writes it.
-QString valueText(const QJsonValue &value)
-{
-    if (value.isString())
-        return value.toString();
-    return value.toVariant().toString();
-}
-
-} // namespace
 
 QString sequenceKey(qint64 fieldId)
 {
@@ -41,7 +24,7 @@ std::optional<QString> RecordValues::text(const QString &key) const
     const auto found = m_object->constFind(key);
     if (found == m_object->constEnd())
         return std::nullopt;
-    return valueText(found.value());
+    return recordValueText(found.value());
 }
 
 QString fieldDisplayText(const TemplateField &field, const RecordValues &record)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/cardtable.h"
 #include "model/fieldvalues.h"
 #include "model/graphicelement.h"
 #include "model/templatefield.h"

@@ -16,7 +16,6 @@
 #include <QRegularExpression>
 #include <QIODevice>
 #include <QSaveFile>
-#include <QSet>
 #include <QTemporaryFile>
 
 #include <atomic>

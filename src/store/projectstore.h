@@ -29,6 +29,10 @@ public:
     // Connection and schema
     bool openDatabase(const QString &path, QString *error = nullptr);
     bool initializeSchema(QString *error = nullptr);
+    // The settings every connection to the database file works with (foreign
+    // keys, WAL, cache); initializeSchema applies them, a second connection
+    // opened on the same file applies them alone.
+    bool applyConnectionSettings(QString *error = nullptr);
     bool execStatement(const QString &sql, QString *error = nullptr);
 
     // Projects
@@ -87,7 +91,8 @@ public:
     // limit < 0: all rows. `columns` gets every member name, once, sorted case-insensitively.
     QList<DataRecord> loadDataSourceRecords(qint64 sourceId, QStringList *columns = nullptr, int limit = -1,
                                             QString *error = nullptr);
-    int countDataSourceRecords(qint64 sourceId);
+    // 0 on failure, with `error` set.
+    int countDataSourceRecords(qint64 sourceId, QString *error = nullptr);
     bool deleteDataSource(qint64 sourceId, QString *error = nullptr);
 
 private:

@@ -407,13 +407,16 @@ QList<DataRecord> ProjectStore::loadDataSourceRecords(qint64 sourceId, QStringLi
     return records;
 }
 
-int ProjectStore::countDataSourceRecords(qint64 sourceId)
+int ProjectStore::countDataSourceRecords(qint64 sourceId, QString *error)
 {
     QSqlQuery query(database());
-    if (!run(query, QStringLiteral("SELECT COUNT(*) FROM data_source_records WHERE data_source_id=?"), nullptr,
-             sourceId)
-        || !query.next())
+    if (!run(query, QStringLiteral("SELECT COUNT(*) FROM data_source_records WHERE data_source_id=?"), error,
+             sourceId))
         return 0;
+    if (!query.next()) {
+        fail(error, query);
+        return 0;
+    }
     return query.value(0).toInt();
 }
 

@@ -161,12 +161,19 @@ const ColumnUpgrade columnUpgrades[] = {
 
 } // namespace
 
-bool ProjectStore::initializeSchema(QString *error)
+bool ProjectStore::applyConnectionSettings(QString *error)
 {
     for (const char *sql : connectionSettings) {
         if (!execStatement(QString::fromLatin1(sql), error))
             return false;
     }
+    return true;
+}
+
+bool ProjectStore::initializeSchema(QString *error)
+{
+    if (!applyConnectionSettings(error))
+        return false;
     for (const char *sql : tableDefinitions) {
         if (!execStatement(QString::fromLatin1(sql), error))
             return false;

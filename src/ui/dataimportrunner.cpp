@@ -32,26 +32,11 @@ struct DataImportRunner::Run
 
 namespace {
 
-// The settings of the window's connection (projectstore_schema.cpp) that a
-// writer depends on: foreign keys, so that rows for a source deleted
-// meanwhile are refused, and the cache and sync settings that make a large
-// import as fast as on the window's connection.
-constexpr const char *kWorkerConnectionSettings[] = {
-    "PRAGMA foreign_keys = ON",
-    "PRAGMA synchronous = NORMAL",
-    "PRAGMA temp_store = MEMORY",
-    "PRAGMA cache_size = -32768",
-};
-
 bool openWorkerStore(ProjectStore &store, const QString &databasePath, QString *error)
 {
-    if (!store.openDatabase(databasePath, error))
-        return false;
-    for (const char *setting : kWorkerConnectionSettings) {
-        if (!store.execStatement(QString::fromLatin1(setting), error))
-            return false;
-    }
-    return true;
+    // The window's settings, foreign keys above all: rows for a source
+    // deleted meanwhile must be refused.
+    return store.openDatabase(databasePath, error) && store.applyConnectionSettings(error);
 }
 
 } // namespace
