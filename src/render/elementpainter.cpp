@@ -4,6 +4,7 @@
 #include "barcode/linearcodes.h"
 #include "model/fieldvalues.h"
 #include "model/prizes.h"
+#include "render/textoutlines.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -64,6 +65,18 @@ QFont fieldFont(const TemplateField &field, int pixels)
     return font;
 }
 
+// The glyph outlines this thread has drawn, kept for the next texts. One per
+// thread because paintField is called from wherever painting happens (canvas
+// items, the preview, every export thread) with no place to pass a cache in,
+// and because Qt's font engines, which the outlines come from, are per thread
+// too. It holds only shapes (no font objects) within fixed limits, so what it
+// keeps cannot change what a later paint draws, only how fast.
+TextOutlines &threadTextOutlines()
+{
+    thread_local TextOutlines outlines;
+    return outlines;
+}
+
 // The text is laid out in device coordinates at a pixel size taken from the
 // painter's scale, so 10 pt is 3.53 mm tall at every zoom and on every
 // device, and it is filled as outlines so a PDF carries shapes, not a font.
@@ -81,7 +94,8 @@ void paintText(QPainter &painter, const QRectF &rect, const TemplateField &field
     const double sizeMm = field.fontSizePt * kMmPerPoint;
     const QFont font = fieldFont(field, pixelSize((sizeMm >= 0.1 ? sizeMm : 0.1) * scale));
     const QFontMetricsF metrics(font);
-    const double advance = metrics.horizontalAdvance(text);
+    const TextOutlines::SetText set = threadTextOutlines().set(font, text);
+    const double advance = set.advance;
 
     const int alignment = field.alignment;
     double x = device.left();
@@ -97,11 +111,9 @@ void paintText(QPainter &painter, const QRectF &rect, const TemplateField &field
     else
         y = device.top() + metrics.ascent();
 
-    QPainterPath path;
-    path.addText(x, y, font, text);
     painter.save();
     painter.resetTransform();
-    painter.fillPath(path, QColor(field.colorHex));
+    painter.fillPath(TextOutlines::placed(set, QPointF(x, y)), QColor(field.colorHex));
     painter.restore();
 }
 
