@@ -7,9 +7,14 @@
 #
 #   bench/export-benchmark.sh [build-dir]     (default: build-bench/, configured as Release)
 #   BENCH_RUNS=N bench/export-benchmark.sh    rounds of every case (default 3): median seconds, highest peak
+#   BENCH_LARGE=1 bench/export-benchmark.sh   also the long runs below (about an hour a round on 2 cores)
 #
 # Cases: ours duplex at 10,000 (on every core, and with --jobs 1) and at 1,000 cards, ours single-sided at 1,000
-# cards, gLabels (single-sided: it has no mirrored back) at 1,000 cards. Every
+# cards, gLabels (single-sided: it has no mirrored back) at 1,000 cards. With
+# BENCH_LARGE=1 also ours duplex at 1,000 cards with --jobs 1, at 100,000 (on
+# every core and with --jobs 1) and at 250,000 cards on every core, whose
+# memory against the 1,000-card runs shows whether an export's memory stays
+# flat however long the job. Every
 # case gets a fresh data directory made by bench-exportsetup. gLabels has no
 # sequence numbers: its template prints the CSV's "Seq" column, which holds the
 # very text our sequence field computes ("No.000001", ...).
@@ -31,6 +36,7 @@ runs="${BENCH_RUNS:-3}"
 python=/usr/bin/python3
 rows=10000
 small=1000
+large="${BENCH_LARGE:-0}"
 per_sheet=16
 
 # --- tools and build -------------------------------------------------------
@@ -62,6 +68,17 @@ fi
 # The first rows of the same file: the 1,000 cards are the first 1,000 of the 10,000.
 head -n $((small + 1)) "$csv" >"$csv_small.tmp"
 mv "$csv_small.tmp" "$csv_small"
+# The CSV of each card count; the long runs' files come from the same generator.
+declare -A csv_of=([$rows]="$csv" [$small]="$csv_small")
+if [ "$large" = 1 ]; then
+  for count in 100000 250000; do
+    csv_of[$count]="$data/export-$count.csv"
+    if [ ! -f "${csv_of[$count]}" ] || [ "$generator" -nt "${csv_of[$count]}" ]; then
+      echo "Generating $count card rows in ${csv_of[$count]}" >&2
+      "$python" "$generator" "${csv_of[$count]}" "$count"
+    fi
+  done
+fi
 
 work="$(mktemp -d "$data/export-run.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -75,12 +92,13 @@ grep -q "src=\"$csv_small\"" "$glabels_doc"
 declare -A tool cards sides
 # ours1: the same tool on one thread (--jobs 1); ours uses its default, every core.
 cases=(ours-10000-duplex ours1-10000-duplex ours-1000-duplex ours-1000-single glabels-1000-single)
+[ "$large" = 1 ] && cases+=(ours1-1000-duplex ours-100000-duplex ours1-100000-duplex ours-250000-duplex)
 for name in "${cases[@]}"; do
   IFS=- read -r tool[$name] cards[$name] sides[$name] <<<"$name"
 done
-for name in ours-10000-duplex ours-1000-duplex ours-1000-single; do
-  input="$csv_small"
-  [ "${cards[$name]}" = "$rows" ] && input="$csv"
+for name in "${cases[@]}"; do
+  [ "${tool[$name]}" = ours ] || continue
+  input="${csv_of[${cards[$name]}]}"
   if ! "$setup" "$work/$name" "$input" "${sides[$name]}" >"$work/setup.out" 2>&1; then
     cat "$work/setup.out" >&2
     exit 1
@@ -216,8 +234,7 @@ measure() { # name round
   if [ "$round" = 1 ]; then
     pages[$name]=$(pdfinfo "$out" | sed -n 's/^Pages: *//p')
     pdf_mb[$name]=$(stat -c %s "$out" | awk '{ printf "%.1f", $1 / 1048576 }')
-    local input="$csv_small" duplex=0
-    [ "${cards[$name]}" = "$rows" ] && input="$csv"
+    local input="${csv_of[${cards[$name]}]}" duplex=0
     [ "${sides[$name]}" = duplex ] && duplex=1
     if ! problems[$name]="$(check_pdf "$out" "$input" "${cards[$name]}" "$duplex")"; then
       problems[$name]="${problems[$name]:-check failed}"
@@ -279,6 +296,16 @@ target "ours, cards/s at 10,000 duplex, all $(nproc) cores / --jobs 1" \
   "$(ratio "${rate[ours-10000-duplex]}" "${rate[ours1-10000-duplex]}")" ">=" 1.7
 target "ours, peak memory at 10,000 / at 1,000 cards (duplex)" \
   "$(ratio "${peak[ours-10000-duplex]}" "${peak[ours-1000-duplex]}")" "<=" 1.2
+if [ "$large" = 1 ]; then
+  target "ours, peak memory at 100,000 / at 1,000 cards (duplex)" \
+    "$(ratio "${peak[ours-100000-duplex]}" "${peak[ours-1000-duplex]}")" "<=" 1.2
+  target "ours, peak memory at 100,000 / at 1,000 cards (duplex, --jobs 1)" \
+    "$(ratio "${peak[ours1-100000-duplex]}" "${peak[ours1-1000-duplex]}")" "<=" 1.2
+  target "ours, cards/s at 100,000 duplex, all $(nproc) cores / --jobs 1" \
+    "$(ratio "${rate[ours-100000-duplex]}" "${rate[ours1-100000-duplex]}")" ">=" 1.7
+  printf '  %-58s %7s  (reference: 1,095 s before)\n' "ours, seconds at 250,000 duplex, all $(nproc) cores" \
+    "${wall[ours-250000-duplex]}"
+fi
 printf '  %-58s %7s  (reference, no target)\n' "ours / gLabels, CPU seconds, 1,000 single-sided" \
   "$(ratio "${cpu[ours-1000-single]}" "${cpu[glabels-1000-single]}")"
 printf '  %-58s %7s  (reference, no target)\n' "ours, CPU seconds at 10,000 / at 1,000 cards (duplex)" \

@@ -5,6 +5,7 @@
 #include "store/projectstore.h"
 #include "store/sqlutil.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QSet>
@@ -12,8 +13,11 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -160,47 +164,25 @@ struct KeyFilter
     bool wants(const QString &key) const { return all || keys.contains(key); }
 };
 
-// The rows of one data source, read one after the other as the cards are
-// built, so only the row at hand is held; and the source's columns in the
-// table being built.
-struct SourceReader
+// One data source's columns in the table being built, and how its stored
+// rows are written into a card.
+struct SourceColumns
 {
     qint64 id = 0;
     int rank = 0; // of its keyed names; the bare names of the first source rank 1
     QString keyPrefix; // "source:<id>:"
     qsizetype cardLimit = 0; // the cards this source's rows can reach: 0 to cardLimit - 1
-    QSqlQuery query;
-    bool atEnd = false;
-    qint64 sortIndex = 0; // of the row at hand
-    QByteArray payload;   // of the row at hand
 
-    QSet<QString> names;
-    // The raw member names of the last row whose names were collected. Nearly
-    // every row of a file has the same members, so most rows are settled by
-    // comparing bytes instead of parsing.
-    QList<QByteArray> knownNames;
     // The table's column of each member of the last row written the fast way
-    // (-1: not wanted), for the same comparison.
+    // (-1: not wanted). Nearly every row of a file has the same members, so
+    // most rows are settled by comparing bytes.
     QList<QByteArray> columnNames;
     QList<int> memberColumns;
     QHash<QString, int> columnOf; // by member name; -1: not wanted
 
-    explicit SourceReader(const QSqlDatabase &db) : query(db) {}
-
-    bool next(QString *error)
+    SourceColumns(qint64 id, int position)
+        : id(id), rank(2 * position), keyPrefix(columnKey(id, QString()))
     {
-        if (!query.next()) {
-            atEnd = true;
-            if (query.lastError().isValid())
-                return fail(error, storeutil::errorText(query.lastError()));
-            return true;
-        }
-        sortIndex = query.value(0).toLongLong();
-        // The text goes through the same conversions as in
-        // loadDataSourceRecords, so even a stored text that is not valid UTF-8
-        // reads the same here.
-        payload = query.value(1).toString().toUtf8();
-        return true;
     }
 
     // The table's column for a member name, made when first met.
@@ -223,30 +205,11 @@ struct SourceReader
         return column;
     }
 
-    // Adds the member names of the row at hand, as loadDataSourceRecords
-    // collects them. `members` is the row split, or null when it could not be.
-    void collectNames(const QList<MemberText> *members)
-    {
-        if (members && sameNames(*members, knownNames))
-            return;
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
-        if (parseError.error != QJsonParseError::NoError || !document.isObject())
-            return; // a damaged row has no members
-        const QJsonObject object = document.object();
-        for (auto it = object.constBegin(); it != object.constEnd(); ++it)
-            names.insert(it.key());
-        if (members) {
-            knownNames.clear();
-            for (const MemberText &member : *members)
-                knownNames.append(member.name.toByteArray());
-        }
-    }
-
-    // Writes the row at hand into the current card: the fast way when it
-    // splits into plain string members, else through QJsonDocument (a damaged
-    // row adds nothing).
-    void writeRow(const QList<MemberText> *members, CardTableBuilder &builder, const KeyFilter &filter)
+    // Writes a stored row into the current card: the fast way when it splits
+    // into plain string members (`members`), else through QJsonDocument (a
+    // damaged row adds nothing).
+    void writeRow(QByteArrayView payload, const QList<MemberText> *members, CardTableBuilder &builder,
+                  const KeyFilter &filter)
     {
         if (members) {
             if (!sameNames(*members, columnNames)) {
@@ -275,6 +238,59 @@ struct SourceReader
             const int column = this->column(it.key(), builder, filter);
             if (column >= 0)
                 builder.setValue(column, it.value());
+        }
+    }
+};
+
+// The rows of one data source, read one after the other as the cards are
+// built, so only the row at hand is held, and the names of its columns.
+struct SourceReader : SourceColumns
+{
+    QSqlQuery query;
+    bool atEnd = false;
+    qint64 sortIndex = 0; // of the row at hand
+    QByteArray payload;   // of the row at hand
+
+    QSet<QString> names;
+    // The raw member names of the last row whose names were collected, for
+    // the same comparison as the columns'.
+    QList<QByteArray> knownNames;
+
+    SourceReader(const QSqlDatabase &db, qint64 id, int position) : SourceColumns(id, position), query(db) {}
+
+    bool next(QString *error)
+    {
+        if (!query.next()) {
+            atEnd = true;
+            if (query.lastError().isValid())
+                return fail(error, storeutil::errorText(query.lastError()));
+            return true;
+        }
+        sortIndex = query.value(0).toLongLong();
+        // The text goes through the same conversions as in
+        // loadDataSourceRecords, so even a stored text that is not valid UTF-8
+        // reads the same here.
+        payload = query.value(1).toString().toUtf8();
+        return true;
+    }
+
+    // Adds the member names of the row at hand, as loadDataSourceRecords
+    // collects them. `members` is the row split, or null when it could not be.
+    void collectNames(const QList<MemberText> *members)
+    {
+        if (members && sameNames(*members, knownNames))
+            return;
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject())
+            return; // a damaged row has no members
+        const QJsonObject object = document.object();
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it)
+            names.insert(it.key());
+        if (members) {
+            knownNames.clear();
+            for (const MemberText &member : *members)
+                knownNames.append(member.name.toByteArray());
         }
     }
 };
@@ -356,10 +372,7 @@ CardTable loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList 
     std::vector<std::unique_ptr<SourceReader>> sources;
     qsizetype cardCount = 0;
     for (qsizetype s = 0; s < dataSources.size(); ++s) {
-        auto source = std::make_unique<SourceReader>(store.database());
-        source->id = dataSources.at(s).id;
-        source->rank = int(2 * s);
-        source->keyPrefix = columnKey(source->id, QString());
+        auto source = std::make_unique<SourceReader>(store.database(), dataSources.at(s).id, int(s));
         QString countError;
         const qsizetype rows = store.countDataSourceRecords(source->id, &countError);
         if (!countError.isEmpty()) {
@@ -414,7 +427,7 @@ CardTable loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList 
                 continue;
             const bool split = splitMembers(source.payload, &members);
             source.collectNames(split ? &members : nullptr);
-            source.writeRow(split ? &members : nullptr, builder, filter);
+            source.writeRow(source.payload, split ? &members : nullptr, builder, filter);
             if (!source.next(error))
                 return {};
         }
@@ -435,5 +448,183 @@ CardTable loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList 
 
     if (columns)
         *columns = keys;
+    return builder.finish();
+}
+
+// --- chosen cards ---------------------------------------------------------
+
+struct ProjectCardReader::Data
+{
+    sqlite3 *db = nullptr;
+    std::vector<sqlite3_stmt *> rowStatements; // per source: its row of one sort_index
+    // Each read builds with columns of its own; the sources' column maps are
+    // per read, so only the statements need the lock.
+    QList<std::pair<qint64, qsizetype>> sources; // id, card limit
+    KeyFilter filter;
+    qsizetype cardCount = 0;
+    mutable std::mutex mutex;
+
+    ~Data()
+    {
+        for (sqlite3_stmt *statement : rowStatements)
+            sqlite3_finalize(statement);
+        if (db)
+            sqlite3_close_v2(db); // ends the read transaction
+    }
+
+    QString lastError() const
+    {
+        return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+    }
+
+    bool exec(const char *sql, QString *error) const
+    {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+            return true;
+        return fail(error, lastError());
+    }
+
+    // A stored payload as Qt's driver hands it to loadProjectRecords: texts
+    // through UTF-16 (so that bytes that are not UTF-8 read the same), a blob
+    // as UTF-8; numbers and NULL can hold no row.
+    static QByteArray payload(sqlite3_stmt *statement)
+    {
+        switch (sqlite3_column_type(statement, 0)) {
+        case SQLITE_TEXT: {
+            const void *text = sqlite3_column_text16(statement, 0);
+            const int bytes = sqlite3_column_bytes16(statement, 0);
+            return QString(static_cast<const QChar *>(text), bytes / 2).toUtf8();
+        }
+        case SQLITE_BLOB: {
+            const char *blob = static_cast<const char *>(sqlite3_column_blob(statement, 0));
+            return QString::fromUtf8(blob, sqlite3_column_bytes(statement, 0)).toUtf8();
+        }
+        default:
+            return {};
+        }
+    }
+};
+
+ProjectCardReader::ProjectCardReader() : d(std::make_unique<Data>()) {}
+ProjectCardReader::~ProjectCardReader() = default;
+
+std::shared_ptr<ProjectCardReader> ProjectCardReader::open(ProjectStore &store, qint64 projectId,
+                                                           const QStringList &keys, QString *error)
+{
+    const QString path = store.database().databaseName();
+    if (path.isEmpty() || path == QLatin1String(":memory:") || path.startsWith(QLatin1String("file::memory:")))
+        return nullptr;
+
+    std::shared_ptr<ProjectCardReader> reader(new ProjectCardReader());
+    Data &d = *reader->d;
+    d.filter.all = false;
+    d.filter.keys = QSet<QString>(keys.cbegin(), keys.cend());
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &d.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX,
+                        nullptr)
+        != SQLITE_OK) {
+        fail(error, d.lastError());
+        return nullptr;
+    }
+    sqlite3_busy_timeout(d.db, 5000);
+    // Cards are looked up one by one across the whole run: a cache as large
+    // as the store's would only fill with pages read once.
+    if (!d.exec("PRAGMA cache_size = -2048", error) || !d.exec("BEGIN", error))
+        return nullptr;
+
+    sqlite3_stmt *statement = nullptr;
+    const auto prepare = [&](const char *sql) {
+        if (sqlite3_prepare_v2(d.db, sql, -1, &statement, nullptr) == SQLITE_OK)
+            return true;
+        fail(error, d.lastError());
+        return false;
+    };
+    // The sources in loadDataSources' order; the first read fixes the snapshot.
+    if (!prepare("SELECT id FROM data_sources WHERE project_id=?1 ORDER BY sort_order, id"))
+        return nullptr;
+    sqlite3_bind_int64(statement, 1, projectId);
+    QList<qint64> ids;
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+        ids.append(sqlite3_column_int64(statement, 0));
+    sqlite3_finalize(statement);
+    if (step != SQLITE_DONE) {
+        fail(error, d.lastError());
+        return nullptr;
+    }
+    if (ids.isEmpty())
+        return nullptr; // the older single table: read whole
+
+    // A source's rows reach the cards that exist once it is added, as in
+    // loadProjectRecords.
+    for (const qint64 id : std::as_const(ids)) {
+        if (!prepare("SELECT COUNT(*) FROM data_source_records WHERE data_source_id=?1"))
+            return nullptr;
+        sqlite3_bind_int64(statement, 1, id);
+        step = sqlite3_step(statement);
+        const qsizetype rows = step == SQLITE_ROW ? qsizetype(sqlite3_column_int(statement, 0)) : 0;
+        sqlite3_finalize(statement);
+        if (step != SQLITE_ROW) {
+            fail(error, d.lastError());
+            return nullptr;
+        }
+        d.cardCount = std::max(d.cardCount, rows);
+        d.sources.append({id, d.cardCount});
+        if (!prepare("SELECT payload_json FROM data_source_records WHERE data_source_id=?1 AND sort_index=?2"))
+            return nullptr;
+        sqlite3_bind_int64(statement, 1, id);
+        d.rowStatements.push_back(statement);
+    }
+    return reader;
+}
+
+qsizetype ProjectCardReader::cardCount() const
+{
+    return d->cardCount;
+}
+
+CardTable ProjectCardReader::read(const QList<int> &cards, QString *error) const
+{
+    // The rows are fetched under the lock (the statements are shared), the
+    // cards built outside it.
+    const qsizetype sourceCount = d->sources.size();
+    std::vector<std::optional<QByteArray>> payloads(size_t(cards.size() * sourceCount));
+    {
+        const std::lock_guard lock(d->mutex);
+        for (qsizetype c = 0; c < cards.size(); ++c) {
+            const int card = cards.at(c);
+            for (qsizetype s = 0; s < sourceCount; ++s) {
+                if (card < 0 || card >= d->sources.at(s).second)
+                    continue;
+                sqlite3_stmt *statement = d->rowStatements[size_t(s)];
+                sqlite3_bind_int64(statement, 2, card);
+                const int step = sqlite3_step(statement);
+                if (step == SQLITE_ROW)
+                    payloads[size_t(c * sourceCount + s)] = Data::payload(statement);
+                sqlite3_reset(statement);
+                if (step != SQLITE_ROW && step != SQLITE_DONE) {
+                    fail(error, d->lastError());
+                    return {};
+                }
+            }
+        }
+    }
+
+    std::vector<SourceColumns> columns;
+    columns.reserve(size_t(sourceCount));
+    for (qsizetype s = 0; s < sourceCount; ++s)
+        columns.emplace_back(d->sources.at(s).first, int(s));
+    CardTableBuilder builder;
+    builder.reserve(cards.size());
+    QList<MemberText> members;
+    for (qsizetype c = 0; c < cards.size(); ++c) {
+        builder.beginCard(cards.at(c));
+        for (qsizetype s = 0; s < sourceCount; ++s) {
+            const std::optional<QByteArray> &payload = payloads[size_t(c * sourceCount + s)];
+            if (!payload)
+                continue;
+            const bool split = splitMembers(*payload, &members);
+            columns[size_t(s)].writeRow(*payload, split ? &members : nullptr, builder, d->filter);
+        }
+    }
     return builder.finish();
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class ProjectStore;
 
 // The card records of a project: the rows of all its data sources combined by
@@ -21,3 +23,34 @@ class ProjectStore;
 // step, one row of each at a time, so only the table is held.
 CardTable loadProjectRecords(ProjectStore &store, qint64 projectId, QStringList *columns = nullptr,
                              QString *error = nullptr, const QStringList *onlyKeys = nullptr);
+
+// Chosen cards of a project read from the store and assembled as
+// loadProjectRecords assembles them, from any thread: an export of a long
+// run reads the cards of the sheet it paints instead of holding every card.
+// The reader has a connection of its own holding one read transaction, so
+// every read sees the rows as they stood when it was opened, whatever is
+// written meanwhile.
+class ProjectCardReader
+{
+public:
+    // The reader of the cards' `keys` (as onlyKeys above), or null: with
+    // `error` set when the store could not be read; without, for a project
+    // whose rows loadProjectRecords must read whole (the older single table,
+    // a database in memory).
+    static std::shared_ptr<ProjectCardReader> open(ProjectStore &store, qint64 projectId, const QStringList &keys,
+                                                   QString *error);
+    ~ProjectCardReader();
+
+    // The number of cards, as loadProjectRecords would give them.
+    qsizetype cardCount() const;
+
+    // The cards of `cards` (ascending record indices), each under its index
+    // as its number (see CardTable::withCardsOf); an empty table and `error`
+    // on failure. Safe to call from several threads.
+    CardTable read(const QList<int> &cards, QString *error) const;
+
+private:
+    ProjectCardReader();
+    struct Data;
+    std::unique_ptr<Data> d;
+};

@@ -164,15 +164,15 @@ struct CardTable::Data
     QHash<QString, KeyEntries> keys;
     QStringList keyOrder;
 
-    const Cell *find(qsizetype card, const QString &key) const
+    const Cell *find(qsizetype row, const QString &key) const
     {
-        if (card < 0 || card >= qsizetype(sortIndex.size()))
+        if (row < 0 || row >= qsizetype(sortIndex.size()))
             return nullptr;
         const auto found = keys.constFind(key);
         if (found == keys.constEnd())
             return nullptr;
         for (const KeyEntry &entry : *found) {
-            const Cell &cell = columns[size_t(entry.column)][size_t(card)];
+            const Cell &cell = columns[size_t(entry.column)][size_t(row)];
             if (cell.kind != Absent)
                 return &cell;
         }
@@ -256,8 +256,28 @@ CardTable CardTable::fromRecords(const QList<DataRecord> &records)
     return builder.finish();
 }
 
+CardTable CardTable::blank(qsizetype cardCount)
+{
+    CardTable table;
+    table.m_size = std::max<qsizetype>(cardCount, 0);
+    return table;
+}
+
+qsizetype CardTable::row(qsizetype card) const
+{
+    if (!m_data || card < 0 || card >= m_size)
+        return -1;
+    if (!m_byNumber)
+        return card < qsizetype(m_data->sortIndex.size()) ? card : -1;
+    const std::vector<int> &numbers = m_data->sortIndex;
+    const auto at = std::lower_bound(numbers.cbegin(), numbers.cend(), card);
+    return at != numbers.cend() && *at == card ? qsizetype(at - numbers.cbegin()) : -1;
+}
+
 int CardTable::sortIndex(qsizetype card) const
 {
+    if (m_byNumber)
+        return int(card);
     if (m_data && card >= 0 && card < qsizetype(m_data->sortIndex.size()))
         return m_data->sortIndex[size_t(card)];
     return int(card);
@@ -295,7 +315,7 @@ bool CardTable::contains(qsizetype card, const QString &key) const
     generatedText(card, key, &handled);
     if (handled)
         return true;
-    return m_data && m_data->find(card, key);
+    return m_data && m_data->find(row(card), key);
 }
 
 QJsonValue CardTable::value(qsizetype card, const QString &key) const
@@ -306,7 +326,7 @@ QJsonValue CardTable::value(qsizetype card, const QString &key) const
         return QJsonValue(*generated);
     if (!m_data)
         return QJsonValue(QJsonValue::Undefined);
-    const Cell *cell = m_data->find(card, key);
+    const Cell *cell = m_data->find(row(card), key);
     return cell ? m_data->value(*cell) : QJsonValue(QJsonValue::Undefined);
 }
 
@@ -318,7 +338,7 @@ std::optional<QString> CardTable::text(qsizetype card, const QString &key) const
         return generated;
     if (!m_data)
         return std::nullopt;
-    const Cell *cell = m_data->find(card, key);
+    const Cell *cell = m_data->find(row(card), key);
     if (!cell)
         return std::nullopt;
     return m_data->text(*cell);
@@ -330,8 +350,9 @@ QJsonObject CardTable::object(qsizetype card) const
     if (card < 0 || card >= m_size)
         return object;
     if (m_data) {
+        const qsizetype row = this->row(card);
         for (const QString &key : m_data->keyOrder) {
-            if (const Cell *cell = m_data->find(card, key))
+            if (const Cell *cell = m_data->find(row, key))
                 object.insert(key, m_data->value(*cell));
         }
     }
@@ -362,7 +383,8 @@ QList<QJsonObject> CardTable::objects() const
 
 bool CardTable::isSharedWith(const CardTable &other) const
 {
-    return m_data == other.m_data && m_generated == other.m_generated && m_size == other.m_size;
+    return m_data == other.m_data && m_generated == other.m_generated && m_size == other.m_size
+        && m_byNumber == other.m_byNumber;
 }
 
 qsizetype CardTable::heapBytes() const
@@ -408,6 +430,14 @@ CardTable CardTable::withGenerated(qsizetype cardCount, QList<SequenceColumn> se
     for (PrizeColumn &column : prizes)
         generated->prizes.append({std::move(column.key), std::move(column.names), std::move(column.cards)});
     table.m_generated = std::move(generated);
+    return table;
+}
+
+CardTable CardTable::withCardsOf(const CardTable &cards) const
+{
+    CardTable table = *this;
+    table.m_data = cards.m_data;
+    table.m_byNumber = true;
     return table;
 }
 

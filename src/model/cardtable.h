@@ -39,6 +39,9 @@ class CardTable
 public:
     CardTable();
 
+    // `cardCount` cards without data, for generated values alone.
+    static CardTable blank(qsizetype cardCount);
+
     // Records as objects; each card's number is its index.
     static CardTable fromObjects(const QList<QJsonObject> &records);
     static CardTable fromRecords(const QList<DataRecord> &records);
@@ -84,6 +87,13 @@ public:
     };
     CardTable withGenerated(qsizetype cardCount, QList<SequenceColumn> sequences, QList<PrizeColumn> prizes) const;
 
+    // This table's cards and generated values over the data of `cards`, a
+    // table of some of the cards only, each under its index as its number
+    // (CardTableBuilder::beginCard), in ascending order: card n reads the row
+    // numbered n, and has no data when there is none. A long job is painted
+    // from the cards of one sheet at a time this way.
+    CardTable withCardsOf(const CardTable &cards) const;
+
 private:
     friend class CardTableBuilder;
     struct Data;
@@ -91,6 +101,10 @@ private:
     std::shared_ptr<const Data> m_data;
     std::shared_ptr<const Generated> m_generated;
     qsizetype m_size = 0;
+    bool m_byNumber = false; // the data's rows are found by their numbers (withCardsOf)
+
+    // The data's row of `card`, or -1.
+    qsizetype row(qsizetype card) const;
 
     // Where a generated key answers for `card`: its text, else nothing.
     std::optional<QString> generatedText(qsizetype card, const QString &key, bool *handled) const;

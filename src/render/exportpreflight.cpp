@@ -91,15 +91,32 @@ std::optional<PreflightProblem> missingData(const PdfExportJob &job)
     PreflightProblem problem;
     problem.kind = PreflightProblem::Kind::MissingData;
     // Card order is ascending, so the first cards found are the ones to list.
+    // Cards read from the store come in batches, so that a long run is never
+    // held whole. Should the store fail, the export itself reports it.
+    QList<int> batch;
+    bool readable = true;
+    const auto check = [&] {
+        const std::optional<CardTable> records = readable ? jobRecords(job, batch, nullptr) : std::nullopt;
+        readable = records.has_value();
+        for (const int card : std::as_const(batch)) {
+            if (!records)
+                break;
+            const bool complete = std::all_of(keys.cbegin(), keys.cend(),
+                                              [&](const QString &key) { return records->contains(card, key); });
+            if (complete)
+                continue;
+            if (problem.firstCards.size() < preflightCardsListed)
+                problem.firstCards.append(card);
+            ++problem.cardCount;
+        }
+        batch.clear();
+    };
     forEachPrintedCard(job, [&](int card) {
-        const bool complete = std::all_of(keys.cbegin(), keys.cend(),
-                                          [&](const QString &key) { return job.records.contains(card, key); });
-        if (complete)
-            return;
-        if (problem.firstCards.size() < preflightCardsListed)
-            problem.firstCards.append(card);
-        ++problem.cardCount;
+        batch.append(card);
+        if (batch.size() >= 4096)
+            check();
     });
+    check();
     if (problem.cardCount == 0)
         return std::nullopt;
     problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))

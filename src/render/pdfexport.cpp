@@ -1,5 +1,6 @@
 #include "render/pdfexport.h"
 
+#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "render/jobselection.h"
@@ -164,7 +165,37 @@ QList<int> printedSheets(const PdfExportJob &job)
     return sheetSpan(0, job.layout.sheetCount() - 1);
 }
 
+std::optional<CardTable> jobRecords(const PdfExportJob &job, const QList<int> &cards, QString *error)
+{
+    if (!job.cardReader)
+        return job.records;
+    QString message;
+    const CardTable read = job.cardReader->read(cards, &message);
+    if (!message.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Data Read Failed: %1").arg(message);
+        return std::nullopt;
+    }
+    return job.records.withCardsOf(read);
+}
+
 namespace {
+
+// The record indices on `sheet`, ascending (both sides hold the same cards).
+QList<int> sheetCards(const PdfExportJob &job, int sheet)
+{
+    QList<int> cards;
+    const ImpositionLayout &layout = job.layout;
+    for (int row = 0; row < layout.rows; ++row) {
+        for (int column = 0; column < layout.columns; ++column) {
+            const int card = layout.recordAt(sheet, row, column, job.cutStack, false);
+            if (card >= 0 && card < layout.recordCount)
+                cards.append(card);
+        }
+    }
+    std::sort(cards.begin(), cards.end());
+    return cards;
+}
 
 // Paints `sheets` of the job as pages of one PDF into `file`, which the caller
 // commits. `pagesBefore` and `pagesInAll` count across every file of a split
@@ -210,9 +241,17 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevi
     composer.setMarkOptions(job.marks);
     const int sides = job.duplex ? 2 : 1;
     const int pageCount = int(sheets.size()) * sides;
+    CardTable records;
     for (int p = 0; p < pageCount; ++p) {
         const int sheet = sheets.at(p / sides);
         const bool back = p % sides == 1;
+        if (p % sides == 0) {
+            std::optional<CardTable> read = jobRecords(job, job.cardReader ? sheetCards(job, sheet) : QList<int>(),
+                                                       &run.error);
+            if (!read)
+                break;
+            records = std::move(*read);
+        }
         SheetData data;
         data.layout = job.layout;
         data.sheetIndex = sheet;
@@ -220,7 +259,7 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevi
         data.cardSizeMm = job.cardSizeMm;
         data.fields = job.fields;
         data.graphics = job.graphics;
-        data.records = job.records;
+        data.records = records;
         data.cutStack = job.cutStack;
         data.side = back ? QStringLiteral("back") : QStringLiteral("front");
         data.frontBackground = job.frontBackground;
@@ -670,6 +709,8 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
         && !sideBackground(QStringLiteral("back"), project.backBackgroundPath, &source.backBackground, &plan))
         return plan;
 
+    if (source.cardReader)
+        source.cardRecords = CardTable::blank(source.cardReader->cardCount());
     PreparedCards prepared = prepareCardRecords(source.cardRecords, fields);
     source.cardRecords = CardTable();
     if (!prepared.error.isEmpty()) {
@@ -704,6 +745,7 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     job.fields = fields;
     job.graphics = graphics;
     job.records = std::move(prepared.records);
+    job.cardReader = std::move(source.cardReader);
     job.cutStack = source.cutStack;
     job.marks.showBorder = project.showImpositionBorder;
     const QColor borderColor(project.impositionBorderColor);

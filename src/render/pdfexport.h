@@ -15,8 +15,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+class ProjectCardReader;
 class ProjectStore;
 
 // Everything one PDF export is painted from.
@@ -28,6 +30,10 @@ struct PdfExportJob
     QList<TemplateField> fields;    // both sides
     QList<GraphicElement> graphics; // both sides
     CardTable records;              // prepared card records, in card order
+    // When set, the cards' data is read from the store a sheet at a time and
+    // `records` holds only the generated values: a long run's memory is then
+    // that of a sheet, not of every card.
+    std::shared_ptr<const ProjectCardReader> cardReader;
     bool cutStack = false;
     MarkOptions marks;
     bool duplex = false;
@@ -47,6 +53,11 @@ struct PdfExportJob
 // The sheets (indices from 0, ascending) the job writes: its `sheets` within
 // the layout, else those holding its `onlyRecords`, else every sheet.
 QList<int> printedSheets(const PdfExportJob &job);
+
+// The job's records holding the data of `cards` (ascending record indices):
+// its own table, or with a card reader, those cards read from the store under
+// the job's generated values. Nothing, and `error`, when the store failed.
+std::optional<CardTable> jobRecords(const PdfExportJob &job, const QList<int> &cards, QString *error);
 
 struct PdfExportResult
 {
@@ -111,6 +122,8 @@ struct PdfExportSource
 {
     Project project; // sizes, grid, bleed, border, crop marks, duplex, name
     CardTable cardRecords;
+    // Instead of `cardRecords`: the cards read a sheet at a time.
+    std::shared_ptr<const ProjectCardReader> cardReader;
     bool cutStack = false;
     // The fields when the caller has loaded them already; loaded when absent.
     std::optional<QList<TemplateField>> fields;

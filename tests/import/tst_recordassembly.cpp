@@ -158,6 +158,7 @@ private slots:
     void storedRowOddities();
     void matchesPlainCombination_data();
     void matchesPlainCombination();
+    void cardReaderKeepsItsSnapshot();
     void failureGivesNothing();
 
     void columnKeys_data();
@@ -285,6 +286,10 @@ void TestRecordAssembly::legacyRowsWithoutSources()
     QCOMPARE(valuesOf(records), QList<QJsonObject>({object({{"Name", "Ada"}, {"City", "Oslo"}}), QJsonObject(),
                                                     object({{"Name", "Eve"}, {"city", "Rome"}})}));
     QCOMPARE(columns, QStringList({QStringLiteral("City"), QStringLiteral("city"), QStringLiteral("Name")}));
+
+    // The old table is read whole, not card by card: no reader, no failure.
+    QVERIFY(!ProjectCardReader::open(p.store(), p.projectId(), {QStringLiteral("Name")}, &error));
+    QCOMPARE(error, QString());
 }
 
 void TestRecordAssembly::legacyRowsIgnoredWithSources()
@@ -493,6 +498,61 @@ void TestRecordAssembly::matchesPlainCombination()
     QCOMPARE(valuesOf(filtered), valuesOf(expectedOnly));
     QCOMPARE(firstDisagreement(filteredTable, expectedOnly, QStringList(allKeys.cbegin(), allKeys.cend())), QString());
     QCOMPARE(filteredColumns, expectedColumns);
+
+    // Chosen cards read on their own, as an export reads a sheet's, are those
+    // cards of the whole table under their numbers; the others have no data.
+    const std::shared_ptr<ProjectCardReader> reader =
+        ProjectCardReader::open(p.store(), p.projectId(), wanted, &error);
+    QCOMPARE(error, QString());
+    QVERIFY(reader);
+    QCOMPARE(reader->cardCount(), expected.size());
+    QList<int> chosen;
+    for (int card = -1; card <= int(expected.size()) + 1; ++card) {
+        if (random.bounded(2) == 0)
+            chosen << card;
+    }
+    const CardTable read = reader->read(chosen, &error);
+    QCOMPARE(error, QString());
+    const CardTable sheet = CardTable::blank(expected.size()).withCardsOf(read);
+    QCOMPARE(sheet.size(), expected.size());
+    QList<DataRecord> expectedChosen = expectedOnly;
+    for (DataRecord &record : expectedChosen) {
+        if (!chosen.contains(record.sortIndex))
+            record.values = QJsonObject();
+    }
+    QCOMPARE(valuesOf(asRecords(sheet)), valuesOf(expectedChosen));
+    QCOMPARE(firstDisagreement(sheet, expectedChosen, QStringList(allKeys.cbegin(), allKeys.cend())), QString());
+}
+
+// The reader sees the rows as they stood when it was opened: an export
+// started before the window re-reads a file prints the data it started with.
+void TestRecordAssembly::cardReaderKeepsItsSnapshot()
+{
+    ScratchProject p;
+    QString error;
+    QVERIFY2(p.open(&error), qPrintable(error));
+    QVERIFY(p.addSource(1, 0));
+    QVERIFY(p.addRow(1, 0, QStringLiteral(R"({"Name":"Ada"})")));
+    QVERIFY(p.addRow(1, 1, QStringLiteral(R"({"Name":"Grace"})")));
+    const QStringList keys{QStringLiteral("Name")};
+    const std::shared_ptr<ProjectCardReader> reader = ProjectCardReader::open(p.store(), p.projectId(), keys, &error);
+    QVERIFY2(reader, qPrintable(error));
+
+    QVERIFY(p.exec(QStringLiteral("UPDATE data_source_records SET payload_json='{\"Name\":\"Eve\"}'")));
+    QVERIFY(p.addRow(1, 2, QStringLiteral(R"({"Name":"Late"})")));
+    QVERIFY(p.addSource(2, 1));
+    QVERIFY(p.addRow(2, 0, QStringLiteral(R"({"Name":"Other"})")));
+    QCOMPARE(loadProjectRecords(p.store(), p.projectId(), nullptr, &error, &keys).text(0, keys.first()),
+             QStringLiteral("Eve"));
+
+    QCOMPARE(reader->cardCount(), 2);
+    const CardTable read = reader->read({0, 1, 2}, &error);
+    QCOMPARE(error, QString());
+    const CardTable cards = CardTable::blank(reader->cardCount()).withCardsOf(read);
+    QCOMPARE(cards.text(0, keys.first()), QStringLiteral("Ada"));
+    QCOMPARE(cards.text(1, keys.first()), QStringLiteral("Grace"));
+    QCOMPARE(cards.object(2), QJsonObject());
+    QCOMPARE(cards.object(0), object({{"Name", "Ada"}}));
 }
 
 // No partial batch: a failure empties the records and the column list.
@@ -509,6 +569,9 @@ void TestRecordAssembly::failureGivesNothing()
     QVERIFY(loadProjectRecords(p.store(), p.projectId(), &columns, &error).isEmpty());
     QVERIFY2(error.contains(QStringLiteral("data_source_records")), qPrintable(error));
     QCOMPARE(columns, QStringList());
+    error.clear();
+    QVERIFY(!ProjectCardReader::open(p.store(), p.projectId(), {QStringLiteral("Name")}, &error));
+    QVERIFY2(error.contains(QStringLiteral("data_source_records")), qPrintable(error));
 
     QVERIFY(p.exec(QStringLiteral("ALTER TABLE data_sources RENAME TO moved_sources")));
     error.clear();

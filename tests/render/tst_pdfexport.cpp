@@ -2,7 +2,10 @@
 // for the document settings, pdftoppm for rasters probed at the positions the
 // sheet geometry gives, zbarimg for the codes printed on each card.
 
+#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
+#include "render/exportpreflight.h"
+#include "render/jobselection.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
 #include "support/asuser.h"
@@ -368,6 +371,8 @@ private slots:
     void reprintPaintsOnlyTheChosenCards();
     void parallelExportIsTheSingleThreadedExport_data();
     void parallelExportIsTheSingleThreadedExport();
+    void cardsReadBySheetPrintAsLoadedCards_data();
+    void cardsReadBySheetPrintAsLoadedCards();
 };
 
 void TestPdfExport::documentSettings_data()
@@ -1540,6 +1545,134 @@ void TestPdfExport::parallelExportIsTheSingleThreadedExport()
         for (int page = 0; page < got.size(); ++page)
             QVERIFY2(got.at(page) == want.at(page), qPrintable(QStringLiteral("file %1 page %2").arg(f + 1).arg(page + 1)));
     }
+}
+
+void TestPdfExport::cardsReadBySheetPrintAsLoadedCards_data()
+{
+    QTest::addColumn<bool>("cutStack");
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<QString>("reprint"); // a card list, as the export's choice takes it
+
+    QTest::newRow("standard, one thread") << false << 1 << QString();
+    QTest::newRow("cut-stack, two threads") << true << 2 << QString();
+    QTest::newRow("cut-stack, reprint") << true << 1 << QStringLiteral("2, 6-7, 29");
+}
+
+// The command-line export reads each sheet's cards from the store while it
+// paints. Two sources of different lengths, a sequence, prizes, codes and a
+// card without a name: the pages, the blank-code report and the preflight
+// are those of the export from the whole loaded table, in either order,
+// on one thread or several, whole or as a reprint.
+void TestPdfExport::cardsReadBySheetPrintAsLoadedCards()
+{
+    QFETCH(bool, cutStack);
+    QFETCH(int, jobs);
+    QFETCH(QString, reprint);
+
+    QTemporaryDir dir;
+    ProjectStore store;
+    QString error;
+    const std::optional<Project> created = newPlanProject(dir, store, QStringLiteral("Streamed"), &error);
+    QVERIFY2(created, qPrintable(error));
+    const qint64 id = created->id;
+    QStringList statements{
+        QStringLiteral("INSERT INTO data_sources(id, project_id, file_path, display_name, sort_order) "
+                       "VALUES(7, %1, '/data/a.csv', 'a.csv', 0), (9, %1, '/data/b.csv', 'b.csv', 1)")
+            .arg(id)};
+    // 23 rows in the first source (card 5 has no name), 29 in the second.
+    for (int card = 0; card < 29; ++card) {
+        if (card < 23) {
+            const QString name = card == 5 ? QString() : QStringLiteral("\"Name\":\"Card %1\",").arg(card + 1);
+            statements << QStringLiteral("INSERT INTO data_source_records(data_source_id, sort_index, payload_json) "
+                                         "VALUES(7, %1, '{%2\"Code\":\"CODE-%3\"}')")
+                              .arg(card)
+                              .arg(name)
+                              .arg(card + 1, 4, 10, QLatin1Char('0'));
+        }
+        statements << QStringLiteral("INSERT INTO data_source_records(data_source_id, sort_index, payload_json) "
+                                     "VALUES(9, %1, '{\"Ticket\":\"T-%1\"}')")
+                          .arg(card);
+    }
+    for (const QString &sql : std::as_const(statements))
+        QVERIFY2(store.execStatement(sql, &error), qPrintable(error));
+
+    QList<TemplateField> fields{
+        codeField(QStringLiteral("front"), QStringLiteral("text"), QString(), QStringLiteral("Name"),
+                  QRectF(2, 2, 40, 6)),
+        codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(), QStringLiteral("Code"),
+                  QRectF(2, 9, 18, 18)),
+        codeField(QStringLiteral("front"), QStringLiteral("sequence"), QString(), QString(), QRectF(22, 9, 26, 6)),
+        codeField(QStringLiteral("back"), QStringLiteral("text"), QString(), QStringLiteral("source:9:Ticket"),
+                  QRectF(2, 2, 40, 6)),
+        codeField(QStringLiteral("back"), QStringLiteral("scratch"), QString(), QString(), QRectF(2, 10, 44, 6)),
+    };
+    fields[4].scratchPrizesJson = QStringLiteral(R"([{"name":"Ten Tickets","value":3},{"name":"Try Again","value":26}])");
+    fields[4].scratchTotal = 29;
+    for (TemplateField &field : fields) {
+        field.projectId = id;
+        QVERIFY2(store.insertField(&field, &error), qPrintable(error));
+    }
+
+    PdfExportSource source;
+    source.project = *created;
+    source.project.rows = 2;
+    source.project.columns = 2;
+    source.project.cardWidthMm = 50;
+    source.project.cardHeightMm = 30;
+    source.project.paperWidthMm = 120;
+    source.project.paperHeightMm = 80;
+    source.project.duplex = true;
+    source.cutStack = cutStack;
+    source.fields = fields;
+    const QStringList keys = fieldRecordKeys(fields);
+    PdfExportSource loaded = source;
+    loaded.cardRecords = loadProjectRecords(store, id, nullptr, &error, &keys);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    PdfExportSource streamed = source;
+    streamed.cardReader = ProjectCardReader::open(store, id, keys, &error);
+    QVERIFY2(streamed.cardReader, qPrintable(error));
+
+    PdfExportPlan wholePlan = planPdfExport(store, loaded);
+    PdfExportPlan sheetPlan = planPdfExport(store, streamed);
+    QVERIFY2(wholePlan.ok(), qPrintable(wholePlan.error));
+    QVERIFY2(sheetPlan.ok(), qPrintable(sheetPlan.error));
+    QCOMPARE(sheetPlan.job.layout, wholePlan.job.layout);
+    QCOMPARE(sheetPlan.job.layout.recordCount, 29);
+    if (!reprint.isEmpty()) {
+        for (PdfExportJob *job : {&wholePlan.job, &sheetPlan.job}) {
+            PrintChoice choice;
+            choice.mode = PrintChoice::Mode::Cards;
+            choice.cards = reprint;
+            QCOMPARE(applyPrintChoice(choice, *job), QString());
+        }
+    }
+
+    // Card 6 lacks its name, cards 24 to 29 both name and code.
+    const QList<PreflightProblem> expectedProblems = preflightExport(wholePlan.job);
+    const QList<PreflightProblem> problems = preflightExport(sheetPlan.job);
+    QCOMPARE(problems.size(), expectedProblems.size());
+    QVERIFY(!problems.isEmpty());
+    QCOMPARE(problems.first().message, expectedProblems.first().message);
+    QCOMPARE(problems.first().cardCount, reprint.isEmpty() ? 7 : 2);
+
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("whole"))) && QDir().mkpath(dir.filePath(QStringLiteral("sheets"))));
+    const PdfExportResult expected =
+        exportImpositionPdf(wholePlan.job, dir.filePath(QStringLiteral("whole/job.pdf")), {}, 0, 1);
+    const PdfExportResult result =
+        exportImpositionPdf(sheetPlan.job, dir.filePath(QStringLiteral("sheets/job.pdf")), {}, 0, jobs);
+    QVERIFY2(expected.ok, qPrintable(expected.error));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.pageCount, expected.pageCount);
+    QCOMPARE(result.blankCodeCardCount, expected.blankCodeCardCount);
+    QCOMPARE(result.blankCodeCards, expected.blankCodeCards);
+
+    QString problem;
+    const QList<QImage> want = rasterPages(expected.files.first(), 150, &problem);
+    const QList<QImage> got = rasterPages(result.files.first(), 150, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(got.size(), want.size());
+    for (int page = 0; page < got.size(); ++page)
+        QVERIFY2(got.at(page) == want.at(page), qPrintable(QStringLiteral("page %1").arg(page + 1)));
 }
 
 QTEST_MAIN(TestPdfExport)

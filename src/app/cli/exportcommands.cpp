@@ -173,10 +173,14 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     if (!error.isEmpty())
         return context.fail(QStringLiteral("PDF export failed: %1").arg(error));
 
-    // The cards keep only the columns the fields show: a long run of wide
-    // rows is then held in a fraction of the memory.
+    // The cards are read a sheet at a time, with only the columns the fields
+    // show, so a long run costs no more memory than a short one; the reader
+    // sees the rows as they stand now, whatever the window writes meanwhile.
+    // Rows in the older single table are read whole.
     const QStringList keys = fieldRecordKeys(fields);
-    source.cardRecords = loadProjectRecords(*store, project.id, nullptr, &error, &keys);
+    source.cardReader = ProjectCardReader::open(*store, project.id, keys, &error);
+    if (!source.cardReader && error.isEmpty())
+        source.cardRecords = loadProjectRecords(*store, project.id, nullptr, &error, &keys);
     source.fields = fields;
     if (!error.isEmpty())
         return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
