@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Vellumor VDP need,
+# Installs the Debian 12 packages that building, running, testing and packaging Vellumor VDP need,
 # then the PDFium library that renders PDF backgrounds (scripts/fetch-pdfium.sh, from npm).
 # Idempotent: asks dpkg first and only runs apt-get (and its update) when something is missing.
-#   scripts/install-deps.sh          build + run + test packages
+#   scripts/install-deps.sh          build + run + test packages (the validators of the installed
+#                                    desktop files, man, and what cpack needs for the .deb)
 #   scripts/install-deps.sh --run    only what building and starting the application needs
 #   scripts/install-deps.sh --fuzz   build + run + test packages and the fuzzing tool chain
 #                                    (clang with its sanitizer and libFuzzer runtimes, llvm-symbolizer)
@@ -19,6 +20,8 @@ build_pkgs=(
 )
 test_pkgs=(
   poppler-utils zbar-tools zint sqlite3 qpdf
+  desktop-file-utils appstream man-db
+  dpkg-dev file
 )
 fuzz_pkgs=(
   clang libclang-rt-14-dev llvm

@@ -48,7 +48,15 @@ QString resolveDataDirectory(const QString &explicitDirectory)
 
 QString defaultStarterDirectory()
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("starter"));
+    // An installation keeps the starter folder with its shared data,
+    // PREFIX/share/vellumor-vdp/starter for PREFIX/bin, found relative to the
+    // executable so that the installed tree can be moved. The build tree keeps
+    // it beside the executable, as does a copied bin folder.
+    const QDir executableFolder(QCoreApplication::applicationDirPath());
+    const QString installed = QDir::cleanPath(executableFolder.filePath(QStringLiteral("../share/vellumor-vdp/starter")));
+    if (QFileInfo(installed).isDir())
+        return installed;
+    return executableFolder.filePath(QStringLiteral("starter"));
 }
 
 WorkspacePaths workspacePaths(const QString &dataDirectory, const QString &starterDirectory)

@@ -13,7 +13,7 @@ struct WorkspacePaths
 {
     QString dataDirectory;
     QString databasePath;          // dataDirectory/vellumor-vdp.sqlite
-    QString starterDirectory;      // beside the executable: starter/
+    QString starterDirectory;      // see defaultStarterDirectory()
     QString starterDatabasePath;   // starter/vellumor-vdp-starter.sqlite
     QString starterSampleDataPath; // starter/sample-data.xlsx
 };
@@ -30,7 +30,8 @@ struct StartupFailure
 // application-data location, else the working directory. The folder is created.
 QString resolveDataDirectory(const QString &explicitDirectory = {});
 
-// starter/ beside the running executable.
+// The starter folder of the running executable: ../share/vellumor-vdp/starter
+// from an installation's bin folder when there is one, else starter/ beside it.
 QString defaultStarterDirectory();
 
 WorkspacePaths workspacePaths(const QString &dataDirectory, const QString &starterDirectory);

@@ -164,7 +164,13 @@ RasterResult renderFirstPage(const PdfiumApi &api, const QByteArray &bytes, int 
 
 PdfiumSearch PdfiumSearch::fromProcess()
 {
-    return {qEnvironmentVariable("PDFIUM_LIBRARY"), QCoreApplication::applicationDirPath()};
+    // An installation keeps its private libraries in PREFIX/lib/vellumor-vdp
+    // for PREFIX/bin, found relative to the executable so that the installed
+    // tree can be moved; the build tree keeps them beside the executable.
+    const QDir executableFolder(QCoreApplication::applicationDirPath());
+    const QString installed = QDir::cleanPath(executableFolder.filePath(QStringLiteral("../lib/vellumor-vdp")));
+    return {qEnvironmentVariable("PDFIUM_LIBRARY"),
+            QFileInfo(installed).isDir() ? installed : executableFolder.path()};
 }
 
 QStringList PdfiumSearch::candidates() const

@@ -12,13 +12,13 @@ struct RasterResult
 };
 
 // Where the PDFium library is looked for: the PDFIUM_LIBRARY environment
-// variable, then libpdfium.so in the application's folder, then the bare name
+// variable, then libpdfium.so in the application's library folder, then the bare name
 // for the system's library search. The library is loaded at run time and never
 // linked, so a machine without it still reads image backgrounds.
 struct PdfiumSearch
 {
     QString environmentValue;     // PDFIUM_LIBRARY; ignored when empty
-    QString applicationDirectory; // the folder holding the executable
+    QString applicationDirectory; // lib/vellumor-vdp of an installation, else the executable's folder
 
     // The running process's variable and folder.
     static PdfiumSearch fromProcess();
