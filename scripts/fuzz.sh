@@ -2,13 +2,17 @@
 # Fuzzes the data-file readers with libFuzzer, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, for the given minutes per fuzzer (default 20;
 # fractions allowed: 0.5 is 30 seconds).
-#   scripts/fuzz.sh [minutes] [--parallel]
-# --parallel runs the fuzzers at the same time instead of one after the other.
+#   scripts/fuzz.sh [minutes] [--parallel] [--only NAME]
+# --parallel runs the fuzzers at the same time instead of one after the other;
+# --only runs one of them (NAME as in tests/fuzz/fuzz_NAME.cpp, e.g. xlsxreader).
+# VDP_FUZZ_BUILD names another build directory than build-fuzz/ (paths below
+# are then under it).
 #
 # Installs clang and its runtimes when missing, builds the harnesses into
 # build-fuzz/ (a clang build of its own, separate from build/), seeds each
 # corpus from the reader tests' fixtures (CSV fixtures for the CSV reader,
-# workbooks for the Excel reader), and keeps what it learns:
+# workbooks and XML parts for the Excel reader; a NAME.dict found among the
+# fixtures is given as its dictionary), and keeps what it learns:
 #   build-fuzz/corpus/<name>/      the corpus, grown run after run
 #   build-fuzz/artifacts/<name>/   inputs that crashed, leaked or timed out
 #   build-fuzz/logs/<name>.log     libFuzzer's output of the last run
@@ -17,17 +21,22 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/build-fuzz"
+build="$(realpath -m "${VDP_FUZZ_BUILD:-$root/build-fuzz}")"
 fixtures="$root/tests/import/data"
+shown="${build#"$root"/}" # for messages
 
 minutes=20
 parallel=0
-for arg in "$@"; do
-  case "$arg" in
+only=""
+usage() { echo "usage: scripts/fuzz.sh [minutes] [--parallel] [--only NAME]" >&2; exit 2; }
+while [ $# -gt 0 ]; do
+  case "$1" in
     --parallel) parallel=1 ;;
-    ''|*[!0-9.]*) echo "usage: scripts/fuzz.sh [minutes] [--parallel]" >&2; exit 2 ;;
-    *) minutes="$arg" ;;
+    --only) [ $# -ge 2 ] || usage; only="$2"; shift ;;
+    ''|*[!0-9.]*) usage ;;
+    *) minutes="$1" ;;
   esac
+  shift
 done
 seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60 + 0.5); print (s < 1 ? 1 : s) }')
 
@@ -46,9 +55,10 @@ names=()
 for source in "$root"/tests/fuzz/fuzz_*.cpp; do
   [ -e "$source" ] || continue
   name="$(basename "$source" .cpp)"
+  [ -z "$only" ] || [ "${name#fuzz_}" = "$only" ] || continue
   names+=("${name#fuzz_}")
 done
-[ ${#names[@]} -gt 0 ] || { echo "no harness in tests/fuzz" >&2; exit 1; }
+[ ${#names[@]} -gt 0 ] || { echo "no harness ${only:+named $only }in tests/fuzz" >&2; exit 1; }
 targets=()
 for name in "${names[@]}"; do targets+=("fuzz_$name"); done
 cmake --build "$build" --target "${targets[@]}" -j "$(nproc)"
@@ -60,7 +70,7 @@ seed() { # name
   mkdir -p "$corpus" "$build/artifacts/$1" "$build/logs"
   case "$1" in
     csvreader) patterns=(-iname '*.csv' -o -iname '*.tsv' -o -iname '*.txt') ;;
-    xlsxreader) patterns=(-iname '*.xlsx' -o -iname '*.xlsm') ;;
+    xlsxreader) patterns=(-iname '*.xlsx' -o -iname '*.xlsm' -o -iname '*.xml') ;;
     *) return 0 ;;
   esac
   [ -d "$fixtures" ] || return 0
@@ -79,10 +89,13 @@ fi
 export QT_QPA_PLATFORM=offscreen
 
 run() { # name
-  local name="$1"
+  local name="$1" dict=()
+  local found
+  found="$(find "$fixtures" -type f -name "$name.dict" -print -quit 2>/dev/null || true)"
+  [ -z "$found" ] || dict=(-dict="$found")
   (cd "$build" && "$build/bin/fuzz_$name" "corpus/$name" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-    -artifact_prefix="artifacts/$name/" -print_final_stats=1 \
+    -artifact_prefix="artifacts/$name/" -print_final_stats=1 "${dict[@]}" \
     >"logs/$name.log" 2>&1)
 }
 
@@ -109,13 +122,15 @@ else
 fi
 
 found=0
-printf '\n%-12s %12s %8s %9s %8s  %s\n' "fuzzer" "executions" "exec/s" "corpus" "new" "findings"
+printf '\n%-12s %12s %8s %8s %9s %8s  %s\n' "fuzzer" "executions" "exec/s" "cov" "corpus" "new" "findings"
 for name in "${names[@]}"; do
   log="$build/logs/$name.log"
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   # A run ended by a crash may not reach its final statistics: take the last status line.
   [ -n "$execs" ] || execs=$(sed -n 's/^#\([0-9]*\).*/\1/p' "$log" | tail -1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  # Edges covered, from libFuzzer's last status line.
+  cov=$(sed -n 's/^#[0-9]*.* cov: \([0-9]*\).*/\1/p' "$log" | tail -1)
   corpus=$(find "$build/corpus/$name" -type f | wc -l)
   total=$(find "$build/artifacts/$name" -type f | wc -l)
   (cd "$build/artifacts/$name" && ls -A) | comm -13 "$build/logs/$name.before" - >"$build/logs/$name.new"
@@ -123,14 +138,14 @@ for name in "${names[@]}"; do
   if [ "${status[$name]}" -ne 0 ] || [ "$new" -gt 0 ]; then
     found=1
   fi
-  printf '%-12s %12s %8s %9s %8s  %s\n' "$name" "${execs:-?}" "${speed:-?}" "$corpus" "$new" \
-    "$total kept in build-fuzz/artifacts/$name/ (libFuzzer exit ${status[$name]})"
-  sed "s|^|             new: build-fuzz/artifacts/$name/|" "$build/logs/$name.new"
+  printf '%-12s %12s %8s %8s %9s %8s  %s\n' "$name" "${execs:-?}" "${speed:-?}" "${cov:-?}" "$corpus" "$new" \
+    "$total kept in $shown/artifacts/$name/ (libFuzzer exit ${status[$name]})"
+  sed "s|^|             new: $shown/artifacts/$name/|" "$build/logs/$name.new"
 done
 for name in "${names[@]}"; do
   if [ "${status[$name]}" -ne 0 ]; then
     echo
-    echo "== $name: libFuzzer exit ${status[$name]}; the report (build-fuzz/logs/$name.log):"
+    echo "== $name: libFuzzer exit ${status[$name]}; the report ($shown/logs/$name.log):"
     grep -m1 -A25 -E '^==[0-9]+==ERROR|runtime error|^==[0-9]+== ERROR|deadly signal|Test unit written' "$build/logs/$name.log" || tail -30 "$build/logs/$name.log"
   fi
 done

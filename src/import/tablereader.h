@@ -49,8 +49,12 @@ bool checkRegularFile(const QString &path, QString *error);
 QString decodeWindows1252(QByteArrayView bytes);
 
 // The XLSX reader. `result` is cleared before anything is read.
+// `cancelRequested` is asked before each row of the worksheet (and now and
+// then while the shared strings are read); once it answers true the read
+// fails at once with a message of its own. Empty: never cancelled.
 bool readXlsxFile(const QString &path, const DataSourceOptions &options, ImportedTable *result,
-                  QString *error = nullptr, qsizetype maxRows = -1);
+                  QString *error = nullptr, qsizetype maxRows = -1,
+                  const std::function<bool()> &cancelRequested = {});
 
 // The worksheet names of a workbook in workbook order, or an empty list and a message.
 QStringList listWorksheetNames(const QString &path, QString *error = nullptr);

@@ -6,6 +6,11 @@
 
 #include <zlib.h>
 
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
 namespace {
 
 // Record layouts from PKWARE's APPNOTE.TXT 6.3.
@@ -25,7 +30,9 @@ constexpr quint16 methodDeflated = 8;
 // never needs a larger buffer than this; it keeps a directory that overstates
 // the size from making us reserve 128 MiB for a few bytes.
 constexpr qint64 maxDeflateRatio = 1032;
-constexpr qint64 inputChunkSize = 64 * 1024;
+// Read and inflate a piece at a time: small enough to stay in the cache
+// while the scanner reads it.
+constexpr qsizetype chunkSize = 64 * 1024;
 
 quint16 u16(const char *p)
 {
@@ -54,6 +61,12 @@ bool fail(QString *error, const QString &message)
     return false;
 }
 
+XlsxPackage::PartStatus failed(QString *error, const QString &message)
+{
+    fail(error, message);
+    return XlsxPackage::PartStatus::Failed;
+}
+
 // inflateEnd on every way out.
 class Inflater
 {
@@ -71,6 +84,72 @@ public:
     bool ready = false;
 };
 
+// Pieces handed from the thread that extracts a part to the thread that reads
+// them, a few waiting at most; their buffers go round, so that extracting
+// allocates nothing after the first pieces.
+class PieceQueue
+{
+public:
+    // On the extracting thread. False once the reader has stopped.
+    bool push(QByteArrayView piece)
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return abandoned || waiting.size() < maxWaiting; });
+        if (abandoned)
+            return false;
+        QByteArray buffer = spare.isEmpty() ? QByteArray() : spare.takeLast();
+        buffer.resize(piece.size());
+        std::memcpy(buffer.data(), piece.data(), size_t(piece.size()));
+        waiting.append(std::move(buffer));
+        changed.notify_all();
+        return true;
+    }
+
+    // On the extracting thread, when no piece is to follow.
+    void finish()
+    {
+        const std::lock_guard lock(mutex);
+        finished = true;
+        changed.notify_all();
+    }
+
+    // On the reading thread: the next piece, or false when none will come.
+    // Its buffer goes back with recycle() once it is read.
+    bool pop(QByteArray *piece)
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return !waiting.isEmpty() || finished; });
+        if (waiting.isEmpty())
+            return false;
+        *piece = waiting.takeFirst();
+        changed.notify_all();
+        return true;
+    }
+
+    void recycle(QByteArray &&buffer)
+    {
+        const std::lock_guard lock(mutex);
+        spare.append(std::move(buffer));
+    }
+
+    // On the reading thread: no more pieces are wanted.
+    void abandon()
+    {
+        const std::lock_guard lock(mutex);
+        abandoned = true;
+        changed.notify_all();
+    }
+
+private:
+    static constexpr qsizetype maxWaiting = 8;
+    std::mutex mutex;
+    std::condition_variable changed;
+    QList<QByteArray> waiting;
+    QList<QByteArray> spare;
+    bool finished = false;
+    bool abandoned = false;
+};
+
 } // namespace
 
 QString XlsxPackage::couldNotOpenMessage()
@@ -81,6 +160,11 @@ QString XlsxPackage::couldNotOpenMessage()
 QString XlsxPackage::tooLargeMessage()
 {
     return QStringLiteral("The Excel worksheet is too large to import safely");
+}
+
+QString XlsxPackage::missingMessage(const QString &partPath)
+{
+    return QStringLiteral("The Excel file is missing required content: %1").arg(partPath);
 }
 
 XlsxPackage::XlsxPackage() = default;
@@ -168,10 +252,9 @@ bool XlsxPackage::readCentralDirectory()
     return true;
 }
 
-XlsxPackage::PartStatus XlsxPackage::readPart(const QString &partPath, QByteArray *data,
+XlsxPackage::PartStatus XlsxPackage::findPart(const QString &partPath, const DirectoryEntry **entry,
                                               QString *error)
 {
-    data->clear();
     if (!zip)
         return PartStatus::Missing;
     const QList<QZipReader::FileInfo> entries = zip->fileInfoList();
@@ -189,16 +272,95 @@ XlsxPackage::PartStatus XlsxPackage::readPart(const QString &partPath, QByteArra
             fail(error, corruptMessage());
             return PartStatus::Failed;
         }
-        return extract(directory.at(i), data, error) ? PartStatus::Read : PartStatus::Failed;
+        *entry = &directory.at(i);
+        return PartStatus::Read;
     }
     return PartStatus::Missing;
 }
 
-bool XlsxPackage::extract(const DirectoryEntry &entry, QByteArray *data, QString *error)
+XlsxPackage::PartStatus XlsxPackage::readPart(const QString &partPath, QByteArray *data,
+                                              QString *error)
+{
+    data->clear();
+    const DirectoryEntry *entry = nullptr;
+    const PartStatus found = findPart(partPath, &entry, error);
+    if (found != PartStatus::Read)
+        return found;
+    // Room for what the entry can honestly hold, so that a directory that
+    // overstates the size cannot make us reserve 128 MiB for a few bytes.
+    const qint64 honest = entry->method == methodDeflated
+                              ? qint64(entry->compressedSize) * maxDeflateRatio + 1024
+                              : qint64(entry->compressedSize);
+    data->reserve(qMin<qint64>(entry->uncompressedSize, honest));
+    const auto append = [data](QByteArrayView piece) {
+        data->append(piece);
+        return true;
+    };
+    const PartStatus status = extract(*entry, append, error);
+    if (status != PartStatus::Read)
+        data->clear();
+    return status;
+}
+
+std::optional<QByteArray> XlsxPackage::partBytes(const QString &partPath, Need need, QString *error)
+{
+    QByteArray data;
+    switch (readPart(partPath, &data, error)) {
+    case PartStatus::Read:
+        return data;
+    case PartStatus::Missing:
+        if (need == Need::Optional)
+            return QByteArray();
+        fail(error, missingMessage(partPath));
+        return std::nullopt;
+    case PartStatus::Failed:
+    case PartStatus::Stopped:
+        break;
+    }
+    return std::nullopt;
+}
+
+XlsxPackage::PartStatus XlsxPackage::streamPart(const QString &partPath, const Sink &sink,
+                                                QString *error)
+{
+    const DirectoryEntry *entry = nullptr;
+    const PartStatus found = findPart(partPath, &entry, error);
+    if (found != PartStatus::Read)
+        return found;
+    if (entry->compressedSize < threadedMinimum)
+        return extract(*entry, sink, error);
+
+    // The file and the buffers are the extracting thread's until it is joined.
+    PieceQueue queue;
+    PartStatus status = PartStatus::Read;
+    QString extractError;
+    std::thread extractor([&] {
+        status = extract(*entry, [&queue](QByteArrayView piece) { return queue.push(piece); }, &extractError);
+        queue.finish();
+    });
+    bool stopped = false;
+    QByteArray piece;
+    while (queue.pop(&piece)) {
+        if (!sink(piece)) {
+            stopped = true;
+            queue.abandon();
+            break;
+        }
+        queue.recycle(std::move(piece));
+    }
+    extractor.join();
+    if (stopped)
+        return PartStatus::Stopped;
+    if (status == PartStatus::Failed)
+        fail(error, extractError);
+    return status;
+}
+
+XlsxPackage::PartStatus XlsxPackage::extract(const DirectoryEntry &entry, const Sink &sink, QString *error)
 {
     if ((entry.flags & encryptedFlag) != 0
         || (entry.method != methodStored && entry.method != methodDeflated))
-        return fail(error, unsupportedMessage());
+        return failed(error, unsupportedMessage());
 
     // The local header's own sizes may be zero (bit 3: sizes in a trailing
     // data descriptor), so only its variable-length fields are taken from it.
@@ -206,53 +368,50 @@ bool XlsxPackage::extract(const DirectoryEntry &entry, QByteArray *data, QString
     if (!file.seek(entry.localHeaderOffset)
         || file.read(header, localHeaderSize) != localHeaderSize
         || u32(header) != localHeaderSignature)
-        return fail(error, corruptMessage());
+        return failed(error, corruptMessage());
     const qint64 dataOffset = qint64(entry.localHeaderOffset) + localHeaderSize + u16(header + 26)
                               + u16(header + 28);
     if (dataOffset + qint64(entry.compressedSize) > file.size())
-        return fail(error, corruptMessage());
+        return failed(error, corruptMessage());
 
-    const bool ok = entry.method == methodStored ? readStored(entry, dataOffset, data, error)
-                                                 : inflateDeflated(entry, dataOffset, data, error);
-    if (!ok) {
-        data->clear();
-        return false;
-    }
-    return true;
+    input.resize(chunkSize);
+    return entry.method == methodStored ? readStored(entry, dataOffset, sink, error)
+                                        : inflateDeflated(entry, dataOffset, sink, error);
 }
 
-bool XlsxPackage::readStored(const DirectoryEntry &entry, qint64 dataOffset, QByteArray *data,
-                             QString *error)
+XlsxPackage::PartStatus XlsxPackage::readStored(const DirectoryEntry &entry, qint64 dataOffset,
+                                                const Sink &sink, QString *error)
 {
     if (entry.compressedSize > entry.uncompressedSize)
-        return fail(error, tooLargeMessage());
+        return failed(error, tooLargeMessage());
     if (entry.compressedSize < entry.uncompressedSize || !file.seek(dataOffset))
-        return fail(error, corruptMessage());
-    *data = file.read(entry.compressedSize);
-    if (data->size() != qsizetype(entry.compressedSize)
-        || crc32(0, reinterpret_cast<const Bytef *>(data->constData()), uInt(data->size()))
-               != entry.crc)
-        return fail(error, corruptMessage());
-    return true;
+        return failed(error, corruptMessage());
+    qint64 left = entry.compressedSize;
+    uLong crc = crc32(0, nullptr, 0);
+    while (left > 0) {
+        const qint64 wanted = qMin<qint64>(input.size(), left);
+        if (file.read(input.data(), wanted) != wanted)
+            return failed(error, corruptMessage());
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(input.constData()), uInt(wanted));
+        if (!sink(QByteArrayView(input.constData(), wanted)))
+            return PartStatus::Stopped;
+        left -= wanted;
+    }
+    if (crc != entry.crc)
+        return failed(error, corruptMessage());
+    return PartStatus::Read;
 }
 
-bool XlsxPackage::inflateDeflated(const DirectoryEntry &entry, qint64 dataOffset,
-                                  QByteArray *data, QString *error)
+XlsxPackage::PartStatus XlsxPackage::inflateDeflated(const DirectoryEntry &entry, qint64 dataOffset,
+                                                     const Sink &sink, QString *error)
 {
     const qint64 stated = entry.uncompressedSize;
-    // One byte over the stated size is room enough to notice that the data is
-    // larger than the directory says.
-    const qint64 limit = stated + 1;
-    QByteArray output;
-    output.resize(qMin(limit, qint64(entry.compressedSize) * maxDeflateRatio + 1024));
-
     Inflater inflater;
     if (!inflater.ready || !file.seek(dataOffset))
-        return fail(error, corruptMessage());
+        return failed(error, corruptMessage());
     z_stream &zs = inflater.stream;
 
-    QByteArray input(qMin<qint64>(inputChunkSize, qMax<qint64>(entry.compressedSize, 1)),
-                     Qt::Uninitialized);
+    output.resize(chunkSize);
     qint64 inputLeft = entry.compressedSize;
     qint64 produced = 0;
     uLong crc = crc32(0, nullptr, 0);
@@ -260,34 +419,34 @@ bool XlsxPackage::inflateDeflated(const DirectoryEntry &entry, qint64 dataOffset
         if (zs.avail_in == 0 && inputLeft > 0) {
             const qint64 wanted = qMin<qint64>(input.size(), inputLeft);
             if (file.read(input.data(), wanted) != wanted)
-                return fail(error, corruptMessage());
+                return failed(error, corruptMessage());
             inputLeft -= wanted;
             zs.next_in = reinterpret_cast<Bytef *>(input.data());
             zs.avail_in = uInt(wanted);
         }
-        if (produced == output.size())
-            output.resize(qMin(limit, qMax<qint64>(output.size() * 2, 4096)));
-        zs.next_out = reinterpret_cast<Bytef *>(output.data() + produced);
-        zs.avail_out = uInt(output.size() - produced);
+        zs.next_out = reinterpret_cast<Bytef *>(output.data());
+        zs.avail_out = uInt(output.size());
         const int status = inflate(&zs, Z_NO_FLUSH);
-        const qint64 before = produced;
-        produced = output.size() - zs.avail_out;
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(output.constData() + before),
-                    uInt(produced - before));
-        if (produced > stated)
-            return fail(error, tooLargeMessage());
+        const qint64 made = output.size() - zs.avail_out;
+        if (made > 0) {
+            // More than the directory states: a bomb that understates its size.
+            produced += made;
+            if (produced > stated)
+                return failed(error, tooLargeMessage());
+            crc = crc32(crc, reinterpret_cast<const Bytef *>(output.constData()), uInt(made));
+            if (!sink(QByteArrayView(output.constData(), made)))
+                return PartStatus::Stopped;
+        }
         if (status == Z_STREAM_END)
             break;
         // Z_BUF_ERROR says no progress was possible: with output space left
         // and no input to come, the stream was cut short.
         if (status == Z_BUF_ERROR && zs.avail_in == 0 && inputLeft == 0)
-            return fail(error, corruptMessage());
+            return failed(error, corruptMessage());
         if (status != Z_OK && status != Z_BUF_ERROR)
-            return fail(error, corruptMessage());
+            return failed(error, corruptMessage());
     }
     if (produced != stated || crc != entry.crc)
-        return fail(error, corruptMessage());
-    output.truncate(produced);
-    *data = std::move(output);
-    return true;
+        return failed(error, corruptMessage());
+    return PartStatus::Read;
 }

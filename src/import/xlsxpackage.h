@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QFile>
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QZipReader;
 
@@ -16,16 +19,24 @@ class QZipReader;
 // doubling its buffer while the data inflates to more, so a deflate bomb whose
 // directory understates its size would exhaust memory. We read the entry's
 // compressed bytes from the offsets of the central directory (PKWARE APPNOTE
-// 6.3, sections 4.3.7, 4.3.12 and 4.3.16) and inflate them into a buffer that
-// may not grow past the stated size.
+// 6.3, sections 4.3.7, 4.3.12 and 4.3.16) and inflate them a piece at a time
+// through one reused buffer, refusing the entry as soon as it yields more than
+// the stated size. Small parts are gathered whole; the large ones (worksheet,
+// shared strings) are streamed to their reader piece by piece.
 class XlsxPackage
 {
 public:
     // Largest uncompressed part we read, in bytes.
     static constexpr qint64 maxPartSize = 128 * 1024 * 1024;
+    // Compressed size from which streamPart() extracts on a thread of its
+    // own. Inflating is about a tenth of the time a large sheet takes to
+    // read, and that thread does it while the pieces before are read; for a
+    // small part, starting a thread would cost more than it saves.
+    static constexpr qint64 threadedMinimum = 256 * 1024;
 
     static QString couldNotOpenMessage();
     static QString tooLargeMessage();
+    static QString missingMessage(const QString &partPath);
 
     XlsxPackage();
     ~XlsxPackage();
@@ -38,11 +49,27 @@ public:
     // device or a FIFO, which is never opened.
     bool open(const QString &path, QString *error);
 
-    enum class PartStatus { Read, Missing, Failed };
+    enum class PartStatus { Read, Missing, Failed, Stopped };
 
     // The uncompressed bytes of the entry named exactly `partPath`.
     // Missing leaves `error` alone; Failed puts the reason there.
     PartStatus readPart(const QString &partPath, QByteArray *data, QString *error);
+
+    enum class Need { Required, Optional };
+    // The same, or nothing with the message; a missing required part fails
+    // with missingMessage(), a missing optional one comes back empty and
+    // leaves `error` alone.
+    std::optional<QByteArray> partBytes(const QString &partPath, Need need, QString *error);
+
+    // The same bytes, handed to `sink` in pieces of at most 64 KiB as they
+    // are inflated, with the same checks and messages. A failure may come
+    // after pieces went out (a checksum is known at the end only): the
+    // pieces are then worthless. When `sink` returns false, extraction ends
+    // there with Stopped, unchecked, and `error` is left alone. A large part
+    // is extracted on a thread of its own; `sink` is always called on the
+    // calling thread.
+    using Sink = std::function<bool(QByteArrayView)>;
+    PartStatus streamPart(const QString &partPath, const Sink &sink, QString *error);
 
 private:
     // The fields of one central-directory record that extraction needs.
@@ -57,13 +84,17 @@ private:
     };
 
     bool readCentralDirectory();
-    bool extract(const DirectoryEntry &entry, QByteArray *data, QString *error);
-    bool readStored(const DirectoryEntry &entry, qint64 dataOffset, QByteArray *data,
-                    QString *error);
-    bool inflateDeflated(const DirectoryEntry &entry, qint64 dataOffset, QByteArray *data,
-                         QString *error);
+    PartStatus findPart(const QString &partPath, const DirectoryEntry **entry, QString *error);
+    PartStatus extract(const DirectoryEntry &entry, const Sink &sink, QString *error);
+    PartStatus readStored(const DirectoryEntry &entry, qint64 dataOffset, const Sink &sink, QString *error);
+    PartStatus inflateDeflated(const DirectoryEntry &entry, qint64 dataOffset, const Sink &sink,
+                               QString *error);
 
     QFile file;
     std::unique_ptr<QZipReader> zip;
     QList<DirectoryEntry> directory;
+    // Compressed bytes read, and uncompressed bytes made, a piece at a time;
+    // kept for every part, since fresh buffers cost page faults on every use.
+    QByteArray input;
+    QByteArray output;
 };

@@ -181,6 +181,25 @@ bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, 
 
 namespace {
 
+// A workbook's header and rows, read whole. The cancel check goes with the
+// read, which stops within a row of being cancelled; the read's own failure
+// then becomes the import's cancel.
+bool readWorkbook(const QString &path, const DataSourceOptions &options, QStringList *header,
+                  QList<QStringList> *rows, QString *error, const CancelCheck &cancelRequested)
+{
+    bool cancelled = false;
+    CancelCheck check;
+    if (cancelRequested)
+        check = [&cancelled, &cancelRequested] { return cancelled = cancelRequested(); };
+    ImportedTable table;
+    QString readError;
+    if (!readXlsxFile(path, options, &table, &readError, -1, check))
+        return fail(error, cancelled ? importCancelledMessage() : readError);
+    *header = std::move(table.header);
+    *rows = std::move(table.rows);
+    return true;
+}
+
 // One transaction: a failure or a cancel keeps the source's previous rows.
 bool replaceRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
                     QString *error, const CancelCheck &cancelRequested)
@@ -273,12 +292,9 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
 
     QStringList header;
     QList<QStringList> rows;
-    QString readError;
-    if (!readTableFile(absolutePath, options, &header, &rows, &readError)) {
-        fail(error, readError);
+    if (!readWorkbook(absolutePath, options, &header, &rows, error, cancelRequested))
         return std::nullopt;
-    }
-    // The workbook reader cannot be interrupted; what it read is dropped here.
+    // A cancel after the last row: what was read is dropped here.
     if (cancelRequested && cancelRequested()) {
         fail(error, importCancelledMessage());
         return std::nullopt;
@@ -325,9 +341,8 @@ bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error, const std::
     }
     QStringList header;
     QList<QStringList> rows;
-    QString readError;
-    if (!readTableFile(path, options, &header, &rows, &readError))
-        return fail(error, readError);
+    if (!readWorkbook(path, options, &header, &rows, error, cancelRequested))
+        return false;
     if (cancelRequested && cancelRequested())
         return fail(error, importCancelledMessage());
     QSqlDatabase db = database();

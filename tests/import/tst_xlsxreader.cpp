@@ -1,5 +1,8 @@
 #include "support/hostilefiles.h"
 #include "import/tablereader.h"
+#include "import/xlsxpackage.h"
+#include "import/xlsxsheetreader.h"
+#include "import/xlsxsheetscanner.h"
 
 #include <QtGui/private/qzipwriter_p.h>
 
@@ -7,8 +10,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QSet>
+#include <QStringEncoder>
+#include <QtEndian>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +26,10 @@
 // Workbooks: tests/import/data/xlsx, written by make-xlsx-fixtures.py (openpyxl)
 // and make-hostile-packages.py (altered ZIP records). Packages with crafted XML
 // are built here with QZipWriter, so that each stands next to its expectation.
+//
+// The worksheet and shared strings are read by XlsxSheetScanner, and again by
+// XlsxXmlReader where the scanner stops short; the scanner's own cases feed it
+// XML directly, in pieces of every size.
 
 using Parts = QMap<QString, QByteArray>;
 using Table = QList<QStringList>; // the header first, then the data rows
@@ -160,6 +172,123 @@ bool resetPeakMemory()
     return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
+// What the scanner reports, as one text: "<name a=value ...>" per start tag
+// (local names; attributes as written, with their values), "</name>" per end
+// tag, and "{text}" after a v or t element for the text collected from it.
+class ScanRecorder : public XlsxSheetScanner::Handler
+{
+public:
+    QString log;
+
+    QString *startElement(QByteArrayView name, const XlsxSheetScanner::Attributes &attributes) override
+    {
+        flush();
+        log += u'<' + QString::fromLatin1(name);
+        for (const XlsxSheetScanner::Attribute &attribute : attributes)
+            log += u' ' + QString::fromLatin1(attribute.name) + u'=' + XlsxSheetScanner::value(attribute);
+        log += u'>';
+        if (name != "v" && name != "t")
+            return nullptr;
+        collecting = true;
+        text.clear();
+        return &text;
+    }
+
+    void endElement(QByteArrayView name) override
+    {
+        flush();
+        log += QStringLiteral("</") + QString::fromLatin1(name) + u'>';
+    }
+
+    void flush()
+    {
+        if (collecting)
+            log += u'{' + text + u'}';
+        collecting = false;
+    }
+
+private:
+    QString text;
+    bool collecting = false;
+};
+
+struct Scan
+{
+    bool read = false;
+    QString log;
+};
+
+// `xml` fed to the scanner in pieces that end at `cuts` (ascending) and at the end.
+Scan scanInPieces(const QByteArray &xml, const QList<qsizetype> &cuts)
+{
+    ScanRecorder recorder;
+    XlsxSheetScanner scanner(&recorder);
+    qsizetype from = 0;
+    for (const qsizetype cut : cuts) {
+        scanner.feed(QByteArrayView(xml).sliced(from, cut - from));
+        from = cut;
+    }
+    scanner.feed(QByteArrayView(xml).sliced(from));
+    Scan scan;
+    scan.read = scanner.finish();
+    recorder.flush();
+    scan.log = recorder.log;
+    return scan;
+}
+
+// A handler that wants nothing: for asking whether the scanner reads a part.
+class NoHandler : public XlsxSheetScanner::Handler
+{
+public:
+    QString *startElement(QByteArrayView, const XlsxSheetScanner::Attributes &) override { return nullptr; }
+    void endElement(QByteArrayView) override {}
+};
+
+bool scannerReadsAll(const QByteArray &xml)
+{
+    NoHandler handler;
+    XlsxSheetScanner scanner(&handler);
+    scanner.feed(xml);
+    return scanner.finish();
+}
+
+QByteArray packagePart(const QString &path, const QString &part)
+{
+    XlsxPackage package;
+    QByteArray data;
+    if (!package.open(path, nullptr) || package.readPart(part, &data, nullptr) != XlsxPackage::PartStatus::Read)
+        qFatal("cannot read %s from %s", qPrintable(part), qPrintable(path));
+    return data;
+}
+
+// openpyxl's reading of scanner.xlsx, written by make-xlsx-fixtures.py.
+QJsonObject openpyxlReading()
+{
+    QFile file(fixture(QStringLiteral("scanner.json")));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read scanner.json");
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QStringList texts(const QJsonArray &array)
+{
+    QStringList list;
+    for (const QJsonValue &value : array)
+        list.append(value.toString());
+    return list;
+}
+
+// A table as one text, or the message, for comparing two readings.
+QString described(bool ok, const ImportedTable &table, const QString &error)
+{
+    if (!ok)
+        return QStringLiteral("error: ") + error;
+    QString text = table.header.join(u'|');
+    for (const QStringList &row : table.rows)
+        text += u'\n' + row.join(u'|');
+    return text;
+}
+
 } // namespace
 
 class TestXlsxReader : public QObject
@@ -190,11 +319,31 @@ private slots:
     void failureClearsResultAndSuccessKeepsError();
     void sharedStringUsesUpToTheLimits_data();
     void sharedStringUsesUpToTheLimits();
+    void cancelStopsTheRead_data();
+    void cancelStopsTheRead();
+
+    void scannerReports_data();
+    void scannerReports();
+    void scannerRefuses_data();
+    void scannerRefuses();
+    void scannerEdges_data();
+    void scannerEdges();
+    void referencesAcrossPieces();
+    void sheetsReadAsOpenpyxlReadsThem_data();
+    void sheetsReadAsOpenpyxlReadsThem();
+    void scannerReadsWhatWritersWrite_data();
+    void scannerReadsWhatWritersWrite();
+    void xmlReadingsAgree_data();
+    void xmlReadingsAgree();
 
 private:
     QString writePackage(const Parts &parts,
                          QZipWriter::CompressionPolicy policy = QZipWriter::AlwaysCompress);
     QString writeFile(const QByteArray &bytes);
+    // A copy of the package at `path` whose central-directory record of
+    // `part` holds `value` in the 32-bit field at `offset` (APPNOTE 4.3.12:
+    // 16 is the CRC-32, 24 the uncompressed size).
+    QString withCentralField(const QString &path, QByteArrayView part, int offset, quint32 value);
     QString scratchPath();
     // A FIFO named like a workbook, made once.
     QString fifoPath();
@@ -245,6 +394,22 @@ QString TestXlsxReader::writeFile(const QByteArray &bytes)
     if (file.open(QIODevice::WriteOnly))
         file.write(bytes);
     return path;
+}
+
+QString TestXlsxReader::withCentralField(const QString &path, QByteArrayView part, int offset, quint32 value)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    QByteArray bytes = file.readAll();
+    for (qsizetype at = bytes.indexOf("PK\x01\x02"); at >= 0; at = bytes.indexOf("PK\x01\x02", at + 4)) {
+        const quint16 nameLength = qFromLittleEndian<quint16>(bytes.constData() + at + 28);
+        if (QByteArrayView(bytes).sliced(at + 46, nameLength) == part) {
+            qToLittleEndian(value, bytes.data() + at + offset);
+            return writeFile(bytes);
+        }
+    }
+    qFatal("no central record of %s in %s", part.data(), qPrintable(path));
 }
 
 void TestXlsxReader::initTestCase()
@@ -500,6 +665,18 @@ void TestXlsxReader::craftedCells_data()
                         "</x:row></x:sheetData></x:worksheet>"))
         << Table{{"Field 1", "b"}};
 
+    // XML in other encodings than UTF-8 is read by XlsxXmlReader, as it always was.
+    const QString zoe = QStringLiteral("Zo\u00EB");
+    QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+    QStringEncoder latin1(QStringEncoder::Latin1);
+    QTest::newRow("worksheet in UTF-16")
+        << writePackage(workbookParts(utf16(QString::fromUtf8(worksheetXml(inlineRow({zoe})).mid(55)))))
+        << Table{{zoe}};
+    QTest::newRow("worksheet in ISO-8859-1")
+        << writePackage(workbookParts("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                                      + QByteArray(latin1(QString::fromUtf8(worksheetXml(inlineRow({zoe})).mid(55))))))
+        << Table{{zoe}};
+
     QTest::newRow("strict relationship namespace")
         << writePackage(withPart(workbookParts(worksheetXml(inlineRow({"s"}))),
                                  QStringLiteral("xl/workbook.xml"),
@@ -689,6 +866,19 @@ void TestXlsxReader::rowLimits_data()
     QTest::newRow("full read meets broken XML")
         << brokenTail << qsizetype(-1) << qsizetype(-1)
         << worksheetError(QStringLiteral("Opening and ending tag mismatch."));
+    // The XML reader counts the attributes of every tag before it reads any,
+    // so a preview fails on a tag far after its rows.
+    QByteArray crowdedTag = "<row><c";
+    for (int i = 0; i < 65; ++i)
+        crowdedTag += " a" + QByteArray::number(i) + "=\"\"";
+    crowdedTag += "/></row>";
+    QTest::newRow("preview, then a tag of 65 attributes")
+        << writePackage(workbookParts(worksheetXml(numberedRows(100) + crowdedTag))) << qsizetype(25)
+        << qsizetype(-1) << worksheetError(QStringLiteral("An element has too many attributes"));
+    // What follows the row limit does not matter, broken or not.
+    QTest::newRow("over the row limit, then broken XML")
+        << writePackage(workbookParts(worksheetXml(numberedRows(250001) + "<row><c><v>1</c></row>")))
+        << qsizetype(-1) << qsizetype(-1) << exceeds;
 }
 
 void TestXlsxReader::rowLimits()
@@ -818,6 +1008,17 @@ void TestXlsxReader::failures_data()
     add("bzip2 entry", hostile("unsupported-method.xlsx"), unsupportedEntry());
     add("corrupt deflate data", hostile("corrupt-deflate.xlsx"), couldNotOpen());
     add("stored, checksum mismatch", hostile("stored-checksum-mismatch.xlsx"), couldNotOpen());
+    // A part this large is extracted on a thread of its own, and the fault
+    // shows only after its rows were read.
+    const QByteArray sheetPart = "xl/worksheets/sheet1.xml";
+    const Parts large = workbookParts(worksheetXml(numberedRows(200000)));
+    const QString deflated = writePackage(large);
+    const QString stored = writePackage(large, QZipWriter::NeverCompress);
+    QVERIFY(QFileInfo(deflated).size() > XlsxPackage::threadedMinimum + 4096);
+    add("large sheet, checksum mismatch", withCentralField(deflated, sheetPart, 16, 0x12345678), couldNotOpen());
+    add("large stored sheet, checksum mismatch", withCentralField(stored, sheetPart, 16, 0x12345678),
+        couldNotOpen());
+    add("large sheet, size understated", withCentralField(deflated, sheetPart, 24, 4 * 1024 * 1024), tooLarge());
 
     // XML.
     const QString sharedError = QStringLiteral("Failed to parse Excel shared strings: ");
@@ -862,6 +1063,27 @@ void TestXlsxReader::failures_data()
     attributes += "><v>1</v></c></row>";
     add("100,000 attributes in one tag", sheetWith(attributes),
         worksheetError(QStringLiteral("An element has too many attributes")));
+    // The scanner leaves XML it does not read to XlsxXmlReader, whose words stand.
+    add("character reference to a control", sheetWith("<row><c t=\"str\"><v>&#1;</v></c></row>"),
+        worksheetError(QStringLiteral("Invalid character reference.")));
+    add("markup after the worksheet",
+        writePackage(workbookParts(worksheetXml(inlineRow({"h"})) + "<x/>")),
+        worksheetError(QStringLiteral("Extra content at end of document.")));
+    add("']]>' in text", sheetWith("<row><c t=\"str\"><v>a]]>b</v></c></row>"),
+        worksheetError(QStringLiteral("Sequence ']]>' not allowed in content.")));
+    add("attribute given twice", sheetWith("<row><c r=\"A1\" r=\"B1\"><v>1</v></c></row>"),
+        worksheetError(QStringLiteral("Attribute 'r' redefined.")));
+    add("bytes that are not UTF-8", sheetWith("<row><c t=\"str\"><v>\xC3</v></c></row>"),
+        worksheetError(QStringLiteral("Encountered incorrectly encoded content.")));
+    add("XML 1.1", writePackage(workbookParts("<?xml version=\"1.1\"?>" + worksheetXml(inlineRow({"h"})).mid(55))),
+        worksheetError(QStringLiteral("Unsupported XML version.")));
+    add("undeclared entity in shared strings", simpleWith("xl/sharedStrings.xml", "<sst><si><t>&x;</t></si></sst>"),
+        sharedError + QStringLiteral("Entity 'x' not declared."));
+    add("shared strings nested 10,000 deep", simpleWith("xl/sharedStrings.xml", "<sst>" + deep + "</sst>"),
+        sharedError + QStringLiteral("Elements are nested too deeply"));
+    add("100,000 attributes in shared strings",
+        simpleWith("xl/sharedStrings.xml", "<sst><si" + attributes.mid(7, attributes.size() - 27) + "/></sst>"),
+        sharedError + QStringLiteral("An element has too many attributes"));
 
     // Columns and cells.
     add("column XFE", sheetWith("<row><c r=\"XFE1\"><v>1</v></c></row>"), tooManyColumns());
@@ -950,6 +1172,462 @@ void TestXlsxReader::failureClearsResultAndSuccessKeepsError()
     // Failing without a place for the message is fine too.
     QVERIFY(!readXlsxFile(scratch.filePath(QStringLiteral("absent.xlsx")), {}, &table));
     QVERIFY(table.header.isEmpty());
+}
+
+void TestXlsxReader::cancelStopsTheRead_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("cancelAt"); // the call that answers true; 0: none does
+    QTest::addColumn<int>("calls");    // calls expected in all
+
+    // 300 row elements, read by the scanner, and the same with a declared
+    // encoding the scanner leaves to XlsxXmlReader.
+    const QByteArray rows = numberedRows(300);
+    const QString scanned = writePackage(workbookParts(worksheetXml(rows)));
+    const QString xmlReader = writePackage(
+        workbookParts("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + worksheetXml(rows).mid(55)));
+    // 5,000 shared strings: asked at items 0, 1,024, 2,048, 3,072 and 4,096.
+    QByteArray items = "<sst>";
+    for (int i = 0; i < 5000; ++i)
+        items += "<si><t>s" + QByteArray::number(i) + "</t></si>";
+    const QString shared =
+        writePackage(withPart(workbookParts(worksheetXml(rows)), QStringLiteral("xl/sharedStrings.xml"), items + "</sst>"));
+
+    for (const auto &[name, path] : {std::pair{"scanner", scanned}, std::pair{"XML reader", xmlReader}}) {
+        QTest::addRow("%s, never", name) << path << 0 << 300;
+        QTest::addRow("%s, at the header", name) << path << 1 << 1;
+        QTest::addRow("%s, at row 150", name) << path << 150 << 150;
+        QTest::addRow("%s, at the last row", name) << path << 300 << 300;
+    }
+    // Extracted on a thread of its own, which stops with the read.
+    const QString large = writePackage(workbookParts(worksheetXml(numberedRows(200000))));
+    QVERIFY(QFileInfo(large).size() > XlsxPackage::threadedMinimum + 4096);
+    QTest::newRow("large sheet, at row 1,000") << large << 1000 << 1000;
+    QTest::newRow("shared strings, never") << shared << 0 << 5 + 300;
+    QTest::newRow("shared strings, at the first item") << shared << 1 << 1;
+    QTest::newRow("shared strings, at item 2,048") << shared << 3 << 3;
+    QTest::newRow("shared strings, then the first row") << shared << 6 << 6;
+}
+
+void TestXlsxReader::cancelStopsTheRead()
+{
+    QFETCH(QString, path);
+    QFETCH(int, cancelAt);
+    QFETCH(int, calls);
+
+    int asked = 0;
+    const auto cancelRequested = [&] { return ++asked == cancelAt; };
+    ImportedTable table{{QStringLiteral("stale")}, {{QStringLiteral("stale")}}};
+    QString error;
+    const bool ok = readXlsxFile(path, {}, &table, &error, -1, cancelRequested);
+    QCOMPARE(asked, calls);
+    if (cancelAt == 0) {
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(table.rows.size(), 299);
+        return;
+    }
+    QVERIFY(!ok);
+    QCOMPARE(error, XlsxSheetReader::cancelledMessage());
+    QVERIFY(table.header.isEmpty());
+    QVERIFY(table.rows.isEmpty());
+}
+
+namespace {
+
+struct ReportedXml
+{
+    const char *tag;
+    QByteArray xml;
+    QString log;
+};
+
+// XML the scanner reads, and what it reports. Each case is fed whole, a byte
+// at a time, and cut in two at every place, so that every reference, tag,
+// line end and UTF-8 sequence is also cut between pieces.
+QList<ReportedXml> reportedXml()
+{
+    QByteArray deep = QByteArray("<a>").repeated(256) + QByteArray("</a>").repeated(256);
+    QByteArray many = "<a";
+    QString manyLog = QStringLiteral("<a");
+    for (int i = 0; i < 64; ++i) {
+        many += " a" + QByteArray::number(i) + "='" + QByteArray::number(i) + "'";
+        manyLog += QStringLiteral(" a%1=%1").arg(i);
+    }
+    const QByteArray longName(1024, 'n');
+
+    return {
+        {"attributes in any order, in either quotes", "<c t='s' s=\"1\" r='B2'/>",
+         "<c t=s s=1 r=B2></c>"},
+        {"white space in tags", "<row\n r = \"1\"\t><c\r\n/><v >1</v\n></row >",
+         "<row r=1><c></c><v>{1}</row>"},
+        {"self-closing cell, empty values", "<row><c/><v/><v></v><t/></row>",
+         "<row><c></c><v>{}<v>{}<t>{}</row>"},
+        {"namespace prefixes", "<x:row xmlns:x=\"urn:x\" x:r=\"1\"><x:v>2</x:v></x:row>",
+         "<row xmlns:x=urn:x x:r=1><v>{2}</row>"},
+        {"predefined entities and character references",
+         "<t>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;&#x1f600;&#233;&#0000067;</t>",
+         QStringLiteral("<t>{&<>\"'AB\U0001F600\u00E9C}")},
+        {"references in attribute values", "<c r=\"&#66;&#x32;\" t=\"&amp;&lt;\" s='&quot;&apos;'/>",
+         "<c r=B2 t=&< s=\"'></c>"},
+        {"line ends in text", "<t>a\r\nb\rc\nd\te</t>", "<t>{a\nb\nc\nd\te}"},
+        // Literal white space in a value becomes spaces; referenced white space stays.
+        {"white space in attribute values", "<c r=\"a\r\nb\rc\nd\te\" s=\"&#10;&#13;&#9;\"/>",
+         "<c r=a b c d e s=\n\r\t></c>"},
+        {"CDATA, comments and processing instructions in text",
+         "<v>1<!-- 2 -->3<?pi 4?><![CDATA[<5>&amp;\r\n]]>6</v>", "<v>{13<5>&amp;\n6}"},
+        {"elements inside collected text go unreported",
+         "<row><t>a<b x=\"1\">b<v>c</v></b>d</t><c/></row>", "<row><t>{abcd}<c></c></row>"},
+        {"xml:space changes nothing", "<r><t xml:space=\"preserve\">  a  </t><t> b </t></r>",
+         "<r><t xml:space=preserve>{  a  }<t>{ b }</r>"},
+        {"text outside collected elements goes unreported", "<row> x <c>y</c>\n</row>",
+         "<row><c></c></row>"},
+        {"byte order mark, declaration, prolog and epilog",
+         "\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8' standalone='no'?>\r\n<!-- c --><?pi x?>\n"
+         "<a/>\n<!--d--><?e?>\n",
+         "<a></a>"},
+        {"declaration with every kind of spacing", "<?xml  version = \"1.0\"\tencoding=\"UTF-8\"\n?><a/>",
+         "<a></a>"},
+        {"UTF-8 text", "<t>Zo\xC3\xAB, \xE6\xBC\xA2\xE5\xAD\x97, \xF0\x9F\x98\x80</t>",
+         QStringLiteral("<t>{Zo\u00EB, \u6F22\u5B57, \U0001F600}")},
+        {"brackets that do not end CDATA", "<t>]]&gt;]&#93;>]]</t>", "<t>{]]>]]>]]}"},
+        {"a comment that starts with '>'", "<a><!-->x--><!----></a>", "<a></a>"},
+        {"a name of 1,024 characters", "<" + longName + "/>",
+         u'<' + QString::fromLatin1(longName) + QStringLiteral("></") + QString::fromLatin1(longName) + u'>'},
+        {"256 levels", deep, QString::fromLatin1(deep)},
+        {"64 attributes", many + "/>", manyLog + QStringLiteral("></a>")},
+    };
+}
+
+// XML the scanner leaves to XlsxXmlReader: beyond what it reads, or not
+// well-formed, or over XlsxXmlReader's limits.
+QList<std::pair<const char *, QByteArray>> refusedXml()
+{
+    QByteArray many = "<a";
+    for (int i = 0; i < 65; ++i)
+        many += " a" + QByteArray::number(i) + "=\"\"";
+    QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+
+    return {
+        {"document type declaration", "<!DOCTYPE a><a/>"},
+        {"entity declaration", "<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>"},
+        {"undeclared entity", "<a>&e;</a>"},
+        {"reference without semicolon", "<a>&amp</a>"},
+        {"character reference to a control", "<a>&#1;</a>"},
+        {"character reference to a surrogate", "<a>&#xD800;</a>"},
+        {"character reference past Unicode", "<a>&#x110000;</a>"},
+        {"character reference with a capital X", "<a>&#X41;</a>"},
+        {"empty character reference", "<a>&#;</a>"},
+        {"undeclared entity in a value", "<a b=\"&e;\"/>"},
+        {"bytes that are not UTF-8", "<a>\xC3</a>"},
+        {"overlong UTF-8", "<a>\xC0\xAF</a>"},
+        {"UTF-8 of a surrogate", "<a>\xED\xA0\x80</a>"},
+        {"U+FFFE", "<a>\xEF\xBF\xBE</a>"},
+        {"control character", "<a>\x01</a>"},
+        {"NUL", QByteArray("<a>\0</a>", 8)},
+        {"UTF-16", utf16(u"<a/>")},
+        {"another declared encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>"},
+        {"XML 1.1", "<?xml version=\"1.1\"?><a/>"},
+        {"declaration not first", " <?xml version=\"1.0\"?><a/>"},
+        {"declaration inside", "<a><?xml version=\"1.0\"?></a>"},
+        {"pseudo-attributes out of order", "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\"?><a/>"},
+        {"mismatched end tag", "<a></b>"},
+        {"end tag without start", "</a>"},
+        {"unclosed element", "<a>"},
+        {"nothing", ""},
+        {"a comment only", " <!-- x --> "},
+        {"two root elements", "<a/><b/>"},
+        {"text after the root", "<a/>x"},
+        {"text before the root", "x<a/>"},
+        {"CDATA outside the root", "<![CDATA[x]]><a/>"},
+        {"attribute given twice", "<a b=\"1\" b=\"2\"/>"},
+        {"attributes without space between", "<a b=\"1\"c=\"2\"/>"},
+        {"attribute without quotes", "<a b=1/>"},
+        {"'<' in an attribute value", "<a b=\"<\"/>"},
+        {"two colons in a name", "<a:b:c/>"},
+        {"name starting with a digit", "<1a/>"},
+        {"name outside ASCII", "<\xC3\xA9/>"},
+        {"space after '<'", "< a/>"},
+        {"']]>' in text", "<a>]]></a>"},
+        {"']]>' after a referenced bracket", "<a>&#x5d;]></a>"},
+        {"'--' in a comment", "<a><!-- a -- b --></a>"},
+        {"unterminated comment", "<a><!-- x</a>"},
+        {"processing instruction named like XML", "<a><?XmL x?></a>"},
+        {"257 levels", QByteArray("<a>").repeated(257) + QByteArray("</a>").repeated(257)},
+        {"65 attributes", many + "/>"},
+        {"a name of 1,025 characters", "<" + QByteArray(1025, 'n') + "/>"},
+    };
+}
+
+} // namespace
+
+void TestXlsxReader::scannerReports_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("log");
+    for (const ReportedXml &reported : reportedXml())
+        QTest::newRow(reported.tag) << reported.xml << reported.log;
+}
+
+void TestXlsxReader::scannerReports()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, log);
+
+    const Scan whole = scanInPieces(xml, {});
+    QVERIFY(whole.read);
+    QCOMPARE(whole.log, log);
+
+    QList<qsizetype> everyByte;
+    for (qsizetype i = 1; i < xml.size(); ++i)
+        everyByte.append(i);
+    const Scan bytewise = scanInPieces(xml, everyByte);
+    QVERIFY(bytewise.read);
+    QCOMPARE(bytewise.log, log);
+
+    for (qsizetype cut = 1; cut < xml.size(); ++cut) {
+        const Scan halves = scanInPieces(xml, {cut});
+        if (!halves.read || halves.log != log)
+            QFAIL(qPrintable(QStringLiteral("cut after byte %1: %2").arg(cut).arg(halves.log)));
+    }
+}
+
+void TestXlsxReader::scannerRefuses_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    for (const auto &[tag, xml] : refusedXml())
+        QTest::newRow(tag) << xml;
+}
+
+void TestXlsxReader::scannerRefuses()
+{
+    QFETCH(QByteArray, xml);
+    QVERIFY(!scanInPieces(xml, {}).read);
+    QList<qsizetype> everyByte;
+    for (qsizetype i = 1; i < xml.size(); ++i)
+        everyByte.append(i);
+    QVERIFY(!scanInPieces(xml, everyByte).read);
+}
+
+void TestXlsxReader::scannerEdges_data()
+{
+    // scanner.xlsx, written by make-xlsx-fixtures.py: per row a case and its
+    // cells in the XML of writers other than openpyxl.
+    QTest::addColumn<QString>("sheet");
+    QTest::addColumn<QStringList>("values");
+    // Whether openpyxl reads the same from the file (scanner.json).
+    QTest::addColumn<bool>("asOpenpyxl");
+
+    const QString cells = QStringLiteral("Cells");
+    auto add = [](const QString &sheet, const char *tag, const QStringList &values, bool asOpenpyxl = true) {
+        QTest::newRow(tag) << sheet << values << asOpenpyxl;
+    };
+    add(cells, "attribute-order", {"ordered", "2"});
+    add(cells, "single-quotes", {"quoted", "3"});
+    add(cells, "self-closing-cell", {"", "after"});
+    add(cells, "empty-values", {});
+    add(cells, "space-in-tags", {"spaced tags", "4"});
+    add(cells, "type-by-reference", {"shared & one"}); // t="&#115;" is "s"
+    add(cells, "column-by-reference", {"", "in C"});   // r="&#67;9" is C9
+    add(cells, "character-references", {QStringLiteral("\u00E9\u00E9\U0001F600$")});
+    add(cells, "predefined-entities", {"&<>\"']]>"});
+    add(cells, "cdata-comment-pi", {"<b>&c"});
+    add(cells, "line-ends", {"one\ntwo\nthree"});
+    add(cells, "xml-space", {"  kept  ", "  also kept  "});
+    add(cells, "rich-inline", {"Rich text"});
+    add(cells, "numbers", {"1.5", "-7"});
+    add(cells, "boolean-and-error", {"TRUE", "#DIV/0!"});
+    add(cells, "shared", {"shared & one", " padded "});
+    add(cells, "shared-rich", {"Bold and plain"});
+    // The reading of a phonetic run is joined to the text, as it always was
+    // here; openpyxl leaves it out.
+    add(cells, "shared-phonetic", {QStringLiteral("\u6F22\u5B57\u304B\u3093\u3058")}, false);
+
+    const QString prefixed = QStringLiteral("Prefixed");
+    add(prefixed, "prefixed-inline", {"prefixed"});
+    add(prefixed, "prefixed-number", {"42"});
+    add(prefixed, "prefixed-shared", {"shared & one"});
+}
+
+void TestXlsxReader::scannerEdges()
+{
+    QFETCH(QString, sheet);
+    QFETCH(QStringList, values);
+    QFETCH(bool, asOpenpyxl);
+
+    DataSourceOptions options;
+    options.worksheetName = sheet;
+    ImportedTable table;
+    QString error;
+    QVERIFY2(readXlsxFile(fixture(QStringLiteral("scanner.xlsx")), options, &table, &error), qPrintable(error));
+    QCOMPARE(table.header.mid(0, 2), QStringList({QStringLiteral("Case"), QStringLiteral("Value")}));
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    auto hasName = [&](const QStringList &row) { return row.value(0) == name; };
+    const auto row = std::find_if(table.rows.cbegin(), table.rows.cend(), hasName);
+    QVERIFY2(row != table.rows.cend(), "the fixture lacks this case");
+    QCOMPARE(row->mid(1), values);
+
+    QList<QStringList> theirs;
+    for (const QJsonValue &value : openpyxlReading().value(sheet).toArray())
+        theirs.append(texts(value.toArray()));
+    const auto theirRow = std::find_if(theirs.cbegin(), theirs.cend(), hasName);
+    QVERIFY2(theirRow != theirs.cend(), "scanner.json lacks this case");
+    if (asOpenpyxl)
+        QCOMPARE(theirRow->mid(1), values);
+    else
+        QVERIFY(theirRow->mid(1) != values);
+}
+
+void TestXlsxReader::referencesAcrossPieces()
+{
+    // The Entities sheet is stored, so that the reader takes it in pieces of
+    // 64 KiB; the generator put a character reference across the end of each.
+    const QString path = fixture(QStringLiteral("scanner.xlsx"));
+    const QByteArray part = packagePart(path, QStringLiteral("xl/worksheets/sheet3.xml"));
+    QVERIFY(part.size() > 2 * 65536);
+    for (qsizetype end = 65536; end < part.size(); end += 65536)
+        QCOMPARE(part.mid(end - 2, 9), QByteArray("&#x1F600;"));
+
+    DataSourceOptions options;
+    options.worksheetName = QStringLiteral("Entities");
+    ImportedTable table;
+    QString error;
+    QVERIFY2(readXlsxFile(path, options, &table, &error), qPrintable(error));
+    const QString text = QStringLiteral("&<>\"'\u00E9\u20AC\U0001F600");
+    QCOMPARE(table.rows.size(), 1000);
+    QSet<QStringList> distinct;
+    for (qsizetype i = 0; i < table.rows.size(); ++i) {
+        QCOMPARE(table.rows.at(i).value(0), QStringLiteral("row-%1").arg(i + 2));
+        distinct.insert(table.rows.at(i).mid(1));
+    }
+    QCOMPARE(distinct, QSet<QStringList>{{text}});
+
+    const QJsonObject theirs = openpyxlReading().value(QStringLiteral("Entities")).toObject();
+    QCOMPARE(theirs.value(QStringLiteral("rows")).toInt(), 1000);
+    const QJsonArray theirValues = theirs.value(QStringLiteral("values")).toArray();
+    QCOMPARE(theirValues.size(), 1);
+    QCOMPARE(texts(theirValues.first().toArray()), QStringList{text});
+}
+
+void TestXlsxReader::sheetsReadAsOpenpyxlReadsThem_data()
+{
+    // Whole sheets of scanner.xlsx against openpyxl's reading of them in
+    // scanner.json, where rows without a value count as absent, as they do
+    // here, and dates are written as the reader writes them.
+    QTest::addColumn<QString>("sheet");
+    QTest::newRow("rows and cells skipped") << QStringLiteral("Sparse");
+    QTest::newRow("dates and times") << QStringLiteral("Dates");
+}
+
+void TestXlsxReader::sheetsReadAsOpenpyxlReadsThem()
+{
+    QFETCH(QString, sheet);
+
+    DataSourceOptions options;
+    options.worksheetName = sheet;
+    ImportedTable table;
+    QString error;
+    QVERIFY2(readXlsxFile(fixture(QStringLiteral("scanner.xlsx")), options, &table, &error), qPrintable(error));
+
+    QList<QStringList> theirs;
+    for (const QJsonValue &value : openpyxlReading().value(sheet).toArray()) {
+        const QStringList row = texts(value.toArray());
+        if (!row.isEmpty())
+            theirs.append(row);
+    }
+    QVERIFY(theirs.size() > 2);
+    const QStringList theirHeader = theirs.takeFirst();
+    // Our header also names the columns that only data rows reach (Field 3, ...).
+    QCOMPARE(table.header.mid(0, theirHeader.size()), theirHeader);
+    QCOMPARE(table.rows, theirs);
+}
+
+void TestXlsxReader::scannerReadsWhatWritersWrite_data()
+{
+    // Every part the fixtures' writers wrote is the scanner's alone: none
+    // goes to the slower XML reader.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("part");
+    auto add = [](const char *workbook, const char *part) {
+        QTest::addRow("%s %s", workbook, part) << fixture(QString::fromLatin1(workbook)) << QString::fromLatin1(part);
+    };
+    add("values.xlsx", "xl/worksheets/sheet1.xml");
+    add("sharedstrings.xlsx", "xl/worksheets/sheet1.xml");
+    add("sharedstrings.xlsx", "xl/sharedStrings.xml");
+    for (const char *sheet : {"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml", "xl/worksheets/sheet3.xml",
+                              "xl/worksheets/sheet4.xml", "xl/worksheets/sheet5.xml"})
+        add("layout.xlsx", sheet);
+    for (const char *part : {"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml", "xl/worksheets/sheet3.xml",
+                             "xl/worksheets/sheet4.xml", "xl/worksheets/sheet5.xml", "xl/sharedStrings.xml"})
+        add("scanner.xlsx", part);
+    add("hostile/data-descriptors.xlsx", "xl/worksheets/sheet1.xml");
+}
+
+void TestXlsxReader::scannerReadsWhatWritersWrite()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, part);
+    QVERIFY(scannerReadsAll(packagePart(path, part)));
+}
+
+void TestXlsxReader::xmlReadingsAgree_data()
+{
+    // XlsxSheetReader with the scanner and with XlsxXmlReader alone: the same
+    // tables, or the same messages, for what the scanner reads and for what
+    // it leaves to the XML reader.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("sheet");
+
+    const QString sheet1 = QStringLiteral("xl/worksheets/sheet1.xml");
+    QTest::newRow("values.xlsx") << fixture(QStringLiteral("values.xlsx")) << sheet1;
+    QTest::newRow("sharedstrings.xlsx") << fixture(QStringLiteral("sharedstrings.xlsx")) << sheet1;
+    QTest::newRow("layout.xlsx") << fixture(QStringLiteral("layout.xlsx")) << sheet1;
+    for (const char *sheet : {"sheet1", "sheet2", "sheet3", "sheet4", "sheet5"})
+        QTest::addRow("scanner.xlsx %s", sheet)
+            << fixture(QStringLiteral("scanner.xlsx")) << QStringLiteral("xl/worksheets/%1.xml").arg(QLatin1StringView(sheet));
+
+    const QByteArray header = inlineRow({QStringLiteral("h")});
+    for (const ReportedXml &reported : reportedXml()) {
+        QTest::addRow("worksheet: %s", reported.tag) << writePackage(workbookParts(reported.xml)) << sheet1;
+        QTest::addRow("shared strings: %s", reported.tag)
+            << writePackage(withPart(workbookParts(worksheetXml(header)), QStringLiteral("xl/sharedStrings.xml"),
+                                     reported.xml))
+            << sheet1;
+    }
+    for (const auto &[tag, xml] : refusedXml()) {
+        QTest::addRow("worksheet: %s", tag) << writePackage(workbookParts(xml)) << sheet1;
+        QTest::addRow("shared strings: %s", tag)
+            << writePackage(withPart(workbookParts(worksheetXml(header)), QStringLiteral("xl/sharedStrings.xml"), xml))
+            << sheet1;
+    }
+}
+
+void TestXlsxReader::xmlReadingsAgree()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, sheet);
+    using Reading = XlsxSheetReader::XmlReading;
+
+    XlsxPackage package;
+    QVERIFY(package.open(path, nullptr));
+    XlsxSheetReader ours(package, Reading::Scanner);
+    XlsxSheetReader theirs(package, Reading::XmlReaderOnly);
+    QString ourError;
+    QString theirError;
+    const std::optional<QStringList> ourStrings = ours.sharedStrings(&ourError);
+    const std::optional<QStringList> theirStrings = theirs.sharedStrings(&theirError);
+    QCOMPARE(ourStrings, theirStrings);
+    QCOMPARE(ourError, theirError);
+    if (!ourStrings)
+        return;
+
+    const QList<CellFormatInfo> formats = {{}, {true, true, false}};
+    for (const qsizetype maxRows : {qsizetype(-1), qsizetype(1), qsizetype(0)}) {
+        ImportedTable ourTable;
+        ImportedTable theirTable;
+        const bool ourOk = ours.worksheet(sheet, *ourStrings, formats, maxRows, &ourTable, &ourError);
+        const bool theirOk = theirs.worksheet(sheet, *ourStrings, formats, maxRows, &theirTable, &theirError);
+        QCOMPARE(described(ourOk, ourTable, ourError), described(theirOk, theirTable, theirError));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestXlsxReader)
