@@ -41,15 +41,8 @@ void forEachPrintedCard(const PdfExportJob &job, Visit visit)
     }
     if (!job.sheets.isEmpty()) {
         QList<int> cards;
-        for (int sheet : printedSheets(job)) {
-            for (int row = 0; row < job.layout.rows; ++row) {
-                for (int column = 0; column < job.layout.columns; ++column) {
-                    const int card = job.layout.recordAt(sheet, row, column, job.cutStack, false);
-                    if (card >= 0)
-                        cards.append(card);
-                }
-            }
-        }
+        for (int sheet : printedSheets(job))
+            cards += sheetCards(job, sheet);
         std::sort(cards.begin(), cards.end());
         for (int card : std::as_const(cards))
             visit(card);

@@ -179,9 +179,6 @@ std::optional<CardTable> jobRecords(const PdfExportJob &job, const QList<int> &c
     return job.records.withCardsOf(read);
 }
 
-namespace {
-
-// The record indices on `sheet`, ascending (both sides hold the same cards).
 QList<int> sheetCards(const PdfExportJob &job, int sheet)
 {
     QList<int> cards;
@@ -196,6 +193,8 @@ QList<int> sheetCards(const PdfExportJob &job, int sheet)
     std::sort(cards.begin(), cards.end());
     return cards;
 }
+
+namespace {
 
 // Paints `sheets` of the job as pages of one PDF into `file`, which the caller
 // commits. `pagesBefore` and `pagesInAll` count across every file of a split

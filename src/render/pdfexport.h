@@ -54,6 +54,9 @@ struct PdfExportJob
 // the layout, else those holding its `onlyRecords`, else every sheet.
 QList<int> printedSheets(const PdfExportJob &job);
 
+// The record indices on `sheet`, ascending (both sides hold the same cards).
+QList<int> sheetCards(const PdfExportJob &job, int sheet);
+
 // The job's records holding the data of `cards` (ascending record indices):
 // its own table, or with a card reader, those cards read from the store under
 // the job's generated values. Nothing, and `error`, when the store failed.
