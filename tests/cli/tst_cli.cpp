@@ -188,6 +188,9 @@ private slots:
         QTest::newRow("create without NAME") << QStringList{"create"} << "missing argument NAME" << createUsage;
         QTest::newRow("create with two names") << QStringList{"create", "a", "b"} << "unexpected argument 'b'" << createUsage;
         QTest::newRow("create option-like name") << QStringList{"create", "-5 Tickets"} << "unknown option '-5 Tickets'" << createUsage;
+        QTest::newRow("flag twice") << QStringList{"projects", "--json", "--json"} << "option '--json' given twice" << projectsUsage;
+        QTest::newRow("--data-dir twice before the command") << QStringList{"--data-dir", "a", "--data-dir=b", "projects"} << "option '--data-dir' given twice" << toolUsage;
+        QTest::newRow("--data-dir before and after the command") << QStringList{"--data-dir", "a", "projects", "--data-dir", "b"} << "option '--data-dir' given twice" << projectsUsage;
     }
 
     // A usage error touches nothing: stdout stays empty and no data directory appears.

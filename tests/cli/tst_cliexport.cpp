@@ -347,6 +347,7 @@ private slots:
     void backgroundsAreStretchedOverTheCards();
     void pdfArtworkOnBothSidesOfADuplexJob();
     void reprintPutsCardsInTheirSlots();
+    void reprintedCardIsTheSameCardAsInTheWholeRun();
     void manifestSheetMapMatchesThePdf_data();
     void manifestSheetMapMatchesThePdf();
     void productionOptionsRefuseBadInput_data();
@@ -476,6 +477,13 @@ void TestCliExport::usageErrorsTouchNothing_data()
     QTest::newRow("order in other case") << QStringList{"export", "--output", "a.pdf", "--order", "Cut-Stack"}
                                          << "invalid order 'Cut-Stack' (use standard or cut-stack)";
     QTest::newRow("no --output") << QStringList{"export", "--order", "cut-stack"} << "missing option --output FILE";
+    // The last value used to win: card 2 alone printed, exit 0.
+    QTest::newRow("--cards twice") << QStringList{"export", "--output", "a.pdf", "--cards", "1", "--cards", "2"}
+                                   << "option '--cards' given twice";
+    QTest::newRow("--sheets twice") << QStringList{"export", "--output", "a.pdf", "--sheets=1", "--sheets=2"}
+                                    << "option '--sheets' given twice";
+    QTest::newRow("--output twice") << QStringList{"export", "--output", "a.pdf", "--output", "b.pdf"}
+                                    << "option '--output' given twice";
 }
 
 // Exit code 2, message and usage on stderr, and no data directory.
@@ -956,6 +964,44 @@ void TestCliExport::reprintPutsCardsInTheirSlots()
                 QVERIFY2(inkPixels(page, cell.adjusted(6, 6, -6, -6)) == 0, qPrintable(where));
         }
     }
+}
+
+// A reprint must not renumber: card 3 and card 27 carry the same sequence
+// number and the same prize as in the whole run, so their slots render alike
+// pixel for pixel, front and back. The starter project has both.
+void TestCliExport::reprintedCardIsTheSameCardAsInTheWholeRun()
+{
+    const QString dataDir = starterDataDirectory();
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const QString whole = QDir(work).filePath(QStringLiteral("whole.pdf"));
+    const QString reprint = QDir(work).filePath(QStringLiteral("reprint.pdf"));
+    const CliRun all = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), whole});
+    QVERIFY2(all.exitCode == 0, qPrintable(all.err));
+    const CliRun some = run(dataDir, {QStringLiteral("export"), QStringLiteral("--cards"), QStringLiteral("3,27"),
+                                      QStringLiteral("--output"), reprint});
+    QVERIFY2(some.exitCode == 0, qPrintable(some.err));
+    QCOMPARE(pdfInfo(reprint).value(QStringLiteral("Pages")), QStringLiteral("4"));
+
+    // Five rows of two 90 × 54 mm cards on A4, standard order; backs are
+    // mirrored by column. Card 3 is sheet 1 row 2 left, card 27 sheet 3 row 4 left.
+    const auto cell = [](int row, int column) {
+        return pixelRect(cellMm({210, 297}, {90, 54}, 5, 2, row, column)).adjusted(2, 2, -2, -2);
+    };
+    struct Place
+    {
+        int wholePage, reprintPage, row, column;
+    };
+    const QList<Place> places{{1, 1, 1, 0}, {2, 2, 1, 1}, {5, 3, 3, 0}, {6, 4, 3, 1}};
+    for (const Place &place : places) {
+        const QImage expected = renderPage(whole, place.wholePage, work).copy(cell(place.row, place.column));
+        const QImage actual = renderPage(reprint, place.reprintPage, work).copy(cell(place.row, place.column));
+        const QString where = QStringLiteral("whole page %1, reprint page %2").arg(place.wholePage).arg(place.reprintPage);
+        QVERIFY2(inkPixels(expected, expected.rect()) > 0, qPrintable(where));
+        QVERIFY2(expected == actual, qPrintable(where));
+    }
+    // The comparison sees a wrong number: card 4 beside card 3 differs.
+    const QImage sheet = renderPage(whole, 1, work);
+    QVERIFY(sheet.copy(cell(1, 0)) != sheet.copy(cell(1, 1)));
 }
 
 void TestCliExport::manifestSheetMapMatchesThePdf_data()

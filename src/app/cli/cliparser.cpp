@@ -120,6 +120,12 @@ OptionScan scanOptions(const QStringList &tokens, qsizetype from, const QList<Cl
                 break;
             }
         }
+        // The last of two values would win silently: `--cards 1 --cards 2`
+        // printing card 2 alone is a reprint of the wrong card.
+        if (scan.options.contains(name) && name != helpOption) {
+            scan.error = QStringLiteral("option '--%1' given twice").arg(name);
+            break;
+        }
         scan.options.insert(name, value);
     }
     scan.next = i;
@@ -201,6 +207,8 @@ CliRequest parseCommandLine(const QStringList &arguments, const QList<CliCommand
     const OptionScan local = scanOptions(arguments, global.next + 1, command->options + commonOptions(), false);
     if (!local.error.isEmpty())
         return usageError(local.error, command);
+    if (global.options.contains(dataDirOption) && local.options.contains(dataDirOption))
+        return usageError(QStringLiteral("option '--%1' given twice").arg(dataDirOption), command);
 
     CliRequest request;
     request.command = command;
