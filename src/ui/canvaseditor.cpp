@@ -371,11 +371,17 @@ void CanvasEditor::sideChanged()
 void CanvasEditor::show(const DocumentChange &change, bool reload)
 {
     if (change.reloaded) {
-        say(change.message);
         // The failed edit may come from a canvas item's own mouse handler,
-        // which must not see its item deleted under it: the canvases are
-        // drawn again once that handler has returned.
-        QMetaObject::invokeMethod(this, &CanvasEditor::reloadFromDocument, Qt::QueuedConnection);
+        // which must not see its item deleted under it, nor a box's event
+        // loop run inside it: the canvases are drawn again, and the user
+        // told, once that handler has returned.
+        QMetaObject::invokeMethod(
+            this,
+            [this, message = change.message] {
+                reloadFromDocument();
+                say(message);
+            },
+            Qt::QueuedConnection);
         return;
     }
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
