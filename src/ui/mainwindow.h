@@ -143,8 +143,8 @@ private:
     void setImpositionBorderShown(bool show);
     void setCropMarksShown(bool show);
     // Writes one change of the mark options to the store, then to the
-    // window's record; false when the save failed and nothing changed.
-    bool saveMarkOptions(const std::function<void(Project &)> &change);
+    // window's record; after a failed save both stay as stored.
+    void saveMarkOptions(const std::function<void(Project &)> &change);
     void chooseImpositionBorderColor();
 
     // Held from start-up to the window's end; released after the store closes.

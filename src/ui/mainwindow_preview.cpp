@@ -92,19 +92,17 @@ void MainWindow::refreshPreview()
 // chosen, as the sides are: the tool exports what the window shows, and
 // nothing is left for the save question. A failed save puts the page back to
 // the stored choice.
-bool MainWindow::saveMarkOptions(const std::function<void(Project &)> &change)
+void MainWindow::saveMarkOptions(const std::function<void(Project &)> &change)
 {
     Project changed = m_session.project();
     change(changed);
     QString error;
-    if (m_store.updateProject(changed, &error)) {
+    if (m_store.updateProject(changed, &error))
         change(m_session.project());
-    } else {
+    else
         statusBar()->showMessage(tr("Could not save the preview settings: %1").arg(error), 6000);
-    }
     showProjectOnPreview();
     refreshPreview();
-    return error.isEmpty();
 }
 
 void MainWindow::setImpositionBorderShown(bool show)
