@@ -24,8 +24,9 @@ DataDirectoryLockAttempt lockDataDirectory(const QString &dataDirectory)
     DataDirectoryLockAttempt attempt;
     const QString path = dataDirectoryLockPath(dataDirectory);
     auto file = std::make_unique<QLockFile>(path);
-    // A window may stay open for days without touching its lock file: only a
-    // holder that is gone makes the lock stale, never the file's age.
+    // A window may stay open for days without touching its lock file, and
+    // not every file system keeps the advisory lock QLockFile adds (network
+    // homes): only a holder that is gone makes the lock stale, never its age.
     file->setStaleLockTime(0);
     if (file->tryLock(0)) {
         attempt.outcome = DataDirectoryLockAttempt::Outcome::Locked;

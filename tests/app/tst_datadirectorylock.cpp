@@ -1,6 +1,7 @@
 #include "app/datadirectorylock.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -101,6 +102,17 @@ void TestDataDirectoryLock::secondLockNamesTheHolder()
                  qPrintable(second.message));
         QVERIFY2(second.message.contains(directory.path()), qPrintable(second.message));
 
+        // A window open for hours has not touched its lock file since: the
+        // file's age makes no lock stale while its holder runs.
+        {
+            QFile file(dataDirectoryLockPath(directory.path()));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-6 * 3600),
+                                     QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(lockDataDirectory(directory.path()).outcome, Outcome::HeldElsewhere);
+        QVERIFY(first.lock.isHeld());
+
         // Moved, the lock stays held and the file stays.
         DataDirectoryLock moved = std::move(first.lock);
         QVERIFY(moved.isHeld());
@@ -168,6 +180,15 @@ void TestDataDirectoryLock::secondWindowProcessQuits()
                  qPrintable(second.stderrText));
         // Refused before the database was made.
         QVERIFY(!QFileInfo::exists(directory.filePath(QStringLiteral("vellumor-vdp.sqlite"))));
+
+        // The command-line tool takes no lock: it works beside a window.
+        QProcess tool;
+        tool.start(QStringLiteral(VDP_BIN_DIR "/vellumor-vdp-cli"),
+                   {QStringLiteral("--data-dir"), directory.path(), QStringLiteral("projects")});
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0,
+                 tool.readAllStandardError().constData());
+        QVERIFY(held.lock.isHeld());
     }
 
     // Free again, and after a holder that is gone, the window starts, and
