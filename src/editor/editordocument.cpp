@@ -371,7 +371,7 @@ DocumentChange EditorDocument::modifyField(TemplateField edited)
     DocumentChange change;
     QString error;
     if (!modifyElement(std::move(edited), &error, &change))
-        return failure(error, status(StoreOps<TemplateField>::saveFailedText().arg(error), 6000));
+        return settled(failure(error, status(StoreOps<TemplateField>::saveFailedText().arg(error), 6000)));
     return change;
 }
 
@@ -380,7 +380,7 @@ DocumentChange EditorDocument::modifyGraphic(GraphicElement edited)
     DocumentChange change;
     QString error;
     if (!modifyElement(std::move(edited), &error, &change))
-        return failure(error, status(StoreOps<GraphicElement>::saveFailedText().arg(error), 6000));
+        return settled(failure(error, status(StoreOps<GraphicElement>::saveFailedText().arg(error), 6000)));
     return change;
 }
 
@@ -409,7 +409,7 @@ DocumentChange EditorDocument::deleteField(qint64 id)
     DocumentChange change;
     QString error;
     if (!deleteElement<TemplateField>(id, &error, &change))
-        return failure(error, critical(QStringLiteral("Could Not Delete Field"), error));
+        return settled(failure(error, critical(QStringLiteral("Could Not Delete Field"), error)));
     return change;
 }
 
@@ -418,7 +418,7 @@ DocumentChange EditorDocument::deleteGraphic(qint64 id)
     DocumentChange change;
     QString error;
     if (!deleteElement<GraphicElement>(id, &error, &change))
-        return failure(error, critical(QStringLiteral("Delete Graphic Failed"), error));
+        return settled(failure(error, critical(QStringLiteral("Delete Graphic Failed"), error)));
     return change;
 }
 
@@ -453,7 +453,7 @@ DocumentChange EditorDocument::deleteObjects(const QList<ElementRef> &selection)
                                     .arg(change.error),
                                 6000);
     }
-    return change;
+    return settled(std::move(change));
 }
 
 DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementRef> &selection,
@@ -507,7 +507,7 @@ DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementR
         change.message = status(QStringLiteral("Some objects failed to save after alignment: %1").arg(change.error),
                                 6000);
     }
-    return change;
+    return settled(std::move(change));
 }
 
 DocumentChange EditorDocument::splitTable(qint64 tableId)
@@ -541,7 +541,7 @@ DocumentChange EditorDocument::splitTable(qint64 tableId)
         },
         &error);
     if (!written)
-        return failure(error, critical(title, error));
+        return settled(failure(error, critical(title, error)));
 
     DocumentChange change;
     m_graphics.remove(table.record.id);
@@ -578,13 +578,35 @@ DocumentChange EditorDocument::applyEntry(const CanvasUndoEntry &entry, bool for
         &error);
     m_history.setApplying(false);
     if (!written)
-        return failure(error, critical(QStringLiteral("Could Not Apply Undo/Redo"), error));
+        return settled(failure(error, critical(QStringLiteral("Could Not Apply Undo/Redo"), error)));
 
     DocumentChange change;
     for (const FieldStep &step : fieldSteps)
         applyStep(m_fields, step, &change);
     for (const GraphicStep &step : graphicSteps)
         applyStep(m_graphics, step, &change);
+    return change;
+}
+
+DocumentChange EditorDocument::settled(DocumentChange change)
+{
+    if (change.ok || !change.error.contains(elementRemovedElsewhereMessage()))
+        return change;
+    // What the document holds no longer matches the store, so it is read
+    // again; the history keeps its place, and an entry that refers to the
+    // vanished object fails the same way when undone or redone.
+    QString message;
+    ElementList<TemplateField> fields;
+    fields.records = m_store.loadFields(m_projectId, &message, &fields.sortOrders);
+    ElementList<GraphicElement> graphics;
+    if (message.isEmpty())
+        graphics.records = m_store.loadGraphics(m_projectId, &message, &graphics.sortOrders);
+    if (message.isEmpty()) {
+        m_fields = fields;
+        m_graphics = graphics;
+        change.reloaded = true;
+    }
+    change.message = critical(QStringLiteral("Object Removed Elsewhere"), elementRemovedElsewhereMessage());
     return change;
 }
 

@@ -38,6 +38,11 @@ struct EditorMessage
 struct DocumentChange
 {
     bool ok = true;
+    // An edited object's row was gone from the store (another program removed
+    // it): the edit failed, nothing of it was recorded for undo, and the
+    // document's elements were loaded again from the store, so the canvases
+    // are to be drawn again from the document.
+    bool reloaded = false;
     QString error;
     EditorMessage message;
     QList<TemplateField> fieldsSet;
@@ -143,6 +148,9 @@ private:
     template<typename Record>
     bool deleteElement(qint64 id, QString *error, DocumentChange *change);
     DocumentChange applyEntry(const CanvasUndoEntry &entry, bool forwards);
+    // A failed operation whose object was gone from the store: the elements
+    // are loaded again (the history stays as it was) and the user is told.
+    DocumentChange settled(DocumentChange change);
     // Runs `steps` in one transaction: when a step or the commit fails, the
     // transaction is rolled back and nothing of it remains.
     bool writeAtomically(const std::function<bool(QString *)> &steps, QString *error);

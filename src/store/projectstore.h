@@ -12,6 +12,10 @@
 #include <functional>
 #include <optional>
 
+// Why an update or removal of a template element failed when its row was not
+// there (another program removed it).
+QString elementRemovedElsewhereMessage();
+
 // The single owner of the SQLite connection. Every persistent operation is a
 // member; failures come back as a false/empty result plus, when `error` is not
 // null, the SQL driver's message (or the operation's own text).
@@ -57,6 +61,8 @@ public:
     // drawing order, so that it is drawn where it was, not on top.
     bool restoreField(const TemplateField &field, qint64 sortOrder, QString *error = nullptr);
     std::optional<qint64> fieldSortOrder(qint64 id, QString *error = nullptr);
+    // An update or removal succeeds only when exactly one row changed;
+    // otherwise it fails with elementRemovedElsewhereMessage().
     bool updateField(const TemplateField &field, QString *error = nullptr);
     bool removeField(qint64 id, QString *error = nullptr);
 

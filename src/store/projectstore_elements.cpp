@@ -77,6 +77,18 @@ bool execPrepared(QSqlQuery &query, QString *error)
     return true;
 }
 
+// An update or removal of one element: anything but exactly one changed row
+// means the record the editor holds is no longer what the store holds (another
+// program removed it), and reporting success would show an edit never written.
+bool execOnOneRow(QSqlQuery &query, QString *error)
+{
+    if (!execPrepared(query, error))
+        return false;
+    if (query.numRowsAffected() != 1)
+        return fail(error, elementRemovedElsewhereMessage());
+    return true;
+}
+
 // How an insert places the row: a new id or the record's own, and either
 // appended to the drawing order or at a given sort_order.
 struct RowPlacement
@@ -149,6 +161,11 @@ std::optional<qint64> sortOrderOf(QSqlDatabase db, const QString &table, qint64 
 }
 
 } // namespace
+
+QString elementRemovedElsewhereMessage()
+{
+    return QStringLiteral("The object no longer exists in the project database; it was removed elsewhere.");
+}
 
 QList<TemplateField> ProjectStore::loadFields(qint64 projectId, QString *error, QList<qint64> *sortOrders)
 {
@@ -239,13 +256,16 @@ bool ProjectStore::updateField(const TemplateField &field, QString *error)
     bindFieldProperties(query, field);
     query.addBindValue(field.id);
     query.addBindValue(field.projectId);
-    return execPrepared(query, error);
+    return execOnOneRow(query, error);
 }
 
 bool ProjectStore::removeField(qint64 id, QString *error)
 {
     QSqlQuery query(database());
-    return run(query, QStringLiteral("DELETE FROM template_fields WHERE id=?"), error, id);
+    if (!query.prepare(QStringLiteral("DELETE FROM template_fields WHERE id=?")))
+        return fail(error, query);
+    query.addBindValue(id);
+    return execOnOneRow(query, error);
 }
 
 QList<GraphicElement> ProjectStore::loadGraphics(qint64 projectId, QString *error, QList<qint64> *sortOrders)
@@ -324,13 +344,16 @@ bool ProjectStore::updateGraphic(const GraphicElement &element, QString *error)
     bindGraphicProperties(query, element);
     query.addBindValue(element.id);
     query.addBindValue(element.projectId);
-    return execPrepared(query, error);
+    return execOnOneRow(query, error);
 }
 
 bool ProjectStore::removeGraphic(qint64 id, QString *error)
 {
     QSqlQuery query(database());
-    return run(query, QStringLiteral("DELETE FROM template_graphics WHERE id=?"), error, id);
+    if (!query.prepare(QStringLiteral("DELETE FROM template_graphics WHERE id=?")))
+        return fail(error, query);
+    query.addBindValue(id);
+    return execOnOneRow(query, error);
 }
 
 bool ProjectStore::beginTransaction(QString *error)

@@ -13,6 +13,7 @@
 #include "ui/dialogs.h"
 
 #include <QHash>
+#include <QMetaObject>
 #include <QRegularExpression>
 #include <QSpinBox>
 
@@ -244,8 +245,8 @@ void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 {
     const DocumentChange change = m_document.modifyGraphic(element);
     show(change, false);
-    // The panel shows what the user made, saved or not.
-    if (!change.ok && m_panels->graphicPanel()->shownGraphic().id == element.id)
+    // The panel shows what the user made, saved or not (unless the object is gone).
+    if (!change.ok && !change.reloaded && m_panels->graphicPanel()->shownGraphic().id == element.id)
         m_panels->graphicPanel()->showGraphic(element);
 }
 
@@ -253,7 +254,7 @@ void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 {
     canvasFor(edit.after.side)->updateFieldItem(edit.after);
     DocumentChange change = m_document.modifyField(edit.after);
-    if (!change.ok)
+    if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     show(change, false);
 }
@@ -262,7 +263,7 @@ void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
 {
     canvasFor(edit.after.side)->updateGraphicItem(edit.after);
     DocumentChange change = m_document.modifyGraphic(edit.after);
-    if (!change.ok)
+    if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     show(change, false);
 }
@@ -369,6 +370,20 @@ void CanvasEditor::sideChanged()
 
 void CanvasEditor::show(const DocumentChange &change, bool reload)
 {
+    if (change.reloaded) {
+        // The failed edit may come from a canvas item's own mouse handler,
+        // which must not see its item deleted under it, nor a box's event
+        // loop run inside it: the canvases are drawn again, and the user
+        // told, once that handler has returned.
+        QMetaObject::invokeMethod(
+            this,
+            [this, message = change.message] {
+                reloadFromDocument();
+                say(message);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
     GraphicPropertyPanel *graphicPanel = m_panels->graphicPanel();
     // A field that comes or goes prints on every card; a text field's edit
@@ -431,6 +446,27 @@ void CanvasEditor::show(const DocumentChange &change, bool reload)
     } else if ((reload && !change.isEmpty()) || fieldsCameOrWent || !change.graphicsSet.isEmpty() || !change.graphicsRemoved.isEmpty()) {
         m_hooks.refreshPreview();
     }
+}
+
+void CanvasEditor::reloadFromDocument()
+{
+    loadCanvases();
+    FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
+    GraphicPropertyPanel *graphicPanel = m_panels->graphicPanel();
+    if (const qint64 id = fieldPanel->shownField().id; id > 0) {
+        if (const std::optional<TemplateField> field = m_document.field(id))
+            fieldPanel->showField(*field);
+        else
+            fieldPanel->clearField();
+    }
+    if (const qint64 id = graphicPanel->shownGraphic().id; id > 0) {
+        if (const std::optional<GraphicElement> element = m_document.graphic(id))
+            graphicPanel->showGraphic(*element);
+        else
+            graphicPanel->clearGraphic();
+    }
+    cardRecordsChanged();
+    m_hooks.refreshPreview();
 }
 
 void CanvasEditor::say(const EditorMessage &message)

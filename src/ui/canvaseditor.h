@@ -95,6 +95,9 @@ private:
     // from the document (undo and redo may put rows back in the middle of
     // the drawing order); otherwise new records are added on top, selected.
     void show(const DocumentChange &change, bool reload);
+    // Both canvases and the panels drawn again from the document after it
+    // was read again from the store.
+    void reloadFromDocument();
     void say(const EditorMessage &message);
     QList<ElementRef> selectionOf(const CanvasView *view) const;
 

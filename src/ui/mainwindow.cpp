@@ -66,8 +66,21 @@ void MainWindow::setStarterDirectory(const QString &directory)
 bool MainWindow::initialize()
 {
     m_paths = workspacePaths(resolveDataDirectory(), m_starterDirectory);
+    // Taken before the database is touched: the start-up upkeep writes it.
+    DataDirectoryLockAttempt lock = lockDataDirectory(m_paths.dataDirectory);
+    if (lock.outcome == DataDirectoryLockAttempt::Outcome::HeldElsewhere) {
+        m_dialogs->critical(this, dataDirectoryInUseTitle(), lock.message);
+        return false;
+    }
+    m_lock = std::move(lock.lock);
     if (const auto failure = openWorkspace(m_store, m_paths)) {
         m_dialogs->critical(this, failure->title, failure->text);
+        return false;
+    }
+    // A folder the lock file cannot be made in mostly fails above with the
+    // database's own message; a window never runs without the lock.
+    if (lock.outcome == DataDirectoryLockAttempt::Outcome::Failed) {
+        m_dialogs->critical(this, tr("Could Not Lock Data Directory"), lock.message);
         return false;
     }
     Project startup;

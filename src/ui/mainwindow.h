@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/datadirectorylock.h"
 #include "app/projectsession.h"
 #include "app/workspace.h"
 #include "model/graphicelement.h"
@@ -17,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class CanvasEditor;
@@ -140,8 +142,13 @@ private:
     void showProjectOnPreview();
     void setImpositionBorderShown(bool show);
     void setCropMarksShown(bool show);
+    // Writes one change of the mark options to the store, then to the
+    // window's record; after a failed save both stay as stored.
+    void saveMarkOptions(const std::function<void(Project &)> &change);
     void chooseImpositionBorderColor();
 
+    // Held from start-up to the window's end; released after the store closes.
+    DataDirectoryLock m_lock;
     ProjectStore m_store;
     // After the store, which it refers to.
     ProjectSession m_session;

@@ -88,16 +88,31 @@ void MainWindow::refreshPreview()
     preview->setSheetData(std::move(data));
 }
 
+// The mark options print with the job, so they are saved as soon as they are
+// chosen, as the sides are: the tool exports what the window shows, and
+// nothing is left for the save question. A failed save puts the page back to
+// the stored choice.
+void MainWindow::saveMarkOptions(const std::function<void(Project &)> &change)
+{
+    Project changed = m_session.project();
+    change(changed);
+    QString error;
+    if (m_store.updateProject(changed, &error))
+        change(m_session.project());
+    else
+        statusBar()->showMessage(tr("Could not save the preview settings: %1").arg(error), 6000);
+    showProjectOnPreview();
+    refreshPreview();
+}
+
 void MainWindow::setImpositionBorderShown(bool show)
 {
-    m_session.project().showImpositionBorder = show;
-    refreshPreview();
+    saveMarkOptions([show](Project &project) { project.showImpositionBorder = show; });
 }
 
 void MainWindow::setCropMarksShown(bool show)
 {
-    m_session.project().showCropMarks = show;
-    refreshPreview();
+    saveMarkOptions([show](Project &project) { project.showCropMarks = show; });
 }
 
 void MainWindow::chooseImpositionBorderColor()
@@ -107,9 +122,8 @@ void MainWindow::chooseImpositionBorderColor()
         initial = Qt::black;
     const QColor chosen =
         m_dialogs->getColor(this, tr("Choose Imposition Border Color"), initial);
-    if (chosen.isValid()) {
-        m_session.project().impositionBorderColor = chosen.name(QColor::HexRgb).toLower();
-        m_previewPage->setBorderColor(chosen);
-    }
-    refreshPreview();
+    if (!chosen.isValid())
+        return;
+    const QString name = chosen.name(QColor::HexRgb).toLower();
+    saveMarkOptions([&name](Project &project) { project.impositionBorderColor = name; });
 }

@@ -217,21 +217,23 @@ void MainWindow::deleteCurrentProject()
 
 void MainWindow::setDuplexMode(bool duplex)
 {
-    m_session.project().duplex = duplex;
-    m_projectPanel->setDuplexChecked(duplex);
-    showDuplexOnPages(duplex);
-
+    // The store decides: the window prints duplex only once the store (and
+    // with it the command-line tool) says so, and a failed save leaves the
+    // sides as they were.
+    Project switched = m_session.project();
+    switched.duplex = duplex;
     QString error;
-    if (saveCurrentProject(&error)) {
+    if (m_store.updateProject(switched, &error)) {
+        m_session.project().duplex = duplex;
+        showDuplexOnPages(duplex);
         statusBar()->showMessage(
             duplex ? tr("Switched to a duplex template. Use the Back tab to edit the reverse side.")
                    : tr("Switched to single-sided template"),
             3500);
+        refreshBackgroundStatus();
+        refreshPreview();
     } else {
         statusBar()->showMessage(tr("Failed to save duplex settings: %1").arg(error), 6000);
     }
-
-    refreshBackgroundStatus();
-    refreshPreview();
     m_projectPanel->setDuplexChecked(m_session.project().duplex);
 }

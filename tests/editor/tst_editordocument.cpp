@@ -380,6 +380,8 @@ private slots:
     void failedWriteRecordsNothing_data();
     void failedWriteRecordsNothing();
     void lockedDatabaseRecordsNothing();
+    void vanishedObjectFailsAndReloads_data();
+    void vanishedObjectFailsAndReloads();
     void splitTable();
     void splitTableRefusals_data();
     void splitTableRefusals();
@@ -842,6 +844,126 @@ void TestEditorDocument::failedWriteRecordsNothing()
         QCOMPARE(doc.history().count(), count);
     else
         QCOMPARE(doc.history().count(), count + 1);
+}
+
+enum class VanishedCase {
+    MoveField,
+    EditGraphic,
+    DeleteField,
+    DeleteGraphic,
+    DeleteSelection,
+    Align,
+    SplitTable,
+    UndoModify,
+    RedoModify,
+    UndoAdd,
+};
+Q_DECLARE_METATYPE(VanishedCase)
+
+void TestEditorDocument::vanishedObjectFailsAndReloads_data()
+{
+    QTest::addColumn<VanishedCase>("operation");
+    QTest::newRow("move field") << VanishedCase::MoveField;
+    QTest::newRow("edit graphic") << VanishedCase::EditGraphic;
+    QTest::newRow("delete field") << VanishedCase::DeleteField;
+    QTest::newRow("delete graphic") << VanishedCase::DeleteGraphic;
+    QTest::newRow("delete selection") << VanishedCase::DeleteSelection;
+    QTest::newRow("align") << VanishedCase::Align;
+    QTest::newRow("split table") << VanishedCase::SplitTable;
+    QTest::newRow("undo modify") << VanishedCase::UndoModify;
+    QTest::newRow("redo modify") << VanishedCase::RedoModify;
+    QTest::newRow("undo add") << VanishedCase::UndoAdd;
+}
+
+// Another program removed the object the document still holds: the edit fails
+// with the store's reason, nothing is written or recorded, and the document
+// takes the store's elements again, the other program's removal included.
+void TestEditorDocument::vanishedObjectFailsAndReloads()
+{
+    QFETCH(VanishedCase, operation);
+    Fixture fx;
+    QVERIFY(fx.setUp());
+    EditorDocument &doc = fx.doc();
+    const TemplateField kept =
+        doc.addField(makeField(QStringLiteral("text"), QStringLiteral("front"), 3, 3)).fieldsSet.value(0);
+    const TemplateField field =
+        doc.addField(makeField(QStringLiteral("sequence"), QStringLiteral("front"), 8, 8)).fieldsSet.value(0);
+    const GraphicElement table = doc.addGraphic(makeTable(60, 30, 3, 3, 2)).graphicsSet.value(0);
+    QVERIFY(kept.id > 0 && field.id > 0 && table.id > 0);
+
+    TemplateField moved = field;
+    moved.xMm = 20;
+    GraphicElement edited = table;
+    edited.strokeWidthMm = 1.5;
+    if (operation == VanishedCase::UndoModify)
+        QVERIFY(doc.modifyField(moved).ok);
+    if (operation == VanishedCase::RedoModify) {
+        QVERIFY(doc.modifyField(moved).ok);
+        QVERIFY(doc.undo().ok);
+    }
+
+    const bool graphicGoes = operation == VanishedCase::EditGraphic || operation == VanishedCase::DeleteGraphic
+        || operation == VanishedCase::SplitTable || operation == VanishedCase::UndoAdd;
+    RawConnection other(fx.scratch.path());
+    QVERIFY(other.isOpen());
+    QVERIFY(exec(other.db(), graphicGoes ? QStringLiteral("DELETE FROM template_graphics WHERE id=%1").arg(table.id)
+                                         : QStringLiteral("DELETE FROM template_fields WHERE id=%1").arg(field.id)));
+
+    const QStringList before = fx.dump();
+    const int count = doc.history().count();
+    const int cursor = doc.history().cursor();
+    DocumentChange failed;
+    switch (operation) {
+    case VanishedCase::MoveField:
+        failed = doc.modifyField(moved);
+        break;
+    case VanishedCase::EditGraphic:
+        failed = doc.modifyGraphic(edited);
+        break;
+    case VanishedCase::DeleteField:
+        failed = doc.deleteField(field.id);
+        break;
+    case VanishedCase::DeleteGraphic:
+        failed = doc.deleteGraphic(table.id);
+        break;
+    case VanishedCase::DeleteSelection:
+        failed = doc.deleteObjects({{ElementRef::Kind::Field, field.id}});
+        break;
+    case VanishedCase::Align:
+        failed = doc.alignObjects(AlignMode::Left, {{ElementRef::Kind::Field, kept.id}, {ElementRef::Kind::Field, field.id}},
+                                  {ElementRef::Kind::Field, kept.id});
+        break;
+    case VanishedCase::SplitTable:
+        failed = doc.splitTable(table.id);
+        break;
+    case VanishedCase::UndoModify:
+    case VanishedCase::UndoAdd:
+        failed = doc.undo();
+        break;
+    case VanishedCase::RedoModify:
+        failed = doc.redo();
+        break;
+    }
+
+    QVERIFY(!failed.ok);
+    QVERIFY(failed.reloaded);
+    QCOMPARE(failed.message, criticalMessage(QStringLiteral("Object Removed Elsewhere"),
+                                             elementRemovedElsewhereMessage()));
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(fx.dump(), before);
+    QCOMPARE(doc.history().count(), count);
+    QCOMPARE(doc.history().cursor(), cursor);
+    QVERIFY(fx.consistent());
+    QVERIFY(graphicGoes ? !doc.graphic(table.id) : !doc.field(field.id));
+    QVERIFY(doc.field(kept.id));
+
+    // The next edit of what is still there goes through as usual.
+    TemplateField keptMoved = kept;
+    keptMoved.yMm = 30;
+    const DocumentChange next = doc.modifyField(keptMoved);
+    QVERIFY2(next.ok, qPrintable(next.error));
+    QVERIFY(!next.reloaded);
+    QVERIFY(fx.consistent());
 }
 
 // Another program holds the write lock: the store's busy timeout runs out.

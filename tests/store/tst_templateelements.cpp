@@ -188,10 +188,10 @@ private slots:
     void insertWithTakenIdFails();
     void failedInsertKeepsId_data();
     void failedInsertKeepsId();
-    void updateWithOtherProjectChangesNothing_data();
-    void updateWithOtherProjectChangesNothing();
-    void removeIgnoresProject_data();
-    void removeIgnoresProject();
+    void updateOfMissingRowFails_data();
+    void updateOfMissingRowFails();
+    void removeOfMissingRowFails_data();
+    void removeOfMissingRowFails();
 
     void nullPointerInsertFails();
     void updateGraphicKeepsStoredType();
@@ -205,8 +205,8 @@ private:
     template<typename Element> void transactionIsAllOrNothingFor(bool commit);
     template<typename Element> void insertWithTakenIdFailsFor();
     template<typename Element> void failedInsertKeepsIdFor(qint64 presetId);
-    template<typename Element> void updateWithOtherProjectChangesNothingFor();
-    template<typename Element> void removeIgnoresProjectFor();
+    template<typename Element> void updateOfMissingRowFailsFor();
+    template<typename Element> void removeOfMissingRowFailsFor();
 
     // A database with two projects, A and B.
     bool openTwoProjects(ScratchStore &scratch, qint64 *a, qint64 *b);
@@ -688,21 +688,21 @@ void TestTemplateElements::failedInsertKeepsIdFor(qint64 presetId)
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
 
-void TestTemplateElements::updateWithOtherProjectChangesNothing_data()
+void TestTemplateElements::updateOfMissingRowFails_data()
 {
     loadOrdersBySortOrderThenId_data();
 }
 
-void TestTemplateElements::updateWithOtherProjectChangesNothing()
+void TestTemplateElements::updateOfMissingRowFails()
 {
     if (isField())
-        updateWithOtherProjectChangesNothingFor<TemplateField>();
+        updateOfMissingRowFailsFor<TemplateField>();
     else
-        updateWithOtherProjectChangesNothingFor<GraphicElement>();
+        updateOfMissingRowFailsFor<GraphicElement>();
 }
 
 template<typename Element>
-void TestTemplateElements::updateWithOtherProjectChangesNothingFor()
+void TestTemplateElements::updateOfMissingRowFailsFor()
 {
     using E = Elements<Element>;
     ScratchStore scratch;
@@ -713,36 +713,43 @@ void TestTemplateElements::updateWithOtherProjectChangesNothingFor()
     QCOMPARE(one.size(), 1);
     const QStringList before = dumpDatabase(scratch.db());
 
+    // An update that writes the values already stored still counts its row.
+    QString error;
+    QVERIFY2(E::update(store, one[0], &error), qPrintable(error));
+    QCOMPARE(dumpDatabase(scratch.db()), before);
+
+    // The row of another project, or an id that exists nowhere: the edit
+    // was not written, which must not pass for success.
     Element stray = one[0];
     stray.projectId = b;
     E::change(stray, 55);
-    QString error;
-    QVERIFY2(E::update(store, stray, &error), qPrintable(error));
-    QVERIFY(error.isEmpty());
+    QVERIFY(!E::update(store, stray, &error));
+    QCOMPARE(error, elementRemovedElsewhereMessage());
     QCOMPARE(dumpDatabase(scratch.db()), before);
 
-    // An id that exists nowhere is not an error either.
+    error.clear();
     stray.id += 1000;
     stray.projectId = a;
-    QVERIFY2(E::update(store, stray, &error), qPrintable(error));
+    QVERIFY(!E::update(store, stray, &error));
+    QCOMPARE(error, elementRemovedElsewhereMessage());
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
 
-void TestTemplateElements::removeIgnoresProject_data()
+void TestTemplateElements::removeOfMissingRowFails_data()
 {
     loadOrdersBySortOrderThenId_data();
 }
 
-void TestTemplateElements::removeIgnoresProject()
+void TestTemplateElements::removeOfMissingRowFails()
 {
     if (isField())
-        removeIgnoresProjectFor<TemplateField>();
+        removeOfMissingRowFailsFor<TemplateField>();
     else
-        removeIgnoresProjectFor<GraphicElement>();
+        removeOfMissingRowFailsFor<GraphicElement>();
 }
 
 template<typename Element>
-void TestTemplateElements::removeIgnoresProjectFor()
+void TestTemplateElements::removeOfMissingRowFailsFor()
 {
     using E = Elements<Element>;
     ScratchStore scratch;
@@ -758,10 +765,13 @@ void TestTemplateElements::removeIgnoresProjectFor()
     QCOMPARE(E::load(store, b), QList<Element>());
     QCOMPARE(E::load(store, a), inA);
 
-    // Removing it again, or an id never used, succeeds and changes nothing.
+    // Removing it again, or an id never used, fails and changes nothing.
     const QStringList before = dumpDatabase(scratch.db());
-    QVERIFY2(E::remove(store, inB[0].id, &error), qPrintable(error));
-    QVERIFY2(E::remove(store, 123456, &error), qPrintable(error));
+    for (const qint64 gone : {inB[0].id, qint64(123456)}) {
+        error.clear();
+        QVERIFY(!E::remove(store, gone, &error));
+        QCOMPARE(error, elementRemovedElsewhereMessage());
+    }
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
 

@@ -72,6 +72,8 @@ private slots:
     void deleteSelectionAsksFirst();
     void panelEditIsSavedAndUndone();
     void failedAddLeavesNoItem();
+    void editOfObjectRemovedElsewhere_data();
+    void editOfObjectRemovedElsewhere();
     void previewRecordShowsThatCard();
     void designedCardExports();
     void copyAndPasteThroughTheClipboard();
@@ -261,6 +263,75 @@ void TestCanvasEditor::panelEditIsSavedAndUndone()
     QTest::keyClick(page()->frontCanvas(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(storedFields().value(0).widthMm, added.widthMm);
     QCOMPARE(panel->widthBox()->value(), added.widthMm);
+}
+
+void TestCanvasEditor::editOfObjectRemovedElsewhere_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::newRow("panel edit") << "panel";
+    QTest::newRow("drag on the canvas") << "drag";
+    QTest::newRow("undo") << "undo";
+}
+
+// Another program removed the field this window shows (and moved another):
+// the edit fails with the reason, nothing is recorded for undo, and the
+// canvas shows what the store holds.
+void TestCanvasEditor::editOfObjectRemovedElsewhere()
+{
+    QFETCH(QString, gesture);
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Barcode (Code 128)"))->click();
+    tool(QStringLiteral("Add Barcode (Code 128)"))->click();
+    const QList<TemplateField> added = storedFields();
+    QCOMPARE(added.size(), 2);
+    const TemplateField kept = added.at(0);
+    const TemplateField gone = added.at(1);
+    FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
+    QCOMPARE(panel->shownField().id, gone.id);
+    CanvasView *canvas = page()->frontCanvas();
+    VdpFieldItem *goneItem = canvas->fieldItem(gone.id);
+    QVERIFY(goneItem);
+    const QPoint goneCentre = canvas->mapFromScene(goneItem->sceneBoundingRect().center());
+
+    {
+        const auto other = openTestStore(m_folders.databasePath);
+        QVERIFY(other->removeField(gone.id));
+        TemplateField moved = kept;
+        moved.xMm = kept.xMm + 7;
+        QVERIFY(other->updateField(moved));
+    }
+    const QList<TemplateField> stored = storedFields();
+    const int historyCount = m_window->canvasEditor()->document().history().count();
+    const int historyCursor = m_window->canvasEditor()->document().history().cursor();
+
+    if (gesture == QLatin1String("panel")) {
+        panel->widthBox()->setValue(gone.widthMm + 4);
+    } else if (gesture == QLatin1String("drag")) {
+        QWidget *viewport = canvas->viewport();
+        QTest::mousePress(viewport, Qt::LeftButton, {}, goneCentre);
+        for (int step = 1; step <= 4; ++step)
+            QTest::mouseMove(viewport, goneCentre + QPoint(10 * step, 0));
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, goneCentre + QPoint(40, 0));
+    } else {
+        canvas->setFocus();
+        QTest::keyClick(canvas, Qt::Key_Z, Qt::ControlModifier); // the second add, undone
+    }
+    // Told once the gesture's handler has returned, never from inside it.
+    QVERIFY(m_script->shown.isEmpty());
+    QCoreApplication::processEvents();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    QCOMPARE(m_script->shown.first().kind, QStringLiteral("critical"));
+    QCOMPARE(m_script->shown.first().text,
+             QStringLiteral("The object no longer exists in the project database; it was removed elsewhere."));
+    QCOMPARE(storedFields(), stored);
+    QCOMPARE(m_window->canvasEditor()->document().history().count(), historyCount);
+    QCOMPARE(m_window->canvasEditor()->document().history().cursor(), historyCursor);
+    QCOMPARE(m_window->canvasEditor()->document().fields(), stored);
+    QVERIFY(!canvas->fieldItem(gone.id));
+    QVERIFY(canvas->fieldItem(kept.id));
+    QCOMPARE(canvas->fieldItem(kept.id)->field(), stored.value(0));
+    QCOMPARE(panel->shownField().id, 0);
 }
 
 void TestCanvasEditor::failedAddLeavesNoItem()

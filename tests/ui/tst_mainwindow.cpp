@@ -4,6 +4,7 @@
 #include "app/workspace.h"
 #include "store/projectstore.h"
 #include "ui/mainwindow.h"
+#include "ui/previewpage.h"
 #include "ui/projectpanel.h"
 #include "ui/stylesheet.h"
 #include "ui/unitspinbox.h"
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QLocale>
@@ -86,6 +88,7 @@ private slots:
 
     void duplexMode();
     void duplexSaveFailure();
+    void secondWindowOnSameDataDirectory();
 
     void unitsSwitchReRendersEveryBox();
     void unitsFromSettings();
@@ -916,9 +919,40 @@ void TestMainWindow::duplexSaveFailure()
     QVERIFY(status().contains(QStringLiteral("projects are frozen")));
     QVERIFY(!storedProject(id).duplex);
     QVERIFY(m_script->shown.isEmpty());
-    // The buttons follow the window's flag, which the next save will store.
-    QVERIFY(m_window->currentProject().duplex);
-    QVERIFY(m_window->projectPanel()->duplexButton()->isChecked());
+    // The switch is taken back: the window prints what the store (and the
+    // command-line tool) says, single-sided.
+    QVERIFY(!m_window->currentProject().duplex);
+    QVERIFY(m_window->projectPanel()->singleButton()->isChecked());
+    QVERIFY(!m_window->projectPanel()->duplexButton()->isChecked());
+    QVERIFY(!m_window->previewPage()->backButton()->isVisibleTo(m_window->previewPage()));
+}
+
+// One window per data directory: a second one is told which process holds
+// it and does not start; the first one's end frees the directory.
+void TestMainWindow::secondWindowOnSameDataDirectory()
+{
+    QVERIFY(startWindow());
+    const qsizetype projects = openStore()->listProjects().size();
+
+    auto secondScript = std::make_shared<DialogScript>();
+    std::unique_ptr<MainWindow> second;
+    QVERIFY(!startScriptedWindow(second, secondScript, m_starterDir->path()));
+    QCOMPARE(secondScript->shown.size(), 1);
+    QCOMPARE(secondScript->shown.first().kind, QStringLiteral("critical"));
+    QCOMPARE(secondScript->shown.first().title, QStringLiteral("Data Directory In Use"));
+    const QString text = secondScript->shown.first().text;
+    QVERIFY2(text.contains(QStringLiteral("process %1").arg(QCoreApplication::applicationPid())), qPrintable(text));
+    QVERIFY2(text.contains(QDir::toNativeSeparators(m_dataDir->path())), qPrintable(text));
+    QVERIFY(!second->centralWidget());
+    second.reset();
+    // The refused window took nothing from the first: its lock still holds.
+    QCOMPARE(openStore()->listProjects().size(), projects);
+    QVERIFY(QFileInfo::exists(QDir(m_dataDir->path()).filePath(QStringLiteral("vellumor-vdp.lock"))));
+
+    m_window.reset();
+    QVERIFY(!QFileInfo::exists(QDir(m_dataDir->path()).filePath(QStringLiteral("vellumor-vdp.lock"))));
+    QVERIFY(startWindow());
+    QVERIFY(m_script->shown.isEmpty());
 }
 
 void TestMainWindow::unitsSwitchReRendersEveryBox()

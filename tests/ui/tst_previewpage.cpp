@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QWheelEvent>
@@ -94,6 +95,9 @@ private slots:
     void spaceForgottenWhenFocusLeaves();
     void markOptionsChangeProjectRecord_data();
     void markOptionsChangeProjectRecord();
+    void markOptionsOutliveSwitchAndClose_data();
+    void markOptionsOutliveSwitchAndClose();
+    void markOptionSaveFailureReverts();
     void borderColorChoice();
     void projectSwitchShowsItsOptions();
     void sheetIsPainted();
@@ -580,14 +584,92 @@ void TestPreviewPage::markOptionsChangeProjectRecord()
     toggle->click();
     QCOMPARE(projectFlag(m_window->currentProject()), !initial);
     QCOMPARE(composerFlag(), !initial);
-    // Like every setting, it reaches the database with the next save.
-    QCOMPARE(projectFlag(storedProject(id)), initial);
-    m_window->saveSettings();
+    // It prints with the job, so it is stored at once, where the tool reads it.
     QCOMPARE(projectFlag(storedProject(id)), !initial);
 
     toggle->click();
     QCOMPARE(projectFlag(m_window->currentProject()), initial);
     QCOMPARE(composerFlag(), initial);
+    QCOMPARE(projectFlag(storedProject(id)), initial);
+    QVERIFY(m_script->shown.isEmpty());
+}
+
+// Crop marks on and Border off, then another project opened or the window
+// closed: nothing is asked and nothing is lost.
+void TestPreviewPage::markOptionsOutliveSwitchAndClose_data()
+{
+    QTest::addColumn<bool>("close");
+    QTest::newRow("other project opened") << false;
+    QTest::newRow("window closed") << true;
+}
+
+void TestPreviewPage::markOptionsOutliveSwitchAndClose()
+{
+    QFETCH(bool, close);
+    QVERIFY(startWindow());
+    const qint64 id = m_window->currentProject().id;
+    ProjectSeed otherSeed;
+    otherSeed.name = QStringLiteral("Other Job");
+    qint64 otherId = 0;
+    {
+        const auto store = openStore();
+        otherId = seedProject(*store, otherSeed);
+    }
+    QVERIFY(otherId > 0);
+    QVERIFY(page()->borderButton()->isChecked());
+    QVERIFY(!page()->cropMarksButton()->isChecked());
+
+    page()->cropMarksButton()->click();
+    page()->borderButton()->click();
+    m_script->colors = {QColor(0x12, 0x34, 0x56)};
+    page()->colorButton()->click();
+
+    if (close) {
+        QVERIFY(m_window->close());
+    } else {
+        m_window->saveSettings(); // refreshes the project list
+        const int index = m_window->projectPanel()->projectSelector()->findData(otherId);
+        QVERIFY(index >= 0);
+        m_window->openSelectedProject(index);
+        QCOMPARE(m_window->currentProject().id, otherId);
+    }
+    QVERIFY2(m_script->shown.isEmpty(), qPrintable(m_script->shown.value(0).text));
+    const Project stored = storedProject(id);
+    QVERIFY(stored.showCropMarks);
+    QVERIFY(!stored.showImpositionBorder);
+    QCOMPARE(stored.impositionBorderColor, QStringLiteral("#123456"));
+}
+
+// The store refuses the save: the page and the window's record go back to
+// what is stored, and the user is told.
+void TestPreviewPage::markOptionSaveFailureReverts()
+{
+    QVERIFY(startWindow());
+    const qint64 id = m_window->currentProject().id;
+    const Project before = storedProject(id);
+    QVERIFY(openStore()->execStatement(QStringLiteral(
+        "CREATE TRIGGER keep_projects BEFORE UPDATE ON projects "
+        "BEGIN SELECT RAISE(ABORT, 'projects are frozen'); END")));
+
+    page()->cropMarksButton()->click();
+    QVERIFY(!page()->cropMarksButton()->isChecked());
+    QVERIFY(!m_window->currentProject().showCropMarks);
+    QVERIFY(!preview()->composer().markOptions().showCropMarks);
+    const QString status = m_window->statusBar()->currentMessage();
+    QVERIFY2(status.startsWith(QStringLiteral("Could not save the preview settings: "))
+                 && status.contains(QStringLiteral("projects are frozen")),
+             qPrintable(status));
+
+    page()->borderButton()->click();
+    QVERIFY(page()->borderButton()->isChecked());
+    QVERIFY(m_window->currentProject().showImpositionBorder);
+
+    m_script->colors = {QColor(0x12, 0x34, 0x56)};
+    page()->colorButton()->click();
+    QCOMPARE(m_window->currentProject().impositionBorderColor, before.impositionBorderColor);
+    QCOMPARE(page()->colorButton()->icon().pixmap(16, 16).toImage().pixelColor(8, 8),
+             QColor(before.impositionBorderColor));
+    QCOMPARE(storedProject(id), before);
 }
 
 void TestPreviewPage::borderColorChoice()
