@@ -113,25 +113,62 @@ void countCard(PreflightProblem &problem, int card)
     ++problem.cardCount;
 }
 
-std::optional<PreflightProblem> missingData(const PdfExportJob &job)
+bool isCodeField(const TemplateField &field)
+{
+    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
+}
+
+// The problems a card's own data causes, found in one pass over the printed
+// cards' records, so a long run is read from the store once.
+struct RecordProblems
+{
+    std::optional<PreflightProblem> missingData;
+    // A code of nothing (or of spaces) still prints, as a symbol that scans
+    // as empty: a press cannot tell it from a good one.
+    std::optional<PreflightProblem> blankCode;
+};
+
+RecordProblems recordProblems(const PdfExportJob &job)
 {
     const QStringList keys = boundKeys(job);
-    if (keys.isEmpty())
-        return std::nullopt;
-    PreflightProblem problem;
-    problem.kind = PreflightProblem::Kind::MissingData;
+    QList<TemplateField> codes;
+    for (const TemplateField &field : job.fields) {
+        if (isCodeField(field) && sidePrinted(field.side, job.duplex))
+            codes.append(field);
+    }
+    if (keys.isEmpty() && codes.isEmpty())
+        return {};
+    PreflightProblem missing;
+    missing.kind = PreflightProblem::Kind::MissingData;
+    PreflightProblem blank;
+    blank.kind = PreflightProblem::Kind::BlankCode;
     forEachPrintedRecord(job, [&](const CardTable &records, int card) {
         const bool complete = std::all_of(keys.cbegin(), keys.cend(),
                                           [&](const QString &key) { return records.contains(card, key); });
         if (!complete)
-            countCard(problem, card);
+            countCard(missing, card);
+        const RecordValues record(records, card);
+        const bool blankCode = std::any_of(codes.cbegin(), codes.cend(), [&](const TemplateField &field) {
+            return fieldDisplayText(field, record).trimmed().isEmpty();
+        });
+        if (blankCode)
+            countCard(blank, card);
     });
-    if (problem.cardCount == 0)
-        return std::nullopt;
-    problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))
-        + QStringLiteral(" data fields with no data and would print {{…}} markers: ")
-        + cardLabelList(problem.firstCards, problem.cardCount);
-    return problem;
+
+    RecordProblems found;
+    if (missing.cardCount > 0) {
+        missing.message = cardsWith(missing.cardCount, QStringLiteral("has"), QStringLiteral("have"))
+            + QStringLiteral(" data fields with no data and would print {{…}} markers: ")
+            + cardLabelList(missing.firstCards, missing.cardCount);
+        found.missingData = missing;
+    }
+    if (blank.cardCount > 0) {
+        blank.message = cardsWith(blank.cardCount, QStringLiteral("has"), QStringLiteral("have"))
+            + QStringLiteral(" barcode or QR code data that is empty or only spaces and would scan as nothing: ")
+            + cardLabelList(blank.firstCards, blank.cardCount);
+        found.blankCode = blank;
+    }
+    return found;
 }
 
 // A prize list shorter than the run leaves the later cards without a prize:
@@ -167,40 +204,6 @@ std::optional<PreflightProblem> noPrize(const PdfExportJob &job, const TemplateF
                          "the others print \"%6\": ")
               .arg(field.name, field.side, QString::number(field.id), countText(length),
                    countText(job.layout.recordCount), fieldDisplayText(field, {}))
-        + cardLabelList(problem.firstCards, problem.cardCount);
-    return problem;
-}
-
-bool isCodeField(const TemplateField &field)
-{
-    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
-}
-
-// A code of nothing (or of spaces) still prints, as a symbol that scans as
-// empty: a press cannot tell it from a good one.
-std::optional<PreflightProblem> blankCodes(const PdfExportJob &job)
-{
-    QList<TemplateField> codes;
-    for (const TemplateField &field : job.fields) {
-        if (isCodeField(field) && sidePrinted(field.side, job.duplex))
-            codes.append(field);
-    }
-    if (codes.isEmpty())
-        return std::nullopt;
-    PreflightProblem problem;
-    problem.kind = PreflightProblem::Kind::BlankCode;
-    forEachPrintedRecord(job, [&](const CardTable &records, int card) {
-        const RecordValues record(records, card);
-        const bool blank = std::any_of(codes.cbegin(), codes.cend(), [&](const TemplateField &field) {
-            return fieldDisplayText(field, record).trimmed().isEmpty();
-        });
-        if (blank)
-            countCard(problem, card);
-    });
-    if (problem.cardCount == 0)
-        return std::nullopt;
-    problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))
-        + QStringLiteral(" barcode or QR code data that is empty or only spaces and would scan as nothing: ")
         + cardLabelList(problem.firstCards, problem.cardCount);
     return problem;
 }
@@ -313,12 +316,13 @@ QList<PreflightProblem> preflightExport(const PdfExportJob &job)
     QList<PreflightProblem> problems;
     if (!job.layout.isValid() || job.layout.recordCount < 1)
         return problems;
-    QList<std::optional<PreflightProblem>> found{missingData(job)};
+    const RecordProblems fromRecords = recordProblems(job);
+    QList<std::optional<PreflightProblem>> found{fromRecords.missingData};
     for (const TemplateField &field : job.fields) {
         if (field.type == QLatin1String("scratch") && sidePrinted(field.side, job.duplex))
             found.append(noPrize(job, field));
     }
-    found << blankCodes(job) << cutOff(job) << outsideCard(job)
+    found << fromRecords.blankCode << cutOff(job) << outsideCard(job)
           << emptySide(job, frontSide, job.frontBackground)
           << (job.duplex ? emptySide(job, backSide, job.backBackground) : std::nullopt);
     for (const std::optional<PreflightProblem> &problem : std::as_const(found)) {
