@@ -1272,6 +1272,9 @@ void TestCanvasView::outOfRangeRecordsShownOnTheCardInRed_data()
 
     TemplateField far = makeField(1, QStringLiteral("text"), 1e20, 10, 40, 12);
     QTest::newRow("a field at x 1e20 mm") << far << GraphicElement() << "X Position is 1e+20 mm, allowed -2000 to 2000 mm";
+    GraphicElement farGraphic = makeGraphic(2, QStringLiteral("ellipse"), 10, -1e20, 20, 20);
+    QTest::newRow("a graphic at y -1e20 mm") << TemplateField() << farGraphic
+                                             << "Y Position is -1e+20 mm, allowed -2000 to 2000 mm";
     TemplateField tiny = makeField(1, QStringLiteral("text"), 10, 10, 40, 12);
     tiny.fontSizePt = 0;
     QTest::newRow("a font size of 0") << tiny << GraphicElement() << "Font Size is 0 pt, allowed 4 to 300 pt";
@@ -1286,7 +1289,8 @@ void TestCanvasView::outOfRangeRecordsShownOnTheCardInRed_data()
 }
 
 // A stored value no panel could set is drawn within the limits, on the card,
-// with a red line naming it; the record itself is left as stored.
+// with a red line naming it; the record itself, position included, is left as
+// stored (the window's export then refuses it as the tool does).
 void TestCanvasView::outOfRangeRecordsShownOnTheCardInRed()
 {
     QFETCH(TemplateField, field);
@@ -1300,12 +1304,15 @@ void TestCanvasView::outOfRangeRecordsShownOnTheCardInRed()
         view->setCanvasFields({field});
         QCOMPARE(view->fieldItem(field.id)->limitMessage(), message);
         QCOMPARE(view->canvasFields().first().fontSizePt, field.fontSizePt);
+        QCOMPARE(view->canvasFields().first().xMm, field.xMm);
         item = view->fieldItem(field.id);
     } else {
         view->setCanvasGraphics({graphic});
         QCOMPARE(view->graphicItem(graphic.id)->limitMessage(), message);
         QCOMPARE(view->canvasGraphics().first().rows, graphic.rows);
         QCOMPARE(view->canvasGraphics().first().strokeWidthMm, graphic.strokeWidthMm);
+        QCOMPARE(view->canvasGraphics().first().xMm, graphic.xMm);
+        QCOMPARE(view->canvasGraphics().first().yMm, graphic.yMm);
         item = view->graphicItem(graphic.id);
     }
     const QRectF card = view->cardItem()->rect();

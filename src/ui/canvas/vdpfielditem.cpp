@@ -169,12 +169,17 @@ void VdpFieldItem::place()
     m_limitMessage = canvasLimitMessage(fieldLimitViolation(m_field));
     const TemplateField drawn = drawnField();
     const QPointF position = canvasItemScenePosition(drawn.xMm, drawn.yMm);
-    setPos(m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize()));
+    m_placedPosition = m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize());
+    setPos(m_placedPosition);
 }
 
 TemplateField VdpFieldItem::field() const
 {
     TemplateField field = m_field;
+    // An out-of-range record shown where place() put it keeps its stored
+    // position: only a move by the user replaces it.
+    if (!m_limitMessage.isEmpty() && pos() == m_placedPosition)
+        return field;
     field.xMm = pos().x() / sceneUnitsPerMm;
     field.yMm = pos().y() / sceneUnitsPerMm;
     return field;

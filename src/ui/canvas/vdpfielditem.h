@@ -131,6 +131,7 @@ private:
 
     TemplateField m_field;
     QString m_limitMessage;
+    QPointF m_placedPosition; // where place() put the item
     QJsonObject m_record;
     // Emptied when what they show changes: the frame with the size and the
     // selection, the content with the field and the record.

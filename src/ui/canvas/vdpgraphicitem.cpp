@@ -73,12 +73,17 @@ void VdpGraphicItem::place()
     m_limitMessage = canvasLimitMessage(graphicLimitViolation(m_element));
     const GraphicElement drawn = drawnElement();
     const QPointF position = canvasItemScenePosition(drawn.xMm, drawn.yMm);
-    setPos(m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize()));
+    m_placedPosition = m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize());
+    setPos(m_placedPosition);
 }
 
 GraphicElement VdpGraphicItem::element() const
 {
     GraphicElement element = m_element;
+    // An out-of-range record shown where place() put it keeps its stored
+    // position: only a move by the user replaces it.
+    if (!m_limitMessage.isEmpty() && pos() == m_placedPosition)
+        return element;
     element.xMm = pos().x() / sceneUnitsPerMm;
     element.yMm = pos().y() / sceneUnitsPerMm;
     return element;

@@ -63,6 +63,7 @@ private:
 
     GraphicElement m_element;
     QString m_limitMessage;
+    QPointF m_placedPosition; // where place() put the item
     bool m_snapEnabled = false;
     bool m_dragging = false;
     bool m_resizing = false;
