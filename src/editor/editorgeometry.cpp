@@ -202,6 +202,17 @@ QPointF clampToCard(const QPointF &position, const QSizeF &itemSize, const QSize
                    clampAxis(position.y(), itemSize.height(), cardSize.height()));
 }
 
+QRectF keptOnCard(const QRectF &rectMm, const QSizeF &cardMm, const QSizeF &minimumSize)
+{
+    const auto usable = [](double card) { return std::isfinite(card) && card > 0; };
+    QSizeF size(std::max(rectMm.width(), minimumSize.width()), std::max(rectMm.height(), minimumSize.height()));
+    if (!usable(cardMm.width()) || !usable(cardMm.height()))
+        return QRectF(rectMm.topLeft(), size);
+    size = QSizeF(std::max(std::min(size.width(), cardMm.width()), minimumSize.width()),
+                  std::max(std::min(size.height(), cardMm.height()), minimumSize.height()));
+    return QRectF(clampToCard(rectMm.topLeft(), size, cardMm), size);
+}
+
 QPointF snapMovePosition(const QRectF &proposed, const QRectF &card, const QList<QRectF> &others)
 {
     const QRectF moving(finiteOr(proposed.x(), 0), finiteOr(proposed.y(), 0), finiteOr(proposed.width(), 0),

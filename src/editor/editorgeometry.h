@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/elementlimits.h"
 #include "model/graphicelement.h"
 #include "model/templatefield.h"
 
@@ -25,24 +26,10 @@ constexpr double lineMinimumHeightMm = 1;
 // Whether a field kind shows the resize handle ("barcode", "qrcode").
 bool isResizableFieldType(const QString &type);
 
-// The ranges the property panels allow. A record from outside the editor (a
-// pasted clipboard document) is brought into them before it is used.
-namespace editorlimits {
-constexpr double maximumLengthMm = 2000; // positions and sizes
-constexpr double minimumFontSizePt = 4;
-constexpr double maximumFontSizePt = 300;
-constexpr int minimumSequenceDigits = 1;
-constexpr int maximumSequenceDigits = 18;
-constexpr int minimumSequenceStep = 1;
-constexpr int maximumSequenceStep = 1000000;
-constexpr int minimumScratchTotal = 1;
-constexpr int maximumScratchTotal = 10000000;
-constexpr int minimumTableCount = 1; // rows and columns
-constexpr int maximumTableCount = 100;
-constexpr double minimumStrokeWidthMm = 0.05;
-constexpr double maximumStrokeWidthMm = 10;
-constexpr double maximumCellSpacingMm = 20;
-} // namespace editorlimits
+// The ranges the property panels allow (model/elementlimits.h). A record
+// from outside the editor (a pasted clipboard document) is brought into them
+// before it is used.
+namespace editorlimits = elementlimits;
 
 // A table with more cells than this is not split: the panel allows 100 × 100,
 // while a stored table may claim billions of cells.
@@ -52,6 +39,12 @@ constexpr qint64 tableSplitMaximumCells = 10000;
 // likewise, a limit that is not a positive finite number counting as 0. A
 // coordinate that is not a number becomes 0. Any unit.
 QPointF clampToCard(const QPointF &position, const QSizeF &itemSize, const QSizeF &cardSize);
+
+// A rectangle typed into a property panel, kept on the card as dragging keeps
+// it: each side no larger than the card's (and no smaller than `minimumSize`),
+// then the position kept on the card (clampToCard). A card size that is not a
+// positive finite number limits nothing. Millimetres.
+QRectF keptOnCard(const QRectF &rectMm, const QSizeF &cardMm, const QSizeF &minimumSize);
 
 // Snapping of a graphic being dragged, in scene units: `proposed` is the
 // item's rectangle at the proposed position, `card` the card rectangle and

@@ -2,6 +2,7 @@
 
 #include "barcode/code128.h"
 #include "barcode/linearcodes.h"
+#include "model/elementlimits.h"
 #include "model/fieldvalues.h"
 #include "model/prizes.h"
 #include "render/textoutlines.h"
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -34,6 +36,14 @@ constexpr int kQrQuietZone = 4;
 // absurd stored font size from overflowing the integer pixel size.
 constexpr double kMaxPixelSize = 100000;
 
+// Whatever reaches the painters is bounded here too, so that a stored value
+// no panel could set neither hangs nor blacks out a sheet: coordinates beyond
+// ten of the largest cards are drawn at that bound (clipped away on any card),
+// and a text longer than any card can show in one line at the smallest font
+// size is cut (a barcode that long is refused).
+constexpr double kFarthestMm = 10 * elementlimits::maximumLengthMm;
+constexpr qsizetype kLongestText = 10000;
+
 // Bars are drawn in one call; a typical symbol has fewer runs than this.
 using BarRects = QVarLengthArray<QRectF, 128>;
 
@@ -41,6 +51,27 @@ bool hasArea(const QRectF &rect)
 {
     // Written so that NaN sizes count as empty too.
     return rect.width() > 0 && rect.height() > 0;
+}
+
+// Each coordinate within ± kFarthestMm, each side within 0 … kFarthestMm; a
+// value that is not a number counts as 0.
+QRectF boundedRect(const QRectF &rect)
+{
+    const auto bounded = [](double value, double low) {
+        return std::isnan(value) ? 0.0 : std::clamp(value, low, kFarthestMm);
+    };
+    return QRectF(bounded(rect.x(), -kFarthestMm), bounded(rect.y(), -kFarthestMm), bounded(rect.width(), 0),
+                  bounded(rect.height(), 0));
+}
+
+template<typename T>
+T withinOr(T value, T minimum, T maximum)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        if (std::isnan(value))
+            return minimum;
+    }
+    return std::clamp(value, minimum, maximum);
 }
 
 QRectF inset(const QRectF &rect, double horizontal, double vertical)
@@ -91,10 +122,11 @@ void paintText(QPainter &painter, const QRectF &rect, const TemplateField &field
     const double scale = std::max(std::min(std::hypot(transform.m11(), transform.m12()),
                                            std::hypot(transform.m21(), transform.m22())),
                                   0.01);
-    const double sizeMm = field.fontSizePt * kMmPerPoint;
-    const QFont font = fieldFont(field, pixelSize((sizeMm >= 0.1 ? sizeMm : 0.1) * scale));
+    const double sizeMm = withinOr(field.fontSizePt, elementlimits::minimumFontSizePt, elementlimits::maximumFontSizePt)
+        * kMmPerPoint;
+    const QFont font = fieldFont(field, pixelSize(sizeMm * scale));
     const QFontMetricsF metrics(font);
-    const TextOutlines::SetText set = threadTextOutlines().set(font, text);
+    const TextOutlines::SetText set = threadTextOutlines().set(font, text.left(kLongestText));
     const double advance = set.advance;
 
     const int alignment = field.alignment;
@@ -167,9 +199,10 @@ std::optional<qrcodegen::QrCode> encodeQr(const QString &data)
 
 } // namespace
 
-bool paintField(QPainter &painter, const QRectF &rectMm, const TemplateField &field,
+bool paintField(QPainter &painter, const QRectF &storedRectMm, const TemplateField &field,
                 const RecordValues &record)
 {
+    const QRectF rectMm = boundedRect(storedRectMm);
     if (!hasArea(rectMm))
         return false;
     const QString text = fieldDisplayText(field, record);
@@ -184,7 +217,7 @@ bool paintField(QPainter &painter, const QRectF &rectMm, const TemplateField &fi
 bool paintBarcode(QPainter &painter, const QRectF &rect, const QString &data, const QString &format,
                   bool showText)
 {
-    if (!hasArea(rect))
+    if (!hasArea(rect) || data.size() > kLongestText)
         return false;
     const double band = showText ? std::min(0.24 * rect.height(), 20.0) : 0.0;
     const QRectF bars(rect.x(), rect.y(), rect.width(), rect.height() - band);
@@ -316,15 +349,17 @@ bool paintQrCode(QPainter &painter, const QRectF &rect, const QString &data)
     return true;
 }
 
-void paintGraphic(QPainter &painter, const QRectF &rectMm, const GraphicElement &graphic)
+void paintGraphic(QPainter &painter, const QRectF &storedRectMm, const GraphicElement &graphic)
 {
+    const QRectF rectMm = boundedRect(storedRectMm);
     const QString &type = graphic.type;
     const bool table = type == QLatin1String("table");
     if (!table && type != QLatin1String("line") && type != QLatin1String("ellipse")
         && type != QLatin1String("rectangle"))
         return;
 
-    const double strokeWidth = graphic.strokeWidthMm >= 0.05 ? graphic.strokeWidthMm : 0.05;
+    const double strokeWidth = withinOr(graphic.strokeWidthMm, elementlimits::minimumStrokeWidthMm,
+                                        elementlimits::maximumStrokeWidthMm);
     QPen pen(QColor(graphic.strokeColor), strokeWidth, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
     pen.setCosmetic(false); // the width is millimetres of the card and scales with it
 
@@ -346,9 +381,10 @@ void paintGraphic(QPainter &painter, const QRectF &rectMm, const GraphicElement 
     } else if (type == QLatin1String("rectangle")) {
         painter.drawRect(rectMm);
     } else {
-        const int rows = std::max(graphic.rows, 1);
-        const int columns = std::max(graphic.columns, 1);
-        const double spacing = graphic.cellSpacingMm;
+        using namespace elementlimits;
+        const int rows = withinOr(graphic.rows, minimumTableCount, maximumTableCount);
+        const int columns = withinOr(graphic.columns, minimumTableCount, maximumTableCount);
+        const double spacing = withinOr(graphic.cellSpacingMm, 0.0, maximumCellSpacingMm);
         const double pitchX = width / columns;
         const double pitchY = height / rows;
         if (spacing > 0.01) {
@@ -390,16 +426,19 @@ QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double ca
     }
 
     // Font pixels at 96 dpi, read back at the canvas's 4 units per millimetre.
-    const QFontMetricsF metrics(fieldFont(field, std::max(4, pixelSize(field.fontSizePt * 96.0 / 72.0))));
+    const double fontSizePt =
+        withinOr(field.fontSizePt, elementlimits::minimumFontSizePt, elementlimits::maximumFontSizePt);
+    const QFontMetricsF metrics(fieldFont(field, std::max(4, pixelSize(fontSizePt * 96.0 / 72.0))));
     double widest = 0;
     bool anyCandidate = false;
     auto consider = [&](const QString &text) {
-        widest = std::max(widest, metrics.horizontalAdvance(text));
+        widest = std::max(widest, metrics.horizontalAdvance(text.left(kLongestText)));
         anyCandidate = true;
     };
 
     if (field.type == QLatin1String("sequence")) {
-        consider(field.sequencePrefix + QString(std::clamp(field.sequenceDigits, 1, 18), QLatin1Char('9')));
+        consider(field.sequencePrefix.left(elementlimits::maximumSequencePrefixLength)
+                 + QString(std::clamp(field.sequenceDigits, 1, 18), QLatin1Char('9')));
     } else if (field.type == QLatin1String("scratch")) {
         for (const Prize &prize : parsePrizes(field.scratchPrizesJson).prizes)
             consider(prize.name);

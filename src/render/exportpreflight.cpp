@@ -1,5 +1,7 @@
 #include "render/exportpreflight.h"
 
+#include "model/fieldvalues.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -76,16 +78,13 @@ QStringList boundKeys(const PdfExportJob &job)
     return keys;
 }
 
-std::optional<PreflightProblem> missingData(const PdfExportJob &job)
+// Calls `visit(records, card)` with each printed card, ascending, `records`
+// holding its data. Cards read from the store come in batches, so that a long
+// run is never held whole. Should the store fail, the walk stops: the export
+// itself reports it.
+template<typename Visit>
+void forEachPrintedRecord(const PdfExportJob &job, Visit visit)
 {
-    const QStringList keys = boundKeys(job);
-    if (keys.isEmpty())
-        return std::nullopt;
-    PreflightProblem problem;
-    problem.kind = PreflightProblem::Kind::MissingData;
-    // Card order is ascending, so the first cards found are the ones to list.
-    // Cards read from the store come in batches, so that a long run is never
-    // held whole. Should the store fail, the export itself reports it.
     QList<int> batch;
     bool readable = true;
     const auto check = [&] {
@@ -94,13 +93,7 @@ std::optional<PreflightProblem> missingData(const PdfExportJob &job)
         for (const int card : std::as_const(batch)) {
             if (!records)
                 break;
-            const bool complete = std::all_of(keys.cbegin(), keys.cend(),
-                                              [&](const QString &key) { return records->contains(card, key); });
-            if (complete)
-                continue;
-            if (problem.firstCards.size() < preflightCardsListed)
-                problem.firstCards.append(card);
-            ++problem.cardCount;
+            visit(*records, card);
         }
         batch.clear();
     };
@@ -110,11 +103,144 @@ std::optional<PreflightProblem> missingData(const PdfExportJob &job)
             check();
     });
     check();
+}
+
+void countCard(PreflightProblem &problem, int card)
+{
+    // Card order is ascending, so the first cards found are the ones to list.
+    if (problem.firstCards.size() < preflightCardsListed)
+        problem.firstCards.append(card);
+    ++problem.cardCount;
+}
+
+bool isCodeField(const TemplateField &field)
+{
+    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
+}
+
+// The problems a card's own data causes, found in one pass over the printed
+// cards' records, so a long run is read from the store once.
+struct RecordProblems
+{
+    std::optional<PreflightProblem> missingData;
+    // A code of nothing (or of spaces) still prints, as a symbol that scans
+    // as empty: a press cannot tell it from a good one.
+    std::optional<PreflightProblem> blankCode;
+};
+
+RecordProblems recordProblems(const PdfExportJob &job)
+{
+    const QStringList keys = boundKeys(job);
+    QList<TemplateField> codes;
+    for (const TemplateField &field : job.fields) {
+        if (isCodeField(field) && sidePrinted(field.side, job.duplex))
+            codes.append(field);
+    }
+    if (keys.isEmpty() && codes.isEmpty())
+        return {};
+    PreflightProblem missing;
+    missing.kind = PreflightProblem::Kind::MissingData;
+    PreflightProblem blank;
+    blank.kind = PreflightProblem::Kind::BlankCode;
+    forEachPrintedRecord(job, [&](const CardTable &records, int card) {
+        const bool complete = std::all_of(keys.cbegin(), keys.cend(),
+                                          [&](const QString &key) { return records.contains(card, key); });
+        if (!complete)
+            countCard(missing, card);
+        const RecordValues record(records, card);
+        const bool blankCode = std::any_of(codes.cbegin(), codes.cend(), [&](const TemplateField &field) {
+            return fieldDisplayText(field, record).trimmed().isEmpty();
+        });
+        if (blankCode)
+            countCard(blank, card);
+    });
+
+    RecordProblems found;
+    if (missing.cardCount > 0) {
+        missing.message = cardsWith(missing.cardCount, QStringLiteral("has"), QStringLiteral("have"))
+            + QStringLiteral(" data fields with no data and would print {{…}} markers: ")
+            + cardLabelList(missing.firstCards, missing.cardCount);
+        found.missingData = missing;
+    }
+    if (blank.cardCount > 0) {
+        blank.message = cardsWith(blank.cardCount, QStringLiteral("has"), QStringLiteral("have"))
+            + QStringLiteral(" barcode or QR code data that is empty or only spaces and would scan as nothing: ")
+            + cardLabelList(blank.firstCards, blank.cardCount);
+        found.blankCode = blank;
+    }
+    return found;
+}
+
+// A prize list shorter than the run leaves the later cards without a prize:
+// they print the placeholder. Prizes are dealt from the first card on, so the
+// cards with one are the first `length` of the run; the generated prizes are
+// in the job's own records whether or not the data comes from the store.
+std::optional<PreflightProblem> noPrize(const PdfExportJob &job, const TemplateField &field)
+{
+    const QString key = scratchPrizeKey(field.id);
+    const qsizetype run = job.records.size();
+    qsizetype low = 0;
+    qsizetype high = run;
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        if (job.records.contains(middle, key))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    const qsizetype length = low;
+    if (length >= job.layout.recordCount)
+        return std::nullopt;
+    PreflightProblem problem;
+    problem.kind = PreflightProblem::Kind::NoPrize;
+    forEachPrintedCard(job, [&](int card) {
+        if (card >= length)
+            countCard(problem, card);
+    });
     if (problem.cardCount == 0)
         return std::nullopt;
     problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))
-        + QStringLiteral(" data fields with no data and would print {{…}} markers: ")
+        + QStringLiteral(" no prize in scratch field \"%1\" (%2, id %3): its prize list holds %4 of %5 cards, "
+                         "the others print \"%6\": ")
+              .arg(field.name, field.side, QString::number(field.id), countText(length),
+                   countText(job.layout.recordCount), fieldDisplayText(field, {}))
         + cardLabelList(problem.firstCards, problem.cardCount);
+    return problem;
+}
+
+// Whether a rectangle of the card lies wholly off it: no card prints it.
+bool whollyOutside(double x, double y, double width, double height, const QSizeF &card)
+{
+    return x >= card.width() || y >= card.height() || x + std::max(width, 0.0) < 0
+        || y + std::max(height, 0.0) < 0;
+}
+
+std::optional<PreflightProblem> outsideCard(const PdfExportJob &job)
+{
+    QStringList elements;
+    for (const TemplateField &field : job.fields) {
+        if (sidePrinted(field.side, job.duplex)
+            && whollyOutside(field.xMm, field.yMm, field.widthMm, field.heightMm, job.cardSizeMm))
+            elements << QStringLiteral("field \"%1\" (%2, id %3)").arg(field.name, field.side).arg(field.id);
+    }
+    for (const GraphicElement &graphic : job.graphics) {
+        if (sidePrinted(graphic.side, job.duplex)
+            && whollyOutside(graphic.xMm, graphic.yMm, graphic.widthMm, graphic.heightMm, job.cardSizeMm))
+            elements << QStringLiteral("graphic %1 (%2, id %3)").arg(graphic.type, graphic.side).arg(graphic.id);
+    }
+    if (elements.isEmpty())
+        return std::nullopt;
+    PreflightProblem problem;
+    problem.kind = PreflightProblem::Kind::OutsideCard;
+    forEachPrintedCard(job, [&problem](int card) { countCard(problem, card); });
+    const QString subject = elements.size() == 1 ? QStringLiteral("1 object lies")
+                                                 : QStringLiteral("%1 objects lie").arg(elements.size());
+    problem.message = QStringLiteral("%1 wholly outside the %2 × %3 mm card and print%4 on no card: %5")
+                          .arg(subject)
+                          .arg(job.cardSizeMm.width())
+                          .arg(job.cardSizeMm.height())
+                          .arg(elements.size() == 1 ? QStringLiteral("s") : QString())
+                          .arg(elements.join(QStringLiteral(", ")));
     return problem;
 }
 
@@ -152,11 +278,8 @@ std::optional<PreflightProblem> cutOff(const PdfExportJob &job)
         const qint64 column = slot % layout.columns;
         const bool cut = cellCut(row, layout.rows, cardHeight, sheetHeight) || columnCut(column)
             || (job.duplex && columnCut(layout.columns - 1 - column));
-        if (!cut)
-            return;
-        if (problem.firstCards.size() < preflightCardsListed)
-            problem.firstCards.append(card);
-        ++problem.cardCount;
+        if (cut)
+            countCard(problem, card);
     });
     if (problem.cardCount == 0)
         return std::nullopt;
@@ -180,11 +303,7 @@ std::optional<PreflightProblem> emptySide(const PdfExportJob &job, const QString
         return std::nullopt;
     PreflightProblem problem;
     problem.kind = PreflightProblem::Kind::EmptySide;
-    forEachPrintedCard(job, [&problem](int card) {
-        if (problem.firstCards.size() < preflightCardsListed)
-            problem.firstCards.append(card);
-        ++problem.cardCount;
-    });
+    forEachPrintedCard(job, [&problem](int card) { countCard(problem, card); });
     problem.message = QStringLiteral("The %1 side has no fields, graphics or background: every card prints it blank.")
                           .arg(side);
     return problem;
@@ -197,13 +316,16 @@ QList<PreflightProblem> preflightExport(const PdfExportJob &job)
     QList<PreflightProblem> problems;
     if (!job.layout.isValid() || job.layout.recordCount < 1)
         return problems;
-    const std::optional<PreflightProblem> found[] = {
-        missingData(job),
-        cutOff(job),
-        emptySide(job, frontSide, job.frontBackground),
-        job.duplex ? emptySide(job, backSide, job.backBackground) : std::nullopt,
-    };
-    for (const std::optional<PreflightProblem> &problem : found) {
+    const RecordProblems fromRecords = recordProblems(job);
+    QList<std::optional<PreflightProblem>> found{fromRecords.missingData};
+    for (const TemplateField &field : job.fields) {
+        if (field.type == QLatin1String("scratch") && sidePrinted(field.side, job.duplex))
+            found.append(noPrize(job, field));
+    }
+    found << fromRecords.blankCode << cutOff(job) << outsideCard(job)
+          << emptySide(job, frontSide, job.frontBackground)
+          << (job.duplex ? emptySide(job, backSide, job.backBackground) : std::nullopt);
+    for (const std::optional<PreflightProblem> &problem : std::as_const(found)) {
         if (problem)
             problems.append(*problem);
     }

@@ -12,7 +12,10 @@ struct PreflightProblem
 {
     enum class Kind {
         MissingData, // a bound field's column is not in the card's record: it prints "{{key}}"
+        NoPrize,     // a scratch field's prize list ends before the card: it prints the placeholder
+        BlankCode,   // a barcode or QR field's data is empty or only spaces: it scans as nothing
         CutOff,      // the card's slot reaches past the sheet edge
+        OutsideCard, // a field or graphic lies wholly off the card: no card prints it
         EmptySide,   // a printed side has no fields, no graphics and no background
     };
     Kind kind = Kind::MissingData;
@@ -24,8 +27,8 @@ struct PreflightProblem
 // How many record indices PreflightProblem::firstCards keeps.
 constexpr int preflightCardsListed = 10;
 
-// Every problem of the job, in the order of Kind (an empty front before an
-// empty back); empty when it is clean or has no cards. Only the printed sides
+// Every problem of the job, in the order of Kind (one NoPrize per scratch
+// field, in field order; an empty front before an empty back); empty when it is clean or has no cards. Only the printed sides
 // count: the back only with duplex. One pass over the cards, so it is cheap
 // enough to run before every export.
 QList<PreflightProblem> preflightExport(const PdfExportJob &job);

@@ -1,6 +1,7 @@
 #include "render/pdfexport.h"
 
 #include "import/recordassembly.h"
+#include "model/elementlimits.h"
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "render/jobselection.h"
@@ -735,6 +736,14 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
             plan.error = error;
             return plan;
         }
+    }
+
+    // A stored value no panel could set (an old or hand-edited database) is
+    // refused here, named, rather than printed corrupt or left off the cards.
+    if (const std::optional<ElementLimitViolation> bad = templateLimitViolation(fields, graphics)) {
+        plan.errorTitle = QStringLiteral("No PDF written");
+        plan.error = bad->message();
+        return plan;
     }
 
     PdfExportJob &job = plan.job;

@@ -166,6 +166,7 @@ void CanvasEditor::setCardSize(const QSizeF &cardMm)
     for (CanvasView *view : {m_page->frontCanvas(), m_page->backCanvas()})
         view->setCardSize(cardMm.width(), cardMm.height());
     m_panels->fieldPanel()->setCardContext(cardMm, m_session.preparedCards(m_document.fields()).records);
+    m_panels->graphicPanel()->setCardSize(cardMm);
 }
 
 void CanvasEditor::setBleed(double bleedMm, bool show)

@@ -360,6 +360,11 @@ private slots:
     void storedGeometryOutOfRangeIsRefused();
     void preflightProblemsStopTheExport_data();
     void preflightProblemsStopTheExport();
+
+    void wrongCardsStopTheExport_data();
+    void wrongCardsStopTheExport();
+    void storedElementOutOfRangeIsRefused_data();
+    void storedElementOutOfRangeIsRefused();
 };
 
 void TestCliExport::initTestCase()
@@ -1307,7 +1312,7 @@ void TestCliExport::preflightProblemsStopTheExport_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("problem"); // the line on stderr
+    QTest::addColumn<QString>("problem"); // the lines on stderr
     QTest::addColumn<int>("pages");       // of the PDF when it is written
 
     const QString markers = QStringLiteral(
@@ -1319,9 +1324,13 @@ void TestCliExport::preflightProblemsStopTheExport_data()
         QStringLiteral("The front side has no fields, graphics or background: every card prints it blank.");
     const QString allow = QStringLiteral("--allow-warnings");
 
-    // The starter with a second file of 45 rows: cards 41 to 45 have no member.
-    QTest::newRow("a second file longer than the first") << "longer file" << QString() << markers << 10;
-    QTest::newRow("a second file longer than the first, allowed") << "longer file" << allow << markers << 10;
+    // The starter with a second file of 45 rows: cards 41 to 45 have no member
+    // and, the prize list holding 40, no prize.
+    const QString markersAndPrizes = markers
+        + QStringLiteral("\n5 cards have no prize in scratch field \"Prize\" (back, id 6): its prize list holds 40 of "
+                         "45 cards, the others print \"Scratch Card Prize\": #0041, #0042, #0043, #0044, #0045");
+    QTest::newRow("a second file longer than the first") << "longer file" << QString() << markersAndPrizes << 10;
+    QTest::newRow("a second file longer than the first, allowed") << "longer file" << allow << markersAndPrizes << 10;
     // The starter's 90 × 54 mm cards four across on A4: the outer columns are lost.
     QTest::newRow("4 × 4 cards on A4") << "wide grid" << QString() << cutOff << 6;
     QTest::newRow("4 × 4 cards on A4, allowed") << "wide grid" << allow << cutOff << 6;
@@ -1375,8 +1384,8 @@ void TestCliExport::preflightProblemsStopTheExport()
         QCOMPARE(result.exitCode, 3);
         QCOMPARE(result.out, QString());
         QCOMPARE(lines(result.err),
-                 (QStringList{problem, QStringLiteral("No PDF written: check the job above, or export anyway with "
-                                                      "--allow-warnings.")}));
+                 problem.split(u'\n')
+                     << QStringLiteral("No PDF written: check the job above, or export anyway with --allow-warnings."));
         QCOMPARE(readFile(path), earlier);
         QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("cards.pdf")});
         return;
@@ -1384,13 +1393,121 @@ void TestCliExport::preflightProblemsStopTheExport()
 
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, QStringLiteral("PDF exported: %1 (%2 pages)\n").arg(QDir::toNativeSeparators(path)).arg(pages));
-    QStringList expectedErr{problem};
+    QStringList expectedErr = problem.split(u'\n');
     for (int page = 1; page <= pages; ++page)
         expectedErr << QStringLiteral("Exported %1 of %2 pages").arg(page).arg(pages);
     QCOMPARE(lines(result.err), expectedErr);
     const QMap<QString, QString> info = pdfInfo(path);
     QVERIFY2(!info.contains(QStringLiteral("<error>")), qPrintable(info.value(QStringLiteral("<error>"))));
     QCOMPARE(info.value(QStringLiteral("Pages")), QString::number(pages));
+}
+
+// Wrong cards the check finds in a stored template: each stops the export
+// with exit code 3 before a byte is written, naming the first cards.
+void TestCliExport::wrongCardsStopTheExport_data()
+{
+    QTest::addColumn<QString>("sql"); // on the starter's 40 cards
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("a prize list of 1 for 40 cards")
+        << R"(UPDATE template_fields SET scratch_prizes_json='[{"name":"Car","value":1}]' WHERE name='Prize')"
+        << "39 cards have no prize in scratch field \"Prize\" (back, id 6): its prize list holds 1 of 40 cards, the "
+           "others print \"Scratch Card Prize\": #0002, #0003, #0004, #0005, #0006, #0007, #0008, #0009, #0010, #0011, …";
+    // An unbound field shows its name: here only spaces.
+    QTest::newRow("a barcode of spaces")
+        << "UPDATE template_fields SET data_column=NULL, name='   ' WHERE field_type='barcode'"
+        << "40 cards have barcode or QR code data that is empty or only spaces and would scan as nothing: #0001, "
+           "#0002, #0003, #0004, #0005, #0006, #0007, #0008, #0009, #0010, …";
+    QTest::newRow("a QR code of nothing")
+        << "UPDATE template_fields SET data_column='', name='' WHERE field_type='qrcode'"
+        << "40 cards have barcode or QR code data that is empty or only spaces and would scan as nothing: #0001, "
+           "#0002, #0003, #0004, #0005, #0006, #0007, #0008, #0009, #0010, …";
+    QTest::newRow("a field at x 500 mm")
+        << "UPDATE template_fields SET x_mm=500 WHERE name='City'"
+        << "1 object lies wholly outside the 90 × 54 mm card and prints on no card: field \"City\" (front, id 3)";
+}
+
+void TestCliExport::wrongCardsStopTheExport()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, problem);
+
+    const QString dataDir = starterDataDirectory();
+    {
+        TestConnection db(databasePath(dataDir));
+        QString error;
+        QVERIFY2(db.exec(sql, &error), qPrintable(error));
+    }
+    const EarlierExport out = earlierExport(m_folders.newFolder(QStringLiteral("out")));
+    QVERIFY(!out.path.isEmpty());
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), out.path});
+    QCOMPARE(result.exitCode, 3);
+    QCOMPARE(result.out, QString());
+    QCOMPARE(lines(result.err),
+             (QStringList{problem, QStringLiteral("No PDF written: check the job above, or export anyway with "
+                                                  "--allow-warnings.")}));
+    QCOMPARE(readFile(out.path), out.earlier);
+    QCOMPARE(directoryEntries(out.folder), QStringList{QStringLiteral("cards.pdf")});
+}
+
+void TestCliExport::storedElementOutOfRangeIsRefused_data()
+{
+    QTest::addColumn<QString>("sql"); // on the starter project
+    QTest::addColumn<QString>("message");
+
+    const QString name = QStringLiteral("Field \"Name\" (front, id 2): ");
+    const QString table = QStringLiteral("Graphic table (front, id 1): ");
+    const QString addTable = QStringLiteral(
+        "INSERT INTO template_graphics (project_id, side, element_type, x_mm, y_mm, width_mm, height_mm, "
+        "stroke_color, stroke_width_mm, fill_color, table_rows, table_columns) "
+        "VALUES (1, 'front', 'table', 5, 5, 40, 20, '#000000', %1, 'transparent', %2, %2)");
+    QTest::newRow("x 1e20 mm") << "UPDATE template_fields SET x_mm=1e20 WHERE name='Name'"
+                               << name + "X Position is 1e+20 mm, allowed -2000 to 2000 mm";
+    QTest::newRow("font size 0") << "UPDATE template_fields SET font_size_pt=0 WHERE name='Name'"
+                                 << name + "Font Size is 0 pt, allowed 4 to 300 pt";
+    // SQLite keeps no NaN in a REAL column; written as text, it is read back as one.
+    QTest::newRow("font size not a number") << "UPDATE template_fields SET font_size_pt='NaN' WHERE name='Name'"
+                                            << name + "Font Size is nan pt, allowed 4 to 300 pt";
+    QTest::newRow("a sequence prefix of 1 MB")
+        << "UPDATE template_fields SET sequence_prefix=replace(hex(zeroblob(524288)), '0', 'P') WHERE id=1"
+        << "Field \"Sequence Number\" (front, id 1): Sequence Prefix is 1048576 characters, allowed 0 to 100 "
+           "characters";
+    QTest::newRow("a table of 1e9 x 1e9 cells") << addTable.arg(0.35).arg(1000000000)
+                                                << table + "Rows is 1000000000, allowed 1 to 100";
+    QTest::newRow("a stroke of 1e9 mm") << addTable.arg(QStringLiteral("1e9")).arg(3)
+                                        << table + "Stroke Width is 1000000000 mm, allowed 0.05 to 10 mm";
+}
+
+// Element values the window never stores but a database may hold: the export
+// names the first, writes nothing and leaves the stored rows as they are.
+void TestCliExport::storedElementOutOfRangeIsRefused()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, message);
+
+    const QString dataDir = starterDataDirectory();
+    const QString selectElements =
+        QStringLiteral("SELECT quote(x_mm), quote(font_size_pt), length(sequence_prefix) FROM template_fields "
+                       "UNION ALL SELECT quote(table_rows), quote(stroke_width_mm), 0 FROM template_graphics");
+    QStringList stored;
+    {
+        TestConnection db(databasePath(dataDir));
+        QString error;
+        QVERIFY2(db.exec(sql, &error), qPrintable(error));
+        stored = db.rows(selectElements);
+    }
+    const EarlierExport out = earlierExport(m_folders.newFolder(QStringLiteral("out")));
+    QVERIFY(!out.path.isEmpty());
+    const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), out.path});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QString());
+    QCOMPARE(result.err, QStringLiteral("No PDF written: %1\n").arg(message));
+    QCOMPARE(readFile(out.path), out.earlier);
+    QCOMPARE(directoryEntries(out.folder), QStringList{QStringLiteral("cards.pdf")});
+
+    TestConnection db(databasePath(dataDir));
+    QCOMPARE(db.rows(selectElements), stored);
+    QCOMPARE(db.rows(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
 }
 
 QTEST_GUILESS_MAIN(TestCliExport)

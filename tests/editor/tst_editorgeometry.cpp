@@ -52,6 +52,8 @@ private slots:
     void resizableFieldTypes();
     void clampToCard_data();
     void clampToCard();
+    void keptOnCard_data();
+    void keptOnCard();
     void snapMove_data();
     void snapMove();
     void snapMoveCornerNeverOverlaps();
@@ -132,6 +134,34 @@ void TestEditorGeometry::clampToCard()
     const QPointF clamped = ::clampToCard(position, item, card);
     QVERIFY(isFinite(clamped));
     QCOMPARE(clamped, expected);
+}
+
+// What the property panels do with a typed position and size.
+void TestEditorGeometry::keptOnCard_data()
+{
+    QTest::addColumn<QRectF>("typed");
+    QTest::addColumn<QSizeF>("card");
+    QTest::addColumn<QRectF>("expected");
+
+    const QSizeF card(90, 54);
+    const QSizeF noCard(-1, -1);
+    QTest::newRow("on the card stays") << QRectF(10, 20, 30, 10) << card << QRectF(10, 20, 30, 10);
+    QTest::newRow("x 500 mm on a 90 mm card") << QRectF(500, 20, 30, 10) << card << QRectF(60, 20, 30, 10);
+    QTest::newRow("a width past the right edge moves it left")
+        << QRectF(70, 20, 40, 10) << card << QRectF(50, 20, 40, 10);
+    QTest::newRow("wider than the card: as wide as the card")
+        << QRectF(30, 0, 500, 60) << card << QRectF(0, 0, 90, 54);
+    QTest::newRow("below the minimum is raised") << QRectF(88, 52, 0, 0) << card << QRectF(85, 51, 5, 3);
+    QTest::newRow("no card limits nothing but the minimum")
+        << QRectF(500, 700, 1, 1) << noCard << QRectF(500, 700, 5, 3);
+}
+
+void TestEditorGeometry::keptOnCard()
+{
+    QFETCH(QRectF, typed);
+    QFETCH(QSizeF, card);
+    QFETCH(QRectF, expected);
+    QCOMPARE(::keptOnCard(typed, card, QSizeF(5, 3)), expected);
 }
 
 void TestEditorGeometry::snapMove_data()

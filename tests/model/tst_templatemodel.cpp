@@ -1,3 +1,4 @@
+#include "model/elementlimits.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
 #include "model/templatefield.h"
@@ -6,6 +7,8 @@
 #include <QObject>
 #include <QTest>
 #include <QVariant>
+
+#include <functional>
 
 // Receives elements through queued invocations, as the canvas signals deliver them.
 class ElementSink : public QObject
@@ -45,6 +48,10 @@ private slots:
     void metaTypesRegisteredByName();
     void elementsTravelThroughVariants();
     void elementsTravelThroughQueuedCalls();
+
+    void storedValuesOutOfRange_data();
+    void storedValuesOutOfRange();
+    void firstViolationOfATemplate();
 };
 
 // Each row: the record's value and the documented default, compared as variants
@@ -244,6 +251,134 @@ void TestTemplateModel::elementsTravelThroughQueuedCalls()
     QCOMPARE(sink.field.type, QStringLiteral("sequence"));
     QCOMPARE(sink.graphic.id, qint64(13));
     QCOMPARE(sink.graphic.type, QStringLiteral("ellipse"));
+}
+
+using FieldChange = std::function<void(TemplateField &)>;
+using GraphicChange = std::function<void(GraphicElement &)>;
+Q_DECLARE_METATYPE(FieldChange)
+Q_DECLARE_METATYPE(GraphicChange)
+
+// Each row spoils one stored value of a field or a graphic (named "Serial",
+// id 7, and a table, id 3, on the front): the violation names the element,
+// the panel's label, the value as stored and the range the panel allows; the
+// element brought within the limits passes.
+void TestTemplateModel::storedValuesOutOfRange_data()
+{
+    QTest::addColumn<FieldChange>("fieldChange");
+    QTest::addColumn<GraphicChange>("graphicChange");
+    QTest::addColumn<QString>("expected");
+
+    const QString field = QStringLiteral("Field \"Serial\" (front, id 7): ");
+    const QString table = QStringLiteral("Graphic table (front, id 3): ");
+    const FieldChange noField = [](TemplateField &) {};
+    const GraphicChange noGraphic = [](GraphicElement &) {};
+    QTest::newRow("defaults") << noField << noGraphic << QString();
+    QTest::newRow("at the limits") << FieldChange([](TemplateField &f) {
+        f.xMm = -2000;
+        f.yMm = 2000;
+        f.fontSizePt = 300;
+        f.sequencePrefix = QString(100, QLatin1Char('P'));
+        f.sequenceDigits = 18;
+    }) << GraphicChange([](GraphicElement &g) {
+        g.rows = 100;
+        g.strokeWidthMm = 0.05;
+        g.cellSpacingMm = 20;
+    }) << QString();
+    QTest::newRow("x 1e20 mm") << FieldChange([](TemplateField &f) { f.xMm = 1e20; }) << noGraphic
+                               << field + "X Position is 1e+20 mm, allowed -2000 to 2000 mm";
+    QTest::newRow("y far above the card") << FieldChange([](TemplateField &f) { f.yMm = -2000.5; }) << noGraphic
+                                          << field + "Y Position is -2000.5 mm, allowed -2000 to 2000 mm";
+    // Aligning to a narrower object may put one left of the card.
+    QTest::newRow("a position left of the card") << FieldChange([](TemplateField &f) { f.xMm = -10; }) << noGraphic
+                                                 << QString();
+    QTest::newRow("width not a number") << FieldChange([](TemplateField &f) { f.widthMm = qQNaN(); }) << noGraphic
+                                        << field + "Width is nan mm, allowed 0 to 2000 mm";
+    QTest::newRow("infinite height") << FieldChange([](TemplateField &f) { f.heightMm = qInf(); }) << noGraphic
+                                     << field + "Height is inf mm, allowed 0 to 2000 mm";
+    QTest::newRow("font size 0") << FieldChange([](TemplateField &f) { f.fontSizePt = 0; }) << noGraphic
+                                 << field + "Font Size is 0 pt, allowed 4 to 300 pt";
+    QTest::newRow("a prefix of 1 MB") << FieldChange([](TemplateField &f) {
+        f.sequencePrefix = QString(1 << 20, QLatin1Char('P'));
+    }) << noGraphic << field + "Sequence Prefix is 1048576 characters, allowed 0 to 100 characters";
+    QTest::newRow("digits 0") << FieldChange([](TemplateField &f) { f.sequenceDigits = 0; }) << noGraphic
+                              << field + "Sequence Digits is 0, allowed 1 to 18";
+    QTest::newRow("a text field's sequence settings are not used")
+        << FieldChange([](TemplateField &f) {
+               f.type = QStringLiteral("text");
+               f.sequencePrefix = QString(1 << 20, QLatin1Char('P'));
+               f.sequenceStep = 0;
+           })
+        << noGraphic << QString();
+    QTest::newRow("the first of several, in the panel's order")
+        << FieldChange([](TemplateField &f) {
+               f.fontSizePt = -1;
+               f.heightMm = 5000;
+           })
+        << noGraphic << field + "Height is 5000 mm, allowed 0 to 2000 mm";
+    QTest::newRow("a table of 1e9 rows") << noField << GraphicChange([](GraphicElement &g) { g.rows = 1000000000; })
+                                         << table + "Rows is 1000000000, allowed 1 to 100";
+    QTest::newRow("no columns") << noField << GraphicChange([](GraphicElement &g) { g.columns = 0; })
+                                << table + "Columns is 0, allowed 1 to 100";
+    QTest::newRow("a stroke of 1e9 mm") << noField
+                                        << GraphicChange([](GraphicElement &g) { g.strokeWidthMm = 1e9; })
+                                        << table + "Stroke Width is 1000000000 mm, allowed 0.05 to 10 mm";
+    QTest::newRow("a spacing of no number") << noField
+                                            << GraphicChange([](GraphicElement &g) { g.cellSpacingMm = -qInf(); })
+                                            << table + "Table Spacing is -inf mm, allowed 0 to 20 mm";
+    QTest::newRow("a line's rows are not used") << noField << GraphicChange([](GraphicElement &g) {
+        g.type = QStringLiteral("line");
+        g.rows = 0;
+        g.cellSpacingMm = 1e9;
+    }) << QString();
+}
+
+void TestTemplateModel::storedValuesOutOfRange()
+{
+    QFETCH(FieldChange, fieldChange);
+    QFETCH(GraphicChange, graphicChange);
+    QFETCH(QString, expected);
+
+    TemplateField field;
+    field.id = 7;
+    field.name = QStringLiteral("Serial");
+    field.type = QStringLiteral("sequence");
+    fieldChange(field);
+    GraphicElement graphic;
+    graphic.id = 3;
+    graphic.type = QStringLiteral("table");
+    graphicChange(graphic);
+
+    const std::optional<ElementLimitViolation> found = templateLimitViolation({field}, {graphic});
+    QCOMPARE(found ? found->message() : QString(), expected);
+    QVERIFY(!fieldLimitViolation(fieldWithinLimits(field)));
+    QVERIFY(!graphicLimitViolation(graphicWithinLimits(graphic)));
+    // What is within stays as it was.
+    if (expected.isEmpty()) {
+        QCOMPARE(fieldWithinLimits(field), field);
+        QCOMPARE(graphicWithinLimits(graphic), graphic);
+    }
+}
+
+// Fields before graphics, each list in its order; every element is looked at.
+void TestTemplateModel::firstViolationOfATemplate()
+{
+    TemplateField good;
+    TemplateField bad;
+    bad.id = 2;
+    bad.name = QStringLiteral("Late");
+    bad.fontSizePt = 301;
+    GraphicElement badGraphic;
+    badGraphic.id = 9;
+    badGraphic.widthMm = -1;
+    QVERIFY(!templateLimitViolation({}, {}));
+    QCOMPARE(templateLimitViolation({good, good, bad}, {badGraphic})->element,
+             QStringLiteral("Field \"Late\" (front, id 2)"));
+    const std::optional<ElementLimitViolation> graphic = templateLimitViolation({good}, {GraphicElement(), badGraphic});
+    QVERIFY(graphic);
+    QCOMPARE(graphic->element, QStringLiteral("Graphic line (front, id 9)"));
+    QCOMPARE(graphic->property, QStringLiteral("Width"));
+    QCOMPARE(graphic->value, QStringLiteral("-1 mm"));
+    QCOMPARE(graphic->range, QStringLiteral("0 to 2000 mm"));
 }
 
 QTEST_GUILESS_MAIN(TestTemplateModel)

@@ -383,6 +383,11 @@ private slots:
     void fittedTextClampsToRoom();
     void painterStateRestored_data();
     void painterStateRestored();
+    void storedValuesStayBounded_data();
+    void storedValuesStayBounded();
+    void hugeStrokeKeepsItsBox();
+    void fontSizeBelowTheSmallestDrawsTheSmallest_data();
+    void fontSizeBelowTheSmallestDrawsTheSmallest();
 };
 
 // Each row must leave the image exactly as it was. The ground is grey, so a
@@ -1344,6 +1349,106 @@ void TestElementPainter::painterStateRestored()
     QCOMPARE(painter.clipRegion(), clip);
     QCOMPARE(painter.renderHints(), hints);
     QCOMPARE(painter.opacity(), 0.75);
+}
+
+// Values no panel could set, read from an old or hand-edited database: the
+// painters draw a bounded number of shapes at bounded coordinates, so that
+// neither the canvas nor an export hangs or writes a page no press can read.
+void TestElementPainter::storedValuesStayBounded_data()
+{
+    QTest::addColumn<std::function<void(QPainter &)>>("paint");
+
+    GraphicElement table;
+    table.type = QStringLiteral("table");
+    table.rows = 1000000000;
+    table.columns = 1000000000;
+    QTest::newRow("a table of 1e9 x 1e9 cells")
+        << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(10, 10, 60, 30), table); });
+    GraphicElement spaced = table;
+    spaced.cellSpacingMm = 1e9;
+    QTest::newRow("the same with a spacing of 1e9 mm")
+        << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(10, 10, 60, 30), spaced); });
+    GraphicElement far;
+    far.type = QStringLiteral("rectangle");
+    QTest::newRow("a rectangle at x 1e20 mm")
+        << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(1e20, 5, 1e20, 10), far); });
+    QTest::newRow("a rectangle of no number")
+        << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(qQNaN(), 5, 10, qInf()), far); });
+    const TemplateField text = textField(QStringLiteral("Member 0041"));
+    QTest::newRow("a text at x 1e20 mm")
+        << std::function<void(QPainter &)>([=](QPainter &p) { paintField(p, QRectF(1e20, 5, 40, 10), text, {}); });
+    TemplateField sequence;
+    sequence.type = QStringLiteral("sequence");
+    sequence.fontSizePt = 4;
+    sequence.sequencePrefix = QString(1 << 20, QLatin1Char('A'));
+    QJsonObject prepared;
+    prepared.insert(sequenceKey(sequence.id), QString(sequence.sequencePrefix + QStringLiteral("000001")));
+    QTest::newRow("a sequence prefix of 1 MB") << std::function<void(QPainter &)>([=](QPainter &p) {
+        paintField(p, QRectF(5, 5, 40, 10), sequence, RecordValues(prepared));
+    });
+    const TemplateField code = barcodeField(QStringLiteral("code128"), QString(1 << 20, QLatin1Char('7')));
+    QTest::newRow("a barcode of 1 MB")
+        << std::function<void(QPainter &)>([=](QPainter &p) { paintField(p, QRectF(5, 5, 40, 10), code, {}); });
+}
+
+void TestElementPainter::storedValuesStayBounded()
+{
+    QFETCH(std::function<void(QPainter &)>, paint);
+
+    // A box of 100 km around the card is far beyond any card and still a
+    // number every PDF reader takes.
+    const QRectF reach(-1e5, -1e5, 2e5, 2e5);
+    const QList<DrawCall> calls = recordedCalls(paint);
+    QVERIFY2(calls.size() <= 400, qPrintable(QString::number(calls.size())));
+    for (const DrawCall &call : calls) {
+        const QRectF shape = call.kind == DrawCall::Line ? QRectF(call.line.p1(), call.line.p2()).normalized()
+                                                         : call.rect;
+        QVERIFY2(reach.contains(shape.topLeft()) && reach.contains(shape.bottomRight()), qPrintable(QStringLiteral("%1, %2 %3 × %4")
+                                                       .arg(shape.x())
+                                                       .arg(shape.y())
+                                                       .arg(shape.width())
+                                                       .arg(shape.height())));
+    }
+}
+
+// A stroke of 1e9 mm is drawn at the widest a panel allows, 10 mm: the card
+// around the rectangle stays white.
+void TestElementPainter::hugeStrokeKeepsItsBox()
+{
+    GraphicElement rectangle;
+    rectangle.type = QStringLiteral("rectangle");
+    rectangle.strokeColor = QStringLiteral("#000000");
+    rectangle.strokeWidthMm = 1e9;
+    const QImage image = paintedImage(QSizeF(90, 54), 2, [&](QPainter &p) {
+        paintGraphic(p, QRectF(30, 20, 30, 14), rectangle);
+    });
+    // The outline reaches 5 mm beyond the box on each side.
+    QCOMPARE(inkBounds(image), pixelRect(QRectF(25, 15, 40, 24), 2));
+}
+
+void TestElementPainter::fontSizeBelowTheSmallestDrawsTheSmallest_data()
+{
+    QTest::addColumn<double>("fontSizePt");
+    QTest::newRow("0 pt") << 0.0;
+    QTest::newRow("-12 pt") << -12.0;
+    QTest::newRow("no number") << qQNaN();
+    QTest::newRow("1 pt") << 1.0;
+}
+
+// A stored font size below 4 pt (or none) draws as 4 pt, not as a speck or
+// nothing at all.
+void TestElementPainter::fontSizeBelowTheSmallestDrawsTheSmallest()
+{
+    QFETCH(double, fontSizePt);
+    const auto inkOf = [](double size) {
+        const TemplateField field = textField(QStringLiteral("HELLO"), size);
+        return inkBounds(paintedImage(QSizeF(60, 20), 10, [&](QPainter &p) {
+            paintField(p, QRectF(0, 0, 60, 20), field, {});
+        }));
+    };
+    const QRect smallest = inkOf(4);
+    QVERIFY(!smallest.isNull());
+    QCOMPARE(inkOf(fontSizePt), smallest);
 }
 
 QTEST_MAIN(TestElementPainter)

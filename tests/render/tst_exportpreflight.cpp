@@ -1,7 +1,9 @@
 // The check an export runs on its prepared job before writing: cards that
-// would print "{{key}}" markers, cards the sheet edge cuts off, and printed
-// sides with nothing on them.
+// would print "{{key}}" markers, the placeholder prize or a code of nothing,
+// cards the sheet edge cuts off, objects off the card, and printed sides with
+// nothing on them.
 
+#include "model/fieldvalues.h"
 #include "render/exportpreflight.h"
 #include "support/cardrecords.h"
 
@@ -62,8 +64,14 @@ QString kindName(PreflightProblem::Kind kind)
     switch (kind) {
     case PreflightProblem::Kind::MissingData:
         return QStringLiteral("MissingData");
+    case PreflightProblem::Kind::NoPrize:
+        return QStringLiteral("NoPrize");
+    case PreflightProblem::Kind::BlankCode:
+        return QStringLiteral("BlankCode");
     case PreflightProblem::Kind::CutOff:
         return QStringLiteral("CutOff");
+    case PreflightProblem::Kind::OutsideCard:
+        return QStringLiteral("OutsideCard");
     case PreflightProblem::Kind::EmptySide:
         return QStringLiteral("EmptySide");
     }
@@ -169,6 +177,7 @@ void TestExportPreflight::problems_data()
     QTest::newRow("generated fields are not bound") << Change([](PdfExportJob &j) {
         j.fields.append(field(QStringLiteral("front"), QStringLiteral("sequence"), QStringLiteral("Gone")));
         j.fields.append(field(QStringLiteral("front"), QStringLiteral("scratch"), QStringLiteral("Gone")));
+        j.records = prepareCardRecords(j.records, j.fields).records;
     }) << QStringList();
     QTest::newRow("a field with no column shows its name") << Change([](PdfExportJob &j) {
         j.fields = {boundText(QString())};
@@ -192,6 +201,90 @@ void TestExportPreflight::problems_data()
         << QStringList{expected("MissingData", 2500, range(0, 10),
                                 "2,500 cards have" + missingText
                                     + "#0001, #0002, #0003, #0004, #0005, #0006, #0007, #0008, #0009, #0010, …")};
+
+    // Prizes: a list shorter than the run leaves the last cards with the
+    // placeholder, whichever of them the job prints.
+    const auto shortPrizeList = [](PdfExportJob &j) {
+        TemplateField prize = field(QStringLiteral("front"), QStringLiteral("scratch"), QString());
+        prize.id = 5;
+        prize.name = QStringLiteral("Prize");
+        prize.scratchPrizesJson = QStringLiteral(R"([{"name":"Car","value":1},{"name":"Pen","value":2}])");
+        j.fields.append(prize);
+        j.records = prepareCardRecords(j.records, j.fields).records;
+    };
+    const QString noPrizeText = QStringLiteral(" no prize in scratch field \"Prize\" (front, id 5): its prize list "
+                                               "holds 3 of 16 cards, the others print \"Scratch Card Prize\": ");
+    QTest::newRow("a prize list shorter than the run")
+        << Change(shortPrizeList)
+        << QStringList{expected("NoPrize", 13, range(3, 13),
+                                "13 cards have" + noPrizeText
+                                    + "#0004, #0005, #0006, #0007, #0008, #0009, #0010, #0011, #0012, #0013, …")};
+    QTest::newRow("a reprint is judged by its cards") << Change([=](PdfExportJob &j) {
+        shortPrizeList(j);
+        j.onlyRecords = {0, 2, 14};
+    }) << QStringList{expected("NoPrize", 1, {14}, "1 card has" + noPrizeText + "#0015")};
+    QTest::newRow("a reprint of cards with prizes") << Change([=](PdfExportJob &j) {
+        shortPrizeList(j);
+        j.onlyRecords = {0, 2};
+    }) << QStringList();
+    QTest::newRow("a back prize field of a single-sided job") << Change([=](PdfExportJob &j) {
+        shortPrizeList(j);
+        j.fields.last().side = QStringLiteral("back");
+    }) << QStringList();
+
+    // Codes of nothing print and scan as empty.
+    const QString blankCodeText =
+        QStringLiteral(" barcode or QR code data that is empty or only spaces and would scan as nothing: ");
+    QTest::newRow("empty and blank code data")
+        << Change([](PdfExportJob &j) {
+               j.fields.append(field(QStringLiteral("front"), QStringLiteral("barcode"), QStringLiteral("City")));
+               j.fields.append(field(QStringLiteral("front"), QStringLiteral("qrcode"), QStringLiteral("Name")));
+               editRecords(j.records, [](QList<QJsonObject> &records) {
+                   records[3].insert(QStringLiteral("City"), QString());
+                   records[4].insert(QStringLiteral("City"), QStringLiteral(" \t "));
+                   records[6].insert(QStringLiteral("Name"), QStringLiteral(" "));
+                   records[8].insert(QStringLiteral("Name"), QStringLiteral(" 0 "));
+               });
+           })
+        << QStringList{expected("BlankCode", 3, {3, 4, 6}, "3 cards have" + blankCodeText + "#0004, #0005, #0007")};
+    QTest::newRow("a blank text is no code") << Change([](PdfExportJob &j) {
+        editRecords(j.records, [](QList<QJsonObject> &records) { records[3].insert(QStringLiteral("Name"), QString()); });
+    }) << QStringList();
+
+    // Objects off the card print on no card.
+    QTest::newRow("objects wholly outside the card")
+        << Change([](PdfExportJob &j) {
+               TemplateField far = boundText(QStringLiteral("Name"));
+               far.id = 9;
+               far.name = QStringLiteral("Far");
+               far.xMm = 500;
+               j.fields.append(far);
+               GraphicElement above;
+               above.id = 4;
+               above.type = QStringLiteral("rectangle");
+               above.yMm = -60;
+               above.heightMm = 50;
+               GraphicElement straddling = above;
+               straddling.id = 6;
+               straddling.xMm = 80;
+               straddling.yMm = 40;
+               straddling.widthMm = 20;
+               GraphicElement backLine = above;
+               backLine.id = 7;
+               backLine.side = QStringLiteral("back");
+               j.graphics = {above, straddling, backLine};
+           })
+        << QStringList{expected("OutsideCard", 16, range(0, 10),
+                                "2 objects lie wholly outside the 90 × 54 mm card and print on no card: "
+                                "field \"Far\" (front, id 9), graphic rectangle (front, id 4)")};
+    QTest::newRow("an object at the card's edge") << Change([](PdfExportJob &j) {
+        TemplateField edge = boundText(QStringLiteral("Name"));
+        edge.xMm = 90;
+        edge.name = QStringLiteral("Edge");
+        j.fields.append(edge);
+    }) << QStringList{expected("OutsideCard", 16, range(0, 10),
+                               "1 object lies wholly outside the 90 × 54 mm card and prints on no card: "
+                               "field \"Edge\" (front, id 0)")};
 
     // Cut off: the grid is centred on the sheet.
     const QString widerA4 = QStringLiteral("(the grid is 150.00 mm wider than the sheet): ");

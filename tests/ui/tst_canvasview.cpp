@@ -223,6 +223,8 @@ private slots:
     void longTextsAreCut();
     void backgroundLoading();
     void absurdRecordsStayDrawable();
+    void outOfRangeRecordsShownOnTheCardInRed_data();
+    void outOfRangeRecordsShownOnTheCardInRed();
     void boundedTable_data();
     void boundedTable();
     void copyPasteThroughClipboard();
@@ -1260,6 +1262,92 @@ void TestCanvasView::absurdRecordsStayDrawable()
     view->graphicItem(3)->setSelected(true);
     view->fieldItem(4)->setSelected(true);
     QVERIFY(!view->viewport()->grab().toImage().isNull());
+}
+
+void TestCanvasView::outOfRangeRecordsShownOnTheCardInRed_data()
+{
+    QTest::addColumn<TemplateField>("field");
+    QTest::addColumn<GraphicElement>("graphic");
+    QTest::addColumn<QString>("message");
+
+    TemplateField far = makeField(1, QStringLiteral("text"), 1e20, 10, 40, 12);
+    QTest::newRow("a field at x 1e20 mm") << far << GraphicElement() << "X Position is 1e+20 mm, allowed -2000 to 2000 mm";
+    GraphicElement farGraphic = makeGraphic(2, QStringLiteral("ellipse"), 10, -1e20, 20, 20);
+    QTest::newRow("a graphic at y -1e20 mm") << TemplateField() << farGraphic
+                                             << "Y Position is -1e+20 mm, allowed -2000 to 2000 mm";
+    TemplateField tiny = makeField(1, QStringLiteral("text"), 10, 10, 40, 12);
+    tiny.fontSizePt = 0;
+    QTest::newRow("a font size of 0") << tiny << GraphicElement() << "Font Size is 0 pt, allowed 4 to 300 pt";
+    GraphicElement table = makeGraphic(2, QStringLiteral("table"), 10, 10, 60, 30);
+    table.rows = 1000000000;
+    table.columns = 1000000000;
+    QTest::newRow("a table of 1e9 x 1e9 cells") << TemplateField() << table << "Rows is 1000000000, allowed 1 to 100";
+    GraphicElement stroke = makeGraphic(2, QStringLiteral("rectangle"), 10, 10, 60, 30);
+    stroke.strokeWidthMm = 1e9;
+    QTest::newRow("a stroke of 1e9 mm") << TemplateField() << stroke
+                                        << "Stroke Width is 1000000000 mm, allowed 0.05 to 10 mm";
+}
+
+// A stored value no panel could set is drawn within the limits, on the card,
+// with a red line naming it; the record itself, position included, is left as
+// stored (the window's export then refuses it as the tool does).
+void TestCanvasView::outOfRangeRecordsShownOnTheCardInRed()
+{
+    QFETCH(TemplateField, field);
+    QFETCH(GraphicElement, graphic);
+    QFETCH(QString, message);
+
+    auto view = makeView();
+    QVERIFY(view);
+    QGraphicsItem *item = nullptr;
+    if (field.id > 0) {
+        view->setCanvasFields({field});
+        QCOMPARE(view->fieldItem(field.id)->limitMessage(), message);
+        QCOMPARE(view->canvasFields().first().fontSizePt, field.fontSizePt);
+        QCOMPARE(view->canvasFields().first().xMm, field.xMm);
+        item = view->fieldItem(field.id);
+    } else {
+        view->setCanvasGraphics({graphic});
+        QCOMPARE(view->graphicItem(graphic.id)->limitMessage(), message);
+        QCOMPARE(view->canvasGraphics().first().rows, graphic.rows);
+        QCOMPARE(view->canvasGraphics().first().strokeWidthMm, graphic.strokeWidthMm);
+        QCOMPARE(view->canvasGraphics().first().xMm, graphic.xMm);
+        QCOMPARE(view->canvasGraphics().first().yMm, graphic.yMm);
+        item = view->graphicItem(graphic.id);
+    }
+    const QRectF card = view->cardItem()->rect();
+    const QRectF shown = item->mapRectToParent(QRectF(QPointF(0, 0), item->boundingRect().size()));
+    QVERIFY2(card.contains(item->pos()), qPrintable(QStringLiteral("%1, %2").arg(item->pos().x()).arg(item->pos().y())));
+    QVERIFY(shown.intersects(card));
+
+    const QImage image = view->viewport()->grab().toImage();
+    const QRectF box = item->mapRectToScene(QRectF(QPointF(0, 0), item->boundingRect().size()));
+    const QRect pixels = QRect(viewportAt(*view, box.topLeft()), viewportAt(*view, box.bottomRight()))
+                             .intersected(image.rect());
+    int red = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            red += nearColor(image.pixelColor(x, y), QColor(0xdc, 0x26, 0x26), 40) ? 1 : 0;
+    }
+    QVERIFY2(red > 20, qPrintable(QString::number(red)));
+    // Most of the card still shows white: no stroke blacks it out.
+    int white = 0;
+    const QRect cardPixels(viewportAt(*view, view->cardItem()->mapToScene(card.topLeft())),
+                           viewportAt(*view, view->cardItem()->mapToScene(card.bottomRight())));
+    for (int y = cardPixels.top(); y <= cardPixels.bottom(); y += 2) {
+        for (int x = cardPixels.left(); x <= cardPixels.right(); x += 2)
+            white += image.pixelColor(x, y) == QColor(Qt::white) ? 1 : 0;
+    }
+    QVERIFY2(white * 4 > 0.4 * cardPixels.width() * cardPixels.height(), qPrintable(QString::number(white)));
+
+    // Mended, the red line goes.
+    if (field.id > 0) {
+        view->updateFieldItem(makeField(field.id, QStringLiteral("text"), 10, 10, 40, 12));
+        QVERIFY(view->fieldItem(field.id)->limitMessage().isEmpty());
+    } else {
+        view->updateGraphicItem(makeGraphic(graphic.id, QStringLiteral("table"), 10, 10, 60, 30));
+        QVERIFY(view->graphicItem(graphic.id)->limitMessage().isEmpty());
+    }
 }
 
 void TestCanvasView::boundedTable_data()

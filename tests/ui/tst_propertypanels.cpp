@@ -251,6 +251,8 @@ private slots:
     void graphicMinimumSizes_data();
     void graphicMinimumSizes();
     void graphicRowRanges();
+    void typedPlaceStaysOnTheCard_data();
+    void typedPlaceStaysOnTheCard();
     void colourButtons();
     void deleteAndSplitButtons();
     void objectNamesAndTexts();
@@ -387,6 +389,8 @@ void TestPropertyPanels::fieldRowRanges_data()
     QTest::newRow("Sequence Digits") << "Sequence Digits" << 1.0 << 18.0 << 1.0 << 0 << 6.0 << "";
     QTest::newRow("Sequence Step") << "Sequence Step" << 1.0 << 1000000.0 << 1.0 << 0 << 1.0 << "";
     QTest::newRow("Font Size") << "Font Size" << 4.0 << 300.0 << 1.0 << 0 << 12.0 << " pt";
+    // A line edit: its longest text.
+    QTest::newRow("Sequence Prefix") << "Sequence Prefix" << 0.0 << 100.0 << 0.0 << 0 << 0.0 << "";
 }
 
 void TestPropertyPanels::fieldRowRanges()
@@ -402,7 +406,9 @@ void TestPropertyPanels::fieldRowRanges()
     FieldPropertyPanel panel;
     QWidget *widget = rowWidget(&panel, row);
     QVERIFY(widget);
-    if (auto *lengthBox = qobject_cast<QDoubleSpinBox *>(widget)) {
+    if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+        QCOMPARE(edit->maxLength(), int(maximum));
+    } else if (auto *lengthBox = qobject_cast<QDoubleSpinBox *>(widget)) {
         QVERIFY(qobject_cast<UnitSpinBox *>(lengthBox));
         QCOMPARE(lengthBox->minimum(), minimum);
         QCOMPARE(lengthBox->maximum(), maximum);
@@ -1423,6 +1429,66 @@ void TestPropertyPanels::accessibleNames()
     QCOMPARE(accessibleName(fieldPanel->prizeEditor()->totalBox()), QStringLiteral("Total Card Count"));
     QCOMPARE(accessibleName(fieldPanel->prizeEditor()->addButton()), QStringLiteral("Add Prize"));
     QCOMPARE(accessibleName(scroll.graphicPanel()->splitTableButton()), QStringLiteral("Split Table"));
+}
+
+// The position and size boxes keep an object on the card, as a drag does:
+// an X of 500 mm on a 90 mm card would leave it on no card at all. The boxes
+// show where the object was put.
+void TestPropertyPanels::typedPlaceStaysOnTheCard_data()
+{
+    QTest::addColumn<bool>("graphic");
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QRectF>("expected");
+
+    // The barcode lies at (10, 8), 45 × 10 mm; the rectangle at (12, 6),
+    // 30 × 20 mm; the card is 90 × 54 mm.
+    QTest::newRow("field X 500 mm") << false << "X Position" << 500.0 << QRectF(45, 8, 45, 10);
+    QTest::newRow("field Y 60 mm") << false << "Y Position" << 60.0 << QRectF(10, 44, 45, 10);
+    QTest::newRow("field width past the edge") << false << "Width" << 85.0 << QRectF(5, 8, 85, 10);
+    QTest::newRow("field height 2000 mm") << false << "Height" << 2000.0 << QRectF(10, 0, 45, 54);
+    QTest::newRow("field on the card") << false << "X Position" << 20.0 << QRectF(20, 8, 45, 10);
+    QTest::newRow("graphic X 500 mm") << true << "X Position" << 500.0 << QRectF(60, 6, 30, 20);
+    QTest::newRow("graphic width 100 mm") << true << "Width" << 100.0 << QRectF(0, 6, 90, 20);
+    QTest::newRow("graphic Y 50 mm") << true << "Y Position" << 50.0 << QRectF(12, 34, 30, 20);
+}
+
+void TestPropertyPanels::typedPlaceStaysOnTheCard()
+{
+    QFETCH(bool, graphic);
+    QFETCH(QString, row);
+    QFETCH(double, entered);
+    QFETCH(QRectF, expected);
+
+    const QSizeF card(90, 54);
+    QRectF after;
+    QList<UnitSpinBox *> boxes;
+    if (graphic) {
+        GraphicPropertyPanel panel;
+        panel.setCardSize(card);
+        panel.showGraphic(graphicOfType("rectangle"));
+        GraphicEdits edits(&panel);
+        qobject_cast<UnitSpinBox *>(rowWidget(&panel, row))->setValue(entered);
+        QCOMPARE(edits.edits.size(), 1);
+        const GraphicElement &g = edits.last().after;
+        after = QRectF(g.xMm, g.yMm, g.widthMm, g.heightMm);
+        QCOMPARE(QRectF(panel.xBox()->value(), panel.yBox()->value(), panel.widthBox()->value(),
+                        panel.heightBox()->value()),
+                 after);
+    } else {
+        FieldPropertyPanel panel;
+        panel.setCardContext(card, {});
+        panel.showField(fieldOfType("barcode"));
+        FieldEdits edits(&panel);
+        qobject_cast<UnitSpinBox *>(rowWidget(&panel, row))->setValue(entered);
+        QCOMPARE(edits.edits.size(), 1);
+        const TemplateField &f = edits.last().after;
+        after = QRectF(f.xMm, f.yMm, f.widthMm, f.heightMm);
+        QCOMPARE(QRectF(panel.xBox()->value(), panel.yBox()->value(), panel.widthBox()->value(),
+                        panel.heightBox()->value()),
+                 after);
+    }
+    QCOMPARE(after, expected);
 }
 
 QTEST_MAIN(TestPropertyPanels)

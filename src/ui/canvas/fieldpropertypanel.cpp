@@ -99,10 +99,11 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
 
     m_sequencePrefix = addPropertyRow(m_form, tr("Sequence Prefix"), new QLineEdit(QStringLiteral("No."), this));
     m_sequenceDigits = addPropertyRow(m_form, tr("Sequence Digits"), new QSpinBox(this));
-    m_sequenceDigits->setRange(1, 18);
+    m_sequencePrefix->setMaxLength(elementlimits::maximumSequencePrefixLength);
+    m_sequenceDigits->setRange(elementlimits::minimumSequenceDigits, elementlimits::maximumSequenceDigits);
     m_sequenceDigits->setValue(6);
     m_sequenceStep = addPropertyRow(m_form, tr("Sequence Step"), new QSpinBox(this));
-    m_sequenceStep->setRange(1, 1000000);
+    m_sequenceStep->setRange(elementlimits::minimumSequenceStep, elementlimits::maximumSequenceStep);
     m_sequenceStep->setValue(1);
     m_excludeFour = addPropertyRow(m_form, tr("Exclude 4"), new QCheckBox(tr("Exclude numbers containing digit 4"), this));
 
@@ -111,7 +112,7 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
 
     m_font = addPropertyRow(m_form, tr("Font"), new QFontComboBox(this));
     m_fontSize = addPropertyRow(m_form, tr("Font Size"), new QSpinBox(this));
-    m_fontSize->setRange(4, 300);
+    m_fontSize->setRange(int(elementlimits::minimumFontSizePt), int(elementlimits::maximumFontSizePt));
     m_fontSize->setSuffix(QStringLiteral(" pt"));
     m_fontSize->setValue(12);
     m_bold = addPropertyRow(m_form, tr("Font Weight"), new QCheckBox(tr("Bold"), this));
@@ -355,10 +356,16 @@ TemplateField FieldPropertyPanel::editedField() const
         field.name = scratch ? tr("Scratch Card Prize") : tr("Variable Field");
     field.dataColumn = isGeneratedType(field.type) ? QString() : m_column->currentData().toString();
 
-    field.xMm = m_x->value();
-    field.yMm = m_y->value();
-    field.widthMm = std::max(m_width->value(), fieldMinimumWidthMm);
-    field.heightMm = std::max(m_height->value(), fieldMinimumHeightMm);
+    // Kept on the card as a drag keeps it: a field typed off the card would
+    // vanish from the canvas and from every printed card. A field that sizes
+    // itself to its content is kept there at its smallest and fitted below.
+    const QSizeF minimum(fieldMinimumWidthMm, fieldMinimumHeightMm);
+    const QSizeF typed = isFittedType(field.type) ? minimum : QSizeF(m_width->value(), m_height->value());
+    const QRectF box = keptOnCard(QRectF(QPointF(m_x->value(), m_y->value()), typed), m_cardMm, minimum);
+    field.xMm = box.x();
+    field.yMm = box.y();
+    field.widthMm = box.width();
+    field.heightMm = box.height();
 
     const QString family = m_font->currentFont().family();
     if (family != m_shownFontFamily)
@@ -406,6 +413,8 @@ void FieldPropertyPanel::apply(FieldEdit::Kind kind)
     // one, sizes raised to the minimum or fitted to the content.
     m_filling = true;
     m_name->setText(edit.after.name);
+    m_x->setValue(edit.after.xMm);
+    m_y->setValue(edit.after.yMm);
     m_width->setValue(edit.after.widthMm);
     m_height->setValue(edit.after.heightMm);
     m_filling = false;

@@ -54,9 +54,10 @@ GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
     m_rows = addPropertyRow(m_form, tr("Rows"), new QSpinBox(this));
     m_columns = addPropertyRow(m_form, tr("Columns"), new QSpinBox(this));
     for (QSpinBox *box : {m_rows, m_columns})
-        box->setRange(1, 100);
-    m_strokeWidth = addPropertyRow(m_form, tr("Stroke Width"), newMillimetreBox(0.05, 10, 0.05, this));
-    m_spacing = addPropertyRow(m_form, tr("Table Spacing"), newMillimetreBox(0, 20, 0.1, this));
+        box->setRange(elementlimits::minimumTableCount, elementlimits::maximumTableCount);
+    m_strokeWidth = addPropertyRow(m_form, tr("Stroke Width"), newMillimetreBox(elementlimits::minimumStrokeWidthMm,
+                                                                              elementlimits::maximumStrokeWidthMm, 0.05, this));
+    m_spacing = addPropertyRow(m_form, tr("Table Spacing"), newMillimetreBox(0, elementlimits::maximumCellSpacingMm, 0.1, this));
     m_color = addPropertyRow(m_form, tr("Color"), new ColorButton("graphicColor", tr("Choose Line Color"), this));
 
     m_hint = new QLabel(tr("Changes are saved automatically. Table spacing creates gaps between cells."),
@@ -147,11 +148,14 @@ QList<UnitSpinBox *> GraphicPropertyPanel::unitSpinBoxes() const
 GraphicElement GraphicPropertyPanel::editedGraphic() const
 {
     GraphicElement graphic = m_graphic;
-    graphic.xMm = m_x->value();
-    graphic.yMm = m_y->value();
-    graphic.widthMm = std::max(m_width->value(), graphicMinimumSideMm);
-    graphic.heightMm = std::max(m_height->value(),
-                                graphic.type == lineType ? lineMinimumHeightMm : graphicMinimumSideMm);
+    // Kept on the card as a drag keeps it.
+    const QSizeF minimum(graphicMinimumSideMm, graphic.type == lineType ? lineMinimumHeightMm : graphicMinimumSideMm);
+    const QRectF box =
+        keptOnCard(QRectF(m_x->value(), m_y->value(), m_width->value(), m_height->value()), m_cardMm, minimum);
+    graphic.xMm = box.x();
+    graphic.yMm = box.y();
+    graphic.widthMm = box.width();
+    graphic.heightMm = box.height();
     graphic.rows = m_rows->value();
     graphic.columns = m_columns->value();
     graphic.strokeWidthMm = m_strokeWidth->value();
@@ -172,8 +176,11 @@ void GraphicPropertyPanel::apply()
         return;
     m_current = edit.after;
 
-    // The boxes show the sizes reported, raised to the minimums.
+    // The boxes show the place and sizes reported, raised to the minimums and
+    // kept on the card.
     m_filling = true;
+    m_x->setValue(edit.after.xMm);
+    m_y->setValue(edit.after.yMm);
     m_width->setValue(edit.after.widthMm);
     m_height->setValue(edit.after.heightMm);
     m_filling = false;

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
+#include <QSizeF>
 #include <QWidget>
 
 class QDoubleSpinBox;
@@ -47,6 +48,10 @@ public:
     void clearGraphic() { showGraphic(GraphicElement{}); }
     bool hasGraphic() const { return m_graphic.id >= 1; }
     const GraphicElement &shownGraphic() const { return m_graphic; }
+
+    // The card the graphic lies on (mm): the position and size boxes keep it
+    // there (90 × 54 until set; a size that is not positive keeps nothing).
+    void setCardSize(const QSizeF &cardMm) { m_cardMm = cardMm; }
 
     // How "Choose Line Color" is asked; by default the standard colour dialog.
     void setColorChooser(ColorChooser chooser);
@@ -98,5 +103,6 @@ private:
     // shows: the last shown or the last reported, whichever came later.
     GraphicElement m_graphic;
     GraphicElement m_current;
+    QSizeF m_cardMm{90, 54};
     bool m_filling = false;
 };

@@ -2,6 +2,8 @@
 
 #include "ui/unitspinbox.h"
 
+#include "model/elementlimits.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -33,7 +35,7 @@ PropertyForm buildPropertyForm(QWidget *panel, const QString &title)
 UnitSpinBox *newPropertyLengthBox(QWidget *parent)
 {
     auto *box = new UnitSpinBox(parent);
-    box->setRange(0, 2000);
+    box->setRange(0, elementlimits::maximumLengthMm);
     box->setDecimals(2);
     box->setSingleStep(0.1);
     return box;

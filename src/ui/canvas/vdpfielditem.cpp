@@ -75,6 +75,34 @@ BoundedFieldContent boundedFieldContent(const TemplateField &field, const QJsonO
     return {bounded, record};
 }
 
+QString canvasLimitMessage(const std::optional<ElementLimitViolation> &violation)
+{
+    if (!violation)
+        return {};
+    return QStringLiteral("%1 is %2, allowed %3").arg(violation->property, violation->value, violation->range);
+}
+
+void paintCanvasError(QPainter *painter, const QSizeF &drawnSize, const QString &message)
+{
+    const QRectF textRect = QRectF(QPointF(0, 0), drawnSize).adjusted(4, 2, -4, -2);
+    if (textRect.width() <= 0 || textRect.height() <= 0)
+        return;
+    painter->save();
+    QFont font = painter->font();
+    // About 2.5 mm, smaller in a low box so the message stays inside it.
+    font.setPixelSize(std::clamp(static_cast<int>(textRect.height() / 2), 1, 10));
+    painter->setFont(font);
+    painter->setPen(QColor(0xdc, 0x26, 0x26));
+    painter->drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, message);
+    painter->restore();
+}
+
+QPointF cardKeptPosition(const QGraphicsItem *item, const QPointF &position, const QSizeF &drawnSize)
+{
+    const auto *card = qgraphicsitem_cast<const QGraphicsRectItem *>(item->parentItem());
+    return card ? clampToCard(position, drawnSize, card->rect().size()) : position;
+}
+
 QSizeF canvasItemDrawnSize(double widthMm, double heightMm)
 {
     return {boundedLength(widthMm, 1) * sceneUnitsPerMm, boundedLength(heightMm, 1) * sceneUnitsPerMm};
@@ -128,12 +156,30 @@ VdpFieldItem::VdpFieldItem(const TemplateField &field, const QJsonObject &previe
     setCursor(Qt::SizeAllCursor);
     setAcceptHoverEvents(true);
     setZValue(0);
-    setPos(canvasItemScenePosition(field.xMm, field.yMm));
+    place();
+}
+
+TemplateField VdpFieldItem::drawnField() const
+{
+    return m_limitMessage.isEmpty() ? m_field : fieldWithinLimits(m_field);
+}
+
+void VdpFieldItem::place()
+{
+    m_limitMessage = canvasLimitMessage(fieldLimitViolation(m_field));
+    const TemplateField drawn = drawnField();
+    const QPointF position = canvasItemScenePosition(drawn.xMm, drawn.yMm);
+    m_placedPosition = m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize());
+    setPos(m_placedPosition);
 }
 
 TemplateField VdpFieldItem::field() const
 {
     TemplateField field = m_field;
+    // An out-of-range record shown where place() put it keeps its stored
+    // position: only a move by the user replaces it.
+    if (!m_limitMessage.isEmpty() && pos() == m_placedPosition)
+        return field;
     field.xMm = pos().x() / sceneUnitsPerMm;
     field.yMm = pos().y() / sceneUnitsPerMm;
     return field;
@@ -144,7 +190,7 @@ void VdpFieldItem::setField(const TemplateField &field)
     prepareGeometryChange();
     invalidateImages();
     m_field = field;
-    setPos(canvasItemScenePosition(field.xMm, field.yMm));
+    place();
     update();
 }
 
@@ -162,7 +208,8 @@ bool VdpFieldItem::isResizable() const
 
 QSizeF VdpFieldItem::drawnSize() const
 {
-    return canvasItemDrawnSize(m_field.widthMm, m_field.heightMm);
+    const TemplateField drawn = drawnField();
+    return canvasItemDrawnSize(drawn.widthMm, drawn.heightMm);
 }
 
 QRectF VdpFieldItem::boundingRect() const
@@ -208,7 +255,7 @@ void VdpFieldItem::paintFrame(QPainter *painter) const
 
 BoundedFieldContent VdpFieldItem::boundedContent() const
 {
-    return boundedFieldContent(m_field, m_record);
+    return boundedFieldContent(drawnField(), m_record);
 }
 
 void VdpFieldItem::paintContent(QPainter *painter) const
@@ -221,23 +268,16 @@ void VdpFieldItem::paintContent(QPainter *painter) const
     const bool drawn = paintField(*painter, canvasItemContentRectMm(content.field.widthMm, content.field.heightMm),
                                   content.field, content.record);
     painter->restore();
+    if (!m_limitMessage.isEmpty()) {
+        paintCanvasError(painter, drawnSize(), m_limitMessage);
+        return;
+    }
     if (drawn)
         return;
-
-    const QRectF textRect = QRectF(QPointF(0, 0), drawnSize()).adjusted(4, 2, -4, -2);
-    if (textRect.width() <= 0 || textRect.height() <= 0)
-        return;
-    painter->save();
-    QFont font = painter->font();
-    // About 2.5 mm, smaller in a low box so the message stays inside it.
-    font.setPixelSize(std::clamp(static_cast<int>(textRect.height() / 2), 1, 10));
-    painter->setFont(font);
-    painter->setPen(QColor(0xdc, 0x26, 0x26));
     const QString message = m_field.type == QLatin1String("qrcode")
         ? tr("QR code content is too long")
         : tr("Barcode data does not match the selected format");
-    painter->drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, message);
-    painter->restore();
+    paintCanvasError(painter, drawnSize(), message);
 }
 
 QRectF VdpFieldItem::contentExtent(const QSizeF &devicePerUnit) const

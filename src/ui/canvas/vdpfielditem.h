@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/elementlimits.h"
 #include "model/templatefield.h"
 
 #include <QGraphicsObject>
@@ -10,6 +11,7 @@
 #include <QSizeF>
 
 #include <functional>
+#include <optional>
 
 class QPainter;
 
@@ -23,6 +25,17 @@ struct BoundedFieldContent
 BoundedFieldContent boundedFieldContent(const TemplateField &field, const QJsonObject &record);
 
 // Geometry and decorations shared by the two canvas items (scene units).
+
+// The red line a canvas item shows over an element whose stored values lie
+// outside what the panels allow: "Font Size is 0 pt, allowed 4 to 300 pt";
+// empty when there is none.
+QString canvasLimitMessage(const std::optional<ElementLimitViolation> &violation);
+// Draws `message` in red, centred and wrapped in the item's box of
+// `drawnSize`, in a font small enough to stay inside it.
+void paintCanvasError(QPainter *painter, const QSizeF &drawnSize, const QString &message);
+// Where an item whose stored values break the limits is put: its position
+// kept on the card (the parent rectangle), so it can be seen and mended.
+QPointF cardKeptPosition(const QGraphicsItem *item, const QPointF &position, const QSizeF &drawnSize);
 
 // The drawn size of an element of `widthMm` × `heightMm`: 4 units per mm, at
 // least 4 × 4. A stored size that is not a number, or beyond any card the
@@ -63,8 +76,11 @@ public:
 
     // The record, with the position read back from the item.
     TemplateField field() const;
-    // Stores the record, moves the item to (x × 4, y × 4) and repaints.
+    // Stores the record, moves the item to (x × 4, y × 4) and repaints. A
+    // record with values outside the panels' ranges is drawn within them, on
+    // the card, with a red line naming the first such value.
     void setField(const TemplateField &field);
+    QString limitMessage() const { return m_limitMessage; }
     void setPreviewRecord(const QJsonObject &record);
 
     bool isResizable() const;
@@ -95,6 +111,9 @@ private:
     };
 
     BoundedFieldContent boundedContent() const;
+    // The record as drawn: the stored one, within the limits when it breaks them.
+    TemplateField drawnField() const;
+    void place();
     // The dashed frame (filled while selected); item units.
     void paintFrame(QPainter *painter) const;
     // paintField and, when it draws nothing, the red message.
@@ -111,6 +130,8 @@ private:
     void invalidateImages();
 
     TemplateField m_field;
+    QString m_limitMessage;
+    QPointF m_placedPosition; // where place() put the item
     QJsonObject m_record;
     // Emptied when what they show changes: the frame with the size and the
     // selection, the content with the field and the record.

@@ -60,12 +60,30 @@ VdpGraphicItem::VdpGraphicItem(const GraphicElement &element, QGraphicsItem *par
     setCursor(Qt::SizeAllCursor);
     setAcceptHoverEvents(true);
     setZValue(-0.25);
-    setPos(canvasItemScenePosition(element.xMm, element.yMm));
+    place();
+}
+
+GraphicElement VdpGraphicItem::drawnElement() const
+{
+    return m_limitMessage.isEmpty() ? m_element : graphicWithinLimits(m_element);
+}
+
+void VdpGraphicItem::place()
+{
+    m_limitMessage = canvasLimitMessage(graphicLimitViolation(m_element));
+    const GraphicElement drawn = drawnElement();
+    const QPointF position = canvasItemScenePosition(drawn.xMm, drawn.yMm);
+    m_placedPosition = m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize());
+    setPos(m_placedPosition);
 }
 
 GraphicElement VdpGraphicItem::element() const
 {
     GraphicElement element = m_element;
+    // An out-of-range record shown where place() put it keeps its stored
+    // position: only a move by the user replaces it.
+    if (!m_limitMessage.isEmpty() && pos() == m_placedPosition)
+        return element;
     element.xMm = pos().x() / sceneUnitsPerMm;
     element.yMm = pos().y() / sceneUnitsPerMm;
     return element;
@@ -75,21 +93,22 @@ void VdpGraphicItem::setElement(const GraphicElement &element)
 {
     prepareGeometryChange();
     m_element = element;
-    setPos(canvasItemScenePosition(element.xMm, element.yMm));
+    place();
     update();
 }
 
 QSizeF VdpGraphicItem::drawnSize() const
 {
-    return canvasItemDrawnSize(m_element.widthMm, m_element.heightMm);
+    const GraphicElement drawn = drawnElement();
+    return canvasItemDrawnSize(drawn.widthMm, drawn.heightMm);
 }
 
 QRectF VdpGraphicItem::boundingRect() const
 {
     // Half the stroke lies outside the box; the margin keeps it inside the
     // area the view repaints for this item.
-    const double stroke = std::isfinite(m_element.strokeWidthMm)
-        ? std::clamp(m_element.strokeWidthMm, 0.0, 1000.0) : 0.0;
+    const GraphicElement drawn = drawnElement();
+    const double stroke = std::isfinite(drawn.strokeWidthMm) ? std::clamp(drawn.strokeWidthMm, 0.0, 1000.0) : 0.0;
     const double margin = std::max(2.0, stroke * sceneUnitsPerMm / 2 + 1);
     const QSizeF size = drawnSize();
     return QRectF(QPointF(0, 0), size).adjusted(-margin, -margin, margin, margin);
@@ -97,11 +116,13 @@ QRectF VdpGraphicItem::boundingRect() const
 
 void VdpGraphicItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
 {
+    const GraphicElement drawn = drawnElement();
     painter->save();
     painter->scale(sceneUnitsPerMm, sceneUnitsPerMm);
-    paintGraphic(*painter, canvasItemContentRectMm(m_element.widthMm, m_element.heightMm),
-                 boundedTableForPainting(m_element));
+    paintGraphic(*painter, canvasItemContentRectMm(drawn.widthMm, drawn.heightMm), boundedTableForPainting(drawn));
     painter->restore();
+    if (!m_limitMessage.isEmpty())
+        paintCanvasError(painter, drawnSize(), m_limitMessage);
 
     if (!isSelected())
         return;

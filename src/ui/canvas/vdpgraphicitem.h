@@ -28,7 +28,10 @@ public:
     // The record, with the position read back from the item.
     GraphicElement element() const;
     // Stores the record, moves the item to (x × 4, y × 4) and repaints.
+    // A record with values outside the panels' ranges is drawn within them,
+    // on the card, with a red line naming the first such value.
     void setElement(const GraphicElement &element);
+    QString limitMessage() const { return m_limitMessage; }
 
     void setSnapEnabled(bool enabled) { m_snapEnabled = enabled; }
     bool snapEnabled() const { return m_snapEnabled; }
@@ -54,7 +57,13 @@ private:
     QRectF cardRect() const;
     QList<QRectF> otherGraphicRects() const;
 
+    // The record as drawn: the stored one, within the limits when it breaks them.
+    GraphicElement drawnElement() const;
+    void place();
+
     GraphicElement m_element;
+    QString m_limitMessage;
+    QPointF m_placedPosition; // where place() put the item
     bool m_snapEnabled = false;
     bool m_dragging = false;
     bool m_resizing = false;
