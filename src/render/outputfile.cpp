@@ -137,7 +137,7 @@ std::optional<QString> notRegularOutputReason(const QString &path)
 
 bool isTemporaryOutputName(const QString &fileName, qint64 *pid)
 {
-    static const QRegularExpression pattern(QStringLiteral("^.+\\.([0-9]{1,10})\\.[A-Za-z0-9]{6}\\.(part|piece|old)$"));
+    static const QRegularExpression pattern(QStringLiteral("^.+\\.vdp-([0-9]{1,10})-[A-Za-z0-9]{6}\\.(part|piece|old)$"));
     const QRegularExpressionMatch match = pattern.match(fileName);
     if (!match.hasMatch())
         return false;
@@ -193,7 +193,7 @@ bool OutputFile::open()
 {
     if (kindIsPart() && !checkTarget())
         return false;
-    const QString stem = QStringLiteral("%1.%2.").arg(m_target).arg(qint64(::getpid()));
+    const QString stem = QStringLiteral("%1.vdp-%2-").arg(m_target).arg(qint64(::getpid()));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate = stem + randomTag() + u'.' + kindSuffix(m_kind);
         // The watcher hears of the name before it exists, so a signal

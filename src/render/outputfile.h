@@ -28,8 +28,9 @@ QString outputWriteError(const QString &path, const QString &reason);
 // it is a regular file or does not exist.
 std::optional<QString> notRegularOutputReason(const QString &path);
 
-// Whether `fileName` has the shape of our temporary names, "NAME.PID.XXXXXX.KIND"
-// with KIND part, piece or old; `pid` receives the writer's process id.
+// Whether `fileName` has the shape of our temporary names,
+// "NAME.vdp-PID-XXXXXX.KIND" with KIND part, piece or old; `pid` receives the
+// writer's process id. The "vdp-" keeps a user's "report.2024.backup.old" safe.
 bool isTemporaryOutputName(const QString &fileName, qint64 *pid = nullptr);
 
 // Removes the temporary files in `folder` left by writers that are gone (an
@@ -46,7 +47,7 @@ class OutputFile
 {
 public:
     enum class Kind {
-        Part,  // a file to be renamed into place: "NAME.PID.XXXXXX.part"
+        Part,  // a file to be renamed into place: "NAME.vdp-PID-XXXXXX.part"
         Piece, // an intermediate file that is only read back: ".piece"
     };
 

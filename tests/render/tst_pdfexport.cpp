@@ -1468,12 +1468,13 @@ void TestPdfExport::leftoversAndEarlierParts()
     const QString alive = QString::number(::getpid());
 
     QTemporaryDir dir;
-    const QStringList stale{QStringLiteral("job.pdf.%1.Ab12Cd.part").arg(gone),
-                            QStringLiteral("job.pdf.%1.Zz99Yy.piece").arg(gone),
-                            QStringLiteral("other.pdf.%1.q1w2e3.old").arg(gone)};
-    const QStringList kept{QStringLiteral("job.pdf.%1.Ab12Cd.part").arg(alive), // a live writer's
-                           QStringLiteral("job.pdf.%1.Ab1.part").arg(gone),     // not our shape
-                           QStringLiteral("job.pdf.part"), QStringLiteral("notes.%1.Ab12Cd.txt").arg(gone),
+    const QStringList stale{QStringLiteral("job.pdf.vdp-%1-Ab12Cd.part").arg(gone),
+                            QStringLiteral("job.pdf.vdp-%1-Zz99Yy.piece").arg(gone),
+                            QStringLiteral("other.pdf.vdp-%1-q1w2e3.old").arg(gone)};
+    const QStringList kept{QStringLiteral("job.pdf.vdp-%1-Ab12Cd.part").arg(alive), // a live writer's
+                           QStringLiteral("job.pdf.vdp-%1-Ab1.part").arg(gone),     // not our shape
+                           QStringLiteral("report.%1.backup.old").arg(gone),        // a user's own
+                           QStringLiteral("job.pdf.part"), QStringLiteral("notes.vdp-%1-Ab12Cd.txt").arg(gone),
                            QStringLiteral("job-003.pdf"), QStringLiteral("job-0004.pdf"),
                            QStringLiteral("job-001.pdf.bak"), QStringLiteral("jobs-005.pdf")};
     for (const QString &name : stale + kept)
