@@ -1,5 +1,6 @@
 #include "workspace.h"
 
+#include "render/outputfile.h"
 #include "store/projectstore.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,6 +34,62 @@ std::optional<QString> unwritableReason(const QString &databasePath)
         return QStringLiteral("The folder %1 cannot be written.")
             .arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
     return std::nullopt;
+}
+
+// Makes `folder` and its missing parents; false with the first folder that
+// could not be made and the system's reason (a file in the way, a read-only
+// home), which QDir::mkpath does not tell.
+bool makeFolder(const QString &folder, QString *reason)
+{
+    if (QFileInfo(folder).isDir() || QDir().mkpath(folder))
+        return true;
+    QStringList missing;
+    QString at = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    while (!QFileInfo::exists(at) && QFileInfo(at).dir().absolutePath() != at) {
+        missing.prepend(at);
+        at = QFileInfo(at).dir().absolutePath();
+    }
+    if (QFileInfo::exists(at) && !QFileInfo(at).isDir()) {
+        *reason = QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(at));
+        return false;
+    }
+    for (const QString &step : std::as_const(missing)) {
+        if (::mkdir(QFile::encodeName(step).constData(), 0777) != 0 && errno != EEXIST) {
+            *reason = QStringLiteral("could not create the folder %1: %2")
+                          .arg(QDir::toNativeSeparators(step), QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies the starter database to `target` through a temporary file beside
+// it, every write and the close checked: a database cut short by a full disk
+// would otherwise be opened as the user's store. An existing file at
+// `target` is never replaced. Empty on success, else the reason.
+QString copyStarterDatabase(const QString &starter, const QString &target)
+{
+    QString reason;
+    if (!makeFolder(QFileInfo(target).absolutePath(), &reason))
+        return reason;
+    QFile source(starter);
+    if (!source.open(QIODevice::ReadOnly))
+        return QStringLiteral("could not read %1: %2").arg(QDir::toNativeSeparators(starter), source.errorString());
+    OutputFile output(target);
+    if (!output.open())
+        return output.reason();
+    QIODevice &file = output.device();
+    while (!source.atEnd()) {
+        const QByteArray chunk = source.read(1 << 20);
+        if (source.error() != QFileDevice::NoError)
+            return QStringLiteral("could not read %1: %2")
+                .arg(QDir::toNativeSeparators(starter), source.errorString());
+        if (file.write(chunk) != chunk.size())
+            break; // the device has recorded why
+    }
+    if (!output.commitNew())
+        return output.reason();
+    return {};
 }
 
 } // namespace
@@ -80,13 +142,14 @@ std::optional<StartupFailure> openWorkspace(ProjectStore &store, const Workspace
     const bool existed = QFileInfo::exists(paths.databasePath);
     // An existing database is never overwritten; the starter is only read on first start.
     if (!existed && QFileInfo::exists(paths.starterDatabasePath)) {
-        if (!QFile::copy(paths.starterDatabasePath, paths.databasePath)) {
+        // The copy is a new file with the usual permissions, not the
+        // starter's, which an installation may have made read-only.
+        if (const QString reason = copyStarterDatabase(paths.starterDatabasePath, paths.databasePath);
+            !reason.isEmpty()) {
             return StartupFailure{QStringLiteral("Starter Template Initialization Failed"),
-                                  QStringLiteral("Could not copy the built-in starter template database.")};
+                                  QStringLiteral("Could not copy the built-in starter template database to %1: %2.")
+                                      .arg(QDir::toNativeSeparators(paths.databasePath), reason)};
         }
-        // The copy keeps the starter's permissions, which an installation may have made read-only.
-        QFile::setPermissions(paths.databasePath,
-                              QFile::permissions(paths.databasePath) | QFile::ReadOwner | QFile::WriteOwner);
     }
 
     if (const auto reason = unwritableReason(paths.databasePath))

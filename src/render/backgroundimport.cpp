@@ -2,6 +2,7 @@
 
 #include "import/tablereader.h"
 #include "render/backgroundimage.h"
+#include "render/outputfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,6 +28,30 @@ QString copyFailedText()
     return QStringLiteral("Could not copy the background file to the project resource directory");
 }
 
+// Copies `source` to `target` through a temporary file beside it, every write
+// and the close checked, never replacing a file already at `target`. Empty on
+// success, else "Could not write TARGET: REASON" or the read's failure.
+QString copyFile(const QString &source, const QString &target)
+{
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        return QStringLiteral("Could not read %1: %2").arg(QDir::toNativeSeparators(source), input.errorString());
+    OutputFile output(target);
+    if (!output.open())
+        return output.error();
+    QIODevice &file = output.device();
+    while (!input.atEnd()) {
+        const QByteArray chunk = input.read(1 << 20);
+        if (input.error() != QFileDevice::NoError)
+            return QStringLiteral("Could not read %1: %2").arg(QDir::toNativeSeparators(source), input.errorString());
+        if (file.write(chunk) != chunk.size())
+            break; // the device has recorded why
+    }
+    if (!output.commitNew())
+        return output.error();
+    return {};
+}
+
 } // namespace
 
 QString projectResourceDirectory(const QString &dataDirectory, qint64 projectId)
@@ -49,13 +74,14 @@ BackgroundImport importBackgroundFile(const QString &dataDirectory, qint64 proje
 
     const QString folder = projectResourceDirectory(dataDirectory, projectId);
     if (!QDir().mkpath(folder))
-        return failure(importFailedTitle(), QStringLiteral("Could not create the project resource directory"));
+        return failure(importFailedTitle(), QStringLiteral("Could not create the project resource directory %1")
+                                                .arg(QDir::toNativeSeparators(folder)));
 
-    // QFile::copy refuses an existing target, so an earlier background of the
-    // same name is never overwritten.
+    // An earlier background of the same name is never overwritten, and a
+    // copy cut short by a full disk never takes its name.
     const QString copy = QDir(folder).filePath(backgroundFileName(msecsSinceEpoch, sourcePath));
-    if (!QFile::copy(sourcePath, copy))
-        return failure(importFailedTitle(), copyFailedText());
+    if (const QString error = copyFile(sourcePath, copy); !error.isEmpty())
+        return failure(importFailedTitle(), copyFailedText() + QStringLiteral(": ") + error);
 
     BackgroundImage loaded = loadBackgroundImage(copy);
     if (loaded.image.isNull()) {

@@ -5,6 +5,7 @@
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "render/jobselection.h"
+#include "render/outputfile.h"
 #include "render/pdfjoin.h"
 #include "store/projectstore.h"
 
@@ -15,20 +16,20 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QRegularExpression>
+#include <QFileInfo>
 #include <QIODevice>
-#include <QSaveFile>
-#include <QTemporaryFile>
+#include <QRegularExpression>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,11 +40,6 @@ namespace {
 
 constexpr int kResolution = 300;
 constexpr int kPointsPerInch = 72;
-
-QString writeFailedMessage()
-{
-    return QStringLiteral("Could not create or write the output file");
-}
 
 QString pageFailedMessage()
 {
@@ -206,10 +202,17 @@ struct PageRun
     QString error;
 };
 
-PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevice &file, int pagesBefore,
+PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, OutputFile &output, int pagesBefore,
                     int pagesInAll, BlankCodeTally &blanks, const PdfExportProgress &progress)
 {
     PageRun run;
+    QIODevice &file = output.device();
+    // The device records the system's reason; a short write it did not see
+    // (the writer's stream gave up) still fails the file.
+    const auto writeFailed = [&] {
+        output.setWriteError(QStringLiteral("a write was cut short"));
+        return output.error();
+    };
     const QPageSize pageSize(job.sheetSizeMm, QPageSize::Millimeter, QStringLiteral("VDP Paper"),
                              QPageSize::FuzzyMatch);
     WriteGuard guard(&file);
@@ -226,7 +229,8 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevi
 
     QPainter painter;
     if (!painter.begin(&writer)) {
-        run.error = writeFailedMessage();
+        output.setWriteError(QStringLiteral("the PDF writer could not start"));
+        run.error = output.error();
         return run;
     }
 
@@ -274,8 +278,8 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevi
 
         // A full disk shows as soon as a write fails; painting the rest of a
         // long job would only waste the user's time.
-        if (guard.failed() || file.error() != QFileDevice::NoError) {
-            run.error = writeFailedMessage();
+        if (guard.failed() || !output.error().isEmpty()) {
+            run.error = writeFailed();
             break;
         }
         if (progress)
@@ -289,82 +293,54 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, QFileDevi
     }
 
     const bool ended = painter.end();
-    // A commit does not look at the flush of the last buffered bytes: on a
-    // full disk it would put a truncated PDF in place. Flushing here makes
-    // that failure ours to see.
-    if (run.error.isEmpty() && (!ended || guard.failed() || !file.flush() || file.error() != QFileDevice::NoError))
-        run.error = writeFailedMessage();
+    // The writer's last bytes go out with the final flush; on a full disk
+    // that is where the failure shows, so it is checked here as well as in
+    // the output's close.
+    if (run.error.isEmpty() && (!ended || guard.failed() || !output.error().isEmpty()))
+        run.error = writeFailed();
     return run;
-}
-
-// The permissions a new file gets here: 0666 less the process's umask, read
-// without changing it (umask(2) can only be read by setting it).
-mode_t newFileMode()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    return mode_t(0666 & ~mask);
-            }
-        }
-    }
-    return 0644;
 }
 
 // The parts of a split export are written to temporary files beside their
 // targets and renamed into place only when every part is complete, so a
-// failure leaves no partial set and touches no existing file.
+// failure leaves no partial set and touches no existing file. Pieces of a
+// file written on several threads are temporary files too, removed when done.
 class PartFiles
 {
 public:
-    ~PartFiles()
-    {
-        for (const auto &[temporary, target] : std::as_const(m_parts))
-            QFile::remove(temporary);
-        for (const QString &piece : std::as_const(m_pieces))
-            QFile::remove(piece);
-    }
+    explicit PartFiles(const TemporaryFileWatch *watch) : m_watch(watch) {}
 
-    // A new temporary file beside `target`, open for writing, or null. The
-    // caller writes and closes it; it is renamed over `target` by commit().
-    // Safe to call from several threads.
-    std::unique_ptr<QTemporaryFile> create(const QString &target)
+    // A new temporary file beside `target`, open for writing, renamed over
+    // `target` by commit(); or beside `near`, never committed, for a piece.
+    // The file stays owned here. Safe to call from several threads.
+    OutputFile *create(const QString &target, OutputFile::Kind kind, QString *error)
     {
-        auto file = std::make_unique<QTemporaryFile>(target + QStringLiteral(".XXXXXX.part"));
-        file->setAutoRemove(false);
-        if (!file->open())
+        auto file = std::make_unique<OutputFile>(target, kind, m_watch);
+        if (!file->open()) {
+            *error = file->error();
             return nullptr;
-        // Temporary files are private to their owner; a PDF for the press is
-        // made like any other new file.
-        ::fchmod(file->handle(), newFileMode());
+        }
         const std::lock_guard lock(m_mutex);
-        m_parts.append({file->fileName(), target});
-        return file;
+        m_files.push_back(std::move(file));
+        return m_files.back().get();
     }
 
-    // A temporary file beside `near` that is never committed (a piece to be
-    // joined), removed with the others. Safe to call from several threads.
-    std::unique_ptr<QTemporaryFile> createPiece(const QString &near)
+    // Closes every part, checking each, then renames them over their
+    // targets, all or none: a file already at a target is kept under a
+    // second name (a hard link) until every part is in place, and put back
+    // should a later part fail to move. False on failure, with the targets
+    // as they were.
+    bool commit(QString *error)
     {
-        auto file = std::make_unique<QTemporaryFile>(near + QStringLiteral(".XXXXXX.piece"));
-        file->setAutoRemove(false);
-        if (!file->open())
-            return nullptr;
-        const std::lock_guard lock(m_mutex);
-        m_pieces.append(file->fileName());
-        return file;
-    }
-
-    // Renames every part over its target, all or none: a file already at a
-    // target is kept under a second name (a hard link) until every part is in
-    // place, and put back should a later part fail to move. False on failure,
-    // with the targets as they were.
-    bool commit()
-    {
+        QList<OutputFile *> parts;
+        for (const std::unique_ptr<OutputFile> &file : m_files) {
+            if (!file->close()) {
+                *error = file->error();
+                return false;
+            }
+            if (file->temporaryPath().endsWith(QLatin1String(".part")))
+                parts.append(file.get());
+        }
         struct Moved
         {
             QString target;
@@ -379,36 +355,51 @@ public:
                     ::rename(QFile::encodeName(it->kept).constData(), QFile::encodeName(it->target).constData());
             }
         };
-        for (const auto &[temporary, target] : std::as_const(m_parts)) {
+        for (OutputFile *part : std::as_const(parts)) {
+            const QString &target = part->target();
             Moved move{target, QString()};
+            if (const std::optional<QString> reason = notRegularOutputReason(target)) {
+                *error = *reason;
+                undo();
+                return false;
+            }
             if (QFileInfo::exists(target)) {
-                move.kept = temporary + QStringLiteral(".old");
+                // Named like our other temporary files, so a leftover after
+                // a crash is recognised and removed by the next export.
+                move.kept = part->temporaryPath().chopped(4) + QStringLiteral("old");
+                if (m_watch && m_watch->created)
+                    m_watch->created(move.kept);
                 if (::link(QFile::encodeName(target).constData(), QFile::encodeName(move.kept).constData()) != 0) {
+                    *error = outputWriteError(target, QString::fromLocal8Bit(std::strerror(errno)));
+                    if (m_watch && m_watch->released)
+                        m_watch->released(move.kept);
                     undo();
                     return false;
                 }
             }
-            // rename(2) replaces an existing file in one step.
-            if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0) {
+            if (!renameIntoPlace(part->temporaryPath(), target, error)) {
                 if (!move.kept.isEmpty())
                     QFile::remove(move.kept);
                 undo();
                 return false;
             }
+            part->forget();
             moved.append(move);
         }
         for (const Moved &move : std::as_const(moved)) {
-            if (!move.kept.isEmpty())
+            if (!move.kept.isEmpty()) {
                 QFile::remove(move.kept);
+                if (m_watch && m_watch->released)
+                    m_watch->released(move.kept);
+            }
         }
-        m_parts.clear();
         return true;
     }
 
 private:
+    const TemporaryFileWatch *m_watch;
     std::mutex m_mutex;
-    QList<std::pair<QString, QString>> m_parts; // temporary, target
-    QStringList m_pieces;
+    std::vector<std::unique_ptr<OutputFile>> m_files; // removed unless committed
 };
 
 // One run of sheets written into one file: a part of a split export, a piece
@@ -419,7 +410,7 @@ struct SheetTask
     QString target;  // the part's final path, or where a piece is made
     bool piece = false;
     int pagesBefore = 0;
-    QString writtenTo; // the temporary file, once written
+    OutputFile *output = nullptr; // the temporary file, once created
     PageRun run;
     BlankCodeTally blanks;
 };
@@ -437,21 +428,21 @@ bool runSheetTasks(const PdfExportJob &job, QList<SheetTask> &tasks, PartFiles &
     const auto work = [&](const PdfExportProgress &report) {
         for (qsizetype i = next++; i < tasks.size() && !failed; i = next++) {
             SheetTask &task = tasks[i];
-            std::unique_ptr<QTemporaryFile> file = task.piece ? files.createPiece(task.target)
-                                                              : files.create(task.target);
-            if (!file) {
-                task.run.error = writeFailedMessage();
+            task.output = files.create(task.target, task.piece ? OutputFile::Kind::Piece : OutputFile::Kind::Part,
+                                       &task.run.error);
+            if (!task.output) {
                 failed = true;
                 return;
             }
-            task.writtenTo = file->fileName();
-            task.run = writeSheets(job, task.sheets, *file, task.pagesBefore, pagesInAll, task.blanks,
+            task.run = writeSheets(job, task.sheets, *task.output, task.pagesBefore, pagesInAll, task.blanks,
                                    [&](int, int) {
                                        const int done = ++pagesDone;
                                        if (report)
                                            report(done, pagesInAll);
                                    });
-            file->close();
+            // A piece is read back by the join, so its close is checked now.
+            if (task.run.error.isEmpty() && task.piece && !task.output->close())
+                task.run.error = task.output->error();
             if (!task.run.error.isEmpty())
                 failed = true;
         }
@@ -494,10 +485,30 @@ bool runSheetTasks(const PdfExportJob &job, QList<SheetTask> &tasks, PartFiles &
     return true;
 }
 
+// The files beside `path` named as parts of a split of it ("NAME-001.pdf",
+// any number of digits from three) that are not in `written`, sorted.
+QStringList earlierSplitParts(const QString &path, const QStringList &written)
+{
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
+    const QRegularExpression partName(QStringLiteral("^%1-[0-9]{3,}%2$")
+                                          .arg(QRegularExpression::escape(base), QRegularExpression::escape(suffix)));
+    const QDir folder = info.dir();
+    QStringList earlier;
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+        const QString part = folder.filePath(name);
+        if (partName.match(name).hasMatch() && !written.contains(part))
+            earlier << part;
+    }
+    return earlier;
+}
+
 } // namespace
 
 PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
-                                    const PdfExportProgress &progress, int sheetsPerFile, int jobs)
+                                    const PdfExportProgress &progress, int sheetsPerFile, int jobs,
+                                    const TemporaryFileWatch *watch)
 {
     const QList<int> sheets = printedSheets(job);
     // A PDF writer always produces at least one page, so an empty job would
@@ -517,22 +528,30 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     jobs = std::max(jobs, 1);
     PdfExportResult result;
 
-    // One file on one thread: written through QSaveFile, as it always was.
+    // A device, a FIFO or a folder at a target would be replaced by the
+    // rename (or swallow the PDF): refused before a page is painted.
+    const QStringList parts = splitPartPaths(path, int(sheets.size()), sheetsPerFile);
+    for (const QString &target : QStringList{path} + parts) {
+        if (const std::optional<QString> reason = notRegularOutputReason(target))
+            return failed(*reason);
+    }
+    // Temporary files of exports that were killed would otherwise stay for good.
+    removeStaleTemporaryFiles(QFileInfo(path).absolutePath());
+
+    // One file on one thread.
     if (sheetsPerFile < 1 && (jobs == 1 || sheets.size() < 2)) {
         BlankCodeTally blanks;
         // Everything is written into a temporary file beside `path`; only
         // commit() puts it in place, so a failure leaves the user's existing
         // file alone.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return failed(writeFailedMessage());
+        OutputFile file(path, OutputFile::Kind::Part, watch);
+        if (!file.open())
+            return failed(file.error());
         const PageRun run = writeSheets(job, sheets, file, 0, pagesInAll, blanks, progress);
-        if (!run.error.isEmpty()) {
-            file.cancelWriting();
+        if (!run.error.isEmpty())
             return failed(run.error);
-        }
         if (!file.commit())
-            return failed(writeFailedMessage());
+            return failed(file.error());
         result.ok = true;
         result.pageCount = run.pagesWritten;
         result.files = QStringList{path};
@@ -548,7 +567,6 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     const bool split = sheetsPerFile >= 1;
     const qsizetype perTask = split ? sheetsPerFile : (sheets.size() + jobs - 1) / jobs;
     const int taskCount = int((sheets.size() + perTask - 1) / perTask);
-    const QStringList parts = splitPartPaths(path, int(sheets.size()), sheetsPerFile);
     for (int t = 0; t < taskCount; ++t) {
         SheetTask task;
         task.sheets = sheets.mid(t * perTask, perTask);
@@ -558,7 +576,7 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
         tasks.append(std::move(task));
     }
 
-    PartFiles files;
+    PartFiles files(watch);
     QString error;
     if (!runSheetTasks(job, tasks, files, jobs, pagesInAll, progress, &error))
         return failed(error);
@@ -575,19 +593,24 @@ PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path
     if (!split) {
         QStringList pieces;
         for (const SheetTask &task : std::as_const(tasks))
-            pieces.append(task.writtenTo);
-        std::unique_ptr<QTemporaryFile> joined = files.create(path);
+            pieces.append(task.output->temporaryPath());
+        OutputFile *joined = files.create(path, OutputFile::Kind::Part, &error);
         if (!joined)
-            return failed(writeFailedMessage());
-        const QString joinedPath = joined->fileName();
-        joined->close();
-        if (!joinPdfFiles(pieces, joinedPath).isEmpty())
-            return failed(writeFailedMessage());
+            return failed(error);
+        FILE *stream = joined->stream();
+        if (!stream)
+            return failed(outputWriteError(path, QString::fromLocal8Bit(std::strerror(errno))));
+        if (const QString message = joinPdfFiles(pieces, stream, path); !message.isEmpty()) {
+            joined->setWriteError(message);
+            return failed(joined->error());
+        }
         result.files = QStringList{path};
         result.filePages = QList<int>{result.pageCount};
     }
-    if (!files.commit())
-        return failed(writeFailedMessage());
+    if (!files.commit(&error))
+        return failed(error);
+    if (split)
+        result.earlierParts = earlierSplitParts(path, result.files);
 
     result.ok = true;
     blanks.finish(&result);
@@ -603,6 +626,17 @@ QString blankCodesSummary(const PdfExportResult &result)
         : QStringLiteral("%1 cards have").arg(result.blankCodeCardCount);
     return who + QStringLiteral(" barcode or QR codes that could not be drawn and will print blank: ")
         + cardLabelList(result.blankCodeCards, result.blankCodeCardCount);
+}
+
+QString earlierPartsNote(const QStringList &earlierParts)
+{
+    QStringList files;
+    for (const QString &part : earlierParts)
+        files << QDir::toNativeSeparators(part);
+    const QString count = earlierParts.size() == 1 ? QStringLiteral("1 earlier part")
+                                                   : QStringLiteral("%1 earlier parts").arg(earlierParts.size());
+    return QStringLiteral("%1 of the same name, not part of this export, left as they were: %2")
+        .arg(count, files.join(QStringLiteral(", ")));
 }
 
 QString cardLabel(int recordIndex)

@@ -4,6 +4,7 @@
 #include "model/project.h"
 #include "model/templatefield.h"
 #include "render/impositionlayout.h"
+#include "render/outputfile.h"
 #include "render/sheetcomposer.h"
 #include "store/datasource.h"
 
@@ -65,11 +66,15 @@ std::optional<CardTable> jobRecords(const PdfExportJob &job, const QList<int> &c
 struct PdfExportResult
 {
     bool ok = false;
-    QString error;     // "Could not create or write the output file" or
-                       // "An error occurred while creating a PDF page"
+    QString error;     // "Could not write FILE: REASON", "PATH is not a regular
+                       // file" or "An error occurred while creating a PDF page"
     int pageCount = 0; // pages written, in all files
     QStringList files;     // the files written, in page order
     QList<int> filePages;  // the pages of each of them
+    // A split export: files beside it named as parts of the same name that
+    // this export did not write (an earlier, longer set), sorted. They are
+    // left alone, but the user must hear of them: they look like the set.
+    QStringList earlierParts;
 
     // Cards with a barcode or QR field that could not be drawn: on paper
     // those fields are blank areas. The count is of distinct cards; the list
@@ -98,13 +103,22 @@ constexpr int blankCodeCardsListed = 10;
 // one file written by several threads is joined from their pieces with qpdf,
 // page for page what one thread writes). Progress is reported on the calling
 // thread only.
+// A target that exists and is not a regular file is refused before anything
+// is written. Temporary files carry the process id; those in the folder left
+// by processes that are gone are removed first. `watch`, when given, hears
+// of every temporary file made and released.
 PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
-                                    const PdfExportProgress &progress = {}, int sheetsPerFile = 0, int jobs = 1);
+                                    const PdfExportProgress &progress = {}, int sheetsPerFile = 0, int jobs = 1,
+                                    const TemporaryFileWatch *watch = nullptr);
 
 // "N card(s) have barcode or QR codes that could not be drawn and will print
 // blank: #0004, #0012, …"; empty when every code was drawn. Shared by the
 // window's success box and status line and the command-line tool.
 QString blankCodesSummary(const PdfExportResult &result);
+
+// "N earlier part(s) of the same name, not part of this export, left as they
+// were: FILE, FILE": the window's completion box and the tool's stderr.
+QString earlierPartsNote(const QStringList &earlierParts);
 
 // "#0041": the card of record index `recordIndex` as the preview labels it.
 QString cardLabel(int recordIndex);

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-QString joinPdfFiles(const QStringList &parts, const QString &output)
+QString joinPdfFiles(const QStringList &parts, FILE *output, const QString &description)
 {
     if (parts.isEmpty())
         return QStringLiteral("no pages to join");
@@ -35,7 +35,10 @@ QString joinPdfFiles(const QStringList &parts, const QString &output)
         QPDFObjectHandle info = inputs.front()->getTrailer().getKey("/Info");
         if (info.isDictionary() && info.isIndirect())
             joined.getTrailer().replaceKey("/Info", joined.copyForeignObject(info));
-        QPDFWriter writer(joined, QFile::encodeName(output).constData());
+        // Written to a stream the caller owns: qpdf's own file output does not
+        // look at the final flush and close, where a full disk shows.
+        const QByteArray name = QFile::encodeName(description);
+        QPDFWriter writer(joined, name.constData(), output, false);
         writer.write();
     } catch (const std::exception &error) {
         return QString::fromLocal8Bit(error.what());

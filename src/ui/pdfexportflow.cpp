@@ -3,6 +3,7 @@
 #include "model/projectgeometry.h"
 #include "render/exportpreflight.h"
 #include "render/impositionlayout.h"
+#include "render/outputfile.h"
 #include "store/protectedfiles.h"
 #include "ui/dialogs.h"
 #include "ui/exportrangedialog.h"
@@ -123,7 +124,11 @@ PdfExportOutcome runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStor
     if (!targets.contains(path))
         targets.prepend(path);
     for (const QString &target : std::as_const(targets)) {
-        if (const std::optional<QString> reason = protectedOutputReason(store, target)) {
+        std::optional<QString> reason = protectedOutputReason(store, target);
+        // A device or FIFO would be replaced by the PDF, a folder refuse it.
+        if (!reason)
+            reason = notRegularOutputReason(target);
+        if (reason) {
             dialogs.critical(window, tr("PDF export failed"), *reason);
             return PdfExportOutcome::Finished;
         }
@@ -149,6 +154,17 @@ PdfExportOutcome runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStor
                      .arg(result.pageCount)
                      .arg(result.files.size())
                      .arg(lines.join(u'\n'));
+    }
+    // An earlier, longer set of the same name would go to the press with
+    // the new one unless the user hears of it.
+    if (!result.earlierParts.isEmpty()) {
+        const QString earlier = earlierPartsNote(result.earlierParts);
+        window->statusBar()->showMessage(status + QStringLiteral(" — ") + earlier, 8000);
+        dialogs.warning(window, tr("Export Complete"), report + QStringLiteral("\n\n") + earlier
+                            + (result.blankCodeCardCount > 0 ? QStringLiteral("\n\n") + blankCodesSummary(result)
+                                                             : QString()),
+                        QMessageBox::Ok, QMessageBox::Ok);
+        return PdfExportOutcome::Finished;
     }
     if (result.blankCodeCardCount > 0) {
         // A press run with blank codes is a reprint: never report it as a

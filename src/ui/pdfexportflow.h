@@ -18,8 +18,9 @@ enum class PdfExportOutcome {
 // may go on past the problems found), the part to write chosen in the
 // "Export Range" dialog (which starts from `choice` and, unless cancelled,
 // leaves the user's choice there), a file chosen that is none of the
-// project's own files (nor is any part of a split), the PDF written behind a
-// progress dialog and the outcome shown in a box and the status bar, a line
-// "PDF exported: FILE (N pages)" for each file.
+// project's own files and, where it exists, a regular file (so is every part
+// of a split), the PDF written behind a progress dialog and the outcome shown
+// in a box and the status bar, a line "PDF exported: FILE (N pages)" for each
+// file, and the parts of an earlier, longer set of the same name named.
 PdfExportOutcome runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStore &store, PdfExportSource source,
                               PrintChoice &choice);

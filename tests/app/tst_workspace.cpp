@@ -11,8 +11,13 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QDirIterator>
 #include <QTest>
 
+#include <csignal>
+#include <optional>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,6 +164,50 @@ bool setOwner(const QString &path, uid_t uid, gid_t gid, mode_t mode)
     return ::chown(native.constData(), uid, gid) == 0 && ::chmod(native.constData(), mode) == 0;
 }
 
+// The permission cases run as nobody when the test runs as root (root
+// ignores permissions), else as the user running it.
+bool runsAsRoot()
+{
+    return geteuid() == 0;
+}
+
+// Gives `path` to the user the case runs as (`userOwns`) or to another one,
+// with `mode`. Without root nothing can be given away; another's file is then
+// the user's own without its write bits, which the kernel enforces alike.
+bool arrange(const QString &path, bool userOwns, mode_t mode)
+{
+    if (runsAsRoot())
+        return setOwner(path, userOwns ? kNobody : 0, userOwns ? kNogroup : 0, mode);
+    return ::chmod(QFile::encodeName(path).constData(), userOwns ? mode : mode & ~0222) == 0;
+}
+
+// Lets the other user (root's case) reach `path`; the user's own folder otherwise.
+bool letThrough(const QString &path)
+{
+    return !runsAsRoot() || setOwner(path, 0, 0, 0755);
+}
+
+// Gives the owner write access back below `root` when the test ends, so the
+// temporary folder can be removed after a case that locked part of it.
+class WritableAgain
+{
+public:
+    explicit WritableAgain(QString root) : m_root(std::move(root)) {}
+    ~WritableAgain()
+    {
+        QDirIterator it(m_root, QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        ::chmod(QFile::encodeName(m_root).constData(), 0755);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            ::chmod(QFile::encodeName(path).constData(), QFileInfo(path).isDir() ? 0755 : 0644);
+        }
+    }
+
+private:
+    QString m_root;
+};
+
 } // namespace
 
 class TestWorkspace : public QObject
@@ -184,6 +233,8 @@ private slots:
     void unwritableDatabase_data();
     void unwritableDatabase();
     void readOnlyStarterGivesWritableDatabase();
+    void failedStarterCopyNamesFileAndReason_data();
+    void failedStarterCopyNamesFileAndReason();
 };
 
 void TestWorkspace::initTestCase()
@@ -494,28 +545,26 @@ void TestWorkspace::unwritableDatabase()
     QFETCH(bool, withStarter);
     QFETCH(QStringList, titles);
 
-    if (geteuid() != 0)
-        QSKIP("needs root to act as another user; permissions cannot be arranged otherwise");
-
     Workspace ws;
+    const WritableAgain restore(ws.root.path());
     QString error;
     // The temporary folder is private to root; let the other user through.
-    QVERIFY(setOwner(ws.root.path(), 0, 0, 0755));
+    QVERIFY(letThrough(ws.root.path()));
     if (withStarter) {
         StarterContent starter;
         QVERIFY(QDir().mkpath(ws.paths.starterDirectory));
         QVERIFY2(makeStarterDatabase(ws.paths.starterDatabasePath, &starter, &error),
                  qPrintable(error));
-        QVERIFY(setOwner(ws.paths.starterDirectory, 0, 0, 0755));
-        QVERIFY(setOwner(ws.paths.starterDatabasePath, 0, 0, 0644));
+        QVERIFY(letThrough(ws.paths.starterDirectory));
+        QVERIFY(arrange(ws.paths.starterDatabasePath, false, 0644));
     }
 
     const QString db = ws.paths.databasePath;
     if (situation == QLatin1String("read-only file")) {
         // The user's own folder, but the file itself is marked read-only.
         QVERIFY2(makeDatabase(db, QStringLiteral("Archived Job"), &error), qPrintable(error));
-        QVERIFY(setOwner(ws.paths.dataDirectory, kNobody, kNogroup, 0755));
-        QVERIFY(setOwner(db, kNobody, kNogroup, 0444));
+        QVERIFY(arrange(ws.paths.dataDirectory, true, 0755));
+        QVERIFY(arrange(db, true, 0444));
     } else if (situation == QLatin1String("read-only old file")) {
         {
             RawConnection raw(db);
@@ -524,15 +573,15 @@ void TestWorkspace::unwritableDatabase()
                                     &error),
                      qPrintable(error));
         }
-        QVERIFY(setOwner(ws.paths.dataDirectory, kNobody, kNogroup, 0755));
-        QVERIFY(setOwner(db, kNobody, kNogroup, 0444));
+        QVERIFY(arrange(ws.paths.dataDirectory, true, 0755));
+        QVERIFY(arrange(db, true, 0444));
     } else if (situation == QLatin1String("locked folder")) {
         // The file may be written, but nothing can be created beside it.
         QVERIFY2(makeDatabase(db, QStringLiteral("Customer Job"), &error), qPrintable(error));
-        QVERIFY(setOwner(ws.paths.dataDirectory, 0, 0, 0755));
-        QVERIFY(setOwner(db, kNobody, kNogroup, 0644));
+        QVERIFY(arrange(db, true, 0644));
+        QVERIFY(arrange(ws.paths.dataDirectory, false, 0755));
     } else {
-        QVERIFY(setOwner(ws.paths.dataDirectory, 0, 0, 0755));
+        QVERIFY(arrange(ws.paths.dataDirectory, false, 0755));
     }
     QCOMPARE(companionFiles(db), QStringList());
     const bool hadDatabase = QFileInfo::exists(db);
@@ -540,9 +589,12 @@ void TestWorkspace::unwritableDatabase()
 
     StartResult result;
     {
-        EffectiveUser nobody(kNobody, kNogroup);
-        if (!nobody.isActive())
-            QSKIP("cannot switch to the unprivileged user");
+        std::optional<EffectiveUser> nobody;
+        if (runsAsRoot()) {
+            nobody.emplace(kNobody, kNogroup);
+            // A case that cannot arrange its permissions must not pass.
+            QVERIFY2(nobody->isActive(), "cannot switch to the unprivileged user");
+        }
         // The store opened as that user is gone before the ids come back.
         result = start(ws.paths);
     }
@@ -553,7 +605,8 @@ void TestWorkspace::unwritableDatabase()
     QVERIFY(!result.failure->text.isEmpty());
     if (result.failure->title == kSeedingFailed)
         QCOMPARE(result.failure->text,
-                 QStringLiteral("Could not copy the built-in starter template database."));
+                 QStringLiteral("Could not copy the built-in starter template database to %1: Permission denied.")
+                     .arg(QDir::toNativeSeparators(db)));
 
     QCOMPARE(QFileInfo::exists(db), hadDatabase);
     QCOMPARE(fileBytes(db), before);
@@ -561,27 +614,27 @@ void TestWorkspace::unwritableDatabase()
 
 void TestWorkspace::readOnlyStarterGivesWritableDatabase()
 {
-    if (geteuid() != 0)
-        QSKIP("needs root to act as another user; permissions cannot be arranged otherwise");
-
     // Installed files are often read-only (package stores, read-only media);
     // the user's own copy must still take edits.
     Workspace ws;
+    const WritableAgain restore(ws.root.path());
     QString error;
-    QVERIFY(setOwner(ws.root.path(), 0, 0, 0755));
+    QVERIFY(letThrough(ws.root.path()));
     QVERIFY(QDir().mkpath(ws.paths.starterDirectory));
     StarterContent starter;
     QVERIFY2(makeStarterDatabase(ws.paths.starterDatabasePath, &starter, &error), qPrintable(error));
-    QVERIFY(setOwner(ws.paths.starterDirectory, 0, 0, 0555));
-    QVERIFY(setOwner(ws.paths.starterDatabasePath, 0, 0, 0444));
-    QVERIFY(setOwner(ws.paths.dataDirectory, kNobody, kNogroup, 0755));
+    QVERIFY(arrange(ws.paths.starterDirectory, false, 0555));
+    QVERIFY(arrange(ws.paths.starterDatabasePath, false, 0444));
+    QVERIFY(arrange(ws.paths.dataDirectory, true, 0755));
 
     StartResult result;
     bool renamed = false;
     {
-        EffectiveUser nobody(kNobody, kNogroup);
-        if (!nobody.isActive())
-            QSKIP("cannot switch to the unprivileged user");
+        std::optional<EffectiveUser> nobody;
+        if (runsAsRoot()) {
+            nobody.emplace(kNobody, kNogroup);
+            QVERIFY2(nobody->isActive(), "cannot switch to the unprivileged user");
+        }
         result = start(ws.paths);
         if (result.project) {
             ProjectStore store;
@@ -594,6 +647,61 @@ void TestWorkspace::readOnlyStarterGivesWritableDatabase()
     QVERIFY2(!result.failure, qPrintable(describe(result.failure)));
     QVERIFY2(result.project, qPrintable(result.projectFailure));
     QVERIFY2(renamed, qPrintable(error));
+}
+
+void TestWorkspace::failedStarterCopyNamesFileAndReason_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("reason"); // @DATA: the data directory
+
+    QTest::newRow("data directory is a file") << "file" << "@DATA is not a folder";
+    // A file-size limit stands for the full disk: a database cut short must
+    // never be opened as the user's store.
+    QTest::newRow("disk full") << "full" << "File too large";
+}
+
+// The starter copy's failure names the database file and the reason, and
+// leaves no database (whole or partial) and no temporary file behind.
+void TestWorkspace::failedStarterCopyNamesFileAndReason()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, reason);
+
+    Workspace ws;
+    QString error;
+    QVERIFY(QDir().mkpath(ws.paths.starterDirectory));
+    StarterContent starter;
+    QVERIFY2(makeStarterDatabase(ws.paths.starterDatabasePath, &starter, &error), qPrintable(error));
+    QVERIFY(QFileInfo(ws.paths.starterDatabasePath).size() > 8192);
+
+    StartResult result;
+    if (situation == QLatin1String("file")) {
+        QVERIFY(QDir(ws.paths.dataDirectory).removeRecursively());
+        QFile file(ws.paths.dataDirectory);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a folder") > 0);
+        file.close();
+        result = start(ws.paths);
+        QCOMPARE(fileBytes(ws.paths.dataDirectory), QByteArray("not a folder"));
+    } else {
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        rlimit limit = old;
+        limit.rlim_cur = 4096;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        result = start(ws.paths);
+        if (setrlimit(RLIMIT_FSIZE, &old) != 0)
+            qFatal("could not restore the file size limit");
+        std::signal(SIGXFSZ, oldHandler);
+        QCOMPARE(QDir(ws.paths.dataDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+    QVERIFY(result.failure);
+    QCOMPARE(result.failure->title, kSeedingFailed);
+    reason.replace(QStringLiteral("@DATA"), QDir::toNativeSeparators(ws.paths.dataDirectory));
+    QCOMPARE(result.failure->text,
+             QStringLiteral("Could not copy the built-in starter template database to %1: %2.")
+                 .arg(QDir::toNativeSeparators(ws.paths.databasePath), reason));
 }
 
 QTEST_GUILESS_MAIN(TestWorkspace)

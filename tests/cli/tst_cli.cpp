@@ -616,7 +616,9 @@ private slots:
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(result.out, QString());
         QCOMPARE(result.err, QStringLiteral("Starter Template Initialization Failed: "
-                                            "Could not copy the built-in starter template database.\n"));
+                                            "Could not copy the built-in starter template database to %1: "
+                                            "%2 is not a folder.\n")
+                                 .arg(QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite")), blocker));
         QVERIFY(!QFileInfo::exists(xdgDataHome()));
     }
 };

@@ -28,7 +28,13 @@
 #include <csignal>
 #include <functional>
 
+#include <cstring>
+
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -328,6 +334,14 @@ private:
 
     CliFolders m_folders;
 
+    qint64 onePerSheetProject(const QString &dataDir, int cards, int noiseWidth = 400);
+    // One data directory for every row of the full-disk table, with a
+    // project for the PDFs and one for the manifest, each output megabytes
+    // long: the tool's own database writes stay far below the limits.
+    QString m_fullDiskData;
+    qint64 m_fullDiskPdfProject = 0;
+    qint64 m_fullDiskManifestProject = 0;
+
 private slots:
     void initTestCase();
     void starterExportsOutOfTheBox();
@@ -365,6 +379,13 @@ private slots:
     void wrongCardsStopTheExport();
     void storedElementOutOfRangeIsRefused_data();
     void storedElementOutOfRangeIsRefused();
+    void everyOutputSurvivesAFullDisk_data();
+    void everyOutputSurvivesAFullDisk();
+    void nonRegularOutputsAreRefused_data();
+    void nonRegularOutputsAreRefused();
+    void interruptedExportLeavesNothing_data();
+    void interruptedExportLeavesNothing();
+    void shorterSplitNamesTheEarlierParts();
 };
 
 void TestCliExport::initTestCase()
@@ -700,7 +721,7 @@ void TestCliExport::writeFailureKeepsTheExistingFile()
     });
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.out, QString());
-    QVERIFY2(result.err.endsWith(QStringLiteral("PDF export failed: Could not create or write the output file\n")),
+    QVERIFY2(result.err.endsWith(QStringLiteral("PDF export failed: Could not write %1: File too large\n").arg(path)),
              qPrintable(result.err));
     QCOMPARE(readFile(path), earlier);
     QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("starter.pdf")});
@@ -709,7 +730,8 @@ void TestCliExport::writeFailureKeepsTheExistingFile()
     const QString missing = QDir(folder).filePath(QStringLiteral("missing/starter.pdf"));
     const CliRun nowhere = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), missing});
     QCOMPARE(nowhere.exitCode, 1);
-    QCOMPARE(nowhere.err, QStringLiteral("PDF export failed: Could not create or write the output file\n"));
+    QCOMPARE(nowhere.err,
+             QStringLiteral("PDF export failed: Could not write %1: No such file or directory\n").arg(missing));
     QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("starter.pdf")});
 }
 
@@ -1508,6 +1530,306 @@ void TestCliExport::storedElementOutOfRangeIsRefused()
     TestConnection db(databasePath(dataDir));
     QCOMPARE(db.rows(selectElements), stored);
     QCOMPARE(db.rows(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+}
+
+// ---- Outputs written to the end, regular files only, no leftovers ----
+
+// A project of `cards` cards, one per sheet, each with a text field and a
+// noise background that does not compress, so every page adds its own bytes.
+qint64 TestCliExport::onePerSheetProject(const QString &dataDir, int cards, int noiseWidth)
+{
+    QByteArray csv("Number\n");
+    for (int i = 1; i <= cards; ++i)
+        csv += QByteArray::number(i) + '\n';
+    const QString artwork = QDir(m_folders.newFolder(QStringLiteral("art"))).filePath(QStringLiteral("noise.png"));
+    QImage noise(noiseWidth, noiseWidth * 3 / 5, QImage::Format_RGB32);
+    quint32 state = 4711;
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            noise.setPixel(x, y, state >> 8);
+        }
+    }
+    if (!noise.save(artwork))
+        return 0;
+    const qint64 id = csvProject(dataDir, QStringLiteral("One per sheet"), csv, [&](Project &p) {
+        p.paperWidthMm = 100;
+        p.paperHeightMm = 64;
+        p.rows = 1;
+        p.columns = 1;
+        p.backgroundPath = artwork;
+    });
+    return id > 0 && addTextField(dataDir, id, QStringLiteral("Number")) ? id : 0;
+}
+
+void TestCliExport::everyOutputSurvivesAFullDisk_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after --output FILE
+    QTest::addColumn<QString>("earlierName");   // the file a failure must leave alone
+    QTest::addColumn<double>("fill");           // the file-size limit as a share of the file; < 0: folder gone
+
+    struct Writer
+    {
+        const char *name;
+        QStringList arguments;
+        const char *earlier;
+    };
+    const QString project = QStringLiteral("--project");
+    const QList<Writer> writers{
+        {"export, one thread", {QStringLiteral("export"), QStringLiteral("--jobs"), QStringLiteral("1")}, "job.pdf"},
+        // The default: several threads, pieces joined with qpdf.
+        {"export, joined", {QStringLiteral("export"), QStringLiteral("--jobs"), QStringLiteral("2")}, "job.pdf"},
+        {"export, split",
+         {QStringLiteral("export"), QStringLiteral("--sheets-per-file"), QStringLiteral("4"), QStringLiteral("--jobs"),
+          QStringLiteral("2")},
+         "job-001.pdf"},
+        {"manifest", {QStringLiteral("manifest")}, "job.pdf"},
+    };
+    for (const Writer &writer : writers) {
+        for (double fill : {0.1, 0.5, 0.995})
+            QTest::addRow("%s, disk full at %g of the file", writer.name, fill)
+                << writer.arguments << QString::fromLatin1(writer.earlier) << fill;
+        QTest::addRow("%s, folder gone", writer.name) << writer.arguments << QString::fromLatin1(writer.earlier) << -1.0;
+    }
+}
+
+// Each writer of the tool against a full disk (a file-size limit on the
+// tool) at several fill levels, and a folder that vanished: exit 1, the
+// file and the system's reason named, the earlier file byte for byte as it
+// was and nothing else in the folder.
+void TestCliExport::everyOutputSurvivesAFullDisk()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, earlierName);
+    QFETCH(double, fill);
+
+    if (m_fullDiskData.isEmpty()) {
+        m_fullDiskData = starterDataDirectory();
+        m_fullDiskPdfProject = onePerSheetProject(m_fullDiskData, 12, 1500);
+        QByteArray csv("Number,Note\n");
+        for (int i = 1; i <= 1000; ++i)
+            csv += QByteArray::number(i) + ',' + QByteArray(3000, char('a' + i % 26)) + '\n';
+        m_fullDiskManifestProject = csvProject(m_fullDiskData, QStringLiteral("Long notes"), csv);
+        QVERIFY(addTextField(m_fullDiskData, m_fullDiskManifestProject, QStringLiteral("Note")));
+    }
+    const QString dataDir = m_fullDiskData;
+    const qint64 project = arguments.first() == u"manifest" ? m_fullDiskManifestProject : m_fullDiskPdfProject;
+    QVERIFY(project > 0);
+    arguments << QStringLiteral("--project") << QString::number(project);
+
+    // The file as written without a limit gives the size the limit is a share of.
+    const QString free = m_folders.newFolder(QStringLiteral("free"));
+    const CliRun unlimited = run(dataDir, QStringList{arguments.first(), QStringLiteral("--output"),
+                                                      QDir(free).filePath(QStringLiteral("job.pdf"))}
+                                              + arguments.mid(1));
+    QVERIFY2(unlimited.exitCode == 0, qPrintable(unlimited.err));
+    qint64 largest = 0;
+    for (const QString &name : directoryEntries(free))
+        largest = std::max(largest, QFileInfo(QDir(free).filePath(name)).size());
+    // The smallest limit leaves room for the database's own writes.
+    QVERIFY2(double(largest) * 0.1 > 128 * 1024, qPrintable(QString::number(largest)));
+
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString earlier = QDir(folder).filePath(earlierName);
+    const QByteArray earlierBytes("%PDF-1.4 the file the press already has\n");
+    QVERIFY(writeFile(earlier, earlierBytes));
+    QString path = QDir(folder).filePath(QStringLiteral("job.pdf"));
+    QString reason = QStringLiteral("File too large");
+    std::function<void()> limit;
+    if (fill < 0) {
+        path = QDir(folder).filePath(QStringLiteral("gone/job.pdf"));
+        reason = QStringLiteral("No such file or directory");
+    } else {
+        const rlim_t bytes = rlim_t(double(largest) * fill);
+        limit = [bytes] {
+            // Ignored, an oversized write fails with EFBIG instead of killing the tool.
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit fileSize{bytes, bytes};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        };
+    }
+    const CliRun result =
+        run(dataDir, QStringList{arguments.first(), QStringLiteral("--output"), path} + arguments.mid(1), limit);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QString());
+    const QString written = QFileInfo(path).absolutePath();
+    const QString message = lines(result.err).value(lines(result.err).size() - 1);
+    QVERIFY2(message.contains(QStringLiteral("Could not write ") + written)
+                 && message.endsWith(QStringLiteral(": ") + reason),
+             qPrintable(result.err));
+    QCOMPARE(readFile(earlier), earlierBytes);
+    QCOMPARE(directoryEntries(folder), QStringList{earlierName});
+}
+
+void TestCliExport::nonRegularOutputsAreRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("node"); // what stands at the output (or at a split's second part)
+    QTest::addColumn<bool>("split");
+
+    for (const char *command : {"export", "manifest"}) {
+        for (const char *node : {"FIFO", "folder", "socket", "link to /dev/null"})
+            QTest::addRow("%s over a %s", command, node) << QString::fromLatin1(command) << QString::fromLatin1(node) << false;
+    }
+    QTest::newRow("split whose second part is a FIFO") << "export" << "FIFO" << true;
+}
+
+// A device, FIFO, socket or folder at the output is refused before anything
+// is written: it stays what it was, and nothing appears beside it.
+void TestCliExport::nonRegularOutputsAreRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, node);
+    QFETCH(bool, split);
+
+    const QString dataDir = starterDataDirectory();
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("job.pdf"));
+    const QString blocked = split ? QDir(folder).filePath(QStringLiteral("job-002.pdf")) : path;
+    int socketFd = -1;
+    if (node == u"FIFO") {
+        QVERIFY(::mkfifo(QFile::encodeName(blocked).constData(), 0644) == 0);
+    } else if (node == u"folder") {
+        QVERIFY(QDir().mkpath(blocked));
+    } else if (node == u"socket") {
+        socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(socketFd >= 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(blocked);
+        QVERIFY(size_t(name.size()) < sizeof(address.sun_path));
+        std::memcpy(address.sun_path, name.constData(), name.size());
+        QVERIFY(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
+    } else {
+        // Through a link: were it followed by the rename, the link would be
+        // replaced, never /dev/null itself.
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), blocked));
+    }
+    struct stat before {};
+    QVERIFY(::lstat(QFile::encodeName(blocked).constData(), &before) == 0);
+
+    QStringList arguments{command, QStringLiteral("--output"), path};
+    if (split)
+        arguments << QStringLiteral("--sheets-per-file") << QStringLiteral("1");
+    const CliRun result = run(dataDir, arguments);
+    if (socketFd >= 0)
+        ::close(socketFd);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QString());
+    QCOMPARE(lines(result.err).value(lines(result.err).size() - 1),
+             QStringLiteral("No %1 written: %2 is not a regular file")
+                 .arg(command == u"export" ? QStringLiteral("PDF") : QStringLiteral("manifest"), blocked));
+    struct stat after {};
+    QVERIFY(::lstat(QFile::encodeName(blocked).constData(), &after) == 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QFileInfo(blocked).fileName()});
+}
+
+void TestCliExport::interruptedExportLeavesNothing_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+    QTest::newRow("SIGTERM (timeout, kill)") << int(SIGTERM);
+    QTest::newRow("SIGKILL: left for the next export") << int(SIGKILL);
+}
+
+// Stopped part way, the tool removes its temporary files and ends by the
+// signal; killed outright, it cannot, and the next export to the folder
+// removes what it left. The earlier file is untouched either way.
+void TestCliExport::interruptedExportLeavesNothing()
+{
+    QFETCH(int, signal);
+
+    const QString dataDir = starterDataDirectory();
+    QByteArray csv("Number\n");
+    for (int i = 1; i <= 3000; ++i)
+        csv += QByteArray::number(i) + '\n';
+    const qint64 id = csvProject(dataDir, QStringLiteral("Long run"), csv, [](Project &p) {
+        p.paperWidthMm = 100;
+        p.paperHeightMm = 64;
+        p.rows = 1;
+        p.columns = 1;
+    });
+    QVERIFY(id > 0);
+    QVERIFY(addTextField(dataDir, id, QStringLiteral("Number")));
+
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("run.pdf"));
+    const QByteArray earlier("%PDF-1.4 yesterday's run\n");
+    QVERIFY(writeFile(path, earlier));
+
+    QProcess tool;
+    tool.setProcessEnvironment(environment());
+    tool.start(cliPath(), {QStringLiteral("--data-dir"), dataDir, QStringLiteral("export"), QStringLiteral("--output"),
+                           path, QStringLiteral("--jobs"), QStringLiteral("2")});
+    QVERIFY(tool.waitForStarted());
+    // The first progress line comes after a tenth of the pages: the pieces
+    // are being written by then.
+    QByteArray err;
+    while (!err.contains("Exported ") && tool.state() == QProcess::Running) {
+        tool.waitForReadyRead(1000);
+        err += tool.readAllStandardError();
+    }
+    QVERIFY2(err.contains("Exported "), err.constData());
+    const QStringList during = directoryEntries(folder);
+    QVERIFY2(during.size() > 1, qPrintable(during.join(u' ')));
+    ::kill(pid_t(tool.processId()), signal);
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(readFile(path), earlier);
+
+    if (signal == SIGKILL) {
+        QVERIFY(directoryEntries(folder).size() > 1);
+        // Another export into the folder clears them; its own file stays.
+        QCOMPARE(run(dataDir, {QStringLiteral("manifest"), QStringLiteral("--output"),
+                               QDir(folder).filePath(QStringLiteral("run.csv")), QStringLiteral("--project"),
+                               QString::number(id)})
+                     .exitCode,
+                 0);
+        QCOMPARE(directoryEntries(folder), (QStringList{QStringLiteral("run.csv"), QStringLiteral("run.pdf")}));
+    } else {
+        QCOMPARE(directoryEntries(folder), QStringList{QStringLiteral("run.pdf")});
+    }
+}
+
+// A split into fewer files than an earlier set of the same name replaces
+// the first parts and names the rest, which it leaves alone.
+void TestCliExport::shorterSplitNamesTheEarlierParts()
+{
+    const QString dataDir = starterDataDirectory();
+    const qint64 id = onePerSheetProject(dataDir, 4);
+    QVERIFY(id > 0);
+    const QString folder = m_folders.newFolder(QStringLiteral("out"));
+    const QString path = QDir(folder).filePath(QStringLiteral("set.pdf"));
+    const QStringList arguments{QStringLiteral("export"), QStringLiteral("--output"), path, QStringLiteral("--project"),
+                                QString::number(id), QStringLiteral("--sheets-per-file")};
+
+    QCOMPARE(run(dataDir, arguments + QStringList{QStringLiteral("1")}).exitCode, 0);
+    QCOMPARE(directoryEntries(folder).size(), 4);
+    const QByteArray fourth = readFile(QDir(folder).filePath(QStringLiteral("set-004.pdf")));
+
+    const CliRun shorter = run(dataDir, arguments + QStringList{QStringLiteral("2")});
+    QCOMPARE(shorter.exitCode, 0);
+    QCOMPARE(lines(shorter.out).size(), 2);
+    QVERIFY2(shorter.err.endsWith(
+                 QStringLiteral("2 earlier parts of the same name, not part of this export, left as they were: %1, %2\n")
+                     .arg(QDir(folder).filePath(QStringLiteral("set-003.pdf")),
+                          QDir(folder).filePath(QStringLiteral("set-004.pdf")))),
+             qPrintable(shorter.err));
+    QCOMPARE(readFile(QDir(folder).filePath(QStringLiteral("set-004.pdf"))), fourth);
+    for (const QString &part : {QStringLiteral("set-001.pdf"), QStringLiteral("set-002.pdf")}) {
+        QCOMPARE(pdfInfo(QDir(folder).filePath(part)).value(QStringLiteral("Pages")), QStringLiteral("2"));
+        // qpdf's own structural check of a part written on its own thread.
+        const ToolRun check = runTool(QStringLiteral("qpdf"), {QStringLiteral("--check"), QDir(folder).filePath(part)});
+        QVERIFY2(check.exitCode == 0, qPrintable(check.err + QString::fromUtf8(check.out)));
+    }
+
+    // The same number of parts again: nothing to mention.
+    const CliRun again = run(dataDir, arguments + QStringList{QStringLiteral("1")});
+    QCOMPARE(again.exitCode, 0);
+    QVERIFY2(!again.err.contains(QStringLiteral("earlier part")), qPrintable(again.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliExport)

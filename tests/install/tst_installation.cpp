@@ -37,8 +37,10 @@ namespace {
 
 const QString cliName = QStringLiteral("vellumor-vdp-cli");
 const QString appId = QStringLiteral(VDP_APP_ID);
+// The start of the message when the starter database cannot be copied; the
+// reason follows.
 const QString starterCopyFailed = QStringLiteral(
-    "Starter Template Initialization Failed: Could not copy the built-in starter template database.");
+    "Starter Template Initialization Failed: Could not copy the built-in starter template database to @DB: ");
 
 struct Run
 {
@@ -518,15 +520,18 @@ void TestInstallation::badStartsFailCleanly_data()
 {
     QTest::addColumn<QString>("program"); // "window" or "tool"
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<QString>("message"); // "@DATA" stands for the data directory, "@DB" for its database
+    QTest::addColumn<QString>("message"); // "@DATA" stands for the data directory, "@DB" for its database,
+                                          // "@WATCHED" for the folder whose permissions are taken away
 
     const QString readOnlyDatabase = QStringLiteral("Database Initialization Failed: The database file @DB is read-only.");
     const QString folderNotWritable = QStringLiteral("Database Initialization Failed: The folder @DATA cannot be written.");
     const QList<std::array<QString, 3>> situations{
         // The default data folder is below the home directory.
-        {"home cannot be written", "home", starterCopyFailed},
-        {"data directory read-only", "read-only", starterCopyFailed},
-        {"data directory to be made in a read-only folder", "below read-only", starterCopyFailed},
+        {"home cannot be written", "home",
+         starterCopyFailed + QStringLiteral("could not create the folder @WATCHED/.local: Permission denied.")},
+        {"data directory read-only", "read-only", starterCopyFailed + QStringLiteral("Permission denied.")},
+        {"data directory to be made in a read-only folder", "below read-only",
+         starterCopyFailed + QStringLiteral("could not create the folder @DATA: Permission denied.")},
         {"database on a read-only file system", "read-only with database", readOnlyDatabase},
         {"no starter folder, data directory read-only", "read-only, no starter", folderNotWritable},
     };
@@ -582,6 +587,7 @@ void TestInstallation::badStartsFailCleanly()
 
     message.replace(QStringLiteral("@DB"), QDir(dataDir).filePath(QStringLiteral("vellumor-vdp.sqlite")));
     message.replace(QStringLiteral("@DATA"), dataDir);
+    message.replace(QStringLiteral("@WATCHED"), watched);
     QVERIFY2(run.exitCode == 1, qPrintable(describe(run)));
     QVERIFY2(lines(run.err).contains(message), qPrintable(describe(run)));
     QCOMPARE(run.out, QString());

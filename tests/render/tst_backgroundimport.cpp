@@ -17,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -203,13 +205,23 @@ void TestBackgroundImport::refusedFilesLeaveNothing_data()
     // the missing pixels, is what refuses it, before anything is allocated.
     QTest::newRow("PNG header of 30000 × 30000")
         << "huge.png" << kRenderFailed << unreadable << "exceeds the current allocation limit";
-    QTest::newRow("source vanished") << "gone.png" << kImportFailed << kCopyFailed << QString();
+    // @COPY: the copy's path in the resource folder.
+    QTest::newRow("source vanished") << "gone.png" << kImportFailed
+                                     << kCopyFailed + QStringLiteral(": Could not read @SOURCE: No such file or directory")
+                                     << QString();
     QTest::newRow("FIFO") << "pipe.png" << kImportFailed << kCopyFailed + QStringLiteral(": @SOURCE is not a regular file")
                           << QString();
     QTest::newRow("folder") << "folder.png" << kImportFailed
                             << kCopyFailed + QStringLiteral(": @SOURCE is not a regular file") << QString();
-    QTest::newRow("read-only resource folder") << "read-only" << kImportFailed << kCopyFailed << QString();
-    QTest::newRow("name already taken") << "taken" << kImportFailed << kCopyFailed << QString();
+    QTest::newRow("read-only resource folder")
+        << "read-only" << kImportFailed << kCopyFailed + QStringLiteral(": Could not write @COPY: Permission denied")
+        << QString();
+    QTest::newRow("name already taken") << "taken" << kImportFailed
+                                        << kCopyFailed + QStringLiteral(": Could not write @COPY: File exists") << QString();
+    // A copy cut short never takes the name (a file-size limit stands for
+    // the full disk).
+    QTest::newRow("disk full") << "full" << kImportFailed
+                               << kCopyFailed + QStringLiteral(": Could not write @COPY: File too large") << QString();
 }
 
 void TestBackgroundImport::refusedFilesLeaveNothing()
@@ -245,6 +257,10 @@ void TestBackgroundImport::refusedFilesLeaveNothing()
         rescue = std::make_unique<FifoRescue>(path);
     } else if (situation == QLatin1String("folder.png")) {
         QVERIFY(QDir().mkpath(path));
+    } else if (situation == QLatin1String("full")) {
+        path = source(QStringLiteral("art.png"));
+        QVERIFY(writeFile(path, pngBytes(noise(200, 200))));
+        QVERIFY(QFileInfo(path).size() > 8 * 4096);
     } else if (situation == QLatin1String("read-only") || situation == QLatin1String("taken")) {
         path = source(QStringLiteral("art.png"));
         QVERIFY(filled(8, 8, Qt::red).save(path));
@@ -271,7 +287,22 @@ void TestBackgroundImport::refusedFilesLeaveNothing()
     if (!warning.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
 
-    const BackgroundImport imported = importBackgroundFile(m_data->path(), kProjectId, path, kNowMs);
+    BackgroundImport imported;
+    if (situation == QLatin1String("full")) {
+        // Ignored, an oversized write fails with EFBIG instead of ending the test.
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        rlimit limit = old;
+        limit.rlim_cur = 4096;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        imported = importBackgroundFile(m_data->path(), kProjectId, path, kNowMs);
+        if (setrlimit(RLIMIT_FSIZE, &old) != 0)
+            qFatal("could not restore the file size limit");
+        std::signal(SIGXFSZ, oldHandler);
+    } else {
+        imported = importBackgroundFile(m_data->path(), kProjectId, path, kNowMs);
+    }
     nobody.reset();
 
     QVERIFY(!imported.ok());
@@ -279,6 +310,8 @@ void TestBackgroundImport::refusedFilesLeaveNothing()
     QCOMPARE(imported.path, QString());
     QVERIFY(imported.image.isNull());
     message.replace(QStringLiteral("@SOURCE"), QDir::toNativeSeparators(path));
+    message.replace(QStringLiteral("@COPY"),
+                    QDir::toNativeSeparators(QDir(resourceFolder()).filePath(backgroundFileName(kNowMs, path))));
     if (message.endsWith(u'…')) {
         message.chop(1);
         QVERIFY2(imported.error.startsWith(message) && imported.error.size() > message.size(),
@@ -305,7 +338,7 @@ void TestBackgroundImport::resourceFolderCannotBeMade()
 
     QVERIFY(!imported.ok());
     QCOMPARE(imported.errorTitle, kImportFailed);
-    QCOMPARE(imported.error, QStringLiteral("Could not create the project resource directory"));
+    QCOMPARE(imported.error, QStringLiteral("Could not create the project resource directory ") + resourceFolder());
     QCOMPARE(readFile(resourceFolder()), QByteArray("in the way"));
     QCOMPARE(entriesOf(QDir(m_data->path()).filePath(QStringLiteral("assets"))), QStringList{"project-7"});
 }

@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,7 +39,6 @@ namespace {
 
 constexpr double kMmPerInch = 25.4;
 
-const QString kWriteFailed = QStringLiteral("Could not create or write the output file");
 const QString kPageFailed = QStringLiteral("An error occurred while creating a PDF page");
 
 double toPx(double mm, int dpi)
@@ -369,6 +369,7 @@ private slots:
     void failedSplitLeavesEveryFileAsItWas_data();
     void failedSplitLeavesEveryFileAsItWas();
     void reprintPaintsOnlyTheChosenCards();
+    void leftoversAndEarlierParts();
     void parallelExportIsTheSingleThreadedExport_data();
     void parallelExportIsTheSingleThreadedExport();
     void cardsReadBySheetPrintAsLoadedCards_data();
@@ -818,16 +819,58 @@ void TestPdfExport::tenPointTextHeight()
 void TestPdfExport::failedWriteKeepsExistingFile_data()
 {
     QTest::addColumn<QString>("situation");
-    QTest::newRow("missing folder") << "missing folder";
-    QTest::newRow("folder without write permission") << "read-only folder";
-    QTest::newRow("disk full while writing") << "disk full";
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("sheetsPerFile");
+    QTest::addColumn<double>("fill"); // disk full: the file-size limit as a share of the whole file
+    QTest::addColumn<QString>("reason");
+
+    const QString noFolder = QStringLiteral("No such file or directory");
+    const QString denied = QStringLiteral("Permission denied");
+    const QString tooLarge = QStringLiteral("File too large");
+    struct Writer
+    {
+        const char *name;
+        int jobs;
+        int sheetsPerFile;
+    };
+    // One file on one thread, one file joined from two threads' pieces, and
+    // a split into parts: three different ways of writing.
+    for (const Writer &writer : {Writer{"single", 1, 0}, Writer{"joined", 2, 0}, Writer{"split", 1, 2}}) {
+        const auto row = [&](const char *situation) -> QTestData & {
+            return QTest::addRow("%s: %s", writer.name, situation);
+        };
+        row("missing folder") << "missing folder" << writer.jobs << writer.sheetsPerFile << 0.0 << noFolder;
+        row("read-only folder") << "read-only folder" << writer.jobs << writer.sheetsPerFile << 0.0 << denied;
+        // A full disk at the first page, half way, and in the last bytes,
+        // where only the final flush or close can see it.
+        for (double fill : {0.02, 0.5, 0.995})
+            QTest::addRow("%s: disk full at %g of the file", writer.name, fill)
+                << "disk full" << writer.jobs << writer.sheetsPerFile << fill << tooLarge;
+    }
 }
 
+// Every writer, whatever the failure: the earlier file keeps its bytes,
+// nothing temporary is left, and the message names the file and the
+// system's reason.
 void TestPdfExport::failedWriteKeepsExistingFile()
 {
     QFETCH(QString, situation);
+    QFETCH(int, jobs);
+    QFETCH(int, sheetsPerFile);
+    QFETCH(double, fill);
+    QFETCH(QString, reason);
 
-    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 10);
+    // Noise artwork does not compress: every page adds bytes of its own.
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 16);
+    QImage noise(300, 200, QImage::Format_RGB32);
+    quint32 state = 99;
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            noise.setPixel(x, y, state >> 8);
+        }
+    }
+    job.frontBackground = noise;
     job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(),
                             QStringLiteral("n"), QRectF(4, 4, 22, 22))};
     const QByteArray previous("%PDF-1.4 the customer's previous export\n");
@@ -838,49 +881,53 @@ void TestPdfExport::failedWriteKeepsExistingFile()
     const QString folder = root.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(folder));
     QString path = QDir(folder).filePath(QStringLiteral("job.pdf"));
-    QVERIFY(writeBytes(path, previous));
+    // The file a failure must leave alone: the output, or a split's first part.
+    const QString earlier = sheetsPerFile > 0 ? splitPartPath(path, 0, 2) : path;
+    QVERIFY(writeBytes(earlier, previous));
 
     PdfExportResult result;
     if (situation == QLatin1String("missing folder")) {
         path = root.filePath(QStringLiteral("no such folder/job.pdf"));
-        result = exportImpositionPdf(job, path);
-        QVERIFY(!QFileInfo::exists(path));
+        result = exportImpositionPdf(job, path, {}, sheetsPerFile, jobs);
+        QVERIFY(!QFileInfo::exists(QFileInfo(path).absolutePath()));
     } else if (situation == QLatin1String("read-only folder")) {
         // The file itself may be written: only a direct write could replace it.
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
         if (geteuid() == 0) {
-            QVERIFY(::chown(QFile::encodeName(path).constData(), kNobody, kNogroup) == 0);
+            QVERIFY(::chown(QFile::encodeName(earlier).constData(), kNobody, kNogroup) == 0);
             EffectiveUser nobody(kNobody, kNogroup);
-            if (!nobody.isActive())
-                QSKIP("cannot switch to an unprivileged user");
-            QVERIFY2(::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0
+            QVERIFY2(nobody.isActive(), "cannot switch to an unprivileged user");
+            QVERIFY2(::faccessat(AT_FDCWD, QFile::encodeName(earlier).constData(), W_OK, AT_EACCESS) == 0
                          && ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK, AT_EACCESS) != 0,
                      "the file must be writable and its folder not");
-            result = exportImpositionPdf(job, path);
+            result = exportImpositionPdf(job, path, {}, sheetsPerFile, jobs);
         } else {
-            result = exportImpositionPdf(job, path);
+            result = exportImpositionPdf(job, path, {}, sheetsPerFile, jobs);
         }
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
     } else {
-        // The finished job is far larger than the limit, so the writes fail part way.
-        constexpr rlim_t limit = 1024;
-        const QString sample = root.filePath(QStringLiteral("sample.pdf"));
-        QVERIFY(exportImpositionPdf(job, sample).ok);
-        QVERIFY2(QFileInfo(sample).size() > qint64(4 * limit),
-                 qPrintable(QStringLiteral("sample is only %1 bytes").arg(QFileInfo(sample).size())));
-        QVERIFY(QFile::remove(sample));
-        FileSizeLimit full(limit);
+        const QString sampleFolder = root.filePath(QStringLiteral("sample"));
+        QVERIFY(QDir().mkpath(sampleFolder));
+        const PdfExportResult sample =
+            exportImpositionPdf(job, QDir(sampleFolder).filePath(QStringLiteral("job.pdf")), {}, sheetsPerFile, jobs);
+        QVERIFY2(sample.ok, qPrintable(sample.error));
+        qint64 largest = 0;
+        for (const QString &file : sample.files)
+            largest = std::max(largest, QFileInfo(file).size());
+        QVERIFY2(largest > 32 * 1024, qPrintable(QString::number(largest)));
+        QVERIFY(QDir(sampleFolder).removeRecursively());
+        FileSizeLimit full(rlim_t(double(largest) * fill));
         QVERIFY(full.isActive());
-        result = exportImpositionPdf(job, path);
+        result = exportImpositionPdf(job, path, {}, sheetsPerFile, jobs);
     }
 
     QVERIFY(!result.ok);
-    QCOMPARE(result.error, kWriteFailed);
-    QCOMPARE(fileBytes(QDir(folder).filePath(QStringLiteral("job.pdf"))), previous);
-    QCOMPARE(folderEntries(folder), QStringList{QStringLiteral("job.pdf")});
-    QCOMPARE(folderEntries(root.path()), QStringList{QStringLiteral("out")});
+    QVERIFY2(result.error.startsWith(QStringLiteral("Could not write ") + QFileInfo(path).absolutePath())
+                 && result.error.endsWith(QStringLiteral(": ") + reason),
+             qPrintable(result.error));
+    QCOMPARE(fileBytes(earlier), previous);
+    QCOMPARE(folderEntries(folder), QStringList{QFileInfo(earlier).fileName()});
 }
-
 void TestPdfExport::refusedJobs_data()
 {
     QTest::addColumn<ImpositionLayout>("layout");
@@ -1366,8 +1413,12 @@ void TestPdfExport::splitFilesPutTogetherAreTheSingleFile()
 void TestPdfExport::failedSplitLeavesEveryFileAsItWas_data()
 {
     QTest::addColumn<QString>("situation");
-    QTest::newRow("the disk fills while writing") << "full";
-    QTest::newRow("the second part cannot be put in place") << "blocked";
+    QTest::addColumn<QString>("message"); // @FOLDER: the output's folder
+
+    QTest::newRow("the disk fills while writing")
+        << "full" << "Could not write @FOLDER/job-001.pdf: File too large";
+    // Refused before anything is written, as a rename would fail or replace it.
+    QTest::newRow("the second part's name is a folder") << "blocked" << "@FOLDER/job-002.pdf is not a regular file";
 }
 
 // A split export is all or nothing: earlier files of the same names keep
@@ -1375,6 +1426,7 @@ void TestPdfExport::failedSplitLeavesEveryFileAsItWas_data()
 void TestPdfExport::failedSplitLeavesEveryFileAsItWas()
 {
     QFETCH(QString, situation);
+    QFETCH(QString, message);
     PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 40);
     job.fields = {codeField(QStringLiteral("front"), QStringLiteral("qrcode"), QString(), QStringLiteral("n"),
                             QRectF(4, 4, 22, 22))};
@@ -1396,9 +1448,54 @@ void TestPdfExport::failedSplitLeavesEveryFileAsItWas()
         result = exportImpositionPdf(job, path, {}, 4);
     }
     QVERIFY(!result.ok);
-    QCOMPARE(result.error, kWriteFailed);
+    QCOMPARE(result.error, QString(message).replace(QStringLiteral("@FOLDER"), dir.path()));
     QCOMPARE(folderEntries(dir.path()), before);
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("job-001.pdf"))), previous);
+}
+
+// Temporary files of a writer that is gone are removed by the next export
+// to the folder; a live writer's, and files that only look similar, stay.
+// Parts of an earlier, longer set of the same name are listed, not removed.
+void TestPdfExport::leftoversAndEarlierParts()
+{
+    // A process id that is certainly gone: a child that has been reaped.
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0)
+        ::_exit(0);
+    QVERIFY(::waitpid(child, nullptr, 0) == child);
+    const QString gone = QString::number(child);
+    const QString alive = QString::number(::getpid());
+
+    QTemporaryDir dir;
+    const QStringList stale{QStringLiteral("job.pdf.vdp-%1-Ab12Cd.part").arg(gone),
+                            QStringLiteral("job.pdf.vdp-%1-Zz99Yy.piece").arg(gone),
+                            QStringLiteral("other.pdf.vdp-%1-q1w2e3.old").arg(gone)};
+    const QStringList kept{QStringLiteral("job.pdf.vdp-%1-Ab12Cd.part").arg(alive), // a live writer's
+                           QStringLiteral("job.pdf.vdp-%1-Ab1.part").arg(gone),     // not our shape
+                           QStringLiteral("report.%1.backup.old").arg(gone),        // a user's own
+                           QStringLiteral("job.pdf.part"), QStringLiteral("notes.vdp-%1-Ab12Cd.txt").arg(gone),
+                           QStringLiteral("job-003.pdf"), QStringLiteral("job-0004.pdf"),
+                           QStringLiteral("job-001.pdf.bak"), QStringLiteral("jobs-005.pdf")};
+    for (const QString &name : stale + kept)
+        QVERIFY(writeBytes(dir.filePath(name), "left over\n"));
+
+    PdfExportJob job = baseJob(QSizeF(120, 80), QSizeF(50, 30), 2, 2, 16); // four sheets
+    const PdfExportResult result = exportImpositionPdf(job, dir.filePath(QStringLiteral("job.pdf")), {}, 2, 2);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.files, (QStringList{dir.filePath(QStringLiteral("job-001.pdf")),
+                                        dir.filePath(QStringLiteral("job-002.pdf"))}));
+    QCOMPARE(result.earlierParts, (QStringList{dir.filePath(QStringLiteral("job-0004.pdf")),
+                                               dir.filePath(QStringLiteral("job-003.pdf"))}));
+    QCOMPARE(earlierPartsNote(result.earlierParts),
+             QStringLiteral("2 earlier parts of the same name, not part of this export, left as they were: %1, %2")
+                 .arg(result.earlierParts.at(0), result.earlierParts.at(1)));
+    QStringList expected = kept + QStringList{QStringLiteral("job-001.pdf"), QStringLiteral("job-002.pdf")};
+    expected.sort();
+    QCOMPARE(folderEntries(dir.path()), expected);
+
+    // A file that is not split has no parts to speak of.
+    QVERIFY(exportImpositionPdf(job, dir.filePath(QStringLiteral("job.pdf"))).earlierParts.isEmpty());
 }
 
 // A reprint of cards 2 and 7 of a 2 × 2 duplex job: only their sheets are
@@ -1534,6 +1631,13 @@ void TestPdfExport::parallelExportIsTheSingleThreadedExport()
 
     QString problem;
     for (int f = 0; f < result.files.size(); ++f) {
+        // qpdf's own check of the structure: a joined file cut short at its
+        // trailer still renders its first pages.
+        QProcess check;
+        check.start(QStringLiteral("qpdf"), {QStringLiteral("--check"), result.files.at(f)});
+        QVERIFY2(check.waitForFinished(60000) && check.exitStatus() == QProcess::NormalExit
+                     && check.exitCode() == 0,
+                 qPrintable(QString::fromLocal8Bit(check.readAllStandardOutput() + check.readAllStandardError())));
         const PdfInfo info = readPdfInfo(result.files.at(f), &problem);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(info.title, QStringLiteral("Parallel Job"));

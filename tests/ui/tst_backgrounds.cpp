@@ -379,7 +379,7 @@ void TestBackgrounds::failedStepChangesNothing_data()
                                           << "projects are frozen…";
     QTest::newRow("import: source vanished")
         << "import" << "missing.png" << false << "Background Import Failed"
-        << "Could not copy the background file to the project resource directory";
+        << "Could not copy the background file to the project resource directory: Could not read …";
     QTest::newRow("clear: save refused") << "clear" << QString() << true << "Clear Background Failed"
                                          << "projects are frozen…";
 }

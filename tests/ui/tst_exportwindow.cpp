@@ -7,12 +7,15 @@
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
 #include "support/asuser.h"
+#include "ui/exportrangedialog.h"
 #include "ui/mainwindow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
 #include "ui/unitspinbox.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,6 +127,7 @@ private slots:
     void unwritableFolder_data();
     void unwritableFolder();
     void blankBarcodesAreReported();
+    void earlierPartsAreReported();
     void refusesTheProjectsOwnFiles_data();
     void refusesTheProjectsOwnFiles();
     void storedGeometryOutOfRange();
@@ -361,13 +365,19 @@ void TestExportWindow::nothingToExport()
 void TestExportWindow::unwritableFolder_data()
 {
     QTest::addColumn<QString>("situation");
-    QTest::newRow("read-only folder") << "read-only folder";
-    QTest::newRow("folder is a file") << "folder is a file";
+    QTest::addColumn<QString>("text"); // @PATH: the chosen file
+
+    QTest::newRow("read-only folder") << "read-only folder" << "Could not write @PATH: Permission denied";
+    QTest::newRow("folder is a file") << "folder is a file" << "Could not write @PATH: Not a directory";
+    // Refused before anything is written: a rename would replace the node.
+    QTest::newRow("FIFO at the path") << "FIFO" << "@PATH is not a regular file";
+    QTest::newRow("folder at the path") << "folder" << "@PATH is not a regular file";
 }
 
 void TestExportWindow::unwritableFolder()
 {
     QFETCH(QString, situation);
+    QFETCH(QString, text);
 
     ProjectSeed seed;
     seed.csv = ticketCsv(10);
@@ -388,9 +398,15 @@ void TestExportWindow::unwritableFolder()
             if (!nobody->isActive())
                 QSKIP("cannot switch to the unprivileged user");
         }
-    } else {
+    } else if (situation == QLatin1String("folder is a file")) {
         QFile file(folder);
         QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(QDir().mkpath(folder));
+        if (situation == QLatin1String("FIFO"))
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+        else
+            QVERIFY(QDir().mkpath(path));
     }
 
     m_window->exportPdf();
@@ -400,12 +416,60 @@ void TestExportWindow::unwritableFolder()
     QCOMPARE(m_script->shown.size(), 1);
     QCOMPARE(m_script->shown.first().kind, QStringLiteral("critical"));
     QCOMPARE(m_script->shown.first().title, QStringLiteral("PDF export failed"));
-    QCOMPARE(m_script->shown.first().text, QStringLiteral("Could not create or write the output file"));
+    text.replace(QStringLiteral("@PATH"), QDir::toNativeSeparators(path));
+    QCOMPARE(m_script->shown.first().text, text);
     QVERIFY(!status().startsWith(QStringLiteral("PDF exported")));
+    if (situation == QLatin1String("FIFO") || situation == QLatin1String("folder")) {
+        QCOMPARE(QFileInfo(path).isFile(), false);
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("cards.pdf")});
+        return;
+    }
     QVERIFY(!QFileInfo::exists(path));
     if (situation == QLatin1String("read-only folder"))
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList());
+}
+
+// A split beside parts of an earlier, longer set of the same name: the
+// completion box and the status line name them, and they are left alone.
+void TestExportWindow::earlierPartsAreReported()
+{
+    ProjectSeed seed;
+    seed.csv = ticketCsv(10);
+    seed.fields = {codeField(QStringLiteral("front"), QStringLiteral("Name"))};
+    QVERIFY(startWindow(seed));
+    // Ten cards fill far fewer than fifty sheets.
+    const QStringList earlier{m_folders.files->filePath(QStringLiteral("cards-050.pdf")),
+                              m_folders.files->filePath(QStringLiteral("cards-051.pdf"))};
+    for (const QString &file : earlier) {
+        QFile part(file);
+        QVERIFY(part.open(QIODevice::WriteOnly) && part.write("%PDF-1.4 last month's part\n") > 0);
+    }
+    m_script->savePath = m_folders.files->filePath(QStringLiteral("cards.pdf"));
+    m_script->exportRangeDialog = [](ExportRangeDialog &dialog) {
+        dialog.splitBox()->click();
+        dialog.sheetsPerFileBox()->setValue(1);
+        dialog.exportButton()->click();
+        return dialog.result();
+    };
+
+    m_window->exportPdf();
+
+    QCOMPARE(m_script->shown.size(), 1);
+    const ShownBox &box = m_script->shown.first();
+    QCOMPARE(box.kind, QStringLiteral("warning"));
+    QCOMPARE(box.title, QStringLiteral("Export Complete"));
+    const QString note = earlierPartsNote(earlier);
+    QVERIFY2(note.contains(QDir::toNativeSeparators(earlier.at(1))), qPrintable(note));
+    QVERIFY2(box.text.endsWith(QStringLiteral("\n\n") + note), qPrintable(box.text));
+    QVERIFY2(status().endsWith(QStringLiteral(" — ") + note), qPrintable(status()));
+    for (const QString &file : earlier) {
+        QFile part(file);
+        QVERIFY(part.open(QIODevice::ReadOnly));
+        QCOMPARE(part.readAll(), QByteArray("%PDF-1.4 last month's part\n"));
+    }
 }
 
 void TestExportWindow::blankBarcodesAreReported()

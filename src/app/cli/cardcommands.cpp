@@ -1,17 +1,19 @@
 #include "clicommands.h"
 #include "clicontext.h"
+#include "interruptcleanup.h"
 #include "projectcards.h"
 #include "projectchoice.h"
 
 #include "model/fieldvalues.h"
 #include "model/projectgeometry.h"
 #include "render/impositionlayout.h"
+#include "render/outputfile.h"
 #include "store/protectedfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
+#include <QIODevice>
 
 #include <algorithm>
 #include <optional>
@@ -122,6 +124,8 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
     // A manifest written over the database or a spreadsheet would replace it.
     if (const std::optional<QString> reason = protectedOutputReason(*store, path))
         return context.fail(QStringLiteral("No manifest written: %1").arg(*reason));
+    if (const std::optional<QString> reason = notRegularOutputReason(path))
+        return context.fail(QStringLiteral("No manifest written: %1").arg(*reason));
     // The sheet map needs the grid the export would use.
     if (const std::optional<QString> error = projectGeometryError(project))
         return context.fail(QStringLiteral("No manifest written: %1").arg(*error));
@@ -138,25 +142,30 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
     }
 
     const QList<TemplateField> fields = drawingOrder(cards->fields);
-    // Written beside the target and renamed over it only once complete, so a
-    // failure never leaves a half manifest or destroys an earlier one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return context.fail(QStringLiteral("Could not write %1: %2").arg(nativePath(path), file.errorString()));
-    file.write(csvLine(manifestHeader(fields)));
+    // Written beside the target and renamed over it only once flushed,
+    // synced and closed, so a failure never leaves a half manifest or
+    // destroys an earlier one.
+    removeStaleTemporaryFiles(QFileInfo(path).absolutePath());
+    OutputFile output(path, OutputFile::Kind::Part, &interruptCleanupWatch());
+    if (!output.open())
+        return context.fail(output.error());
+    QIODevice &file = output.device();
+    // A write that fails (a full disk) stops the manifest there.
+    bool written = file.write(csvLine(manifestHeader(fields))) >= 0;
     const ImpositionLayout layout{qint32(cards->records.size()), project.rows, project.columns};
     const bool cutStack = order == cutStackOrder;
-    for (qsizetype i = 0; i < cards->records.size(); ++i) {
+    for (qsizetype i = 0; written && i < cards->records.size(); ++i) {
         // Sheet and front slot as the preview numbers them, from 1.
         const ImpositionLayout::Place place = layout.placeOf(int(i), cutStack);
         QStringList row{QString::number(i + 1), QString::number(place.sheet + 1), QString::number(place.slot + 1)};
         row.reserve(fields.size() + 3);
         for (const TemplateField &field : fields)
             row << fieldDisplayText(field, RecordValues(cards->records, i));
-        file.write(csvLine(row));
+        written = file.write(csvLine(row)) >= 0;
     }
-    if (!file.commit())
-        return context.fail(QStringLiteral("Could not write %1: %2").arg(nativePath(path), file.errorString()));
+    // A failed write has recorded its reason; commit() then refuses.
+    if (!output.commit())
+        return context.fail(output.error());
 
     reportCardsWithoutPrize(context, fields, cards->records);
     const qsizetype count = cards->records.size();
@@ -185,7 +194,8 @@ QList<CliCommand> cardCommands()
                            "the drawing order, front fields before back fields; the first row holds the\n"
                            "titles \"Card\", \"Sheet\", \"Slot\" and \"NAME (SIDE)\" (\"NAME (SIDE, id ID)\" when\n"
                            "two fields share name and side). RFC 4180 CSV in UTF-8 without a byte-order\n"
-                           "mark, CRLF line ends. The file is replaced only once it is complete.\n"
+                           "mark, CRLF line ends. The file is replaced only once it is complete; when it\n"
+                           "exists it must be a regular file (not a device, FIFO, socket or folder).\n"
                            "FILE must not be the project database, one of its -wal, -shm or -journal\n"
                            "files, or a data file of any project (links and \"..\" are followed).\n"
                            "When a scratch-card field's prize configuration is invalid, its message is\n"

@@ -1,6 +1,7 @@
 #include "clicommands.h"
 #include "clicontext.h"
 #include "cliparser.h"
+#include "interruptcleanup.h"
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -57,6 +58,8 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // Only a command writes files; help and usage errors keep the defaults.
+    installInterruptCleanup();
     CliContext context(out, err, request.dataDirectory);
     return request.command->run(context, request.invocation);
 }

@@ -1,6 +1,7 @@
 #include "clicommands.h"
 #include "clicontext.h"
 #include "cliparser.h"
+#include "interruptcleanup.h"
 #include "projectcards.h"
 #include "projectchoice.h"
 
@@ -9,6 +10,7 @@
 #include "model/projectgeometry.h"
 #include "render/exportpreflight.h"
 #include "render/jobselection.h"
+#include "render/outputfile.h"
 #include "render/pdfexport.h"
 #include "store/protectedfiles.h"
 
@@ -161,6 +163,8 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     // give a file no press can use.
     if (const std::optional<QString> reason = protectedOutputReason(*store, path))
         return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
+    if (const std::optional<QString> reason = notRegularOutputReason(path))
+        return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
     if (const std::optional<QString> error = projectGeometryError(project))
         return context.fail(QStringLiteral("No PDF written: %1").arg(*error));
 
@@ -208,7 +212,10 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     const int sides = plan.job.duplex ? 2 : 1;
     if (sheetsPerFile > 0) {
         for (const QString &target : splitPartPaths(path, int(sheets.size()), sheetsPerFile)) {
-            if (const std::optional<QString> reason = protectedOutputReason(*store, target))
+            std::optional<QString> reason = protectedOutputReason(*store, target);
+            if (!reason)
+                reason = notRegularOutputReason(target);
+            if (reason)
                 return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
         }
     }
@@ -230,7 +237,7 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     progress.start(int(sheets.size()) * sides);
     const PdfExportResult result = exportImpositionPdf(
         plan.job, path, [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); },
-        sheetsPerFile, jobs);
+        sheetsPerFile, jobs, &interruptCleanupWatch());
     progress.finish();
     if (!result.ok)
         return context.fail(QStringLiteral("PDF export failed: %1").arg(result.error));
@@ -241,6 +248,8 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
                              .arg(result.filePages.value(file))
                       << Qt::endl;
     }
+    if (!result.earlierParts.isEmpty())
+        context.err() << earlierPartsNote(result.earlierParts) << Qt::endl;
     if (result.blankCodeCardCount > 0) {
         context.err() << blankCodesSummary(result) << Qt::endl;
         if (!allowWarnings && !invocation.isSet(allowBlankCodesOption))
@@ -268,7 +277,11 @@ QList<CliCommand> exportCommandTable()
                 "consecutive cards on consecutive sheets, so that once the sheets are cut and\n"
                 "the stacks laid in slot order, the cards run in sequence.\n"
                 "FILE must not be the project database, one of its -wal, -shm or -journal files,\n"
-                "or a data file of any project (links and \"..\" are followed).\n"
+                "or a data file of any project (links and \"..\" are followed), and when it\n"
+                "exists it must be a regular file (not a device, FIFO, socket or folder).\n"
+                "The PDF is written beside it as FILE.vdp-PID-XXXXXX.part and renamed into\n"
+                "place; an interrupted export removes it, and one killed outright leaves it\n"
+                "for the next export to the folder to remove.\n"
                 "The stored sizes, grid and bleed must lie within the ranges the window allows\n"
                 "(1 to 2000 mm, 1 to 100 rows and columns) and a card must fit on the sheet.\n"
                 "Stored fields and graphics must lie within the ranges the panels allow\n"
@@ -297,7 +310,9 @@ QList<CliCommand> exportCommandTable()
                 "those sheets (as the preview numbers them; with duplex both sides of each).\n"
                 "--sheets-per-file N splits the output into NAME-001.pdf, NAME-002.pdf, ... of N\n"
                 "sheets each beside FILE, every one a complete PDF; they are put in place together\n"
-                "once all are written. A bad list, range or N is a usage error naming it.\n"
+                "once all are written. Earlier parts of the same name that the new set does not\n"
+                "replace are left as they are and listed on stderr. A bad list, range or N is a\n"
+                "usage error naming it.\n"
                 "--jobs N composes the pages on N threads (default: one per processor core);\n"
                 "the pages are the same whatever N.\n\n")
                 + cli::projectChoiceRule(),
