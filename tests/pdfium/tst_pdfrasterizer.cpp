@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -41,6 +42,37 @@ QByteArray handMadePdf(const QByteArray &mediaBox)
         + "] >> endobj\n"
           "trailer << /Root 1 0 R >>\n"
           "%%EOF\n";
+}
+
+// A page whose content stream is `unpacked` zero bytes, flate-compressed to
+// about a thousandth of that: the file is small, decoding it is not.
+QByteArray flateBombPdf(qint64 unpacked)
+{
+    QByteArray stream;
+    z_stream zip{};
+    if (deflateInit(&zip, Z_BEST_COMPRESSION) != Z_OK)
+        return {};
+    QByteArray zeros(1 << 24, '\0');
+    QByteArray out(1 << 20, Qt::Uninitialized);
+    for (qint64 done = 0; done < unpacked; done += zeros.size()) {
+        zip.next_in = reinterpret_cast<Bytef *>(zeros.data());
+        zip.avail_in = uInt(std::min<qint64>(zeros.size(), unpacked - done));
+        const int flush = done + zeros.size() >= unpacked ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            zip.next_out = reinterpret_cast<Bytef *>(out.data());
+            zip.avail_out = uInt(out.size());
+            deflate(&zip, flush);
+            stream.append(out.constData(), out.size() - qsizetype(zip.avail_out));
+        } while (zip.avail_out == 0);
+    }
+    deflateEnd(&zip);
+    return "%PDF-1.4\n"
+           "1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+           "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+           "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >> endobj\n"
+           "4 0 obj << /Length "
+        + QByteArray::number(stream.size()) + " /Filter /FlateDecode >> stream\n" + stream
+        + "\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
 }
 
 const QString openFailure =
@@ -138,6 +170,9 @@ void TestPdfRasterizer::badFiles_data()
     // PDFium refuses a document whose page tree is empty when it opens it, so
     // "The PDF has no renderable pages" is only reached with other builds.
     QTest::newRow("an empty page tree") << "no pages" << openFailure;
+    // 1.3 MB that PDFium unpacks to 1.5 GB and holds twice over: without the
+    // renderer's limit it costs gigabytes and renders blank with success.
+    QTest::newRow("streams that unpack to 1.5 GB") << "bomb" << "The PDF needs more than 1 GB to render";
 }
 
 // Each bad file gives its message and no picture, without crashing and
@@ -171,6 +206,10 @@ void TestPdfRasterizer::badFiles()
                                           QStringLiteral("owner"), QStringLiteral("256"), QStringLiteral("--"), plain,
                                           path}),
                  0);
+    } else if (kind == u"bomb") {
+        const QByteArray bomb = flateBombPdf(qint64(3) << 29);
+        QVERIFY(bomb.size() > 1000000 && bomb.size() < 2000000);
+        QVERIFY(writeFile(path, bomb));
     } else if (kind == u"no pages") {
         QVERIFY(writeFile(path, "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
                                 "2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\n"
