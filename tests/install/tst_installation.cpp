@@ -369,6 +369,7 @@ void TestInstallation::installsTheLayout_data()
     // installation then ships it in its private library folder.
     if (QFileInfo::exists(QStringLiteral(VDP_BUILD_DIR "/bin/libpdfium.so")))
         QTest::newRow("PDFium") << "lib/vellumor-vdp/libpdfium.so" << false;
+    QTest::newRow("PDF renderer process") << "lib/vellumor-vdp/vellumor-vdp-pdfraster" << true;
 }
 
 void TestInstallation::installsTheLayout()
@@ -465,8 +466,9 @@ void TestInstallation::starterExportFromTheInstalledTool()
     }
 }
 
-// The installed tool renders a PDF background through the PDFium of its own
-// library folder; without it there, that folder is where it says it looked.
+// The installed tool renders a PDF background through the renderer process
+// and the PDFium of its own library folder; without the library there, that
+// folder is where it says it looked.
 void TestInstallation::pdfBackgroundsUseTheInstalledPdfium()
 {
     if (!QFileInfo::exists(installed(QStringLiteral("lib/vellumor-vdp/libpdfium.so"))))
@@ -483,6 +485,18 @@ void TestInstallation::pdfBackgroundsUseTheInstalledPdfium()
                                       QStringLiteral("--output"), QStringLiteral("with-background.pdf")};
     const Run withPdfium = cli(exportArguments, options);
     QVERIFY2(withPdfium.exitCode == 0, qPrintable(describe(withPdfium)));
+
+    // Artwork that unpacks to gigabytes stops the export at the renderer's
+    // limit instead of printing blank.
+    const QString bomb = QDir(options.workingDirectory).filePath(QStringLiteral("bomb.pdf"));
+    QFile bombFile(bomb);
+    QVERIFY(bombFile.open(QIODevice::WriteOnly) && bombFile.write(flateBombPdf(qint64(3) << 29)) > 0);
+    bombFile.close();
+    QVERIFY(setBackground(dataDir, bomb));
+    const Run withBomb = cli(exportArguments, options);
+    QCOMPARE(withBomb.exitCode, 1);
+    QVERIFY2(withBomb.err.contains(QStringLiteral("The PDF needs more than 1 GB to render")), qPrintable(withBomb.err));
+    QVERIFY(setBackground(dataDir, artwork));
 
     const QString copy = m_root.filePath(QStringLiteral("without-pdfium"));
     QVERIFY(copyTree(m_prefix, copy));

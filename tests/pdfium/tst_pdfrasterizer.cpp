@@ -13,7 +13,6 @@
 #include <QtTest>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 namespace {
 
@@ -42,37 +41,6 @@ QByteArray handMadePdf(const QByteArray &mediaBox)
         + "] >> endobj\n"
           "trailer << /Root 1 0 R >>\n"
           "%%EOF\n";
-}
-
-// A page whose content stream is `unpacked` zero bytes, flate-compressed to
-// about a thousandth of that: the file is small, decoding it is not.
-QByteArray flateBombPdf(qint64 unpacked)
-{
-    QByteArray stream;
-    z_stream zip{};
-    if (deflateInit(&zip, Z_BEST_COMPRESSION) != Z_OK)
-        return {};
-    QByteArray zeros(1 << 24, '\0');
-    QByteArray out(1 << 20, Qt::Uninitialized);
-    for (qint64 done = 0; done < unpacked; done += zeros.size()) {
-        zip.next_in = reinterpret_cast<Bytef *>(zeros.data());
-        zip.avail_in = uInt(std::min<qint64>(zeros.size(), unpacked - done));
-        const int flush = done + zeros.size() >= unpacked ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            zip.next_out = reinterpret_cast<Bytef *>(out.data());
-            zip.avail_out = uInt(out.size());
-            deflate(&zip, flush);
-            stream.append(out.constData(), out.size() - qsizetype(zip.avail_out));
-        } while (zip.avail_out == 0);
-    }
-    deflateEnd(&zip);
-    return "%PDF-1.4\n"
-           "1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
-           "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
-           "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >> endobj\n"
-           "4 0 obj << /Length "
-        + QByteArray::number(stream.size()) + " /Filter /FlateDecode >> stream\n" + stream
-        + "\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
 }
 
 const QString openFailure =
