@@ -12,7 +12,9 @@
 #include <cmath>
 #include <mutex>
 
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#endif
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -295,6 +297,7 @@ RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const Pd
     process.setProgram(helper);
     process.setArguments({path, QString::number(longSidePx), search.environmentValue, search.applicationDirectory});
     process.setStandardInputFile(QProcess::nullDevice());
+#ifdef Q_OS_UNIX
     // Set in the child between fork and exec: only async-signal-safe calls.
     // No core file either: a renderer killed by its limits is expected.
     const rlim_t addressSpace = rlim_t(limits.addressSpaceBytes);
@@ -304,6 +307,7 @@ RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const Pd
         const rlimit noCore{0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
     });
+#endif
     process.start();
     if (!process.waitForStarted())
         return failure(QStringLiteral("The PDF renderer could not be started: %1").arg(process.errorString()));
