@@ -7,6 +7,7 @@
 #include <QLibrary>
 #include <QProcess>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <cmath>
@@ -219,17 +220,14 @@ QString readablePdf(const QString &path, int longSidePx, QByteArray *bytes)
     return {};
 }
 
-QString helperPath()
+// Beside the executable (the build tree), then in the private library
+// folder of an installation, PREFIX/bin/../lib/vellumor-vdp.
+QStringList helperCandidates()
 {
     const QDir executableFolder(QCoreApplication::applicationDirPath());
     const QString name = QString::fromLatin1(pdfRasterHelperName);
-    for (const QString &candidate :
-         {executableFolder.filePath(name),
-          QDir::cleanPath(executableFolder.filePath(QStringLiteral("../lib/vellumor-vdp/") + name))}) {
-        if (QFileInfo(candidate).isExecutable() && QFileInfo(candidate).isFile())
-            return candidate;
-    }
-    return {};
+    return {executableFolder.filePath(name),
+            QDir::cleanPath(executableFolder.filePath(QStringLiteral("../lib/vellumor-vdp/") + name))};
 }
 
 QString sizeText(qint64 bytes)
@@ -242,7 +240,7 @@ QString sizeText(qint64 bytes)
 }
 
 // The renderer's standard output as rasterizeFirstPdfPageInProcess's result;
-// anything else than a whole reply is a failure of the renderer.
+// neither a picture nor a message when it is not a whole reply.
 RasterResult readReply(const QByteArray &reply)
 {
     if (reply.startsWith(replyError))
@@ -265,7 +263,7 @@ RasterResult readReply(const QByteArray &reply)
             return {std::move(image), QString()};
         }
     }
-    return failure(QStringLiteral("The PDF renderer gave no picture"));
+    return {};
 }
 
 } // namespace
@@ -286,12 +284,18 @@ RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const Pd
     if (const QString error = readablePdf(path, longSidePx, nullptr); !error.isEmpty())
         return failure(error);
 
-    const QString helper = helperPath();
-    if (helper.isEmpty()) {
-        return failure(QStringLiteral("The PDF renderer %1 is missing beside the application and in its library "
-                                      "folder")
-                           .arg(QString::fromLatin1(pdfRasterHelperName)));
+    const QStringList candidates = helperCandidates();
+    const auto found = std::find_if(candidates.cbegin(), candidates.cend(), [](const QString &candidate) {
+        return QFileInfo(candidate).isFile() && QFileInfo(candidate).isExecutable();
+    });
+    if (found == candidates.cend()) {
+        QStringList tried;
+        for (const QString &candidate : candidates)
+            tried << QDir::toNativeSeparators(candidate);
+        return failure(QStringLiteral("The PDF renderer is missing from the installation.\nTried: %1")
+                           .arg(tried.join(u'\n')));
     }
+    const QString helper = *found;
 
     QProcess process;
     process.setProgram(helper);
@@ -322,7 +326,10 @@ RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const Pd
         return failure(QStringLiteral("The PDF renderer crashed on this file (signal %1); the file may be damaged")
                            .arg(process.exitCode()));
     }
-    return readReply(process.readAllStandardOutput());
+    RasterResult result = readReply(process.readAllStandardOutput());
+    if (result.image.isNull() && result.error.isEmpty())
+        result.error = QStringLiteral("The PDF renderer gave no picture (exit status %1)").arg(process.exitCode());
+    return result;
 }
 
 bool writePdfRasterReply(const RasterResult &result, std::FILE *out)

@@ -505,6 +505,15 @@ void TestInstallation::pdfBackgroundsUseTheInstalledPdfium()
     QCOMPARE(withoutPdfium.exitCode, 1);
     QVERIFY2(withoutPdfium.err.contains(QDir(copy).filePath(QStringLiteral("lib/vellumor-vdp/libpdfium.so"))),
              qPrintable(withoutPdfium.err));
+
+    // Without the renderer process, the places it was looked for are named.
+    const QString renderer = QDir(copy).filePath(QStringLiteral("lib/vellumor-vdp/vellumor-vdp-pdfraster"));
+    QVERIFY(QFile::remove(renderer));
+    const Run withoutRenderer = cli(exportArguments, options, copy);
+    QCOMPARE(withoutRenderer.exitCode, 1);
+    QVERIFY2(withoutRenderer.err.contains(QStringLiteral("The PDF renderer is missing from the installation.")),
+             qPrintable(withoutRenderer.err));
+    QVERIFY2(withoutRenderer.err.contains(renderer), qPrintable(withoutRenderer.err));
 }
 
 void TestInstallation::windowSmokeTest_data()
