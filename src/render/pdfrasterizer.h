@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+
 // What rasterizeFirstPdfPage gives back.
 struct RasterResult
 {
@@ -28,8 +30,6 @@ struct PdfiumSearch
 
 // The long side, in pixels, at which backgrounds are rasterised.
 constexpr int backgroundLongSidePx = 2400;
-
-#include <cstdio>
 
 // What a rasterisation may cost before it is stopped. PDFium decodes every
 // stream of the page in full, so a small file can ask for gigabytes, or loop.
