@@ -10,6 +10,10 @@ function(vdp_add_test name)
     VDP_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data"
     VDP_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
     VDP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  # PDF backgrounds render in the helper process, which sits beside the tests.
+  if(TARGET vellumor-vdp-pdfraster)
+    add_dependencies(${name} vellumor-vdp-pdfraster)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)

@@ -13,7 +13,7 @@ set -euo pipefail
 
 build_pkgs=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-private-dev qt6-svg-dev libqt6sql6-sqlite
+  qt6-base-dev qt6-base-private-dev qt6-svg-dev libqt6sql6-sqlite qt6-image-formats-plugins
   libgl-dev libqrcodegencpp-dev zlib1g-dev libqpdf-dev libsqlite3-dev
   fonts-dejavu-core xvfb xauth
   python3 python3-openpyxl

@@ -67,6 +67,11 @@ icon="$(sed -n 's/^Icon=//p' "$entry")"
 [ "$(command -v "$exec_name")" = "/usr/bin/$exec_name" ] || fail "the menu entry starts $exec_name, not in /usr/bin"
 [ -f "/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no icon $icon"
 man -w vellumor-vdp-cli >/dev/null || fail "man does not find vellumor-vdp-cli"
+# PDF backgrounds render in a process of their own; TIFF and WebP need Qt's
+# plug-ins, which no binary links, so the package must depend on them.
+[ -x /usr/lib/vellumor-vdp/vellumor-vdp-pdfraster ] || fail "no PDF renderer in /usr/lib/vellumor-vdp"
+dpkg-query -W -f='${Depends}' vellumor-vdp | grep -q 'qt6-image-formats-plugins' \
+  || fail "the package does not depend on qt6-image-formats-plugins (TIFF and WebP backgrounds)"
 
 # The starter project, seeded from /usr/share, exported from a folder of its own;
 # the first sheet's Code 128 symbols are the first ten members' codes (the

@@ -3,8 +3,70 @@
 #include "render/pdfrasterizer.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+
+namespace {
+
+// Walks the JPEG's segments from the start-of-image marker and through each
+// scan's entropy-coded data: true when an end-of-image marker is reached.
+// Qt's reader fills the rows of a cut-off file with grey and reports success,
+// so this is what refuses one. Segments are skipped by their lengths, so a
+// thumbnail's own end marker inside the Exif data does not count, and bytes a
+// camera appends after the end marker do not matter.
+bool jpegReachesItsEnd(QIODevice &device)
+{
+    const QByteArray data = device.readAll();
+    const auto at = [&data](qsizetype i) { return quint8(data.at(i)); };
+    const qsizetype size = data.size();
+    if (size < 4 || at(0) != 0xFF || at(1) != 0xD8)
+        return false;
+    qsizetype i = 2;
+    while (i + 1 < size) {
+        if (at(i) != 0xFF)
+            return false;
+        const quint8 marker = at(i + 1);
+        if (marker == 0xFF) { // fill byte before a marker
+            ++i;
+            continue;
+        }
+        if (marker == 0xD9)
+            return true;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+            i += 2;
+            continue;
+        }
+        if (i + 3 >= size)
+            return false;
+        const qsizetype length = (qsizetype(at(i + 2)) << 8) | at(i + 3);
+        if (length < 2)
+            return false;
+        i += 2 + length;
+        if (marker != 0xDA)
+            continue;
+        // Entropy-coded data runs to the next marker that is neither a
+        // stuffed zero nor a restart marker.
+        while (i + 1 < size) {
+            if (at(i) == 0xFF) {
+                const quint8 next = at(i + 1);
+                if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7))
+                    break;
+                i += next == 0xFF ? 1 : 2;
+            } else {
+                ++i;
+            }
+        }
+    }
+    return false;
+}
+
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
 
 BackgroundImage loadBackgroundImage(const QString &path)
 {
@@ -22,10 +84,32 @@ BackgroundImage loadBackgroundImage(const QString &path)
     // window reads backgrounds when it opens a project.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
-        return {{}, QStringLiteral("Failed to read image: %1 is not a regular file").arg(QDir::toNativeSeparators(path))};
+        return {{}, QStringLiteral("Failed to read image: %1 is not a regular file").arg(native(path))};
+
+    // Known by its content, as the reader knows it, whatever the suffix.
+    {
+        // A file that does not open is left to the reader's own message.
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && file.peek(2) == QByteArrayLiteral("\xff\xd8")
+            && !jpegReachesItsEnd(file))
+            return {{}, QStringLiteral("Failed to read image: %1 is cut off before the end of its picture data")
+                            .arg(native(path))};
+    }
 
     QImageReader reader(path);
     reader.setAutoTransform(true);
+    reader.setAllocationLimit(backgroundImageLimitMb);
+    // The size from the header is checked here so that the message names the
+    // limit, where the reader would only say that it cannot read the data.
+    // Every picture is drawn at four bytes a pixel, whatever its file holds.
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(backgroundImageLimitMb) * 1024 * 1024) {
+        return {{}, QStringLiteral("Failed to read image: %1 (%2 × %3 pixels) is larger than the %4 MB image limit")
+                        .arg(native(path))
+                        .arg(size.width())
+                        .arg(size.height())
+                        .arg(backgroundImageLimitMb)};
+    }
     QImage image = reader.read();
     if (image.isNull())
         return {{}, QStringLiteral("Failed to read image: %1").arg(reader.errorString())};

@@ -86,7 +86,10 @@ BackgroundImport importBackgroundFile(const QString &dataDirectory, qint64 proje
     BackgroundImage loaded = loadBackgroundImage(copy);
     if (loaded.image.isNull()) {
         QFile::remove(copy);
-        return failure(QStringLiteral("Background Render Failed"), loaded.error);
+        // The copy is gone and its name means nothing to the user: the
+        // message names the file they chose.
+        return failure(QStringLiteral("Background Render Failed"),
+                       loaded.error.replace(QDir::toNativeSeparators(copy), QDir::toNativeSeparators(sourcePath)));
     }
     BackgroundImport result;
     result.path = copy;

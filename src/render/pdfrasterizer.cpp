@@ -5,10 +5,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QProcess>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <mutex>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -184,6 +191,83 @@ QStringList PdfiumSearch::candidates() const
     return list;
 }
 
+namespace {
+
+const QByteArray replyOk = QByteArrayLiteral("VDPRASTER OK ");
+const QByteArray replyError = QByteArrayLiteral("VDPRASTER ERROR\n");
+
+// The checks both sides make before anything is loaded: only regular files
+// are read, so a FIFO or device never blocks the renderer; the size is
+// checked before reading so that an enormous file is never pulled into
+// memory only to be refused. Empty when the file may be rendered; the bytes
+// in `bytes` when it is given.
+QString readablePdf(const QString &path, int longSidePx, QByteArray *bytes)
+{
+    QFile file(path);
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
+        return QStringLiteral("Could not read the PDF: %1 is not a regular file").arg(QDir::toNativeSeparators(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Could not read the PDF: %1").arg(file.errorString());
+    if (file.size() < 1 || file.size() > qint64(INT_MAX))
+        return QStringLiteral("The PDF is empty or too large");
+    if (bytes) {
+        *bytes = file.readAll();
+        if (bytes->isEmpty() || bytes->size() > qsizetype(INT_MAX))
+            return QStringLiteral("The PDF is empty or too large");
+    }
+    if (longSidePx < 1)
+        return QStringLiteral("The PDF page size is invalid");
+    return {};
+}
+
+// Beside the executable (the build tree), then in the private library
+// folder of an installation, PREFIX/bin/../lib/vellumor-vdp.
+QStringList helperCandidates()
+{
+    const QDir executableFolder(QCoreApplication::applicationDirPath());
+    const QString name = QString::fromLatin1(pdfRasterHelperName);
+    return {executableFolder.filePath(name),
+            QDir::cleanPath(executableFolder.filePath(QStringLiteral("../lib/vellumor-vdp/") + name))};
+}
+
+QString sizeText(qint64 bytes)
+{
+    constexpr qint64 gib = qint64(1) << 30;
+    constexpr qint64 mib = qint64(1) << 20;
+    if (bytes % gib == 0)
+        return QStringLiteral("%1 GB").arg(bytes / gib);
+    return QStringLiteral("%1 MB").arg(bytes / mib);
+}
+
+// The renderer's standard output as rasterizeFirstPdfPageInProcess's result;
+// neither a picture nor a message when it is not a whole reply.
+RasterResult readReply(const QByteArray &reply)
+{
+    if (reply.startsWith(replyError))
+        return failure(QString::fromUtf8(reply.mid(replyError.size())));
+    const qsizetype lineEnd = reply.indexOf('\n');
+    if (reply.startsWith(replyOk) && lineEnd > 0) {
+        const QList<QByteArray> size = reply.mid(replyOk.size(), lineEnd - replyOk.size()).split(' ');
+        bool widthOk = false;
+        bool heightOk = false;
+        const int width = size.size() == 2 ? size[0].toInt(&widthOk) : 0;
+        const int height = size.size() == 2 ? size[1].toInt(&heightOk) : 0;
+        if (widthOk && heightOk && width > 0 && height > 0
+            && reply.size() - lineEnd - 1 == qint64(width) * height * 4) {
+            QImage image(width, height, QImage::Format_ARGB32);
+            if (image.isNull())
+                return failure(QStringLiteral("Could not create the PDF bitmap buffer"));
+            const char *row = reply.constData() + lineEnd + 1;
+            for (int y = 0; y < height; ++y, row += qsizetype(width) * 4)
+                std::memcpy(image.scanLine(y), row, size_t(width) * 4);
+            return {std::move(image), QString()};
+        }
+    }
+    return {};
+}
+
+} // namespace
+
 RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx)
 {
     return rasterizeFirstPdfPage(path, longSidePx, PdfiumSearch::fromProcess());
@@ -191,22 +275,87 @@ RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx)
 
 RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const PdfiumSearch &search)
 {
-    QFile file(path);
-    // A FIFO or device would block the read or never end: only files are read.
-    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
-        return failure(QStringLiteral("Could not read the PDF: %1 is not a regular file")
-                           .arg(QDir::toNativeSeparators(path)));
-    if (!file.open(QIODevice::ReadOnly))
-        return failure(QStringLiteral("Could not read the PDF: %1").arg(file.errorString()));
-    // The size is checked before reading so that an enormous file is never
-    // pulled into memory only to be refused.
-    if (file.size() > qint64(INT_MAX))
-        return failure(QStringLiteral("The PDF is empty or too large"));
-    const QByteArray bytes = file.readAll();
-    if (bytes.isEmpty() || bytes.size() > qsizetype(INT_MAX))
-        return failure(QStringLiteral("The PDF is empty or too large"));
-    if (longSidePx < 1)
-        return failure(QStringLiteral("The PDF page size is invalid"));
+    return rasterizeFirstPdfPage(path, longSidePx, search, PdfRasterLimits());
+}
+
+RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const PdfiumSearch &search,
+                                   const PdfRasterLimits &limits)
+{
+    if (const QString error = readablePdf(path, longSidePx, nullptr); !error.isEmpty())
+        return failure(error);
+
+    const QStringList candidates = helperCandidates();
+    const auto found = std::find_if(candidates.cbegin(), candidates.cend(), [](const QString &candidate) {
+        return QFileInfo(candidate).isFile() && QFileInfo(candidate).isExecutable();
+    });
+    if (found == candidates.cend()) {
+        QStringList tried;
+        for (const QString &candidate : candidates)
+            tried << QDir::toNativeSeparators(candidate);
+        return failure(QStringLiteral("The PDF renderer is missing from the installation.\nTried: %1")
+                           .arg(tried.join(u'\n')));
+    }
+    const QString helper = *found;
+
+    QProcess process;
+    process.setProgram(helper);
+    process.setArguments({path, QString::number(longSidePx), search.environmentValue, search.applicationDirectory});
+    process.setStandardInputFile(QProcess::nullDevice());
+#ifdef Q_OS_UNIX
+    // Set in the child between fork and exec: only async-signal-safe calls.
+    // No core file either: a renderer killed by its limits is expected.
+    const rlim_t addressSpace = rlim_t(limits.addressSpaceBytes);
+    process.setChildProcessModifier([addressSpace] {
+        const rlimit memory{addressSpace, addressSpace};
+        ::setrlimit(RLIMIT_AS, &memory);
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+    });
+#endif
+    process.start();
+    if (!process.waitForStarted())
+        return failure(QStringLiteral("The PDF renderer could not be started: %1").arg(process.errorString()));
+    if (!process.waitForFinished(limits.timeoutMs)) {
+        process.kill();
+        process.waitForFinished(-1);
+        return failure(QStringLiteral("The PDF took longer than %1 seconds to render").arg(limits.timeoutMs / 1000.0));
+    }
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == pdfRasterOutOfMemoryExit)
+        return failure(QStringLiteral("The PDF needs more than %1 to render").arg(sizeText(limits.addressSpaceBytes)));
+    if (process.exitStatus() == QProcess::CrashExit) {
+        return failure(QStringLiteral("The PDF renderer crashed on this file (signal %1); the file may be damaged")
+                           .arg(process.exitCode()));
+    }
+    RasterResult result = readReply(process.readAllStandardOutput());
+    if (result.image.isNull() && result.error.isEmpty())
+        result.error = QStringLiteral("The PDF renderer gave no picture (exit status %1)").arg(process.exitCode());
+    return result;
+}
+
+bool writePdfRasterReply(const RasterResult &result, std::FILE *out)
+{
+    if (result.image.isNull()) {
+        const QByteArray message = replyError + result.error.toUtf8();
+        std::fwrite(message.constData(), 1, size_t(message.size()), out);
+        std::fflush(out);
+        return false;
+    }
+    const QImage image = result.image.convertToFormat(QImage::Format_ARGB32);
+    const QByteArray header = replyOk + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height())
+        + '\n';
+    bool written = std::fwrite(header.constData(), 1, size_t(header.size()), out) == size_t(header.size());
+    for (int y = 0; written && y < image.height(); ++y) {
+        const size_t rowBytes = size_t(image.width()) * 4;
+        written = std::fwrite(image.constScanLine(y), 1, rowBytes, out) == rowBytes;
+    }
+    return std::fflush(out) == 0 && written;
+}
+
+RasterResult rasterizeFirstPdfPageInProcess(const QString &path, int longSidePx, const PdfiumSearch &search)
+{
+    QByteArray bytes;
+    if (const QString error = readablePdf(path, longSidePx, &bytes); !error.isEmpty())
+        return failure(error);
 
     QLibrary library;
     QStringList tried;

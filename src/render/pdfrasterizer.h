@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+
 // What rasterizeFirstPdfPage gives back.
 struct RasterResult
 {
@@ -29,10 +31,37 @@ struct PdfiumSearch
 // The long side, in pixels, at which backgrounds are rasterised.
 constexpr int backgroundLongSidePx = 2400;
 
+// What a rasterisation may cost before it is stopped. PDFium decodes every
+// stream of the page in full, so a small file can ask for gigabytes, or loop.
+struct PdfRasterLimits
+{
+    qint64 addressSpaceBytes = qint64(1) << 30; // the renderer process's whole address space
+    int timeoutMs = 30000;
+};
+
+// The renderer process, found beside the running executable (the build
+// tree), then in the private library folder of an installation.
+constexpr char pdfRasterHelperName[] = "vellumor-vdp-pdfraster";
+// Its exit status when an allocation failed under the memory limit.
+constexpr int pdfRasterOutOfMemoryExit = 3;
+
 // Renders page 0 of the PDF at `path` onto white, annotations included, scaled
 // so that its longer side is `longSidePx` pixels (595 × 842 pt at 2400 gives
-// 1696 × 2400). PDFium is initialised and destroyed around each call and
-// everything acquired is released on every path; calls are serialised because
-// the library's state is process-wide.
+// 1696 × 2400). PDFium runs in a child process (pdfRasterHelperName) under
+// `limits`: a PDF that needs more memory fails with "The PDF needs more than
+// 1 GB to render", one that takes longer with "The PDF took longer than 30
+// seconds to render", and a crash of the renderer is a message as well, never
+// a crash of the caller. The library's own failures keep their messages.
 RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx);
 RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const PdfiumSearch &search);
+RasterResult rasterizeFirstPdfPage(const QString &path, int longSidePx, const PdfiumSearch &search,
+                                   const PdfRasterLimits &limits);
+
+// The renderer process's side. PDFium is initialised and destroyed around
+// each call and everything acquired is released on every path; calls are
+// serialised because the library's state is process-wide.
+RasterResult rasterizeFirstPdfPageInProcess(const QString &path, int longSidePx, const PdfiumSearch &search);
+// Writes `result` as the parent reads it: "VDPRASTER OK W H\n" and W × H
+// ARGB32 pixels row by row, or "VDPRASTER ERROR\n" and the UTF-8 message.
+// False when the result is an error or the output could not be written.
+bool writePdfRasterReply(const RasterResult &result, std::FILE *out);

@@ -371,6 +371,7 @@ void TestInstallation::installsTheLayout_data()
     // installation then ships it in its private library folder.
     if (QFileInfo::exists(QStringLiteral(VDP_BUILD_DIR "/bin/libpdfium.so")))
         QTest::newRow("PDFium") << "lib/vellumor-vdp/libpdfium.so" << false;
+    QTest::newRow("PDF renderer process") << "lib/vellumor-vdp/vellumor-vdp-pdfraster" << true;
 }
 
 void TestInstallation::installsTheLayout()
@@ -467,8 +468,9 @@ void TestInstallation::starterExportFromTheInstalledTool()
     }
 }
 
-// The installed tool renders a PDF background through the PDFium of its own
-// library folder; without it there, that folder is where it says it looked.
+// The installed tool renders a PDF background through the renderer process
+// and the PDFium of its own library folder; without the library there, that
+// folder is where it says it looked.
 void TestInstallation::pdfBackgroundsUseTheInstalledPdfium()
 {
     if (!QFileInfo::exists(installed(QStringLiteral("lib/vellumor-vdp/libpdfium.so"))))
@@ -486,6 +488,18 @@ void TestInstallation::pdfBackgroundsUseTheInstalledPdfium()
     const Run withPdfium = cli(exportArguments, options);
     QVERIFY2(withPdfium.exitCode == 0, qPrintable(describe(withPdfium)));
 
+    // Artwork that unpacks to gigabytes stops the export at the renderer's
+    // limit instead of printing blank.
+    const QString bomb = QDir(options.workingDirectory).filePath(QStringLiteral("bomb.pdf"));
+    QFile bombFile(bomb);
+    QVERIFY(bombFile.open(QIODevice::WriteOnly) && bombFile.write(flateBombPdf(qint64(3) << 29)) > 0);
+    bombFile.close();
+    QVERIFY(setBackground(dataDir, bomb));
+    const Run withBomb = cli(exportArguments, options);
+    QCOMPARE(withBomb.exitCode, 1);
+    QVERIFY2(withBomb.err.contains(QStringLiteral("The PDF needs more than 1 GB to render")), qPrintable(withBomb.err));
+    QVERIFY(setBackground(dataDir, artwork));
+
     const QString copy = m_root.filePath(QStringLiteral("without-pdfium"));
     QVERIFY(copyTree(m_prefix, copy));
     QVERIFY(QFile::remove(QDir(copy).filePath(QStringLiteral("lib/vellumor-vdp/libpdfium.so"))));
@@ -493,6 +507,15 @@ void TestInstallation::pdfBackgroundsUseTheInstalledPdfium()
     QCOMPARE(withoutPdfium.exitCode, 1);
     QVERIFY2(withoutPdfium.err.contains(QDir(copy).filePath(QStringLiteral("lib/vellumor-vdp/libpdfium.so"))),
              qPrintable(withoutPdfium.err));
+
+    // Without the renderer process, the places it was looked for are named.
+    const QString renderer = QDir(copy).filePath(QStringLiteral("lib/vellumor-vdp/vellumor-vdp-pdfraster"));
+    QVERIFY(QFile::remove(renderer));
+    const Run withoutRenderer = cli(exportArguments, options, copy);
+    QCOMPARE(withoutRenderer.exitCode, 1);
+    QVERIFY2(withoutRenderer.err.contains(QStringLiteral("The PDF renderer is missing from the installation.")),
+             qPrintable(withoutRenderer.err));
+    QVERIFY2(withoutRenderer.err.contains(renderer), qPrintable(withoutRenderer.err));
 }
 
 void TestInstallation::windowSmokeTest_data()

@@ -1,7 +1,9 @@
 // A stand-in for PDFium that shows what a real build cannot: every call with
 // its arguments in order (written to the file named by FAKE_PDFIUM_LOG), and
 // a failure at the step named by FAKE_PDFIUM_FAIL ("open", "pages", "page",
-// "size", "bitmap"). It has only the older page-size getters, which return
+// "size", "bitmap"), or a renderer that goes wrong while it draws: "crash"
+// (a bad pointer), "memory" (asks for 2 GB and aborts when refused, as
+// PDFium does), "hang" (never returns). It has only the older page-size getters, which return
 // double, as PDFium's do. Built in three variants: complete; without
 // FPDF_RenderPageBitmap (FAKE_PDFIUM_INCOMPLETE); with no PDFium entry point
 // at all (FAKE_PDFIUM_NONE).
@@ -9,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <csignal>
+#include <unistd.h>
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -120,6 +125,16 @@ FAKE_EXPORT void FPDF_RenderPageBitmap(void *handle, void *, int startX, int sta
                                        int rotate, int flags)
 {
     logCall("RenderPageBitmap %d %d %d %d %d %d", startX, startY, sizeX, sizeY, rotate, flags);
+    if (failsAt("crash"))
+        std::raise(SIGSEGV);
+    if (failsAt("memory")) {
+        void *huge = std::malloc(size_t(2) << 30);
+        if (!huge)
+            std::abort();
+        std::free(huge);
+    }
+    while (failsAt("hang"))
+        ::pause();
     auto *bitmap = static_cast<Bitmap *>(handle);
     const unsigned char blue[4] = {0xff, 0x00, 0x00, 0xff};
     for (int y = 0; y < bitmap->height; ++y) {

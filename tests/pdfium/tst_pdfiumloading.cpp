@@ -6,6 +6,7 @@
 #include "render/pdfrasterizer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,6 +39,8 @@ private slots:
     void callsInOrder_data();
     void callsInOrder();
     void environmentVariableIsFirst();
+    void rendererFailuresAreMessages_data();
+    void rendererFailuresAreMessages();
 
 private:
     QStringList loggedCalls() const;
@@ -204,6 +207,41 @@ void TestPdfiumLoading::environmentVariableIsFirst()
     QCOMPARE(result.error, QString());
     QCOMPARE(result.image.size(), QSize(2400, 1200));
     QVERIFY(loggedCalls().contains(QStringLiteral("RenderPageBitmap 0 0 2400 1200 0 1")));
+}
+
+void TestPdfiumLoading::rendererFailuresAreMessages_data()
+{
+    QTest::addColumn<QString>("failAt");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("renderer crashes") << "crash" << 30000
+                                      << "The PDF renderer crashed on this file (signal 11); the file may be damaged";
+    QTest::newRow("an allocation over the limit") << "memory" << 30000 << "The PDF needs more than 1 GB to render";
+    QTest::newRow("renderer never returns") << "hang" << 2000 << "The PDF took longer than 2 seconds to render";
+}
+
+// PDFium runs in a child process under the limits: whatever it does while it
+// draws, this process gets a message and no picture, and goes on.
+void TestPdfiumLoading::rendererFailuresAreMessages()
+{
+    QFETCH(QString, failAt);
+    QFETCH(int, timeoutMs);
+    QFETCH(QString, message);
+
+    qputenv("FAKE_PDFIUM_FAIL", failAt.toLatin1());
+    PdfRasterLimits limits;
+    limits.timeoutMs = timeoutMs;
+    QElapsedTimer timer;
+    timer.start();
+    const RasterResult result = rasterizeFirstPdfPage(m_pdf, 2400, PdfiumSearch{FAKE_PDFIUM, m_emptyFolder}, limits);
+    QCOMPARE(result.error, message);
+    QVERIFY(result.image.isNull());
+    QVERIFY(loggedCalls().contains(QStringLiteral("RenderPageBitmap 0 0 2400 1200 0 1")));
+    // The default limit is what the renderer ran under.
+    QCOMPARE(limits.addressSpaceBytes, qint64(1) << 30);
+    if (failAt == u"hang")
+        QVERIFY(timer.elapsed() >= timeoutMs);
 }
 
 QTEST_GUILESS_MAIN(TestPdfiumLoading)

@@ -138,6 +138,9 @@ void TestPdfRasterizer::badFiles_data()
     // PDFium refuses a document whose page tree is empty when it opens it, so
     // "The PDF has no renderable pages" is only reached with other builds.
     QTest::newRow("an empty page tree") << "no pages" << openFailure;
+    // 1.3 MB that PDFium unpacks to 1.5 GB and holds twice over: without the
+    // renderer's limit it costs gigabytes and renders blank with success.
+    QTest::newRow("streams that unpack to 1.5 GB") << "bomb" << "The PDF needs more than 1 GB to render";
 }
 
 // Each bad file gives its message and no picture, without crashing and
@@ -171,6 +174,10 @@ void TestPdfRasterizer::badFiles()
                                           QStringLiteral("owner"), QStringLiteral("256"), QStringLiteral("--"), plain,
                                           path}),
                  0);
+    } else if (kind == u"bomb") {
+        const QByteArray bomb = flateBombPdf(qint64(3) << 29);
+        QVERIFY(bomb.size() > 1000000 && bomb.size() < 2000000);
+        QVERIFY(writeFile(path, bomb));
     } else if (kind == u"no pages") {
         QVERIFY(writeFile(path, "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
                                 "2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\n"

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageWriter>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -128,6 +129,11 @@ private slots:
     void secondImportKeepsTheFirst();
     void storedSpecialFilesAreNotRead_data();
     void storedSpecialFilesAreNotRead();
+    void readsEveryListedFormat_data();
+    void readsEveryListedFormat();
+    void jpegEnds_data();
+    void jpegEnds();
+    void readsAHundredMegapixelPhoto();
 
 private:
     QString resourceFolder() const { return projectResourceDirectory(m_data->path(), kProjectId); }
@@ -201,10 +207,15 @@ void TestBackgroundImport::refusedFilesLeaveNothing_data()
     QTest::newRow("zero-byte file") << "empty.png" << kRenderFailed << unreadable << QString();
     QTest::newRow("text with an image suffix") << "notes.jpg" << kRenderFailed << unreadable << QString();
     QTest::newRow("truncated PNG") << "cut.png" << kRenderFailed << unreadable << QString();
-    // The header alone asks for 3.6 GB; the reader's allocation limit, not
-    // the missing pixels, is what refuses it, before anything is allocated.
+    // Qt's reader fills the missing rows with grey and calls it a success.
+    QTest::newRow("truncated JPEG") << "cut.jpg" << kRenderFailed
+                                    << "Failed to read image: @SOURCE is cut off before the end of its picture data"
+                                    << QString();
+    // The header alone asks for 3.6 GB; the limit, not the missing pixels, is
+    // what refuses it, before anything is allocated, and the message says so.
     QTest::newRow("PNG header of 30000 × 30000")
-        << "huge.png" << kRenderFailed << unreadable << "exceeds the current allocation limit";
+        << "huge.png" << kRenderFailed
+        << "Failed to read image: @SOURCE (30000 × 30000 pixels) is larger than the 1024 MB image limit" << QString();
     // @COPY: the copy's path in the resource folder.
     QTest::newRow("source vanished") << "gone.png" << kImportFailed
                                      << kCopyFailed + QStringLiteral(": Could not read @SOURCE: No such file or directory")
@@ -247,6 +258,12 @@ void TestBackgroundImport::refusedFilesLeaveNothing()
         QVERIFY(writeFile(path, "These are not pixels.\n"));
     } else if (situation == QLatin1String("cut.png")) {
         const QByteArray whole = pngBytes(noise(64, 64));
+        QVERIFY(whole.size() > 4000);
+        QVERIFY(writeFile(path, whole.left(whole.size() / 2)));
+    } else if (situation == QLatin1String("cut.jpg")) {
+        QByteArray whole;
+        QBuffer buffer(&whole);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && noise(64, 64).save(&buffer, "JPEG", 90));
         QVERIFY(whole.size() > 4000);
         QVERIFY(writeFile(path, whole.left(whole.size() / 2)));
     } else if (situation == QLatin1String("huge.png")) {
@@ -389,6 +406,158 @@ void TestBackgroundImport::storedSpecialFilesAreNotRead()
     const BackgroundImage read = loadBackgroundImage(path);
     QVERIFY(read.image.isNull());
     QCOMPARE(read.error, QString(message).replace(QStringLiteral("@PATH"), QDir::toNativeSeparators(path)));
+}
+
+void TestBackgroundImport::readsEveryListedFormat_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("progressive");
+
+    // The formats the README promises; TIFF and WebP come from Qt's
+    // image-format plug-ins, which the set-up and the package bring.
+    QTest::newRow("PNG") << "art.png" << QByteArray("png") << false;
+    QTest::newRow("JPEG") << "art.jpg" << QByteArray("jpeg") << false;
+    QTest::newRow("progressive JPEG") << "art.jpeg" << QByteArray("jpeg") << true;
+    QTest::newRow("BMP") << "art.bmp" << QByteArray("bmp") << false;
+    QTest::newRow("TIFF") << "art.tif" << QByteArray("tiff") << false;
+    QTest::newRow("TIFF, long suffix") << "art.tiff" << QByteArray("tiff") << false;
+    QTest::newRow("WebP") << "art.webp" << QByteArray("webp") << false;
+}
+
+// Each listed format is read with its pixels where they were written: a red
+// left half and a blue right half.
+void TestBackgroundImport::readsEveryListedFormat()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, progressive);
+
+    QImage art = filled(120, 80, Qt::blue);
+    for (int y = 0; y < 80; ++y) {
+        for (int x = 0; x < 60; ++x)
+            art.setPixelColor(x, y, Qt::red);
+    }
+    const QString path = source(name);
+    QImageWriter writer(path, format);
+    writer.setQuality(95);
+    writer.setProgressiveScanWrite(progressive);
+    QVERIFY2(writer.write(art), qPrintable(writer.errorString()));
+
+    const BackgroundImage read = loadBackgroundImage(path);
+    QCOMPARE(read.error, QString());
+    QCOMPARE(read.image.size(), QSize(120, 80));
+    const QColor left = read.image.pixelColor(20, 40);
+    const QColor right = read.image.pixelColor(100, 40);
+    QVERIFY2(left.red() > 200 && left.blue() < 50, qPrintable(left.name()));
+    QVERIFY2(right.blue() > 200 && right.red() < 50, qPrintable(right.name()));
+}
+
+void TestBackgroundImport::jpegEnds_data()
+{
+    QTest::addColumn<QString>("cut");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("whole") << "whole" << true;
+    // Cameras append their own data (a second picture, a video) after the end.
+    QTest::newRow("bytes after the end marker") << "appended" << true;
+    QTest::newRow("an end marker in the Exif thumbnail, then cut") << "thumbnail" << false;
+    QTest::newRow("cut in the last scan") << "last scan" << false;
+    QTest::newRow("only the end marker missing") << "no end" << false;
+    QTest::newRow("progressive, cut after the first scans") << "progressive" << false;
+    QTest::newRow("headers only") << "headers" << false;
+}
+
+// A JPEG is taken only when its data reaches the end-of-image marker.
+void TestBackgroundImport::jpegEnds()
+{
+    QFETCH(QString, cut);
+    QFETCH(bool, accepted);
+
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly));
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setQuality(90);
+        writer.setProgressiveScanWrite(cut == u"progressive");
+        QVERIFY(writer.write(noise(96, 64)));
+    }
+    QVERIFY(jpeg.endsWith("\xff\xd9"));
+    const qsizetype scan = jpeg.indexOf("\xff\xda");
+    QVERIFY(scan > 0);
+    if (cut == u"appended") {
+        jpeg += QByteArray("\x00\x00\x00\x18" "ftypmp42", 12) + QByteArray(64, 'v');
+    } else if (cut == u"thumbnail") {
+        // An APP1 segment holding a complete tiny JPEG, then the picture cut.
+        const QByteArray thumbnail = QByteArray("Exif\0\0", 6) + QByteArray::fromHex("ffd8ffd9");
+        QByteArray app1 = QByteArray::fromHex("ffe1");
+        app1 += char((thumbnail.size() + 2) >> 8);
+        app1 += char((thumbnail.size() + 2) & 0xff);
+        jpeg = jpeg.left(2) + app1 + thumbnail + jpeg.mid(2);
+        jpeg.chop(jpeg.size() / 3);
+    } else if (cut == u"last scan") {
+        jpeg.chop((jpeg.size() - scan) / 2);
+    } else if (cut == u"no end") {
+        jpeg.chop(2);
+    } else if (cut == u"progressive") {
+        const qsizetype lastScan = jpeg.lastIndexOf("\xff\xda");
+        QVERIFY(lastScan > scan); // more than one scan
+        jpeg.truncate(lastScan);
+    } else if (cut == u"headers") {
+        jpeg.truncate(scan);
+    }
+    const QString path = source(QStringLiteral("photo.jpg"));
+    QVERIFY(writeFile(path, jpeg));
+
+    const BackgroundImage read = loadBackgroundImage(path);
+    if (accepted) {
+        QCOMPARE(read.error, QString());
+        QCOMPARE(read.image.size(), QSize(96, 64));
+    } else {
+        QCOMPARE(read.error, QStringLiteral("Failed to read image: %1 is cut off before the end of its picture data")
+                                 .arg(QDir::toNativeSeparators(path)));
+        QVERIFY(read.image.isNull());
+    }
+}
+
+// 12000 × 9000 (108 megapixels, 412 MB decoded) is over Qt's own 128 MB
+// allocation limit; a print shop's photo of that size reads in full.
+void TestBackgroundImport::readsAHundredMegapixelPhoto()
+{
+    constexpr int width = 12000;
+    constexpr int height = 9000;
+    QByteArray header;
+    for (quint32 value : {quint32(width), quint32(height)})
+        header.append(char(value >> 24)).append(char(value >> 16)).append(char(value >> 8)).append(char(value));
+    header.append(char(8)).append(char(0)).append(char(0)).append(char(0)).append(char(0)); // 8-bit grey
+    // Rows of filter byte 0 and mid grey, compressed as they go.
+    QByteArray row(width + 1, char(0x80));
+    row[0] = 0;
+    z_stream stream{};
+    QCOMPARE(deflateInit(&stream, 1), Z_OK);
+    QByteArray idat;
+    QByteArray out(1 << 20, Qt::Uninitialized);
+    for (int y = 0; y < height; ++y) {
+        stream.next_in = reinterpret_cast<Bytef *>(row.data());
+        stream.avail_in = uInt(row.size());
+        const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(out.data());
+            stream.avail_out = uInt(out.size());
+            deflate(&stream, flush);
+            idat.append(out.constData(), out.size() - qsizetype(stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    const QString path = source(QStringLiteral("photo.png"));
+    QVERIFY(writeFile(path, QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", idat)
+                                + pngChunk("IEND", QByteArray())));
+
+    const BackgroundImage read = loadBackgroundImage(path);
+    QCOMPARE(read.error, QString());
+    QCOMPARE(read.image.size(), QSize(width, height));
+    QCOMPARE(read.image.pixelColor(width - 1, height - 1), QColor(0x80, 0x80, 0x80));
 }
 
 QTEST_MAIN(TestBackgroundImport)

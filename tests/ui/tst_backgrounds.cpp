@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDateTime>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -375,6 +376,14 @@ void TestBackgrounds::failedStepChangesNothing_data()
                                           << "Failed to read image: …";
     QTest::newRow("import: empty PDF") << "import" << "empty.pdf" << false << "Background Render Failed"
                                        << "The PDF is empty or too large";
+    // "…" here: the text names the chosen file.
+    QTest::newRow("import: cut-off JPEG") << "import" << "cut.jpg" << false << "Background Render Failed"
+                                          << "is cut off before the end of its picture data…";
+    // Rendered in the renderer process, which its memory limit stops; the
+    // window itself never holds the gigabytes.
+    QTest::newRow("import: PDF that unpacks to gigabytes") << "import" << "bomb.pdf" << false
+                                                           << "Background Render Failed"
+                                                           << "The PDF needs more than 1 GB to render";
     QTest::newRow("import: save refused") << "import" << "green.png" << true << "Background Save Failed"
                                           << "projects are frozen…";
     QTest::newRow("import: source vanished")
@@ -409,7 +418,19 @@ void TestBackgrounds::failedStepChangesNothing()
         QVERIFY(writeFile(path, "no pixels here"));
     else if (source == QLatin1String("empty.pdf"))
         QVERIFY(writeFile(path, QByteArray()));
-    else if (source == QLatin1String("green.png"))
+    else if (source == QLatin1String("bomb.pdf"))
+        QVERIFY(writeFile(path, flateBombPdf(qint64(3) << 29)));
+    else if (source == QLatin1String("cut.jpg")) {
+        QImage noise(64, 64, QImage::Format_RGB32);
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 64; ++x)
+                noise.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * y) % 256, (x * 5 + y * 91) % 256));
+        }
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && noise.save(&buffer, "JPEG", 95));
+        QVERIFY(writeFile(path, jpeg.left(jpeg.size() / 2)));
+    } else if (source == QLatin1String("green.png"))
         path = writePng(source, Qt::green);
     if (freeze) {
         QVERIFY(openTestStore(m_folders.databasePath)
