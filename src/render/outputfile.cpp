@@ -313,14 +313,7 @@ bool OutputFile::commit()
         discard();
         return false;
     }
-    if (::rename(encoded(m_temporary).constData(), encoded(m_target).constData()) != 0) {
-        setWriteError(systemReason(errno));
-        discard();
-        return false;
-    }
-    syncFolderOf(m_target);
-    forget();
-    return true;
+    return moveIntoPlace(::rename(encoded(m_temporary).constData(), encoded(m_target).constData()));
 }
 
 bool OutputFile::commitNew()
@@ -329,9 +322,13 @@ bool OutputFile::commitNew()
         return false;
     // renameat2 with RENAME_NOREPLACE checks and moves in one step, so a file
     // made meanwhile by another process is never replaced.
-    if (::renameat2(AT_FDCWD, encoded(m_temporary).constData(), AT_FDCWD, encoded(m_target).constData(),
-                    RENAME_NOREPLACE)
-        != 0) {
+    return moveIntoPlace(::renameat2(AT_FDCWD, encoded(m_temporary).constData(), AT_FDCWD,
+                                     encoded(m_target).constData(), RENAME_NOREPLACE));
+}
+
+bool OutputFile::moveIntoPlace(int renameResult)
+{
+    if (renameResult != 0) {
         setWriteError(systemReason(errno));
         discard();
         return false;

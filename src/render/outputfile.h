@@ -94,6 +94,8 @@ public:
     QString reason() const { return m_reason; }
 
 private:
+    // The end of both commits: `renameResult` is the rename's return value.
+    bool moveIntoPlace(int renameResult);
     class Device;
 
     bool fail(const QString &reason);

@@ -1,5 +1,6 @@
 #include "storetestutil.h"
 #include "support/asuser.h"
+#include "support/filesizelimit.h"
 
 #include "app/workspace.h"
 #include "store/projectstore.h"
@@ -683,16 +684,9 @@ void TestWorkspace::failedStarterCopyNamesFileAndReason()
         result = start(ws.paths);
         QCOMPARE(fileBytes(ws.paths.dataDirectory), QByteArray("not a folder"));
     } else {
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
-        rlimit limit = old;
-        limit.rlim_cur = 4096;
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const FileSizeLimit full(4096);
+        QVERIFY(full.isActive());
         result = start(ws.paths);
-        if (setrlimit(RLIMIT_FSIZE, &old) != 0)
-            qFatal("could not restore the file size limit");
-        std::signal(SIGXFSZ, oldHandler);
         QCOMPARE(QDir(ws.paths.dataDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList());
     }

@@ -335,6 +335,10 @@ private:
     CliFolders m_folders;
 
     qint64 onePerSheetProject(const QString &dataDir, int cards, int noiseWidth = 400);
+    // A project of `cards` cards numbered from 1, one per 100 × 64 mm sheet,
+    // each showing its number; `backgroundPath` as its front artwork.
+    qint64 numberedProject(const QString &dataDir, const QString &name, int cards,
+                           const QString &backgroundPath = QString());
     // One data directory for every row of the full-disk table, with a
     // project for the PDFs and one for the manifest, each output megabytes
     // long: the tool's own database writes stay far below the limits.
@@ -752,17 +756,8 @@ void TestCliExport::progressLinesIntoAPipe()
     QFETCH(QList<int>, reported);
 
     const QString dataDir = starterDataDirectory();
-    QByteArray csv("Number\n");
-    for (int i = 1; i <= pages; ++i)
-        csv += QByteArray::number(i) + '\n';
-    const qint64 id = csvProject(dataDir, QStringLiteral("One per page"), csv, [](Project &p) {
-        p.paperWidthMm = 100;
-        p.paperHeightMm = 64;
-        p.rows = 1;
-        p.columns = 1;
-    });
+    const qint64 id = numberedProject(dataDir, QStringLiteral("One per page"), pages);
     QVERIFY(id > 0);
-    QVERIFY(addTextField(dataDir, id, QStringLiteral("Number")));
 
     const QString path = QDir(m_folders.newFolder(QStringLiteral("out"))).filePath(QStringLiteral("run.pdf"));
     const CliRun result = run(dataDir, {QStringLiteral("export"), QStringLiteral("--output"), path});
@@ -1538,9 +1533,6 @@ void TestCliExport::storedElementOutOfRangeIsRefused()
 // noise background that does not compress, so every page adds its own bytes.
 qint64 TestCliExport::onePerSheetProject(const QString &dataDir, int cards, int noiseWidth)
 {
-    QByteArray csv("Number\n");
-    for (int i = 1; i <= cards; ++i)
-        csv += QByteArray::number(i) + '\n';
     const QString artwork = QDir(m_folders.newFolder(QStringLiteral("art"))).filePath(QStringLiteral("noise.png"));
     QImage noise(noiseWidth, noiseWidth * 3 / 5, QImage::Format_RGB32);
     quint32 state = 4711;
@@ -1552,12 +1544,21 @@ qint64 TestCliExport::onePerSheetProject(const QString &dataDir, int cards, int 
     }
     if (!noise.save(artwork))
         return 0;
-    const qint64 id = csvProject(dataDir, QStringLiteral("One per sheet"), csv, [&](Project &p) {
+    return numberedProject(dataDir, QStringLiteral("One per sheet"), cards, artwork);
+}
+
+qint64 TestCliExport::numberedProject(const QString &dataDir, const QString &name, int cards,
+                                      const QString &backgroundPath)
+{
+    QByteArray csv("Number\n");
+    for (int i = 1; i <= cards; ++i)
+        csv += QByteArray::number(i) + '\n';
+    const qint64 id = csvProject(dataDir, name, csv, [&](Project &p) {
         p.paperWidthMm = 100;
         p.paperHeightMm = 64;
         p.rows = 1;
         p.columns = 1;
-        p.backgroundPath = artwork;
+        p.backgroundPath = backgroundPath;
     });
     return id > 0 && addTextField(dataDir, id, QStringLiteral("Number")) ? id : 0;
 }
@@ -1743,17 +1744,8 @@ void TestCliExport::interruptedExportLeavesNothing()
     QFETCH(int, signal);
 
     const QString dataDir = starterDataDirectory();
-    QByteArray csv("Number\n");
-    for (int i = 1; i <= 3000; ++i)
-        csv += QByteArray::number(i) + '\n';
-    const qint64 id = csvProject(dataDir, QStringLiteral("Long run"), csv, [](Project &p) {
-        p.paperWidthMm = 100;
-        p.paperHeightMm = 64;
-        p.rows = 1;
-        p.columns = 1;
-    });
+    const qint64 id = numberedProject(dataDir, QStringLiteral("Long run"), 3000);
     QVERIFY(id > 0);
-    QVERIFY(addTextField(dataDir, id, QStringLiteral("Number")));
 
     const QString folder = m_folders.newFolder(QStringLiteral("out"));
     const QString path = QDir(folder).filePath(QStringLiteral("run.pdf"));

@@ -5,6 +5,7 @@
 #include "render/backgroundimage.h"
 #include "render/backgroundimport.h"
 #include "support/asuser.h"
+#include "support/filesizelimit.h"
 #include "support/hostilefiles.h"
 
 #include <QBuffer>
@@ -307,16 +308,9 @@ void TestBackgroundImport::refusedFilesLeaveNothing()
     BackgroundImport imported;
     if (situation == QLatin1String("full")) {
         // Ignored, an oversized write fails with EFBIG instead of ending the test.
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
-        rlimit limit = old;
-        limit.rlim_cur = 4096;
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const FileSizeLimit full(4096);
+        QVERIFY(full.isActive());
         imported = importBackgroundFile(m_data->path(), kProjectId, path, kNowMs);
-        if (setrlimit(RLIMIT_FSIZE, &old) != 0)
-            qFatal("could not restore the file size limit");
-        std::signal(SIGXFSZ, oldHandler);
     } else {
         imported = importBackgroundFile(m_data->path(), kProjectId, path, kNowMs);
     }
