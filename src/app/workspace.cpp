@@ -72,24 +72,12 @@ QString copyStarterDatabase(const QString &starter, const QString &target)
     QString reason;
     if (!makeFolder(QFileInfo(target).absolutePath(), &reason))
         return reason;
-    QFile source(starter);
-    if (!source.open(QIODevice::ReadOnly))
-        return QStringLiteral("could not read %1: %2").arg(QDir::toNativeSeparators(starter), source.errorString());
-    OutputFile output(target);
-    if (!output.open())
-        return output.reason();
-    QIODevice &file = output.device();
-    while (!source.atEnd()) {
-        const QByteArray chunk = source.read(1 << 20);
-        if (source.error() != QFileDevice::NoError)
-            return QStringLiteral("could not read %1: %2")
-                .arg(QDir::toNativeSeparators(starter), source.errorString());
-        if (file.write(chunk) != chunk.size())
-            break; // the device has recorded why
-    }
-    if (!output.commitNew())
-        return output.reason();
-    return {};
+    const std::optional<CopyFailure> failed = copyToNewFile(starter, target);
+    if (!failed)
+        return {};
+    if (failed->reading)
+        return QStringLiteral("could not read %1: %2").arg(QDir::toNativeSeparators(starter), failed->reason);
+    return failed->reason;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "import/csvutf8parser.h"
 #include "import/datasourceoptions.h"
+#include "model/regularfile.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -33,16 +34,6 @@ bool isWorkbookPath(const QString &path);
 // failure.
 bool streamCsvFile(const QString &path, const DataSourceOptions &options, const CsvRowHandler &onRow,
                    const std::function<bool()> &again, QString *error);
-
-// "PATH is not a regular file", the path in the platform's notation.
-QString notRegularFileMessage(const QString &path);
-
-// Fails with notRegularFileMessage() when `path` names something that exists
-// but is not a regular file (a folder, a device, a FIFO, a socket), found
-// without opening it: opening a FIFO waits for a writer, and reading
-// /dev/zero never ends. A path that names nothing passes, so that the
-// reader's own open reports it as before. Every reader here checks first.
-bool checkRegularFile(const QString &path, QString *error);
 
 // Windows-1252 as the WHATWG Encoding Standard gives it, the five undefined
 // bytes mapped to the C1 controls of the same value. Never fails.

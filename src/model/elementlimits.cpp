@@ -127,13 +127,25 @@ std::optional<ElementLimitViolation> templateLimitViolation(const QList<Template
     return std::nullopt;
 }
 
+namespace {
+
+// Fields and graphics place their boxes alike.
+template<typename Element>
+Element withBoxWithinLimits(const Element &element)
+{
+    Element bounded = element;
+    bounded.xMm = clamped(element.xMm, minimumPositionMm, maximumLengthMm);
+    bounded.yMm = clamped(element.yMm, minimumPositionMm, maximumLengthMm);
+    bounded.widthMm = clamped(element.widthMm, 0, maximumLengthMm);
+    bounded.heightMm = clamped(element.heightMm, 0, maximumLengthMm);
+    return bounded;
+}
+
+} // namespace
+
 TemplateField fieldWithinLimits(const TemplateField &field)
 {
-    TemplateField bounded = field;
-    bounded.xMm = clamped(field.xMm, minimumPositionMm, maximumLengthMm);
-    bounded.yMm = clamped(field.yMm, minimumPositionMm, maximumLengthMm);
-    bounded.widthMm = clamped(field.widthMm, 0, maximumLengthMm);
-    bounded.heightMm = clamped(field.heightMm, 0, maximumLengthMm);
+    TemplateField bounded = withBoxWithinLimits(field);
     bounded.fontSizePt = clamped(field.fontSizePt, minimumFontSizePt, maximumFontSizePt);
     if (field.type == sequenceType) {
         bounded.sequencePrefix = field.sequencePrefix.left(maximumSequencePrefixLength);
@@ -145,11 +157,7 @@ TemplateField fieldWithinLimits(const TemplateField &field)
 
 GraphicElement graphicWithinLimits(const GraphicElement &graphic)
 {
-    GraphicElement bounded = graphic;
-    bounded.xMm = clamped(graphic.xMm, minimumPositionMm, maximumLengthMm);
-    bounded.yMm = clamped(graphic.yMm, minimumPositionMm, maximumLengthMm);
-    bounded.widthMm = clamped(graphic.widthMm, 0, maximumLengthMm);
-    bounded.heightMm = clamped(graphic.heightMm, 0, maximumLengthMm);
+    GraphicElement bounded = withBoxWithinLimits(graphic);
     bounded.strokeWidthMm = clamped(graphic.strokeWidthMm, minimumStrokeWidthMm, maximumStrokeWidthMm);
     if (graphic.type == tableType) {
         bounded.rows = std::clamp(graphic.rows, minimumTableCount, maximumTableCount);

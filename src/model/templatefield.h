@@ -40,5 +40,11 @@ struct TemplateField
 
 Q_DECLARE_METATYPE(TemplateField)
 
+// A barcode or a QR code: painted as a symbol, which may fail to encode.
+inline bool isCodeField(const TemplateField &field)
+{
+    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
+}
+
 // Registers the type under the name "TemplateField" on first use; the id is cached.
 int templateFieldMetaTypeId();

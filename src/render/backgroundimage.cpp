@@ -1,7 +1,9 @@
 #include "render/backgroundimage.h"
 
+#include "model/regularfile.h"
 #include "render/pdfrasterizer.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,9 +17,8 @@ namespace {
 // so this is what refuses one. Segments are skipped by their lengths, so a
 // thumbnail's own end marker inside the Exif data does not count, and bytes a
 // camera appends after the end marker do not matter.
-bool jpegReachesItsEnd(QIODevice &device)
+bool jpegReachesItsEnd(const QByteArray &data)
 {
-    const QByteArray data = device.readAll();
     const auto at = [&data](qsizetype i) { return quint8(data.at(i)); };
     const qsizetype size = data.size();
     if (size < 4 || at(0) != 0xFF || at(1) != 0xD8)
@@ -82,21 +83,28 @@ BackgroundImage loadBackgroundImage(const QString &path)
 
     // A FIFO or device named like a picture would block the reader, and the
     // window reads backgrounds when it opens a project.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return {{}, QStringLiteral("Failed to read image: %1 is not a regular file").arg(native(path))};
+    QString notRegular;
+    if (!checkRegularFile(path, &notRegular))
+        return {{}, QStringLiteral("Failed to read image: %1").arg(notRegular)};
 
-    // Known by its content, as the reader knows it, whatever the suffix.
-    {
-        // A file that does not open is left to the reader's own message.
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly) && file.peek(2) == QByteArrayLiteral("\xff\xd8")
-            && !jpegReachesItsEnd(file))
+    // Known by its content, as the reader knows it, whatever the suffix. The
+    // bytes read for the check are the ones decoded: a photo is read once.
+    // A file that does not open is left to the reader's own message.
+    QByteArray jpeg;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && file.peek(2) == QByteArrayLiteral("\xff\xd8")) {
+        jpeg = file.readAll();
+        if (!jpegReachesItsEnd(jpeg))
             return {{}, QStringLiteral("Failed to read image: %1 is cut off before the end of its picture data")
                             .arg(native(path))};
     }
-
-    QImageReader reader(path);
+    file.close();
+    QBuffer jpegBuffer(&jpeg);
+    QImageReader reader;
+    if (jpeg.isEmpty())
+        reader.setFileName(path);
+    else
+        reader.setDevice(&jpegBuffer);
     reader.setAutoTransform(true);
     reader.setAllocationLimit(backgroundImageLimitMb);
     // The size from the header is checked here so that the message names the

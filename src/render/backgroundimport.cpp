@@ -1,6 +1,6 @@
 #include "render/backgroundimport.h"
 
-#include "import/tablereader.h"
+#include "model/regularfile.h"
 #include "render/backgroundimage.h"
 #include "render/outputfile.h"
 
@@ -28,28 +28,15 @@ QString copyFailedText()
     return QStringLiteral("Could not copy the background file to the project resource directory");
 }
 
-// Copies `source` to `target` through a temporary file beside it, every write
-// and the close checked, never replacing a file already at `target`. Empty on
-// success, else "Could not write TARGET: REASON" or the read's failure.
+// Empty on success, else "Could not write TARGET: REASON" or the read's failure.
 QString copyFile(const QString &source, const QString &target)
 {
-    QFile input(source);
-    if (!input.open(QIODevice::ReadOnly))
-        return QStringLiteral("Could not read %1: %2").arg(QDir::toNativeSeparators(source), input.errorString());
-    OutputFile output(target);
-    if (!output.open())
-        return output.error();
-    QIODevice &file = output.device();
-    while (!input.atEnd()) {
-        const QByteArray chunk = input.read(1 << 20);
-        if (input.error() != QFileDevice::NoError)
-            return QStringLiteral("Could not read %1: %2").arg(QDir::toNativeSeparators(source), input.errorString());
-        if (file.write(chunk) != chunk.size())
-            break; // the device has recorded why
-    }
-    if (!output.commitNew())
-        return output.error();
-    return {};
+    const std::optional<CopyFailure> failed = copyToNewFile(source, target);
+    if (!failed)
+        return {};
+    if (failed->reading)
+        return QStringLiteral("Could not read %1: %2").arg(QDir::toNativeSeparators(source), failed->reason);
+    return failed->message;
 }
 
 } // namespace

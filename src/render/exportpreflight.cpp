@@ -113,11 +113,6 @@ void countCard(PreflightProblem &problem, int card)
     ++problem.cardCount;
 }
 
-bool isCodeField(const TemplateField &field)
-{
-    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
-}
-
 // The problems a card's own data causes, found in one pass over the printed
 // cards' records, so a long run is read from the store once.
 struct RecordProblems

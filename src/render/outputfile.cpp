@@ -1,5 +1,7 @@
 #include "render/outputfile.h"
 
+#include "model/regularfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -127,12 +129,10 @@ QString outputWriteError(const QString &path, const QString &reason)
 
 std::optional<QString> notRegularOutputReason(const QString &path)
 {
-    struct stat status {};
-    if (::stat(encoded(path).constData(), &status) != 0)
+    QString reason;
+    if (checkRegularFile(path, &reason))
         return std::nullopt;
-    if (S_ISREG(status.st_mode))
-        return std::nullopt;
-    return QStringLiteral("%1 is not a regular file").arg(native(path));
+    return reason;
 }
 
 bool isTemporaryOutputName(const QString &fileName, qint64 *pid)
@@ -363,4 +363,25 @@ void OutputFile::discard()
         m_temporary.clear();
     }
     m_closed = true;
+}
+
+std::optional<CopyFailure> copyToNewFile(const QString &source, const QString &target)
+{
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        return CopyFailure{true, input.errorString(), {}};
+    OutputFile output(target);
+    if (!output.open())
+        return CopyFailure{false, output.reason(), output.error()};
+    QIODevice &file = output.device();
+    while (!input.atEnd()) {
+        const QByteArray chunk = input.read(1 << 20);
+        if (input.error() != QFileDevice::NoError)
+            return CopyFailure{true, input.errorString(), {}};
+        if (file.write(chunk) != chunk.size())
+            break; // the device has recorded why
+    }
+    if (!output.commitNew())
+        return CopyFailure{false, output.reason(), output.error()};
+    return std::nullopt;
 }

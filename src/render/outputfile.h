@@ -118,3 +118,18 @@ private:
 // whole) and syncs the folder so the new name survives a power cut. False
 // with `error` set ("Could not write TARGET: REASON").
 bool renameIntoPlace(const QString &temporary, const QString &target, QString *error);
+
+// Why copyToNewFile failed: the source could not be read (`reading`, with the
+// system's words in `reason`), or the copy could not be written (`reason` as
+// OutputFile::reason(), `message` as OutputFile::error()).
+struct CopyFailure
+{
+    bool reading = false;
+    QString reason;
+    QString message;
+};
+
+// Copies `source` to `target` through a temporary file beside it, every write
+// and the close checked, never replacing a file already at `target`: a copy
+// cut short by a full disk never takes the name. nullopt on success.
+std::optional<CopyFailure> copyToNewFile(const QString &source, const QString &target);

@@ -1,13 +1,11 @@
 #include "render/pdfexport.h"
 
-#include "import/recordassembly.h"
 #include "model/elementlimits.h"
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "render/jobselection.h"
 #include "render/outputfile.h"
 #include "render/pdfjoin.h"
-#include "store/projectstore.h"
 
 #include <QColor>
 #include <QDir>
@@ -110,33 +108,6 @@ private:
     QList<int> m_listed; // the smallest indices, ascending
 };
 
-// Sits between the PDF writer and the file. The writer streams through a
-// QDataStream, which takes a short write (disk full, quota, file-size limit)
-// as the end of output and silently drops everything after it, while the file
-// reports no error; a truncated PDF would then be committed as a success.
-// Any short write is remembered here instead.
-class WriteGuard : public QIODevice
-{
-public:
-    explicit WriteGuard(QIODevice *target) : m_target(target) {}
-
-    bool failed() const { return m_failed; }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 length) override
-    {
-        const qint64 written = m_target->write(data, length);
-        if (written != length)
-            m_failed = true;
-        return written;
-    }
-
-private:
-    QIODevice *m_target;
-    bool m_failed = false;
-};
-
 PdfExportResult failed(const QString &message)
 {
     PdfExportResult result;
@@ -167,7 +138,7 @@ std::optional<CardTable> jobRecords(const PdfExportJob &job, const QList<int> &c
     if (!job.cardReader)
         return job.records;
     QString message;
-    const CardTable read = job.cardReader->read(cards, &message);
+    const CardTable read = job.cardReader(cards, &message);
     if (!message.isEmpty()) {
         if (error)
             *error = QStringLiteral("Data Read Failed: %1").arg(message);
@@ -207,17 +178,17 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, OutputFil
 {
     PageRun run;
     QIODevice &file = output.device();
-    // The device records the system's reason; a short write it did not see
-    // (the writer's stream gave up) still fails the file.
+    // The device records the system's reason of a failed write, which the
+    // writer's stream would otherwise take as the end of output and drop
+    // everything after it; a writer that gave up for its own reason still
+    // fails the file.
     const auto writeFailed = [&] {
         output.setWriteError(QStringLiteral("a write was cut short"));
         return output.error();
     };
     const QPageSize pageSize(job.sheetSizeMm, QPageSize::Millimeter, QStringLiteral("VDP Paper"),
                              QPageSize::FuzzyMatch);
-    WriteGuard guard(&file);
-    guard.open(QIODevice::WriteOnly);
-    QPdfWriter writer(&guard);
+    QPdfWriter writer(&file);
     writer.setCreator(QStringLiteral("Vellumor VDP · Variable Data Printing"));
     writer.setTitle(job.title);
     writer.setResolution(kResolution);
@@ -278,7 +249,7 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, OutputFil
 
         // A full disk shows as soon as a write fails; painting the rest of a
         // long job would only waste the user's time.
-        if (guard.failed() || !output.error().isEmpty()) {
+        if (!output.error().isEmpty()) {
             run.error = writeFailed();
             break;
         }
@@ -296,7 +267,7 @@ PageRun writeSheets(const PdfExportJob &job, const QList<int> &sheets, OutputFil
     // The writer's last bytes go out with the final flush; on a full disk
     // that is where the failure shows, so it is checked here as well as in
     // the output's close.
-    if (run.error.isEmpty() && (!ended || guard.failed() || !output.error().isEmpty()))
+    if (run.error.isEmpty() && (!ended || !output.error().isEmpty()))
         run.error = writeFailed();
     return run;
 }
@@ -663,140 +634,4 @@ QString proposedPdfFileName(const QString &projectName)
     if (name.isEmpty())
         name = QStringLiteral("VDP Imposition");
     return name + QStringLiteral(".pdf");
-}
-
-namespace {
-
-// One side's background: the caller's image when it holds one, else the file
-// at `path`, or a null image when none is set. A background that is set but
-// unreadable is an error: cards printed without their artwork are a reprint.
-bool sideBackground(const QString &side, const QString &path, QImage *image, PdfExportPlan *plan)
-{
-    if (!image->isNull() || path.isEmpty())
-        return true;
-    BackgroundImage background = loadBackgroundImage(path);
-    if (background.image.isNull()) {
-        plan->errorTitle = QStringLiteral("PDF export failed");
-        plan->error = QStringLiteral("the %1 background %2 could not be loaded: %3")
-                          .arg(side, QDir::toNativeSeparators(path), background.error);
-        return false;
-    }
-    *image = std::move(background.image);
-    return true;
-}
-
-} // namespace
-
-// prepareCardRecords keeps only the last failing field's message, but a job
-// with two prize fields needs to hear about both: each scratch field is
-// prepared on its own as well, so the rule that leaves a field out is the one
-// that reports it.
-QStringList scratchConfigurationErrors(const QList<TemplateField> &fields, const QString &preparedError)
-{
-    QStringList lines;
-    bool explained = preparedError.isEmpty();
-    for (const TemplateField &field : fields) {
-        if (field.type != QLatin1String("scratch"))
-            continue;
-        const QString error = prepareCardRecords({}, {field}).error;
-        if (error.isEmpty())
-            continue;
-        lines << QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
-                     .arg(field.name, field.side, QString::number(field.id), error);
-        explained = explained || error == preparedError;
-    }
-    if (!explained)
-        lines << QStringLiteral("Scratch card configuration: %1").arg(preparedError);
-    return lines;
-}
-
-PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
-{
-    PdfExportPlan plan;
-    const Project &project = source.project;
-    const QString exportFailed = QStringLiteral("PDF export failed");
-
-    QString error;
-    const QList<TemplateField> fields = source.fields ? *source.fields : store.loadFields(project.id, &error);
-    if (!error.isEmpty()) {
-        plan.errorTitle = exportFailed;
-        plan.error = error;
-        return plan;
-    }
-
-    // Preparation would leave a rejected prize field out and print a
-    // placeholder on its cards; such a batch must not reach the press. Each
-    // field is checked on its own, without the records, so this costs next to
-    // nothing.
-    const QStringList scratchErrors = scratchConfigurationErrors(fields, QString());
-    if (!scratchErrors.isEmpty()) {
-        plan.errorTitle = QStringLiteral("No PDF written");
-        plan.error = QStringLiteral("correct the prize settings first.");
-        plan.errorDetails = scratchErrors;
-        return plan;
-    }
-
-    if (!sideBackground(QStringLiteral("front"), project.backgroundPath, &source.frontBackground, &plan))
-        return plan;
-    // A single-sided job prints no back, so its back background is not needed.
-    if (project.duplex
-        && !sideBackground(QStringLiteral("back"), project.backBackgroundPath, &source.backBackground, &plan))
-        return plan;
-
-    if (source.cardReader)
-        source.cardRecords = CardTable::blank(source.cardReader->cardCount());
-    PreparedCards prepared = prepareCardRecords(source.cardRecords, fields);
-    source.cardRecords = CardTable();
-    if (!prepared.error.isEmpty()) {
-        plan.errorTitle = exportFailed;
-        plan.error = prepared.error;
-        return plan;
-    }
-
-    const ImpositionLayout layout{qint32(prepared.records.size()), project.rows, project.columns};
-    if (!layout.isValid() || layout.recordCount == 0) {
-        plan.errorTitle = QStringLiteral("Unable to Export PDF");
-        plan.error = QStringLiteral("Import variable data before exporting.");
-        return plan;
-    }
-
-    QList<GraphicElement> graphics;
-    if (source.graphics) {
-        graphics = *source.graphics;
-    } else {
-        graphics = store.loadGraphics(project.id, &error);
-        if (!error.isEmpty()) {
-            plan.errorTitle = exportFailed;
-            plan.error = error;
-            return plan;
-        }
-    }
-
-    // A stored value no panel could set (an old or hand-edited database) is
-    // refused here, named, rather than printed corrupt or left off the cards.
-    if (const std::optional<ElementLimitViolation> bad = templateLimitViolation(fields, graphics)) {
-        plan.errorTitle = QStringLiteral("No PDF written");
-        plan.error = bad->message();
-        return plan;
-    }
-
-    PdfExportJob &job = plan.job;
-    job.layout = layout;
-    job.sheetSizeMm = QSizeF(project.paperWidthMm, project.paperHeightMm);
-    job.cardSizeMm = QSizeF(project.cardWidthMm, project.cardHeightMm);
-    job.fields = fields;
-    job.graphics = graphics;
-    job.records = std::move(prepared.records);
-    job.cardReader = std::move(source.cardReader);
-    job.cutStack = source.cutStack;
-    job.marks.showBorder = project.showImpositionBorder;
-    const QColor borderColor(project.impositionBorderColor);
-    job.marks.borderColor = borderColor.isValid() ? borderColor : QColor(Qt::black);
-    job.marks.showCropMarks = project.showCropMarks;
-    job.marks.bleedMm = project.bleedMm;
-    job.duplex = project.duplex;
-    job.frontBackground = std::move(source.frontBackground);
-    job.backBackground = std::move(source.backBackground);
-    job.title = project.name;
-    return plan;
 }

@@ -6,7 +6,7 @@
 #include "render/impositionlayout.h"
 #include "render/outputfile.h"
 #include "render/sheetcomposer.h"
-#include "store/datasource.h"
+#include "model/cardtable.h"
 
 #include <QImage>
 #include <QJsonObject>
@@ -19,8 +19,9 @@
 #include <memory>
 #include <optional>
 
-class ProjectCardReader;
-class ProjectStore;
+// Reads the data of `cards` (ascending record indices); `error` says why when
+// the reading failed.
+using CardDataReader = std::function<CardTable(const QList<int> &cards, QString *error)>;
 
 // Everything one PDF export is painted from.
 struct PdfExportJob
@@ -34,7 +35,7 @@ struct PdfExportJob
     // When set, the cards' data is read from the store a sheet at a time and
     // `records` holds only the generated values: a long run's memory is then
     // that of a sheet, not of every card.
-    std::shared_ptr<const ProjectCardReader> cardReader;
+    CardDataReader cardReader;
     bool cutStack = false;
     MarkOptions marks;
     bool duplex = false;
@@ -131,53 +132,3 @@ QString cardLabelList(const QList<int> &firstCards, int cardCount);
 // \ / : * ? " < > | replaced by "_", "VDP Imposition" when nothing is left,
 // with ".pdf" appended.
 QString proposedPdfFileName(const QString &projectName);
-
-// What an export is gathered from, before the records are prepared. The
-// window fills `project` with the settings controls as they stand; the
-// command-line tool with the stored project.
-struct PdfExportSource
-{
-    Project project; // sizes, grid, bleed, border, crop marks, duplex, name
-    CardTable cardRecords;
-    // Instead of `cardRecords`: the cards read a sheet at a time.
-    std::shared_ptr<const ProjectCardReader> cardReader;
-    bool cutStack = false;
-    // The fields when the caller has loaded them already; loaded when absent.
-    std::optional<QList<TemplateField>> fields;
-    // The graphics as the canvases hold them; loaded from the store when absent.
-    std::optional<QList<GraphicElement>> graphics;
-    // The backgrounds when the caller holds them already; a null image is
-    // loaded from the project's stored path (the back only for duplex).
-    QImage frontBackground;
-    QImage backBackground;
-};
-
-// The job, or what to show instead: errorTitle "PDF export failed" with the
-// loader's or the preparation's message, or with "the front background FILE
-// could not be loaded: REASON" (or back); "No PDF written" with "correct the
-// prize settings first." and one line per rejected prize field in
-// errorDetails; or "Unable to Export PDF" with "Import variable data before
-// exporting." when there is nothing to print.
-struct PdfExportPlan
-{
-    PdfExportJob job;
-    QString errorTitle;
-    QString error;
-    QStringList errorDetails; // the causes, one a line, to show before the error
-
-    bool ok() const { return error.isEmpty(); }
-};
-
-// Loads the fields, checks each prize field's settings, loads the printed
-// sides' backgrounds, prepares the card records, builds the layout and
-// collects the graphics, in that order, stopping at the first failure. A
-// The records are shared with the caller, not copied: the window's export
-// prints from the table the window holds.
-PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source);
-
-// One line for every scratch field whose configuration preparation rejects,
-// "Scratch card configuration of field "NAME" (SIDE, id ID): MESSAGE", in field
-// order. `preparedError` is what preparing all fields together reported; when
-// it is not explained by any single field, it is returned on a line of its own,
-// so no rejected configuration goes unreported.
-QStringList scratchConfigurationErrors(const QList<TemplateField> &fields, const QString &preparedError);

@@ -1,5 +1,7 @@
 #include "render/pdfrasterizer.h"
 
+#include "model/regularfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -203,9 +205,10 @@ const QByteArray replyError = QByteArrayLiteral("VDPRASTER ERROR\n");
 // in `bytes` when it is given.
 QString readablePdf(const QString &path, int longSidePx, QByteArray *bytes)
 {
+    QString notRegular;
+    if (!checkRegularFile(path, &notRegular))
+        return QStringLiteral("Could not read the PDF: %1").arg(notRegular);
     QFile file(path);
-    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
-        return QStringLiteral("Could not read the PDF: %1 is not a regular file").arg(QDir::toNativeSeparators(path));
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("Could not read the PDF: %1").arg(file.errorString());
     if (file.size() < 1 || file.size() > qint64(INT_MAX))

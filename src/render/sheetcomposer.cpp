@@ -28,11 +28,6 @@ constexpr double kMinLineWidth = 0.75;
 // A zero-sized graphic is still drawn, as a hairline of this size.
 constexpr double kMinGraphicMm = 0.1;
 
-bool isCodeField(const TemplateField &field)
-{
-    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
-}
-
 // The elements of one side, picked once per sheet rather than once per card:
 // a sheet of a large job holds dozens of cards, a job thousands of sheets.
 // Pointers into the composer's lists, which do not change while painting.

@@ -2,6 +2,7 @@
 // and written by runPdfExport.
 #include "ui/mainwindow.h"
 
+#include "app/exportplan.h"
 #include "render/pdfexport.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"

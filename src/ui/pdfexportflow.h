@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/exportplan.h"
 #include "render/jobselection.h"
 #include "render/pdfexport.h"
 

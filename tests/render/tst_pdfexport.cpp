@@ -2,6 +2,7 @@
 // for the document settings, pdftoppm for rasters probed at the positions the
 // sheet geometry gives, zbarimg for the codes printed on each card.
 
+#include "app/exportplan.h"
 #include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "render/exportpreflight.h"

@@ -5,6 +5,7 @@
 #include "projectcards.h"
 #include "projectchoice.h"
 
+#include "app/exportplan.h"
 #include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "model/projectgeometry.h"

@@ -2,6 +2,7 @@
 
 #include "clicontext.h"
 
+#include "app/exportplan.h"
 #include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "render/pdfexport.h"
