@@ -19,7 +19,7 @@ struct ProjectCards
 {
     QList<TemplateField> fields;   // in stored drawing order, as loadFields gives them
     CardTable records;             // prepared, in card order
-    QStringList scratchErrors;     // one line per scratch field left out, see scratchConfigurationErrors in render/pdfexport.h
+    QStringList scratchErrors;     // one line per scratch field left out, see scratchConfigurationErrors in app/exportplan.h
 };
 
 // Loads and prepares the cards of project `projectId`. A failed read of the
