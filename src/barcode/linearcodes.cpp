@@ -51,3 +51,9 @@ ModuleEncoding barcodeModules(const QString &format, const QString &data)
                                  [&](const Symbology &s) { return format == QLatin1String(s.format); });
     return it == kSymbologies.cend() ? code128Symbol(data) : it->encode(format, data);
 }
+
+QString encodedBarcodeText(const QString &format, const QString &data)
+{
+    const ModuleEncoding symbol = barcodeModules(format, data);
+    return symbol.ok() ? symbol.text : data;
+}

@@ -34,3 +34,10 @@ ModuleEncoding encodeCode39(const QString &data);
 // any other format is Code 128 (its modules without the 10-module quiet zones
 // named in `quietZone`, its text the trimmed data).
 ModuleEncoding barcodeModules(const QString &format, const QString &data);
+
+// The text a scanner reads from the symbol of `data` in `format` (barcodeModules'
+// human-readable line: Code 39 upper-cased, retail codes with their check digit,
+// Code 128 trimmed), so that what a list reports is what the card carries.
+// `data` unchanged when it cannot be encoded: nothing is printed then, and the
+// export reports the card.
+QString encodedBarcodeText(const QString &format, const QString &data);

@@ -368,6 +368,7 @@ private slots:
     void reprintedCardIsTheSameCardAsInTheWholeRun();
     void manifestSheetMapMatchesThePdf_data();
     void manifestSheetMapMatchesThePdf();
+    void manifestCodesAreWhatTheSymbolsScan();
     void productionOptionsRefuseBadInput_data();
     void productionOptionsRefuseBadInput();
     void parallelExportIsTheOneThreadExport_data();
@@ -1075,6 +1076,65 @@ void TestCliExport::manifestSheetMapMatchesThePdf()
                  QStringList{QStringLiteral("QR-Code:") + code});
         QCOMPARE(decode(page(2 * sheet).copy(pixelRect(cellMm({297, 210}, {90, 54}, 2, 3, row, 2 - column))), work),
                  QStringList{QStringLiteral("CODE-128:") + code});
+    }
+}
+
+// A manifest is checked against scans of the printed cards: each code's
+// cell is the text its symbol carries (Code 39 upper-cased, the EAN-13 check
+// digit added, Code 128 without the spaces around it), not the data as typed.
+void TestCliExport::manifestCodesAreWhatTheSymbolsScan()
+{
+    const QString dataDir = starterDataDirectory();
+    const qint64 id = csvProject(dataDir, QStringLiteral("Codes"),
+                                 "C39,EAN,C128\n"
+                                 "abc-12,400638133393,  x1 y \n"
+                                 "Lot 7b,5901234123457,Zz\n",
+                                 [](Project &p) {
+                                     p.paperWidthMm = 120;
+                                     p.paperHeightMm = 160;
+                                     p.rows = 1;
+                                     p.columns = 1;
+                                     p.cardWidthMm = 100;
+                                     p.cardHeightMm = 150;
+                                     p.bleedMm = 0;
+                                 });
+    QVERIFY(id > 0);
+    const QStringList formats{QStringLiteral("code39"), QStringLiteral("ean13"), QStringLiteral("code128")};
+    const QStringList columns{QStringLiteral("C39"), QStringLiteral("EAN"), QStringLiteral("C128")};
+    for (int i = 0; i < 3; ++i) {
+        TemplateField barcode;
+        barcode.projectId = id;
+        barcode.type = QStringLiteral("barcode");
+        barcode.name = columns.at(i);
+        barcode.barcodeFormat = formats.at(i);
+        barcode.barcodeShowText = false;
+        barcode.dataColumn = columns.at(i);
+        barcode.xMm = 5;
+        barcode.yMm = 5 + 48 * i;
+        barcode.widthMm = 90;
+        barcode.heightMm = 40;
+        QVERIFY(addField(dataDir, barcode));
+    }
+
+    const QString work = m_folders.newFolder(QStringLiteral("work"));
+    const QString pdf = QDir(work).filePath(QStringLiteral("codes.pdf"));
+    const QString csv = QDir(work).filePath(QStringLiteral("codes.csv"));
+    const QStringList project{QStringLiteral("--project"), QString::number(id)};
+    const CliRun exported = run(dataDir, QStringList{QStringLiteral("export"), QStringLiteral("--output"), pdf} + project);
+    QVERIFY2(exported.exitCode == 0, qPrintable(exported.err));
+    QCOMPARE(run(dataDir, QStringList{QStringLiteral("manifest"), QStringLiteral("--output"), csv} + project).exitCode, 0);
+
+    const QStringList rows = QString::fromUtf8(readFile(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(rows, (QStringList{QStringLiteral("Card,Sheet,Slot,C39 (front),EAN (front),C128 (front)"),
+                                QStringLiteral("1,1,1,ABC-12,4006381333931,x1 y"),
+                                QStringLiteral("2,2,1,LOT 7B,5901234123457,Zz")}));
+    for (int card = 1; card <= 2; ++card) {
+        const QStringList cells = rows.at(card).split(u',');
+        QStringList expected{QStringLiteral("CODE-39:") + cells.at(3), QStringLiteral("EAN-13:") + cells.at(4),
+                             QStringLiteral("CODE-128:") + cells.at(5)};
+        expected.sort();
+        const QImage page = renderPage(pdf, card, work);
+        QCOMPARE(decode(page.copy(pixelRect(cellMm({120, 160}, {100, 150}, 1, 1, 0, 0))), work), expected);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "projectcards.h"
 #include "projectchoice.h"
 
+#include "barcode/linearcodes.h"
 #include "model/fieldvalues.h"
 #include "model/projectgeometry.h"
 #include "render/impositionlayout.h"
@@ -85,6 +86,15 @@ QByteArray csvLine(const QStringList &fields)
     return (quoted.join(u',') + QStringLiteral("\r\n")).toUtf8();
 }
 
+// What the card carries: for a barcode, the text its symbol encodes (Code 39
+// upper-cases, EAN and UPC add the check digit), which an audit compares with
+// what a scanner reads.
+QString manifestCell(const TemplateField &field, const RecordValues &record)
+{
+    const QString text = fieldDisplayText(field, record);
+    return field.type == QLatin1String("barcode") ? encodedBarcodeText(field.barcodeFormat, text) : text;
+}
+
 // A valid prize list shorter than the run leaves the last cards without a
 // prize. That is the configuration's choice, not an error, but an audit
 // should see it.
@@ -160,7 +170,7 @@ int manifestCommand(CliContext &context, const CliInvocation &invocation)
         QStringList row{QString::number(i + 1), QString::number(place.sheet + 1), QString::number(place.slot + 1)};
         row.reserve(fields.size() + 3);
         for (const TemplateField &field : fields)
-            row << fieldDisplayText(field, RecordValues(cards->records, i));
+            row << manifestCell(field, RecordValues(cards->records, i));
         written = file.write(csvLine(row)) >= 0;
     }
     // A failed write has recorded its reason; commit() then refuses.
