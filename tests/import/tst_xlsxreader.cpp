@@ -1770,6 +1770,8 @@ void TestXlsxReader::worksheetVisibility_data()
         Parts parts;
         for (qsizetype i = 0; i < states.size(); ++i) {
             const QByteArray n = QByteArray::number(i + 1);
+            // workbookXml() quotes the name: the state attribute goes in
+            // after it, and an unused one takes the closing quote.
             sheets.append("S" + n + "\"" + states.at(i) + " x=\"");
             targets.append({"rId" + n, "worksheets/sheet" + n + ".xml"});
             parts.insert(QStringLiteral("xl/worksheets/sheet%1.xml").arg(i + 1),
