@@ -47,5 +47,30 @@ bool readXlsxFile(const QString &path, const DataSourceOptions &options, Importe
                   QString *error = nullptr, qsizetype maxRows = -1,
                   const std::function<bool()> &cancelRequested = {});
 
+// Whether a worksheet shows in the spreadsheet program's tabs: "hidden" ones
+// can be shown again from its menu, "very hidden" ones only by a macro.
+enum class WorksheetVisibility { Visible, Hidden, VeryHidden };
+
+// One worksheet of a workbook: its display name, the path of its part inside
+// the package and its visibility (the sheet's state attribute).
+struct WorksheetEntry
+{
+    QString name;
+    QString partPath;
+    WorksheetVisibility visibility = WorksheetVisibility::Visible;
+};
+
+// The worksheets of a workbook in workbook order, or an empty list and a message.
+QList<WorksheetEntry> listWorksheets(const QString &path, QString *error = nullptr);
+
 // The worksheet names of a workbook in workbook order, or an empty list and a message.
 QStringList listWorksheetNames(const QString &path, QString *error = nullptr);
+
+// The worksheet read when none is named: the first visible one, or the first
+// of all when every one is hidden; -1 for an empty list. A hidden first
+// sheet is often a lookup table or a template, not the data.
+qsizetype defaultWorksheetIndex(const QList<WorksheetEntry> &sheets);
+
+// The name as a list shows it: "Members", "Members (hidden)" or
+// "Members (very hidden)".
+QString worksheetLabel(const WorksheetEntry &sheet);

@@ -17,12 +17,6 @@ constexpr QLatin1StringView relationshipsNamespace(
 constexpr QLatin1StringView strictRelationshipsNamespace(
     "http://purl.oclc.org/ooxml/officeDocument/relationships");
 
-struct WorksheetEntry
-{
-    QString name;
-    QString partPath;
-};
-
 bool fail(QString *error, const QString &message)
 {
     if (error)
@@ -56,7 +50,23 @@ QHash<QString, QString> parseRelationships(const QByteArray &data)
     return targets;
 }
 
-std::optional<QList<WorksheetEntry>> readWorkbookSheets(XlsxPackage &package, QString *error)
+WorksheetVisibility visibility(QStringView state)
+{
+    if (state == QLatin1StringView("hidden"))
+        return WorksheetVisibility::Hidden;
+    if (state == QLatin1StringView("veryHidden"))
+        return WorksheetVisibility::VeryHidden;
+    return WorksheetVisibility::Visible;
+}
+
+// What the workbook part and its relationships say about the workbook.
+struct Workbook
+{
+    QList<WorksheetEntry> sheets;
+    DateSystem dateSystem = DateSystem::From1900;
+};
+
+std::optional<Workbook> readWorkbook(XlsxPackage &package, QString *error)
 {
     const std::optional<QByteArray> workbook =
         package.partBytes(QStringLiteral("xl/workbook.xml"), XlsxPackage::Need::Required, error);
@@ -67,12 +77,22 @@ std::optional<QList<WorksheetEntry>> readWorkbookSheets(XlsxPackage &package, QS
     {
         QString relationshipId;
         QString name;
+        WorksheetVisibility visibility;
     };
     QList<SheetReference> references;
+    DateSystem dateSystem = DateSystem::From1900;
     XlsxXmlReader xml(*workbook, XlsxXmlReader::Namespaces::Resolve);
     while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement
-            || xml.name() != QLatin1StringView("sheet"))
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1StringView("workbookPr")) {
+            // An xsd:boolean: "1" or "true".
+            const QStringView date1904 = xml.attributes().value(QLatin1StringView("date1904"));
+            if (date1904 == QLatin1StringView("1") || date1904 == QLatin1StringView("true"))
+                dateSystem = DateSystem::From1904;
+            continue;
+        }
+        if (xml.name() != QLatin1StringView("sheet"))
             continue;
         SheetReference reference;
         const QXmlStreamAttributes attributes = xml.attributes();
@@ -85,6 +105,7 @@ std::optional<QList<WorksheetEntry>> readWorkbookSheets(XlsxPackage &package, QS
             }
         }
         reference.name = attributes.value(QLatin1StringView("name")).toString();
+        reference.visibility = visibility(attributes.value(QLatin1StringView("state")));
         references.append(reference);
     }
     if (xml.hasError() || references.isEmpty()) {
@@ -99,17 +120,18 @@ std::optional<QList<WorksheetEntry>> readWorkbookSheets(XlsxPackage &package, QS
         return std::nullopt;
     const QHash<QString, QString> targets = parseRelationships(relationships);
 
-    QList<WorksheetEntry> entries;
+    Workbook result;
+    result.dateSystem = dateSystem;
     for (const SheetReference &reference : std::as_const(references)) {
         const auto target = targets.constFind(reference.relationshipId);
         if (target != targets.cend())
-            entries.append({reference.name, *target});
+            result.sheets.append({reference.name, *target, reference.visibility});
     }
-    if (entries.isEmpty()) {
+    if (result.sheets.isEmpty()) {
         fail(error, QStringLiteral("Could not locate an Excel worksheet"));
         return std::nullopt;
     }
-    return entries;
+    return result;
 }
 
 class DateFormatClassifier
@@ -123,6 +145,16 @@ public:
 
     CellFormatInfo classify(int id)
     {
+        // The built-in ones: 14 to 17 dates, 18 to 21 times of day (h:mm AM/PM,
+        // h:mm:ss AM/PM, h:mm, h:mm:ss), 22 date and time, 45 to 47 elapsed
+        // times and minutes with seconds.
+        if (id >= 18 && id <= 21) {
+            CellFormatInfo info{true, false, true};
+            info.clock = true;
+            info.withSeconds = id == 19 || id == 21;
+            info.twelveHour = id <= 19;
+            return info;
+        }
         if ((id >= 14 && id <= 22) || (id >= 45 && id <= 47))
             return {true, id < 23, id > 17};
         const auto known = classified.constFind(id);
@@ -136,6 +168,14 @@ public:
             info.hasDate = code.contains(QLatin1Char('y')) || code.contains(QLatin1Char('d'));
             info.hasTime = code.contains(QLatin1Char('h')) || code.contains(QLatin1Char('s'));
             info.isDateTime = info.hasDate || info.hasTime;
+            // A time of day prints as its code shows it; one without an hour
+            // (mm:ss, an elapsed [h] stripped above) as HH:mm:ss.
+            if (info.hasTime && !info.hasDate && code.contains(QLatin1Char('h'))) {
+                info.clock = true;
+                info.twoDigitHour = code.contains(QLatin1StringView("hh"));
+                info.withSeconds = code.contains(QLatin1Char('s'));
+                info.twelveHour = code.contains(QLatin1StringView("am/pm")) || code.contains(QLatin1StringView("a/p"));
+            }
         }
         classified.insert(id, info);
         return info;
@@ -198,8 +238,9 @@ std::optional<QList<CellFormatInfo>> parseCellFormats(XlsxPackage &package, QStr
 
 } // namespace
 
-bool readXlsxFile(const QString &path, const DataSourceOptions &options, ImportedTable *result,
-                  QString *error, qsizetype maxRows, const std::function<bool()> &cancelRequested)
+bool readXlsxWorkbook(const QString &path, const DataSourceOptions &options, ImportedTable *result,
+                      QString *error, qsizetype maxRows, const XlsxSheetReader::CancelCheck &cancelRequested,
+                      XlsxSheetReader::XmlReading reading)
 {
     if (!result)
         return false;
@@ -208,14 +249,15 @@ bool readXlsxFile(const QString &path, const DataSourceOptions &options, Importe
     XlsxPackage package;
     if (!package.open(path, error))
         return false;
-    const std::optional<QList<WorksheetEntry>> sheets = readWorkbookSheets(package, error);
-    if (!sheets)
+    const std::optional<Workbook> workbook = readWorkbook(package, error);
+    if (!workbook)
         return false;
+    const QList<WorksheetEntry> &sheets = workbook->sheets;
 
-    const WorksheetEntry *sheet = &sheets->first();
+    const WorksheetEntry *sheet = &sheets.at(defaultWorksheetIndex(sheets));
     if (!options.worksheetName.isEmpty()) {
         sheet = nullptr;
-        for (const WorksheetEntry &entry : *sheets) {
+        for (const WorksheetEntry &entry : sheets) {
             if (entry.name == options.worksheetName) {
                 sheet = &entry;
                 break;
@@ -226,8 +268,9 @@ bool readXlsxFile(const QString &path, const DataSourceOptions &options, Importe
                                    .arg(options.worksheetName));
     }
 
-    XlsxSheetReader reader(package);
+    XlsxSheetReader reader(package, reading);
     reader.setCancelCheck(cancelRequested);
+    reader.setDateSystem(workbook->dateSystem);
     const std::optional<QStringList> sharedStrings = reader.sharedStrings(error);
     if (!sharedStrings)
         return false;
@@ -241,17 +284,52 @@ bool readXlsxFile(const QString &path, const DataSourceOptions &options, Importe
     return true;
 }
 
-QStringList listWorksheetNames(const QString &path, QString *error)
+bool readXlsxFile(const QString &path, const DataSourceOptions &options, ImportedTable *result,
+                  QString *error, qsizetype maxRows, const std::function<bool()> &cancelRequested)
+{
+    return readXlsxWorkbook(path, options, result, error, maxRows, cancelRequested,
+                            XlsxSheetReader::XmlReading::Scanner);
+}
+
+QList<WorksheetEntry> listWorksheets(const QString &path, QString *error)
 {
     XlsxPackage package;
     if (!package.open(path, error))
         return {};
-    const std::optional<QList<WorksheetEntry>> sheets = readWorkbookSheets(package, error);
-    if (!sheets)
+    std::optional<Workbook> workbook = readWorkbook(package, error);
+    if (!workbook)
         return {};
+    return std::move(workbook->sheets);
+}
+
+QStringList listWorksheetNames(const QString &path, QString *error)
+{
+    const QList<WorksheetEntry> sheets = listWorksheets(path, error);
     QStringList names;
-    names.reserve(sheets->size());
-    for (const WorksheetEntry &entry : *sheets)
+    names.reserve(sheets.size());
+    for (const WorksheetEntry &entry : sheets)
         names.append(entry.name);
     return names;
+}
+
+qsizetype defaultWorksheetIndex(const QList<WorksheetEntry> &sheets)
+{
+    for (qsizetype i = 0; i < sheets.size(); ++i) {
+        if (sheets.at(i).visibility == WorksheetVisibility::Visible)
+            return i;
+    }
+    return sheets.isEmpty() ? -1 : 0;
+}
+
+QString worksheetLabel(const WorksheetEntry &sheet)
+{
+    switch (sheet.visibility) {
+    case WorksheetVisibility::Visible:
+        break;
+    case WorksheetVisibility::Hidden:
+        return QStringLiteral("%1 (hidden)").arg(sheet.name);
+    case WorksheetVisibility::VeryHidden:
+        return QStringLiteral("%1 (very hidden)").arg(sheet.name);
+    }
+    return sheet.name;
 }

@@ -105,12 +105,15 @@ bool isDigit(QChar c)
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
-// True when the 'g' 15 rendering of the number a text holds is the text
-// itself, so that parsing and printing can be skipped: an optional minus, an
-// integer part without leading zeros, an optional fraction not ending in 0,
-// at most 15 significant digits (any such decimal survives the trip through a
-// double), and below 1 at most three zeros after the point (0.0001 prints as
-// written, 0.00001 as 1e-05). "-0" prints as 0, so it does not qualify.
+// True when a number's text prints as written: an integer of any length
+// without leading zeros (card and account numbers of 16 digits and more must
+// not turn into 4.00012341234123e+15), or a text that is already the 'g' 15
+// rendering of its number, so that parsing and printing can be skipped: an
+// optional minus, an integer part without leading zeros, an optional fraction
+// not ending in 0, at most 15 significant digits (any such decimal survives
+// the trip through a double), and below 1 at most three zeros after the point
+// (0.0001 prints as written, 0.00001 as 1e-05). "-0" prints as 0, so it does
+// not qualify.
 bool isCanonicalNumber(QStringView text)
 {
     const qsizetype size = text.size();
@@ -125,7 +128,7 @@ bool isCanonicalNumber(QStringView text)
     if (zeroInteger && integerDigits > 1)
         return false;
     if (i == size)
-        return zeroInteger ? integerStart == 0 : integerDigits <= 15;
+        return !zeroInteger || integerStart == 0;
 
     if (text[i] != QLatin1Char('.'))
         return false;
@@ -141,6 +144,28 @@ bool isCanonicalNumber(QStringView text)
     while (fractionStart + zeros < size && text[fractionStart + zeros] == QLatin1Char('0'))
         ++zeros;
     return zeros <= 3 && fractionDigits - zeros <= 15;
+}
+
+// The integer an integer literal (an optional minus, then digits) holds,
+// digit for digit, without leading zeros and without the minus of a zero;
+// nothing for any other text.
+std::optional<QString> integerText(QStringView text)
+{
+    const qsizetype start = !text.isEmpty() && text.front() == QLatin1Char('-') ? 1 : 0;
+    if (start == text.size())
+        return std::nullopt;
+    qsizetype firstSignificant = -1;
+    for (qsizetype i = start; i < text.size(); ++i) {
+        if (!isDigit(text[i]))
+            return std::nullopt;
+        if (firstSignificant < 0 && text[i] != QLatin1Char('0'))
+            firstSignificant = i;
+    }
+    if (firstSignificant < 0)
+        return QStringLiteral("0");
+    QString digits = start ? QStringLiteral("-") : QString();
+    digits.append(text.sliced(firstSignificant));
+    return digits;
 }
 
 // A shared-string index: plain digits directly, anything else the way
@@ -175,19 +200,43 @@ void appendDigits(QString &out, int value, int width)
     out.append(QStringView(digits, width));
 }
 
-// A date serial of the 1900 date system as text; nothing when the serial lies
-// beyond the calendar's range.
-std::optional<QString> dateText(double serial, const CellFormatInfo &format)
+// A time as a time-only format with an hour shows it: 18:00, 6:00 PM, 06:00:00.
+void appendClock(QString &text, QTime time, const CellFormatInfo &format)
+{
+    int hour = time.hour();
+    if (format.twelveHour) {
+        hour %= 12;
+        if (hour == 0)
+            hour = 12;
+    }
+    appendDigits(text, hour, format.twoDigitHour || hour >= 10 ? 2 : 1);
+    text.append(QLatin1Char(':'));
+    appendDigits(text, time.minute(), 2);
+    if (format.withSeconds) {
+        text.append(QLatin1Char(':'));
+        appendDigits(text, time.second(), 2);
+    }
+    if (format.twelveHour)
+        text.append(time.hour() < 12 ? QLatin1StringView(" AM") : QLatin1StringView(" PM"));
+}
+
+// A date serial as text; nothing when the serial lies beyond the calendar's range.
+std::optional<QString> dateText(double serial, const CellFormatInfo &format, DateSystem system)
 {
     const double day = std::floor(serial);
     if (!(std::fabs(day) < 1e12))
         return std::nullopt;
     qint64 days = qint64(day);
-    // Serial 60 is 29 February 1900, a day that never was (a bug kept for
-    // compatibility); it and everything after it are one day late.
-    if (days >= 60)
-        --days;
-    const QDate date = QDate(1899, 12, 31).addDays(days);
+    QDate date;
+    if (system == DateSystem::From1904) {
+        date = QDate(1904, 1, 1).addDays(days);
+    } else {
+        // Serial 60 is 29 February 1900, a day that never was (a bug kept for
+        // compatibility); it and everything after it are one day late.
+        if (days >= 60)
+            --days;
+        date = QDate(1899, 12, 31).addDays(days);
+    }
     if (!date.isValid())
         return std::nullopt;
     const double milliseconds = (serial - day) * 24 * 60 * 60 * 1000;
@@ -209,6 +258,9 @@ std::optional<QString> dateText(double serial, const CellFormatInfo &format)
         if (!format.hasTime)
             return text;
         text.append(QLatin1Char(' '));
+    } else if (format.clock) {
+        appendClock(text, time, format);
+        return text;
     }
     appendDigits(text, time.hour(), 2);
     text.append(QLatin1Char(':'));
@@ -252,9 +304,10 @@ QStringList settledHeader(QStringList names, qsizetype width)
 class WorksheetRows
 {
 public:
-    WorksheetRows(const QStringList &sharedStrings, const QList<CellFormatInfo> &formats,
+    WorksheetRows(const QStringList &sharedStrings, const QList<CellFormatInfo> &formats, DateSystem dateSystem,
                   qsizetype maxRows, const XlsxSheetReader::CancelCheck &cancelRequested)
-        : sharedStrings(sharedStrings), formats(formats), maxRows(maxRows), cancelRequested(cancelRequested)
+        : sharedStrings(sharedStrings), formats(formats), dateSystem(dateSystem), maxRows(maxRows),
+          cancelRequested(cancelRequested)
     {
         if (maxRows >= 0)
             rows.reserve(qMin(maxRows, XlsxSheetReader::maxKeptRows) + 1);
@@ -278,6 +331,15 @@ public:
         return &raw;
     }
     QString *inlineText() { return cellOpen ? &raw : nullptr; }
+    // Where the text of a phonetic run of an inline string goes: nowhere,
+    // since the reading shown above a name is not part of it.
+    QString *phoneticText()
+    {
+        if (!cellOpen)
+            return nullptr;
+        discarded.resize(0);
+        return &discarded;
+    }
 
     const QString &failure() const { return failureMessage; }
     bool isCancelled() const { return cancelled; }
@@ -296,6 +358,7 @@ private:
 
     const QStringList &sharedStrings;
     const QList<CellFormatInfo> &formats;
+    const DateSystem dateSystem;
     const qsizetype maxRows;
     const XlsxSheetReader::CancelCheck &cancelRequested;
     const QString trueText = QStringLiteral("TRUE");
@@ -310,9 +373,14 @@ private:
     bool cancelled = false;
     QString failureMessage;
 
-    // Date and time texts by serial, per combination of date and time.
+    // Date and time texts by serial, per way of printing them (dateTextKind).
     static constexpr qsizetype maxSharedDates = 4096;
-    mutable QHash<double, QString> dateTexts[4];
+    static int dateTextKind(const CellFormatInfo &format)
+    {
+        return (format.hasDate ? 1 : 0) | (format.hasTime ? 2 : 0) | (format.clock ? 4 : 0)
+               | (format.twoDigitHour ? 8 : 0) | (format.withSeconds ? 16 : 0) | (format.twelveHour ? 32 : 0);
+    }
+    mutable QHash<double, QString> dateTexts[64];
 
     // The cell being read.
     bool cellOpen = false;
@@ -320,6 +388,7 @@ private:
     CellType type = CellType::Number;
     int style = 0;
     QString raw;
+    QString discarded;
 };
 
 bool WorksheetRows::startRow()
@@ -432,19 +501,23 @@ QString WorksheetRows::numberText() const
     const CellFormatInfo *format =
         style >= 0 && style < formats.size() && formats.at(style).isDateTime ? &formats.at(style)
                                                                              : nullptr;
-    if (!format && isCanonicalNumber(raw))
-        return rawCopy();
+    if (!format) {
+        if (isCanonicalNumber(raw))
+            return rawCopy();
+        if (std::optional<QString> integer = integerText(raw))
+            return *std::move(integer);
+    }
     bool ok = false;
     const double value = QStringView(raw).toDouble(&ok);
     if (!ok || !std::isfinite(value))
         return rawCopy();
     if (format) {
         // Dates repeat (a year has but 365), so their texts are shared.
-        QHash<double, QString> &known = dateTexts[(format->hasDate ? 1 : 0) | (format->hasTime ? 2 : 0)];
+        QHash<double, QString> &known = dateTexts[dateTextKind(*format)];
         const auto found = known.constFind(value);
         if (found != known.cend())
             return *found;
-        if (std::optional<QString> text = dateText(value, *format)) {
+        if (std::optional<QString> text = dateText(value, *format, dateSystem)) {
             if (known.size() < maxSharedDates)
                 known.insert(value, *text);
             return *std::move(text);
@@ -488,6 +561,8 @@ public:
             return rows.valueText();
         if (is(name, "t"))
             return rows.inlineText();
+        if (is(name, "rPh"))
+            return rows.phoneticText();
         if (is(name, "row") && !rows.startRow())
             scanner->stopReporting();
         return nullptr;
@@ -550,6 +625,9 @@ bool readWorksheetXml(const QByteArray &data, WorksheetRows &rows, QString *erro
             } else if (name == QLatin1StringView("t")) {
                 if (QString *text = rows.inlineText())
                     xml.appendElementText(*text);
+            } else if (name == QLatin1StringView("rPh")) {
+                if (QString *text = rows.phoneticText())
+                    xml.appendElementText(*text);
             } else if (name == QLatin1StringView("row")) {
                 if (!rows.startRow())
                     break;
@@ -567,7 +645,8 @@ bool readWorksheetXml(const QByteArray &data, WorksheetRows &rows, QString *erro
 }
 
 // The items of a shared-strings part: the text of the t elements of each si
-// element joined, its rich-text runs and phonetic runs alike.
+// element joined, its rich-text runs in order. The t elements of a phonetic
+// run (rPh, the reading printed above Japanese names) are not part of the text.
 class SharedStringItems
 {
 public:
@@ -591,6 +670,13 @@ public:
         return true;
     }
     QString *text() { return inItem ? &item : nullptr; }
+    QString *phoneticText()
+    {
+        if (!inItem)
+            return nullptr;
+        discarded.resize(0);
+        return &discarded;
+    }
     bool endItem()
     {
         strings.append(item);
@@ -610,6 +696,7 @@ public:
 private:
     const XlsxSheetReader::CancelCheck &cancelRequested;
     QString item;
+    QString discarded;
     bool inItem = false;
     bool cancelled = false;
     QString failureMessage;
@@ -629,6 +716,8 @@ public:
                 scanner->stopReporting();
         } else if (is(name, "t")) {
             return items.text();
+        } else if (is(name, "rPh")) {
+            return items.phoneticText();
         }
         return nullptr;
     }
@@ -655,6 +744,9 @@ std::optional<QStringList> readSharedStringsXml(const QByteArray &data, SharedSt
                     break;
             } else if (xml.name() == QLatin1StringView("t")) {
                 if (QString *text = items.text())
+                    xml.appendElementText(*text);
+            } else if (xml.name() == QLatin1StringView("rPh")) {
+                if (QString *text = items.phoneticText())
                     xml.appendElementText(*text);
             }
         } else if (token == QXmlStreamReader::EndElement && xml.name() == QLatin1StringView("si")) {
@@ -761,7 +853,7 @@ bool XlsxSheetReader::worksheet(const QString &partPath, const QStringList &shar
                                 ImportedTable *table, QString *error)
 {
     if (reading == XmlReading::Scanner) {
-        WorksheetRows rows(sharedStrings, formats, maxRows, cancelRequested);
+        WorksheetRows rows(sharedStrings, formats, dateSystem, maxRows, cancelRequested);
         WorksheetHandler handler(rows);
         XlsxSheetScanner scanner(&handler);
         handler.scanner = &scanner;
@@ -783,6 +875,6 @@ bool XlsxSheetReader::worksheet(const QString &partPath, const QStringList &shar
     const std::optional<QByteArray> data = package.partBytes(partPath, XlsxPackage::Need::Required, error);
     if (!data)
         return false;
-    WorksheetRows rows(sharedStrings, formats, maxRows, cancelRequested);
+    WorksheetRows rows(sharedStrings, formats, dateSystem, maxRows, cancelRequested);
     return readWorksheetXml(*data, rows, error) && rows.finish(table, error);
 }

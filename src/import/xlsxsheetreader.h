@@ -17,7 +17,20 @@ struct CellFormatInfo
     bool isDateTime = false;
     bool hasDate = false;
     bool hasTime = false;
+    // A time without a date prints by the format's own tokens when `clock`
+    // is set (the hour with a leading zero or not, seconds or not, 12 hours
+    // with AM/PM or 24), as "HH:mm:ss" otherwise: elapsed times, minutes and
+    // seconds, codes without an hour.
+    bool clock = false;
+    bool twoDigitHour = false;
+    bool withSeconds = false;
+    bool twelveHour = false;
 };
+
+// Where the serials of a workbook count from: serial 1 is 1 January 1900
+// (with the leap day that 1900 never had), or serial 0 is 1 January 1904
+// (workbooks from old Mac versions of the spreadsheet program).
+enum class DateSystem { From1900, From1904 };
 
 // Reads the two large parts of a package, the shared strings and a worksheet.
 //
@@ -53,6 +66,9 @@ public:
     void setCancelCheck(CancelCheck check);
     static QString cancelledMessage();
 
+    // The workbook's date system, for the date-styled numbers of worksheet().
+    void setDateSystem(DateSystem system) { dateSystem = system; }
+
     // The items of the optional part "xl/sharedStrings.xml" (none when it is
     // missing or empty), or nothing with the message.
     std::optional<QStringList> sharedStrings(QString *error);
@@ -68,4 +84,11 @@ private:
     XlsxPackage &package;
     XmlReading reading;
     CancelCheck cancelRequested;
+    DateSystem dateSystem = DateSystem::From1900;
 };
+
+// readXlsxFile with the shared strings and the worksheet read the way
+// `reading` says, for the tests and the fuzzer that compare the two.
+bool readXlsxWorkbook(const QString &path, const DataSourceOptions &options, ImportedTable *result,
+                      QString *error, qsizetype maxRows, const XlsxSheetReader::CancelCheck &cancelRequested,
+                      XlsxSheetReader::XmlReading reading);

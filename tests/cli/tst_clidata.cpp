@@ -109,6 +109,7 @@ private slots:
     void recordsLimit_data();
     void recordsLimit();
     void worksheets();
+    void hiddenWorksheets();
     void usageErrorsTouchNothing_data();
     void usageErrorsTouchNothing();
 };
@@ -521,6 +522,52 @@ void TestCliData::worksheets()
                  qPrintable(failed.err));
     }
     QVERIFY(!QFileInfo::exists(dataDir));
+}
+
+// A workbook whose first sheet is hidden: the listing says so, and the
+// import stores and reads the first visible sheet, as the reader's default.
+void TestCliData::hiddenWorksheets()
+{
+    const QString files = m_folders.newFolder(QStringLiteral("files"));
+    const QString workbook = QDir(files).filePath(QStringLiteral("members.xlsx"));
+    const QString write = QStringLiteral(R"(
+import sys, openpyxl
+wb = openpyxl.Workbook()
+lookup = wb.active
+lookup.title = "Lookup"
+lookup.append(["Code"])
+lookup.append(["L1"])
+lookup.append(["L2"])
+members = wb.create_sheet("Members")
+members.append(["Name"])
+members.append(["Alice"])
+secret = wb.create_sheet("Secret")
+secret.append(["Key"])
+lookup.sheet_state = "hidden"
+secret.sheet_state = "veryHidden"
+wb.active = 1
+wb.save(sys.argv[1])
+)");
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), write, workbook});
+    QVERIFY(process.waitForFinished(60000));
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             process.readAllStandardError().constData());
+
+    const QString dataDir = dataDirectoryWith({QStringLiteral("Club")});
+    const CliRun listed = run(dataDir, {QStringLiteral("worksheets"), workbook});
+    QCOMPARE(listed.err, QString());
+    QCOMPARE(listed.exitCode, 0);
+    QCOMPARE(listed.out, QStringLiteral("Lookup (hidden)\nMembers\nSecret (very hidden)\n"));
+
+    const CliRun imported = run(dataDir, {QStringLiteral("import"), QStringLiteral("--project"),
+                                          QStringLiteral("Club"), workbook});
+    QCOMPARE(imported.err, QString());
+    QCOMPARE(imported.exitCode, 0);
+    QCOMPARE(imported.out, QStringLiteral("Imported data source 2: members.xlsx (1 rows)\n"));
+    const QList<QJsonObject> listedSources = sources(dataDir, QStringLiteral("Club"));
+    QCOMPARE(listedSources.size(), 1);
+    QCOMPARE(listedSources.first().value("worksheetName").toString(), QStringLiteral("Members"));
 }
 
 void TestCliData::usageErrorsTouchNothing_data()

@@ -320,8 +320,14 @@ void checkSheetReader(const QString &path)
     if (!ourStrings)
         return;
 
-    // No style, then a date, a date and time, and a time.
-    const QList<CellFormatInfo> formats = {{}, {true, true, false}, {true, true, true}, {true, false, true}};
+    // No style, then a date, a date and time, a time as HH:mm:ss, and times
+    // of day as h:mm AM/PM and hh:mm:ss.
+    CellFormatInfo twelveHours{true, false, true};
+    twelveHours.clock = twelveHours.twelveHour = true;
+    CellFormatInfo withSeconds{true, false, true};
+    withSeconds.clock = withSeconds.twoDigitHour = withSeconds.withSeconds = true;
+    const QList<CellFormatInfo> formats = {{},          {true, true, false}, {true, true, true}, {true, false, true},
+                                           twelveHours, withSeconds};
     const QString sheet = QStringLiteral("xl/worksheets/sheet1.xml");
     for (const qsizetype maxRows : {qsizetype(-1), qsizetype(25), qsizetype(0)}) {
         ImportedTable ourTable;
@@ -394,6 +400,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         readXlsxFile(file.fileName(), DataSourceOptions(), &table, &error, -1, [&asked] { return ++asked == 3; });
         listWorksheetNames(file.fileName(), &error);
         checkSheetReader(file.fileName());
+        // The whole read, styles and date system included, both ways.
+        using Reading = XlsxSheetReader::XmlReading;
+        ImportedTable theirTable;
+        QString theirError;
+        const bool ourOk = readXlsxWorkbook(file.fileName(), {}, &table, &error, -1, {}, Reading::Scanner);
+        const bool theirOk =
+            readXlsxWorkbook(file.fileName(), {}, &theirTable, &theirError, -1, {}, Reading::XmlReaderOnly);
+        const QString ourResult = describe(ourOk, table, error);
+        const QString theirResult = describe(theirOk, theirTable, theirError);
+        if (ourResult != theirResult)
+            mismatch("workbook", ourResult, theirResult);
         return 0;
     }
 

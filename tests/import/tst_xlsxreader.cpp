@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QProcess>
 #include <QSet>
 #include <QStringEncoder>
 #include <QtEndian>
@@ -278,6 +279,10 @@ QStringList texts(const QJsonArray &array)
     return list;
 }
 
+// Debian's interpreter, the one that sees python3-openpyxl.
+const char *const python = "/usr/bin/python3";
+
+
 // A table as one text, or the message, for comparing two readings.
 QString described(bool ok, const ImportedTable &table, const QString &error)
 {
@@ -336,6 +341,11 @@ private slots:
     void xmlReadingsAgree_data();
     void xmlReadingsAgree();
 
+    void valuesAsTheWorkbookHoldsThem_data();
+    void valuesAsTheWorkbookHoldsThem();
+    void worksheetVisibility_data();
+    void worksheetVisibility();
+
 private:
     QString writePackage(const Parts &parts,
                          QZipWriter::CompressionPolicy policy = QZipWriter::AlwaysCompress);
@@ -350,6 +360,9 @@ private:
     // A header, then `rows` rows of `cellsPerRow` cells that all show one
     // shared string of 1 MiB.
     QString sharedStringUses(int rows, int cellsPerRow);
+
+    // A workbook the openpyxl script of initTestCase wrote.
+    QString written(const char *name) const { return scratch.filePath(QString::fromLatin1(name)); }
 
     QTemporaryDir scratch;
     int scratchFiles = 0;
@@ -416,6 +429,12 @@ void TestXlsxReader::initTestCase()
 {
     QVERIFY(scratch.isValid());
     QVERIFY(QFile::exists(fixture(QStringLiteral("values.xlsx"))));
+
+    QProcess process;
+    process.start(QString::fromLatin1(python), {fixture(QStringLiteral("make-value-workbooks.py")), scratch.path()});
+    QVERIFY(process.waitForFinished(120000));
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             process.readAllStandardError().constData());
 }
 
 void TestXlsxReader::cellValues_data()
@@ -440,7 +459,7 @@ void TestXlsxReader::cellValues_data()
     // Custom codes, classified by their letters outside quotes, escapes and brackets.
     QTest::newRow("custom-yyyy-mm-dd") << "2023-03-15";
     QTest::newRow("custom-d-mmm") << "2023-03-15";
-    QTest::newRow("custom-h-mm") << "18:00:00";
+    QTest::newRow("custom-h-mm") << "18:00"; // a time of day, as its code shows it
     QTest::newRow("custom-date-time") << "2023-03-15 06:00:00";
     QTest::newRow("custom-quoted-literal") << "45000";
     QTest::newRow("custom-escaped-letters") << "45000";
@@ -450,14 +469,16 @@ void TestXlsxReader::cellValues_data()
     // openpyxl's own date, datetime and time cells.
     QTest::newRow("python-date") << "2024-02-29";
     QTest::newRow("python-datetime") << "2024-02-29 13:45:30";
-    // openpyxl stores times with format 21 (h:mm:ss), which counts as date and time.
-    QTest::newRow("python-time") << "1899-12-31 07:05:09";
+    // openpyxl stores times with format 21 (h:mm:ss): a time of day, the hour
+    // without a leading zero.
+    QTest::newRow("python-time") << "7:05:09";
 
-    // 'g' with 15 significant digits.
+    // Integers as written, whatever their length; other numbers 'g' with 15
+    // significant digits.
     QTest::newRow("integer") << "42";
     QTest::newRow("negative") << "-1.5";
     QTest::newRow("fifteen-digits") << "0.3";
-    QTest::newRow("seventeen-digit-integer") << "1.23456789012346e+17";
+    QTest::newRow("seventeen-digit-integer") << "123456789012345678";
     QTest::newRow("openpyxl-float") << "1.23456789012346e+17";
     QTest::newRow("large-exponent") << "1e+20";
     QTest::newRow("small-exponent") << "1e-07";
@@ -497,7 +518,7 @@ void TestXlsxReader::sharedStringsAndRichText()
     QCOMPARE(table.header, QStringList({QStringLiteral("Name"), QStringLiteral("Note")}));
     const Table expected = {
         {QStringLiteral("Alice"), QStringLiteral("Bold and plain")}, // runs joined
-        {QStringLiteral("Bob"), QStringLiteral("漢字かんじ")},        // phonetic run included
+        {QStringLiteral("Bob"), QStringLiteral("漢字")},              // phonetic run left out
         {QStringLiteral("Alice"), QStringLiteral("  spaced  ")},
         {QStringLiteral("Zoë")}, // index 999 of 19: empty, and trailing, so dropped
         {QStringLiteral("Émile"), QStringLiteral("line one\nline two")},
@@ -594,12 +615,15 @@ void TestXlsxReader::craftedCells_data()
         << Table{{"h", "Field 2", "Field 3", "Field 4", "Field 5", "Field 6", "Field 7"},
                  {"abc", "12", "inf", "1e400", "0", "7", "2024-01-02"}};
 
-    // Texts already in their 'g' 15 form are kept as written; all others are
-    // parsed and printed again. Both ways must agree.
+    // Integers and texts already in their 'g' 15 form are kept as written
+    // (integers without their leading zeros); all others are parsed and
+    // printed again. Both ways must agree.
     const QByteArrayList numbers = {"0.0001", "0.00001", "123456789012345", "1234567890123456",
                                     "100000000000000", "0.10", "00.5", "+5", "-0.5", "-0.0",
                                     ".5", "5.", "1E3", "0.000123456789012345",
-                                    "0.0001234567890123456", "-123.25"};
+                                    "0.0001234567890123456", "-123.25", "00004000123412341234",
+                                    "-4000123412341234", "-000", "123456789012345678901234567890",
+                                    "4000123412341234.0", "1-2"};
     QByteArray numberCells;
     for (const QByteArray &number : numbers)
         numberCells += "<c><v>" + number + "</v></c>";
@@ -609,9 +633,10 @@ void TestXlsxReader::craftedCells_data()
     QTest::newRow("number texts")
         << writePackage(workbookParts(worksheetXml(inlineRow({"h"}) + "<row>" + numberCells + "</row>")))
         << Table{numbersHeader,
-                 {"0.0001", "1e-05", "123456789012345", "1.23456789012346e+15", "100000000000000",
+                 {"0.0001", "1e-05", "123456789012345", "1234567890123456", "100000000000000",
                   "0.1", "0.5", "5", "-0.5", "0", "0.5", "5", "1000", "0.000123456789012345",
-                  "0.000123456789012346", "-123.25"}};
+                  "0.000123456789012346", "-123.25", "4000123412341234", "-4000123412341234", "0",
+                  "123456789012345678901234567890", "4.00012341234123e+15", "1-2"}};
 
     QTest::newRow("booleans")
         << writePackage(workbookParts(worksheetXml(
@@ -1438,9 +1463,8 @@ void TestXlsxReader::scannerEdges_data()
     add(cells, "boolean-and-error", {"TRUE", "#DIV/0!"});
     add(cells, "shared", {"shared & one", " padded "});
     add(cells, "shared-rich", {"Bold and plain"});
-    // The reading of a phonetic run is joined to the text, as it always was
-    // here; openpyxl leaves it out.
-    add(cells, "shared-phonetic", {QStringLiteral("\u6F22\u5B57\u304B\u3093\u3058")}, false);
+    // The reading of a phonetic run is not part of the text.
+    add(cells, "shared-phonetic", {QStringLiteral("\u6F22\u5B57")});
 
     const QString prefixed = QStringLiteral("Prefixed");
     add(prefixed, "prefixed-inline", {"prefixed"});
@@ -1628,6 +1652,174 @@ void TestXlsxReader::xmlReadingsAgree()
         const bool theirOk = theirs.worksheet(sheet, *ourStrings, formats, maxRows, &theirTable, &theirError);
         QCOMPARE(described(ourOk, ourTable, ourError), described(theirOk, theirTable, theirError));
     }
+}
+
+void TestXlsxReader::valuesAsTheWorkbookHoldsThem_data()
+{
+    // Every stored cell, read with the scanner and with XlsxXmlReader alone.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("worksheet");
+    QTest::addColumn<Table>("expected");
+
+    // openpyxl writes integers as digits and floats in their shortest form;
+    // beyond 2^53 it writes a float (1.234567890123457e+18).
+    QTest::newRow("numbers") << written("numbers.xlsx") << QString()
+                             << Table{{"Card", "Negative", "ISBN", "Nineteen", "Float", "Large", "Date"},
+                                      {"4000123412341234", "-12", "9780306406157", "1.23456789012346e+18", "0.3",
+                                       "1e+20", "2023-03-15"},
+                                      {"-4000123412341234", "0", "1", "-9.22337203685478e+18", "2.5",
+                                       "123456789.123457", "2023-03-16"}};
+
+    QTest::newRow("hidden first sheet, read by default")
+        << written("hidden.xlsx") << QString() << Table{{"Name"}, {"Alice"}};
+    QTest::newRow("hidden sheet, read by name") << written("hidden.xlsx") << "Lookup" << Table{{"Code"}, {"L1"}};
+    QTest::newRow("very hidden sheet, read by name") << written("hidden.xlsx") << "Secret" << Table{{"Key"}, {"S1"}};
+
+    // Columns: 18 to 21, custom times with hh, 12 hours and a/p, times
+    // without an hour (custom m:ss, built-in 45 and 46), then date and time
+    // (22 and custom). Rows: 0.75, 0.25, 0, 0.5, 45000.75, 0.99999.
+    QTest::newRow("times of day")
+        << written("times.xlsx") << QString()
+        << Table{{"h:mm AM/PM", "h:mm:ss AM/PM", "h:mm", "h:mm:ss", "hh:mm", "[$-409]hh:mm:ss AM/PM", "h:mm a/p",
+                  "m:ss", "mm:ss", "[h]:mm:ss", "m/d/yy h:mm", "yyyy-mm-dd h:mm"},
+                 {"6:00 PM", "6:00:00 PM", "18:00", "18:00:00", "18:00", "06:00:00 PM", "6:00 PM", "18:00:00",
+                  "18:00:00", "18:00:00", "1899-12-31 18:00:00", "1899-12-31 18:00:00"},
+                 {"6:00 AM", "6:00:00 AM", "6:00", "6:00:00", "06:00", "06:00:00 AM", "6:00 AM", "06:00:00",
+                  "06:00:00", "06:00:00", "1899-12-31 06:00:00", "1899-12-31 06:00:00"},
+                 {"12:00 AM", "12:00:00 AM", "0:00", "0:00:00", "00:00", "12:00:00 AM", "12:00 AM", "00:00:00",
+                  "00:00:00", "00:00:00", "1899-12-31 00:00:00", "1899-12-31 00:00:00"},
+                 {"12:00 PM", "12:00:00 PM", "12:00", "12:00:00", "12:00", "12:00:00 PM", "12:00 PM", "12:00:00",
+                  "12:00:00", "12:00:00", "1899-12-31 12:00:00", "1899-12-31 12:00:00"},
+                 {"6:00 PM", "6:00:00 PM", "18:00", "18:00:00", "18:00", "06:00:00 PM", "6:00 PM", "18:00:00",
+                  "18:00:00", "18:00:00", "2023-03-15 18:00:00", "2023-03-15 18:00:00"},
+                 {"11:59 PM", "11:59:59 PM", "23:59", "23:59:59", "23:59", "11:59:59 PM", "11:59 PM", "23:59:59",
+                  "23:59:59", "23:59:59", "1899-12-31 23:59:59", "1899-12-31 23:59:59"}};
+
+    // Serial 0 is 1 January 1904 and serial 60 is 1 March 1904: no leap day
+    // of 1900 to make up for.
+    QTest::newRow("1904 date system")
+        << written("mac1904.xlsx") << QString()
+        << Table{{"Date", "Start", "Origin", "Time"},
+                 {"2024-02-29", "2023-03-15 12:00:00", "1904-01-01", "18:00:00"},
+                 {"1999-12-31", "1904-01-02 06:30:15", "1904-03-01", "6:05:09"}};
+
+    QTest::newRow("phonetic runs of shared strings")
+        << written("phonetic.xlsx") << QString()
+        << Table{{"Name", "Family"}, {QStringLiteral("漢字"), QStringLiteral("山田")}};
+
+    QTest::newRow("phonetic runs of inline strings")
+        << writePackage(workbookParts(worksheetXml(
+               inlineRow({"Name", "Family"})
+               + "<row><c t=\"inlineStr\"><is><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh>"
+                 "<phoneticPr fontId=\"1\"/></is></c>"
+                 "<c t=\"inlineStr\"><is><r><t>山</t></r><rPh sb=\"0\" eb=\"1\"><t>やま</t></rPh>"
+                 "<r><t>田</t></r></is></c></row>")))
+        << QString() << Table{{"Name", "Family"}, {QStringLiteral("漢字"), QStringLiteral("山田")}};
+
+    // The flag as an xsd:boolean, in the main namespace with a prefix.
+    const QByteArray dateStyles = "<styleSheet><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>";
+    const QByteArray dates = worksheetXml(inlineRow({"Date"}) + "<row><c s=\"1\"><v>0</v></c></row>"
+                                                                "<row><c s=\"1\"><v>61</v></c></row>");
+    auto withDateFlag = [&](const QByteArray &flag) {
+        QByteArray workbook = workbookXml({"Sheet1"});
+        const QByteArray properties = "<x:workbookPr xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                                      + flag + "/><sheets>";
+        workbook.replace("<sheets>", properties);
+        return writePackage(withPart(withPart(workbookParts(dates), QStringLiteral("xl/styles.xml"), dateStyles),
+                                     QStringLiteral("xl/workbook.xml"), workbook));
+    };
+    const Table from1904 = {{"Date"}, {"1904-01-01"}, {"1904-03-02"}};
+    const Table from1900 = {{"Date"}, {"1899-12-31"}, {"1900-03-01"}};
+    QTest::newRow("date1904 true") << withDateFlag("date1904=\"true\"") << QString() << from1904;
+    QTest::newRow("date1904 1") << withDateFlag("date1904=\"1\"") << QString() << from1904;
+    QTest::newRow("date1904 0") << withDateFlag("date1904=\"0\"") << QString() << from1900;
+    QTest::newRow("date1904 false") << withDateFlag("date1904=\"false\"") << QString() << from1900;
+    QTest::newRow("no date1904") << withDateFlag("") << QString() << from1900;
+}
+
+void TestXlsxReader::valuesAsTheWorkbookHoldsThem()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, worksheet);
+    QFETCH(Table, expected);
+    using Reading = XlsxSheetReader::XmlReading;
+
+    DataSourceOptions options;
+    options.worksheetName = worksheet;
+    for (const Reading reading : {Reading::Scanner, Reading::XmlReaderOnly}) {
+        ImportedTable table;
+        QString error;
+        QVERIFY2(readXlsxWorkbook(path, options, &table, &error, -1, {}, reading), qPrintable(error));
+        QCOMPARE(table.header, expected.first());
+        QCOMPARE(table.rows, expected.mid(1));
+    }
+}
+
+void TestXlsxReader::worksheetVisibility_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<QString>("defaultHeader");
+
+    QTest::newRow("written by openpyxl")
+        << written("hidden.xlsx") << QStringList{"Lookup (hidden)", "Members", "Secret (very hidden)"} << "Name";
+
+    auto workbook = [&](const QByteArrayList &states) {
+        QByteArrayList sheets;
+        QList<std::pair<QByteArray, QByteArray>> targets;
+        Parts parts;
+        for (qsizetype i = 0; i < states.size(); ++i) {
+            const QByteArray n = QByteArray::number(i + 1);
+            // workbookXml() quotes the name: the state attribute goes in
+            // after it, and an unused one takes the closing quote.
+            sheets.append("S" + n + "\"" + states.at(i) + " x=\"");
+            targets.append({"rId" + n, "worksheets/sheet" + n + ".xml"});
+            parts.insert(QStringLiteral("xl/worksheets/sheet%1.xml").arg(i + 1),
+                         worksheetXml(inlineRow({QStringLiteral("from S%1").arg(i + 1)})));
+        }
+        parts.insert(QStringLiteral("xl/workbook.xml"), workbookXml(sheets));
+        parts.insert(QStringLiteral("xl/_rels/workbook.xml.rels"), relationshipsXml(targets));
+        return writePackage(parts);
+    };
+    // No visible sheet: the first is read. The state is compared exactly;
+    // anything but hidden and veryHidden shows the sheet.
+    QTest::newRow("all hidden")
+        << workbook({" state=\"hidden\"", " state=\"veryHidden\""})
+        << QStringList{"S1 (hidden)", "S2 (very hidden)"} << "from S1";
+    QTest::newRow("other states are visible")
+        << workbook({" state=\"Hidden\"", " state=\"veryhidden\"", " state=\"visible\"", ""})
+        << QStringList{"S1", "S2", "S3", "S4"} << "from S1";
+    QTest::newRow("visible sheet after hidden ones")
+        << workbook({" state=\"veryHidden\"", " state=\"hidden\"", "", " state=\"hidden\""})
+        << QStringList{"S1 (very hidden)", "S2 (hidden)", "S3", "S4 (hidden)"} << "from S3";
+}
+
+void TestXlsxReader::worksheetVisibility()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, labels);
+    QFETCH(QString, defaultHeader);
+
+    QString error;
+    const QList<WorksheetEntry> sheets = listWorksheets(path, &error);
+    QStringList listed;
+    for (const WorksheetEntry &sheet : sheets)
+        listed.append(worksheetLabel(sheet));
+    QCOMPARE(listed, labels);
+    QCOMPARE(error, QString());
+
+    // The reader's default is the sheet that defaultWorksheetIndex names,
+    // which the import dialog and the command line store.
+    const qsizetype index = defaultWorksheetIndex(sheets);
+    QVERIFY(index >= 0);
+    ImportedTable table;
+    QVERIFY2(readXlsxFile(path, {}, &table, &error), qPrintable(error));
+    QCOMPARE(table.header, QStringList{defaultHeader});
+    DataSourceOptions named;
+    named.worksheetName = sheets.at(index).name;
+    ImportedTable byName;
+    QVERIFY2(readXlsxFile(path, named, &byName, &error), qPrintable(error));
+    QCOMPARE(byName.header, table.header);
 }
 
 QTEST_GUILESS_MAIN(TestXlsxReader)

@@ -109,13 +109,14 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
 
     QString error;
     if (excel) {
-        // The dialog stores the worksheet chosen in its list, which starts at the first one.
+        // The dialog stores the worksheet chosen in its list, which starts at
+        // the one the reader takes by default: the first visible one.
         options.worksheetName = invocation.value(worksheetOption);
         if (options.worksheetName.isEmpty()) {
-            const QStringList names = listWorksheetNames(file, &error);
-            if (names.isEmpty())
+            const QList<WorksheetEntry> sheets = listWorksheets(file, &error);
+            if (sheets.isEmpty())
                 return context.fail(QStringLiteral("Excel workbook could not be read: %1").arg(error));
-            options.worksheetName = names.first();
+            options.worksheetName = sheets.at(defaultWorksheetIndex(sheets)).name;
         }
     }
 
@@ -249,12 +250,12 @@ int recordsCommand(CliContext &context, const CliInvocation &invocation)
 int worksheetsCommand(CliContext &context, const CliInvocation &invocation)
 {
     QString error;
-    const QStringList names = listWorksheetNames(invocation.arguments.first(), &error);
-    if (names.isEmpty())
+    const QList<WorksheetEntry> sheets = listWorksheets(invocation.arguments.first(), &error);
+    if (sheets.isEmpty())
         return context.fail(QStringLiteral("Excel workbook could not be read: %1")
                                 .arg(error.isEmpty() ? QStringLiteral("it has no worksheets") : error));
-    for (const QString &name : names)
-        context.out() << name << '\n';
+    for (const WorksheetEntry &sheet : sheets)
+        context.out() << worksheetLabel(sheet) << '\n';
     return cli::ExitSuccess;
 }
 
@@ -268,7 +269,7 @@ QList<CliCommand> dataCommandTable()
                            "rows stored for it, in one transaction; a file the project already has (same\n"
                            "absolute path) keeps its place and gets the new options. The first file of a\n"
                            "project becomes its live data file. Prints the data source's id, name and rows.\n"
-                           "Excel files (.xlsx, .xlsm) take --worksheet (default: the first worksheet);\n"
+                           "Excel files (.xlsx, .xlsm) take --worksheet (default: the first visible one);\n"
                            "other files are read as CSV and take --encoding and --delimiter (default auto).\n\n")
                 + cli::projectChoiceRule(),
             {{QStringLiteral("FILE"), QStringLiteral("The Excel workbook or CSV file")}},
@@ -326,8 +327,9 @@ QList<CliCommand> dataCommandTable()
         {
             QStringLiteral("worksheets"),
             QStringLiteral("List the worksheets of an Excel workbook"),
-            QStringLiteral("Prints the worksheet names in workbook order, one per line. Does not open\n"
-                           "the database."),
+            QStringLiteral("Prints the worksheet names in workbook order, one per line; a hidden sheet\n"
+                           "as \"NAME (hidden)\", a very hidden one as \"NAME (very hidden)\". Does not\n"
+                           "open the database."),
             {{QStringLiteral("FILE"), QStringLiteral("The Excel workbook (.xlsx, .xlsm)")}},
             {},
             &worksheetsCommand,
