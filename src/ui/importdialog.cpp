@@ -22,7 +22,7 @@ bool ImportDialog::isExcelFile(const QString &path)
     return suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm");
 }
 
-ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheetNames,
+ImportDialog::ImportDialog(const QString &filePath, const QList<WorksheetEntry> &worksheets,
                            QWidget *parent)
     : QDialog(parent)
     , m_filePath(filePath)
@@ -41,7 +41,10 @@ ImportDialog::ImportDialog(const QString &filePath, const QStringList &worksheet
     auto *form = new QFormLayout;
     if (m_excel) {
         m_worksheet = new QComboBox(this);
-        m_worksheet->addItems(worksheetNames);
+        // The item data is the sheet's name, which the data source stores.
+        for (const WorksheetEntry &sheet : worksheets)
+            m_worksheet->addItem(worksheetLabel(sheet), sheet.name);
+        m_worksheet->setCurrentIndex(int(defaultWorksheetIndex(worksheets)));
         m_worksheet->setAccessibleName(tr("Worksheet"));
         form->addRow(tr("Worksheet"), m_worksheet);
     } else {
@@ -96,7 +99,7 @@ DataSourceOptions ImportDialog::options() const
 {
     DataSourceOptions options;
     if (m_excel) {
-        options.worksheetName = m_worksheet->currentText();
+        options.worksheetName = m_worksheet->currentData().toString();
     } else {
         options.csvEncoding = m_encoding->currentData().toString();
         options.csvDelimiter = m_delimiter->currentData().toString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "import/datasourceoptions.h"
+#include "import/tablereader.h"
 
 #include <QDialog>
 #include <QString>
@@ -26,9 +27,11 @@ public:
     // True for the suffixes read as Excel workbooks ("xlsx", "xlsm", any case).
     static bool isExcelFile(const QString &path);
 
-    // `worksheetNames` fills the "Worksheet" choice of a workbook; a CSV file
-    // gets the "Encoding" and "Delimiter" choices instead.
-    ImportDialog(const QString &filePath, const QStringList &worksheetNames,
+    // `worksheets` fills the "Worksheet" choice of a workbook, hidden sheets
+    // marked so and the first visible one chosen, as an import without a
+    // choice reads it; a CSV file gets the "Encoding" and "Delimiter" choices
+    // instead.
+    ImportDialog(const QString &filePath, const QList<WorksheetEntry> &worksheets,
                  QWidget *parent = nullptr);
 
     const QString &filePath() const { return m_filePath; }

@@ -143,14 +143,14 @@ void MainWindow::importCsv()
     if (path.isEmpty())
         return;
 
-    QStringList worksheets;
+    QList<WorksheetEntry> worksheets;
     if (ImportDialog::isExcelFile(path)) {
         QString error;
         {
             // Nothing is on screen yet to say that the workbook is being read.
             QApplication::setOverrideCursor(Qt::WaitCursor);
             const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-            worksheets = listWorksheetNames(path, &error);
+            worksheets = listWorksheets(path, &error);
         }
         if (worksheets.isEmpty()) {
             m_dialogs->critical(this, tr("Excel workbook could not be read"), error);

@@ -111,6 +111,7 @@ private slots:
     void notARegularFile_data();
     void notARegularFile();
     void importExcelWorksheet();
+    void hiddenWorksheetsAreMarked();
     void unreadableWorkbook();
     void reimportUpdatesOneEntry();
 
@@ -656,6 +657,35 @@ void TestDataPage::importExcelWorksheet()
     QCOMPARE(table()->rowCount(), 4);
     QCOMPARE(cell(table(), 3, 2), QStringLiteral("Daniel Novak"));
     QCOMPARE(status(), QStringLiteral("Added data file: Two Sheets.XLSX"));
+}
+
+// A hidden lookup sheet in front of the data is listed as hidden, and the
+// dialog starts on the first visible sheet; choosing the hidden one stores
+// its name, not its label.
+void TestDataPage::hiddenWorksheetsAreMarked()
+{
+    QVERIFY(startWindow());
+    const QString path = filePath(QStringLiteral("members.xlsx"));
+    QVERIFY(QFile::copy(QFINDTESTDATA("data/hidden-first-sheet.xlsx"), path));
+
+    importFile(path, [](ImportDialog &dialog) {
+        QComboBox *sheets = dialog.worksheetCombo();
+        QVERIFY(sheets);
+        QCOMPARE(sheets->count(), 2);
+        QCOMPARE(sheets->itemText(0), QStringLiteral("Lookup (hidden)"));
+        QCOMPARE(sheets->itemText(1), QStringLiteral("Members"));
+        QCOMPARE(sheets->currentIndex(), 1);
+        QCOMPARE(headerLabels(dialog.previewTable()), (QStringList{"Name", "Level"}));
+        QCOMPARE(dialog.options().worksheetName, QStringLiteral("Members"));
+
+        sheets->setCurrentIndex(0);
+        QCOMPARE(headerLabels(dialog.previewTable()), (QStringList{"Code", "Meaning"}));
+    });
+
+    const QList<DataSource> sources = openStore()->loadDataSources(m_window->currentProject().id);
+    QCOMPARE(sources.size(), 1);
+    QCOMPARE(sources.first().options.worksheetName, QStringLiteral("Lookup"));
+    QCOMPARE(table()->rowCount(), 1);
 }
 
 void TestDataPage::unreadableWorkbook()

@@ -37,11 +37,28 @@ SHEETS = {
 }
 
 
-def build_workbook():
+# A lookup sheet hidden in front of the members, as workbooks that feed a
+# mail merge often have: the dialog must start on the visible one.
+HIDDEN_FIRST = {
+    "Lookup": [
+        ["Code", "Meaning"],
+        ["G", "Gold"],
+    ],
+    "Members": [
+        ["Name", "Level"],
+        ["Amelia Baker", "G"],
+        ["Bruno Dubois", "S"],
+    ],
+}
+
+
+def build_workbook(sheets, hidden=()):
     wb = openpyxl.Workbook()
     wb.remove(wb.active)
-    for title, rows in SHEETS.items():
+    for title, rows in sheets.items():
         ws = wb.create_sheet(title)
+        if title in hidden:
+            ws.sheet_state = "hidden"
         for values in rows:
             ws.append(values)
             for cell in ws[ws.max_row]:
@@ -65,9 +82,11 @@ def with_fixed_entry_times(data):
 
 def main(argv):
     folder = pathlib.Path(argv[1]) if len(argv) > 1 else pathlib.Path(__file__).parent
-    buffer = io.BytesIO()
-    build_workbook().save(buffer)
-    (folder / "two-sheets.xlsx").write_bytes(with_fixed_entry_times(buffer.getvalue()))
+    for name, workbook in (("two-sheets.xlsx", build_workbook(SHEETS)),
+                           ("hidden-first-sheet.xlsx", build_workbook(HIDDEN_FIRST, hidden={"Lookup"}))):
+        buffer = io.BytesIO()
+        workbook.save(buffer)
+        (folder / name).write_bytes(with_fixed_entry_times(buffer.getvalue()))
     return 0
 
 
