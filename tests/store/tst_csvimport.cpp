@@ -105,7 +105,8 @@ void TestCsvImport::sameRowsAsReaderAndWriter_data()
 
     const QString a = QStringLiteral("auto");
     QTest::newRow("quotes and line breaks")
-        << QByteArray("Name,Note\n\"Ada \"\"A\"\"\",\"two\nlines\"\r\n\"x\"y\"z\",\"\"\n\"\",\"\"\r\nlast,\"open")
+        << QByteArray("Name,Note\n\"Ada \"\"A\"\"\",\"two\nlines\"\r\n\"x\"y\"z\",\"\"\n\"\",\"\"\r\n24\" x,a\"b\"\r\n"
+                      "last,\"closed\"")
         << a << a;
     QTest::newRow("UTF-8 with BOM, BOM inside, emoji")
         << QByteArray("\xEF\xBB\xBFName,City\n\xEF\xBB\xBF" "Ada,K\xC3\xB8" "benhavn\n\xF0\x9F\x98\x80,\xE2\x82\xAC\n")
@@ -114,9 +115,9 @@ void TestCsvImport::sameRowsAsReaderAndWriter_data()
         << QByteArray("A,B,C\n,,\n1\n1,2,3,4,5\n\n   \n\xC2\xA0\n,\nx,\n") << a << a;
     QTest::newRow("duplicate and blank names")
         << QByteArray(" Name ,,Name,\t,Z\n1,2,3,4,5\n6,7,8\n") << a << a;
+    // NUL bytes are refused as a binary file; every other control is text.
     QTest::newRow("controls and backslashes")
-        << QByteArray("A,B\n\x01\x1f\\x,\"\x08\x0c\t\\\\\"\nnul ", 22) + QByteArray(1, '\0') + QByteArray(",\x7f\n")
-        << a << a;
+        << QByteArray("A,B\n\x01\x1f\\x,\"\x08\x0c\t\\\\\"\nsoh \x01,\x7f\n") << a << a;
     QTest::newRow("semicolons detected") << QByteArray("A;B;C\n1;2,5;3\n\"4;\";5;6\n") << a << a;
     QTest::newRow("tabs detected") << QByteArray("A\tB\n1\t\"2\t3\"\n") << a << a;
     QTest::newRow("comma forced on semicolons") << QByteArray("A;B,C\n1;2,3\n") << a << QStringLiteral("comma");
@@ -140,10 +141,17 @@ void TestCsvImport::sameRowsAsReaderAndWriter_data()
     }() << a << a;
     QTest::newRow("several chunks of mixed text") << longMixedFile(30000) << a << a;
     QTest::newRow("header only") << QByteArray("Only,Header\n") << a << a;
+    QTest::newRow("UTF-16LE, tabs") << QByteArray("\xFF\xFEN\0\t\0M\0\r\0\n\0\x3D\xD8\x00\xDE\t\0\xE9\0", 20) << a << a;
+    QTest::newRow("UTF-16BE, a pair cut by the end") << QByteArray("\xFE\xFF\0N\0\n\xD8\x3D", 8) << a << a;
+    QTest::newRow("Windows-1252 after 300 KiB of UTF-8")
+        << QByteArray("N,T\n") + QByteArray("1,Zo\xC3\xAB\n").repeated(30000) + "2,Jos\xE9\n" << a << a;
     // Failures: the same message, nothing stored.
     QTest::newRow("blank lines only") << QByteArray("\n \n\r\n") << a << a;
     QTest::newRow("too many columns on row 150") << rowsWithWideRow(300, 150) << a << a;
     QTest::newRow("too many columns in the header") << rowsWithWideRow(3, 0).mid(6) << a << a;
+    QTest::newRow("a quote never closed") << QByteArray("A,B\n1,\"2\n3,4\n") << a << a;
+    QTest::newRow("a NUL byte in the last row") << rowsWithWideRow(300, -1) + QByteArray("x,\0\n", 4) << a << a;
+    QTest::newRow("a workbook") << QByteArray("PK\x03\x04\x14\0\0\0", 8) + rowsWithWideRow(3, -1) << a << a;
 }
 
 // The streamed import stores byte for byte what writing the reader's rows
