@@ -1,4 +1,5 @@
 #include "import/csvparser.h"
+#include "import/csvutf8parser.h"
 #include "support/hostilefiles.h"
 #include "import/tablereader.h"
 
@@ -7,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -210,6 +212,7 @@ private slots:
     void parserSplitAnywhere();
     void parserUnclosedQuote_data();
     void parserUnclosedQuote();
+    void utf8ParserMatchesParser();
     void parserRowLimit_data();
     void parserRowLimit();
     void parserTextLimits_data();
@@ -415,6 +418,66 @@ void TestCsvReader::parserUnclosedQuote()
     cut.finish(CsvParser::TextEnd::Cut);
     QVERIFY(!cut.failed());
     QCOMPARE(cut.rows().size(), rowsBefore.size() + 1);
+}
+
+// The streamed import's parser over UTF-8 bytes against the parser over
+// UTF-16 text, on random text dense in quotes where they open a field and
+// where they are only text, line ends of every kind, delimiters and
+// multi-byte characters, each fed in random pieces: the same rows, the same
+// failure, the same line for an unclosed quote.
+void TestCsvReader::utf8ParserMatchesParser()
+{
+    const QStringList tokens{"a", "b", " ", "\"", "\"", "\"\"", ",", ";", "\t", "\r", "\n", "\r\n",
+                             QStringLiteral(u"é"), QStringLiteral(u"€"), QStringLiteral(u"😀"), QStringLiteral(u"\u00a0")};
+    QRandomGenerator random(20261211);
+    for (int round = 0; round < 4000; ++round) {
+        const int length = random.bounded(1, 40);
+        QString text;
+        QList<qsizetype> cuts; // token boundaries, where the pieces may end
+        for (int i = 0; i < length; ++i) {
+            text += tokens.at(random.bounded(tokens.size()));
+            if (random.bounded(4) == 0)
+                cuts << text.size();
+        }
+        const char16_t delimiter = QStringView(u",;\t")[random.bounded(3)].unicode();
+
+        // Small limits, so that some texts fail on them.
+        CsvParser parser(delimiter, -1, 12, 60);
+        Rows utf8Rows;
+        Utf8CsvParser collecting(
+            char(delimiter),
+            [&](const CsvRowView &row) {
+                QStringList cells;
+                for (qsizetype i = 0; i < row.size(); ++i) {
+                    cells << QString::fromUtf8(row.cell(i));
+                    if (row.units(i) != cells.constLast().size())
+                        return false;
+                }
+                utf8Rows << cells;
+                return true;
+            },
+            12, 60);
+        qsizetype from = 0;
+        cuts << text.size();
+        for (const qsizetype cut : cuts) {
+            const QStringView piece = QStringView(text).sliced(from, cut - from);
+            parser.feed(piece);
+            collecting.feed(piece.toUtf8());
+            from = cut;
+        }
+        parser.finish();
+        collecting.finish();
+
+        const QString context = QStringLiteral("text %1: ").arg(show({text}));
+        QVERIFY2(!collecting.stopped(), qPrintable(context + QStringLiteral("a cell's length in UTF-16 differs")));
+        QVERIFY2(collecting.failure() == parser.failure(),
+                 qPrintable(context + failureName(collecting.failure()) + u" / " + failureName(parser.failure())));
+        if (parser.failure() == CsvParser::Failure::UnclosedQuote)
+            QVERIFY2(collecting.quoteLine() == parser.quoteLine(), qPrintable(context));
+        // The rows finished before a failure too.
+        const QString difference = firstDifference(utf8Rows, parser.rows());
+        QVERIFY2(difference.isEmpty(), qPrintable(context + difference));
+    }
 }
 
 void TestCsvReader::parserRowLimit_data()
