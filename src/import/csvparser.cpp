@@ -43,17 +43,24 @@ void CsvParser::feed(QStringView chunk)
                 continue;
             }
             // The quote closed the quoted part; *p is read unquoted below.
-            m_inQuotes = false;
+            m_state = FieldState::Unquoted;
         }
 
-        if (m_inQuotes) {
+        if (m_state == FieldState::Quoted) {
+            // Line breaks inside quotes count for the line an unclosed quote names.
+            bool cr = std::exchange(m_quotedCr, false);
             const char16_t *q = p;
-            while (q < end && *q != u'"')
-                ++q;
+            for (; q < end && *q != u'"'; ++q) {
+                if (*q == u'\r' || (*q == u'\n' && !cr))
+                    ++m_line;
+                cr = *q == u'\r';
+            }
             if (!appendToField(p, q))
                 break;
-            if (q == end)
+            if (q == end) {
+                m_quotedCr = cr;
                 break;
+            }
             if (q + 1 == end) {
                 m_pendingQuote = true;
                 p = end;
@@ -62,51 +69,64 @@ void CsvParser::feed(QStringView chunk)
                     break;
                 p = q + 2;
             } else {
-                m_inQuotes = false;
+                m_state = FieldState::Unquoted;
                 p = q + 1;
             }
             continue;
         }
 
+        if (m_state == FieldState::Start && *p == u'"') {
+            m_state = FieldState::Quoted;
+            m_quoteLine = m_line;
+            ++p;
+            continue;
+        }
         const char16_t *q = p;
         while (q < end) {
             const char16_t c = *q;
-            if (c == delimiter || c == u'"' || c == u'\r' || c == u'\n')
+            if (c == delimiter || c == u'\r' || c == u'\n')
                 break;
             ++q;
         }
-        if (!appendToField(p, q))
-            break;
+        if (q != p) {
+            if (!appendToField(p, q))
+                break;
+            m_state = FieldState::Unquoted;
+        }
         if (q == end)
             break;
-        // A quote opens quoted mode wherever it stands in a field.
-        if (*q == u'"') {
-            m_inQuotes = true;
-        } else if (*q == delimiter) {
-            endField();
-        } else {
-            endField();
+        endField();
+        if (*q != delimiter) {
             endRow();
             m_skipLineFeed = *q == u'\r';
+            ++m_line;
         }
+        m_state = FieldState::Start;
         p = q + 1;
     }
     // The chunk's memory belongs to the caller.
     flushSlice();
 }
 
-void CsvParser::finish()
+void CsvParser::finish(TextEnd end)
 {
+    if (m_pendingQuote)
+        m_state = FieldState::Unquoted; // the text's last quote closed the quoted part
     if (!rowLimitReached() && !failed()) {
-        flushSlice();
-        if (!m_field.isEmpty() || !m_row.isEmpty()) {
-            endField();
-            endRow();
+        if (end == TextEnd::File && m_state == FieldState::Quoted) {
+            stop(Failure::UnclosedQuote);
+        } else {
+            flushSlice();
+            if (!m_field.isEmpty() || !m_row.isEmpty()) {
+                endField();
+                endRow();
+            }
         }
     }
-    m_inQuotes = false;
+    m_state = FieldState::Start;
     m_pendingQuote = false;
     m_skipLineFeed = false;
+    m_quotedCr = false;
 }
 
 // Checked before the text is copied anywhere, so a field never holds more

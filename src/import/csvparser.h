@@ -10,6 +10,13 @@
 // The quote-aware state machine of the CSV reader. Text may arrive in chunks
 // of any size: a quote, an escaped quote or a CR LF pair split between two
 // chunks parses as if the text were whole, so the file is never re-read.
+//
+// Quotes are read as spreadsheet programs and Python's csv module read
+// them: a double quote opens a quoted part only as the first character of a
+// field; anywhere else it is an ordinary character (24" display). After the
+// quoted part closes, the rest of the field is read unquoted, so "a"b"c"
+// is the cell ab"c". A quoted part still open at the end of the file fails
+// the read: it would otherwise swallow every row after it.
 class CsvParser
 {
 public:
@@ -29,7 +36,12 @@ public:
     static constexpr qsizetype defaultMaxCells = 16'000'000;
 
     // Why the parser stopped early; it then ignores all further text.
-    enum class Failure { None, TooManyColumns, FieldTooLarge, RowTooLarge, TooManyCells };
+    enum class Failure { None, TooManyColumns, FieldTooLarge, RowTooLarge, TooManyCells, UnclosedQuote };
+
+    // How the text fed ends. At the end of a file a quoted part still open
+    // is a failure; a text cut short (the sample that delimiter detection
+    // parses) ends the open field and row where the cut falls.
+    enum class TextEnd { File, Cut };
 
     // `rowLimit` counts finished rows, header included; negative for none.
     // Once it is reached the parser ignores all further text.
@@ -38,14 +50,17 @@ public:
 
     void feed(QStringView chunk);
 
-    // Ends the field and row left open by the text, as at the end of a file.
-    void finish();
+    // Ends the field and row left open by the text.
+    void finish(TextEnd end = TextEnd::File);
 
     bool rowLimitReached() const { return m_rowLimit >= 0 && m_rows.size() >= m_rowLimit; }
     Failure failure() const { return m_failure; }
     bool failed() const { return m_failure != Failure::None; }
     // Set once a row passed maxColumns.
     bool tooManyColumns() const { return m_failure == Failure::TooManyColumns; }
+    // With Failure::UnclosedQuote, the 1-based line of the text on which the
+    // quote opened; CR LF, CR and LF each end a line, inside quotes too.
+    qsizetype quoteLine() const { return m_quoteLine; }
     qsizetype maxRowText() const { return m_maxRowText; }
     qsizetype maxCells() const { return m_maxCells; }
     const QList<QStringList> &rows() const { return m_rows; }
@@ -58,6 +73,12 @@ private:
     void endField();
     void endRow();
     void stop(Failure failure);
+
+    enum class FieldState : quint8 {
+        Start,    // nothing of the field read yet: a quote here opens a quoted part
+        Unquoted, // text read, or a quoted part closed: quotes are text
+        Quoted,   // inside a quoted part
+    };
 
     // The field being built is m_field followed by the slice
     // [m_sliceBegin, m_sliceEnd) of the chunk being fed. Most fields are a
@@ -75,11 +96,16 @@ private:
     qsizetype m_maxRowText;
     qsizetype m_maxCells;
     char16_t m_delimiter;
-    bool m_inQuotes = false;
+    FieldState m_state = FieldState::Start;
     // A double quote inside quotes ended the last chunk: the next chunk's
     // first character tells a closing quote from an escaped one.
     bool m_pendingQuote = false;
     // The last character was CR, so a following LF belongs to the same line end.
     bool m_skipLineFeed = false;
+    // The same for a CR inside quotes that ended the last chunk.
+    bool m_quotedCr = false;
+    // The line of the next character, and the one the open quoted part began on.
+    qsizetype m_line = 1;
+    qsizetype m_quoteLine = 0;
     Failure m_failure = Failure::None;
 };

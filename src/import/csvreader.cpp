@@ -1,7 +1,9 @@
 #include "import/csvparser.h"
 #include "import/csvutf8parser.h"
+#include "import/headernames.h"
 #include "import/tablereader.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -20,6 +22,27 @@ constexpr qsizetype kChunkSize = 262144;
 constexpr qint64 kMaxFileSize = qint64(2) * 1024 * 1024 * 1024;
 
 constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF");
+constexpr QByteArrayView kUtf16LeBom("\xFF\xFE");
+constexpr QByteArrayView kUtf16BeBom("\xFE\xFF");
+// The whole file is read once before parsing, to settle its encoding and
+// find NUL bytes, in pieces of this size.
+constexpr qsizetype kScanChunk = 1024 * 1024;
+
+// How files that are not text begin: a workbook saved (or renamed) with a
+// .csv name, and the other files a user may pick by mistake. Read as text
+// they would import as rows of noise.
+constexpr QByteArrayView kBinarySignatures[] = {
+    QByteArrayView("PK\x03\x04"),                         // ZIP: xlsx, xlsm, ods
+    QByteArrayView("PK\x05\x06"),                         // empty ZIP
+    QByteArrayView("PK\x07\x08"),                         // spanned ZIP
+    QByteArrayView("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), // OLE2: xls
+    QByteArrayView("%PDF-"),
+    QByteArrayView("\x89PNG\r\n\x1A\n"),
+    QByteArrayView("\xFF\xD8\xFF"), // JPEG
+    QByteArrayView("GIF87a"),
+    QByteArrayView("GIF89a"),
+    QByteArrayView("\x1F\x8B"), // gzip
+};
 
 // Bytes 80-9F, from the WHATWG Encoding Standard's index-windows-1252; the
 // five bytes it leaves undefined map to the C1 control of the same value.
@@ -30,7 +53,108 @@ constexpr char16_t kWindows1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-enum class TextMode { Utf8, Windows1252 };
+enum class TextMode { Utf8, Windows1252, Utf16Le, Utf16Be };
+
+QString encodingName(TextMode mode)
+{
+    switch (mode) {
+    case TextMode::Utf8: return QStringLiteral("UTF-8");
+    case TextMode::Windows1252: return QStringLiteral("Windows-1252");
+    case TextMode::Utf16Le: return QStringLiteral("UTF-16LE");
+    case TextMode::Utf16Be: return QStringLiteral("UTF-16BE");
+    }
+    return {};
+}
+
+bool isUtf16(TextMode mode)
+{
+    return mode == TextMode::Utf16Le || mode == TextMode::Utf16Be;
+}
+
+// The byte order mark the reader drops at the start of a file read in
+// `mode`: the UTF-8 one also in Windows-1252 mode, where those three bytes
+// can only be a mark.
+qsizetype byteOrderMarkSize(QByteArrayView start, TextMode mode)
+{
+    switch (mode) {
+    case TextMode::Utf8:
+    case TextMode::Windows1252: return start.startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
+    case TextMode::Utf16Le: return start.startsWith(kUtf16LeBom) ? kUtf16LeBom.size() : 0;
+    case TextMode::Utf16Be: return start.startsWith(kUtf16BeBom) ? kUtf16BeBom.size() : 0;
+    }
+    return 0;
+}
+
+// UTF-16 bytes to text, a chunk at a time: an odd byte or a high surrogate
+// at the end of a chunk waits for the next one. A surrogate without its
+// partner becomes U+FFFD, so the text is always valid and converts to UTF-8
+// and back unchanged.
+class Utf16Decoder
+{
+public:
+    explicit Utf16Decoder(bool bigEndian) : m_bigEndian(bigEndian) {}
+
+    // The text of `bytes`, without what is held back for the next chunk.
+    void decode(QByteArrayView bytes, QString &out)
+    {
+        out.resize(bytes.size() / 2 + 2);
+        auto *const begin = reinterpret_cast<char16_t *>(out.data());
+        char16_t *o = begin;
+        const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+        const uchar *const end = p + bytes.size();
+        if (m_oddByte >= 0 && p < end) {
+            o = put(unit(uchar(m_oddByte), *p++), o);
+            m_oddByte = -1;
+        }
+        for (; end - p >= 2; p += 2)
+            o = put(unit(p[0], p[1]), o);
+        if (p < end)
+            m_oddByte = *p;
+        out.resize(o - begin);
+    }
+
+    // What was held back when the file ends.
+    QString finish()
+    {
+        QString rest;
+        if (m_highSurrogate)
+            rest += QChar::ReplacementCharacter;
+        if (m_oddByte >= 0)
+            rest += QChar::ReplacementCharacter;
+        m_highSurrogate = 0;
+        m_oddByte = -1;
+        return rest;
+    }
+
+private:
+    char16_t unit(uchar first, uchar second) const
+    {
+        return m_bigEndian ? char16_t(first << 8 | second) : char16_t(second << 8 | first);
+    }
+
+    char16_t *put(char16_t c, char16_t *o)
+    {
+        if (m_highSurrogate) {
+            if (QChar::isLowSurrogate(c)) {
+                *o++ = m_highSurrogate;
+                *o++ = c;
+                m_highSurrogate = 0;
+                return o;
+            }
+            *o++ = QChar::ReplacementCharacter;
+            m_highSurrogate = 0;
+        }
+        if (QChar::isHighSurrogate(c))
+            m_highSurrogate = c;
+        else
+            *o++ = QChar::isLowSurrogate(c) ? char16_t(QChar::ReplacementCharacter) : c;
+        return o;
+    }
+
+    bool m_bigEndian;
+    int m_oddByte = -1;
+    char16_t m_highSurrogate = 0;
+};
 
 bool fail(QString *error, const QString &message)
 {
@@ -63,27 +187,6 @@ qsizetype completeUtf8Length(QByteArrayView bytes)
     return size;
 }
 
-// The UTF-8 text of the sample, without a byte order mark. A sample cut from
-// a longer file may end inside a character; that cut is not an error.
-QString decodeUtf8Sample(QByteArrayView sample, bool wholeFile)
-{
-    if (sample.startsWith(kUtf8Bom))
-        sample = sample.sliced(kUtf8Bom.size());
-    if (!wholeFile)
-        sample = sample.first(completeUtf8Length(sample));
-    return pieceDecoder().decode(sample);
-}
-
-TextMode chooseTextMode(const QString &encoding, QByteArrayView sample, const QString &utf8Sample)
-{
-    const QString name = encoding.toLower();
-    if (name == u"windows-1252")
-        return TextMode::Windows1252;
-    if (name == u"auto" && !sample.startsWith(kUtf8Bom) && utf8Sample.contains(QChar::ReplacementCharacter))
-        return TextMode::Windows1252;
-    return TextMode::Utf8;
-}
-
 // Scores each candidate by the width of the first row it parses the sample
 // into; ties go to the earlier candidate, and `,` wins when nothing parses.
 char16_t detectDelimiter(QStringView sampleText)
@@ -95,7 +198,7 @@ char16_t detectDelimiter(QStringView sampleText)
         // The first kept row is all that is scored, so parsing stops there.
         CsvParser parser(candidate, 1);
         parser.feed(sampleText);
-        parser.finish();
+        parser.finish(CsvParser::TextEnd::Cut);
         // A first row too wide to keep is still the widest one.
         const qsizetype score = parser.tooManyColumns() ? CsvParser::maxColumns + 1
                                 : parser.rows().isEmpty() ? 0
@@ -128,7 +231,7 @@ void decodeWindows1252Into(QByteArrayView bytes, char16_t *out)
     }
 }
 
-QString failureMessage(CsvParser::Failure failure, qsizetype maxRowText, qsizetype maxCells)
+QString failureMessage(CsvParser::Failure failure, qsizetype quoteLine, qsizetype maxRowText, qsizetype maxCells)
 {
     const QLocale english(QLocale::English);
     const QString mebibytes = QStringLiteral("%1 MiB").arg(maxRowText / (1024 * 1024));
@@ -145,13 +248,16 @@ QString failureMessage(CsvParser::Failure failure, qsizetype maxRowText, qsizety
     case CsvParser::Failure::TooManyCells:
         return QStringLiteral("The CSV file has more than %1 cells and cannot be imported safely")
             .arg(english.toString(maxCells));
+    case CsvParser::Failure::UnclosedQuote:
+        return QStringLiteral("The CSV file has a quoted field opened on line %1 that is never closed")
+            .arg(quoteLine);
     }
     return {};
 }
 
 QString failureMessage(const CsvParser &parser)
 {
-    return failureMessage(parser.failure(), parser.maxRowText(), parser.maxCells());
+    return failureMessage(parser.failure(), parser.quoteLine(), parser.maxRowText(), parser.maxCells());
 }
 
 // Streams the file through the parser in chunks of kChunkSize bytes. In
@@ -164,6 +270,7 @@ bool parseFile(QFile &file, TextMode mode, CsvParser &parser, QString *error)
     qsizetype carried = 0;
     QString text;
     QStringDecoder utf8 = pieceDecoder();
+    Utf16Decoder utf16(mode == TextMode::Utf16Be);
     bool firstChunk = true;
 
     while (!parser.rowLimitReached() && !parser.failed()) {
@@ -173,13 +280,18 @@ bool parseFile(QFile &file, TextMode mode, CsvParser &parser, QString *error)
         if (count == 0)
             break;
         QByteArrayView bytes(raw.constData(), carried + count);
-        if (firstChunk && bytes.startsWith(kUtf8Bom))
-            bytes = bytes.sliced(kUtf8Bom.size());
+        if (firstChunk)
+            bytes = bytes.sliced(byteOrderMarkSize(bytes, mode));
         firstChunk = false;
 
         if (mode == TextMode::Windows1252) {
             text.resize(bytes.size());
             decodeWindows1252Into(bytes, reinterpret_cast<char16_t *>(text.data()));
+            parser.feed(text);
+            continue;
+        }
+        if (isUtf16(mode)) {
+            utf16.decode(bytes, text);
             parser.feed(text);
             continue;
         }
@@ -195,6 +307,8 @@ bool parseFile(QFile &file, TextMode mode, CsvParser &parser, QString *error)
     // characters, as anywhere else in the file.
     if (carried > 0 && !parser.rowLimitReached() && !parser.failed())
         parser.feed(QString(utf8.decode(QByteArrayView(raw.constData(), carried))));
+    if (isUtf16(mode) && !parser.rowLimitReached() && !parser.failed())
+        parser.feed(utf16.finish());
     parser.finish();
     return true;
 }
@@ -279,6 +393,8 @@ bool parseFileUtf8(QFile &file, TextMode mode, Utf8CsvParser &parser, QString *e
     qsizetype carried = 0;
     QByteArray text;
     QStringDecoder utf8 = pieceDecoder();
+    Utf16Decoder utf16(mode == TextMode::Utf16Be);
+    QString utf16Text;
     bool firstChunk = true;
 
     while (!parser.stopped() && !parser.failed()) {
@@ -288,13 +404,19 @@ bool parseFileUtf8(QFile &file, TextMode mode, Utf8CsvParser &parser, QString *e
         if (count == 0)
             break;
         QByteArrayView bytes(raw.constData(), carried + count);
-        if (firstChunk && bytes.startsWith(kUtf8Bom))
-            bytes = bytes.sliced(kUtf8Bom.size());
+        if (firstChunk)
+            bytes = bytes.sliced(byteOrderMarkSize(bytes, mode));
         firstChunk = false;
 
         if (mode == TextMode::Windows1252) {
             text.resize(0);
             appendWindows1252AsUtf8(bytes, text);
+            parser.feed(text);
+            continue;
+        }
+        if (isUtf16(mode)) {
+            utf16.decode(bytes, utf16Text);
+            text = utf16Text.toUtf8();
             parser.feed(text);
             continue;
         }
@@ -311,8 +433,90 @@ bool parseFileUtf8(QFile &file, TextMode mode, Utf8CsvParser &parser, QString *e
 
     if (carried > 0 && !parser.stopped() && !parser.failed())
         parser.feed(QString(utf8.decode(QByteArrayView(raw.constData(), carried))).toUtf8());
+    if (isUtf16(mode) && !parser.stopped() && !parser.failed())
+        parser.feed(utf16.finish().toUtf8());
     parser.finish();
     return true;
+}
+
+QString binaryFileMessage(const QString &path)
+{
+    return QStringLiteral("%1 looks like an Excel workbook (or a binary file), not a CSV file")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+bool hasBinarySignature(QByteArrayView start)
+{
+    for (const QByteArrayView signature : kBinarySignatures) {
+        if (start.startsWith(signature))
+            return true;
+    }
+    return false;
+}
+
+struct ByteScan
+{
+    bool hasNul = false;
+    bool wellFormedUtf8 = true;
+};
+
+// One pass over the whole file before any row is read: a NUL byte, which no
+// CSV text holds, and whether every byte is well-formed UTF-8. An invalid
+// byte in the last row decides the encoding of the first, and the 25-row
+// preview must show the text the import will store. From the page cache it
+// takes some 0.2 s per GiB.
+bool scanBytes(QFile &file, ByteScan *scan, QString *error)
+{
+    constexpr qsizetype kMaxCarry = 3;
+    QByteArray raw(kScanChunk + kMaxCarry, Qt::Uninitialized);
+    qsizetype carried = 0;
+    while (true) {
+        const qint64 count = file.read(raw.data() + carried, kScanChunk);
+        if (count < 0)
+            return fail(error, file.errorString());
+        if (count == 0)
+            break;
+        if (std::memchr(raw.constData() + carried, 0, size_t(count))) {
+            scan->hasNul = true;
+            break;
+        }
+        if (!scan->wellFormedUtf8)
+            continue;
+        // A character cut by the end of the piece is judged with the next one.
+        const QByteArrayView bytes(raw.constData(), carried + count);
+        const QByteArrayView piece = bytes.first(completeUtf8Length(bytes));
+        scan->wellFormedUtf8 = isWellFormedUtf8(piece);
+        carried = bytes.size() - piece.size();
+        std::memmove(raw.data(), piece.end(), carried);
+    }
+    // The file ends inside a character.
+    if (carried > 0)
+        scan->wellFormedUtf8 = false;
+    if (!file.seek(0))
+        return fail(error, file.errorString());
+    return true;
+}
+
+// The text delimiter detection looks at: the start of the file decoded as it
+// will be read, without a byte order mark.
+QString sampleText(QByteArrayView sample, TextMode mode, bool wholeFile)
+{
+    sample = sample.sliced(byteOrderMarkSize(sample, mode));
+    switch (mode) {
+    case TextMode::Utf8:
+        if (!wholeFile)
+            sample = sample.first(completeUtf8Length(sample));
+        return pieceDecoder().decode(sample);
+    case TextMode::Windows1252: return decodeWindows1252(sample);
+    case TextMode::Utf16Le:
+    case TextMode::Utf16Be: {
+        Utf16Decoder decoder(mode == TextMode::Utf16Be);
+        QString text;
+        decoder.decode(sample, text);
+        return text;
+    }
+    }
+    return {};
 }
 
 // Opens `path` and settles its encoding and delimiter as readCsvFile does.
@@ -329,15 +533,38 @@ bool openCsvFile(QFile &file, const DataSourceOptions &options, TextMode *mode, 
     if (file.size() > kMaxFileSize)
         return fail(error, QStringLiteral("The CSV file is larger than 2 GiB and cannot be imported safely"));
 
-    const QByteArray sample = file.peek(kSampleBytes);
+    // UTF-16 takes two bytes a character: twice the bytes give the same
+    // sample of text.
+    const QByteArray sample = file.peek(2 * kSampleBytes);
     if (sample.isEmpty())
         return fail(error, QStringLiteral("The CSV file is empty"));
+    if (hasBinarySignature(sample))
+        return fail(error, binaryFileMessage(path));
 
-    const bool wholeFile = sample.size() < kSampleBytes || file.size() == sample.size();
-    const QString utf8Sample = decodeUtf8Sample(sample, wholeFile);
-    *mode = chooseTextMode(options.csvEncoding, sample, utf8Sample);
-    const QString sampleText = *mode == TextMode::Utf8 ? utf8Sample : decodeWindows1252(sample);
-    *delimiter = chooseDelimiter(options.csvDelimiter, sampleText);
+    // A UTF-16 file says so with its byte order mark (Excel's "Unicode
+    // Text"); its text is never UTF-8 or Windows-1252, whatever was chosen.
+    const QString encoding = options.csvEncoding.toLower();
+    if (sample.startsWith(kUtf16LeBom)) {
+        *mode = TextMode::Utf16Le;
+    } else if (sample.startsWith(kUtf16BeBom)) {
+        *mode = TextMode::Utf16Be;
+    } else {
+        ByteScan scan;
+        if (!scanBytes(file, &scan, error))
+            return false;
+        if (scan.hasNul)
+            return fail(error, binaryFileMessage(path));
+        if (encoding == u"windows-1252")
+            *mode = TextMode::Windows1252;
+        else if (encoding == u"auto" && !sample.startsWith(kUtf8Bom) && !scan.wellFormedUtf8)
+            *mode = TextMode::Windows1252;
+        else
+            *mode = TextMode::Utf8;
+    }
+
+    const QByteArrayView detected =
+        QByteArrayView(sample).first(qMin(sample.size(), isUtf16(*mode) ? 2 * kSampleBytes : kSampleBytes));
+    *delimiter = chooseDelimiter(options.csvDelimiter, sampleText(detected, *mode, file.size() == detected.size()));
     return true;
 }
 
@@ -351,7 +578,7 @@ QString decodeWindows1252(QByteArrayView bytes)
 }
 
 bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringList *header,
-                 QList<QStringList> *rows, QString *error, qsizetype maxRows)
+                 QList<QStringList> *rows, QString *error, qsizetype maxRows, CsvFormat *format)
 {
     if (!header || !rows)
         return false;
@@ -376,14 +603,10 @@ bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringL
     if (parsed.isEmpty())
         return fail(error, QStringLiteral("The CSV is missing a header row"));
 
-    QStringList names = parsed.takeFirst();
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        names[i] = std::move(names[i]).trimmed();
-        if (names[i].isEmpty())
-            names[i] = QStringLiteral("Field %1").arg(i + 1);
-    }
-    *header = std::move(names);
+    *header = settledHeader(parsed.takeFirst());
     *rows = std::move(parsed);
+    if (format)
+        *format = {encodingName(mode), QChar(delimiter)};
     return true;
 }
 
@@ -400,7 +623,7 @@ bool streamCsvFile(const QString &path, const DataSourceOptions &options, const 
         if (!parseFileUtf8(file, mode, parser, error))
             return false;
         if (parser.failed())
-            return fail(error, failureMessage(parser.failure(), CsvParser::defaultMaxRowText,
+            return fail(error, failureMessage(parser.failure(), parser.quoteLine(), CsvParser::defaultMaxRowText,
                                               CsvParser::defaultMaxCells));
         if (parser.rowsKept() == 0)
             return fail(error, QStringLiteral("The CSV is missing a header row"));

@@ -81,17 +81,25 @@ void Utf8CsvParser::feed(QByteArrayView chunk)
                 ++p;
                 continue;
             }
-            m_inQuotes = false;
+            m_state = FieldState::Unquoted;
         }
 
-        if (m_inQuotes) {
+        if (m_state == FieldState::Quoted) {
             const char *q = static_cast<const char *>(std::memchr(p, '"', size_t(end - p)));
             if (!q)
                 q = end;
+            bool cr = std::exchange(m_quotedCr, false);
+            for (const char *c = p; c < q; ++c) {
+                if (*c == '\r' || (*c == '\n' && !cr))
+                    ++m_line;
+                cr = *c == '\r';
+            }
             if (!appendToField(p, q))
                 break;
-            if (q == end)
+            if (q == end) {
+                m_quotedCr = cr;
                 break;
+            }
             if (q + 1 == end) {
                 m_pendingQuote = true;
                 p = end;
@@ -100,48 +108,62 @@ void Utf8CsvParser::feed(QByteArrayView chunk)
                     break;
                 p = q + 2;
             } else {
-                m_inQuotes = false;
+                m_state = FieldState::Unquoted;
                 p = q + 1;
             }
             continue;
         }
 
+        if (m_state == FieldState::Start && *p == '"') {
+            m_state = FieldState::Quoted;
+            m_quoteLine = m_line;
+            ++p;
+            continue;
+        }
         const char *q = p;
         while (q < end) {
             const char c = *q;
-            if (c == delimiter || c == '"' || c == '\r' || c == '\n')
+            if (c == delimiter || c == '\r' || c == '\n')
                 break;
             ++q;
         }
-        if (!appendToField(p, q))
-            break;
+        if (q != p) {
+            if (!appendToField(p, q))
+                break;
+            m_state = FieldState::Unquoted;
+        }
         if (q == end)
             break;
-        if (*q == '"') {
-            m_inQuotes = true;
-        } else if (*q == delimiter) {
-            endField();
-        } else {
-            endField();
+        endField();
+        if (*q != delimiter) {
             endRow();
             m_skipLineFeed = *q == '\r';
+            ++m_line;
         }
+        m_state = FieldState::Start;
         p = q + 1;
     }
 }
 
 void Utf8CsvParser::finish()
 {
+    if (m_pendingQuote)
+        m_state = FieldState::Unquoted;
     if (!m_stopped && !failed()) {
-        const qsizetype fieldStart = m_ends.isEmpty() ? 0 : m_ends.constLast();
-        if (m_text.size() > fieldStart || !m_ends.isEmpty()) {
-            endField();
-            endRow();
+        if (m_state == FieldState::Quoted) {
+            stop(Failure::UnclosedQuote);
+        } else {
+            const qsizetype fieldStart = m_ends.isEmpty() ? 0 : m_ends.constLast();
+            if (m_text.size() > fieldStart || !m_ends.isEmpty()) {
+                endField();
+                endRow();
+            }
         }
     }
-    m_inQuotes = false;
+    m_state = FieldState::Start;
     m_pendingQuote = false;
     m_skipLineFeed = false;
+    m_quotedCr = false;
 }
 
 // Checked before the text is copied, as CsvParser checks it.

@@ -53,6 +53,8 @@ public:
                   qsizetype maxCells = CsvParser::defaultMaxCells);
 
     void feed(QByteArrayView chunk);
+    // At the end of the file: a quoted part still open fails, and its row is
+    // not handed out.
     void finish();
 
     Failure failure() const { return m_failure; }
@@ -60,12 +62,16 @@ public:
     // The handler asked to stop.
     bool stopped() const { return m_stopped; }
     qsizetype rowsKept() const { return m_rowsKept; }
+    // As CsvParser::quoteLine.
+    qsizetype quoteLine() const { return m_quoteLine; }
 
 private:
     bool appendToField(const char *begin, const char *end);
     void endField();
     void endRow();
     void stop(Failure failure);
+
+    enum class FieldState : quint8 { Start, Unquoted, Quoted }; // as in CsvParser
 
     CsvRowHandler m_onRow;
     // The finished fields of the row, then the field being built.
@@ -79,9 +85,12 @@ private:
     qsizetype m_maxRowText;
     qsizetype m_maxCells;
     char m_delimiter;
-    bool m_inQuotes = false;
+    FieldState m_state = FieldState::Start;
     bool m_pendingQuote = false;
     bool m_skipLineFeed = false;
+    bool m_quotedCr = false;
+    qsizetype m_line = 1;
+    qsizetype m_quoteLine = 0;
     bool m_stopped = false;
     Failure m_failure = Failure::None;
 };

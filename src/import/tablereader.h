@@ -18,9 +18,20 @@
 bool readTableFile(const QString &path, const DataSourceOptions &options, QStringList *header,
                    QList<QStringList> *rows, QString *error = nullptr, qsizetype maxRows = -1);
 
+// How the CSV reader read a file, for the import dialog to show.
+struct CsvFormat
+{
+    QString encoding; // "UTF-8", "Windows-1252", "UTF-16LE" or "UTF-16BE"
+    QChar delimiter;  // ',', ';' or TAB
+};
+
 // The CSV reader: encoding and delimiter detection, streamed in chunks.
+// The encoding is settled from the whole file before a row is read, so the
+// 25-row preview reads a file in the encoding the import will. On success
+// `format` (when given) gets the encoding and delimiter used.
 bool readCsvFile(const QString &path, const DataSourceOptions &options, QStringList *header,
-                 QList<QStringList> *rows, QString *error = nullptr, qsizetype maxRows = -1);
+                 QList<QStringList> *rows, QString *error = nullptr, qsizetype maxRows = -1,
+                 CsvFormat *format = nullptr);
 
 // Whether readTableFile reads `path` as an Excel workbook (by its suffix).
 bool isWorkbookPath(const QString &path);

@@ -1,4 +1,5 @@
 #include "import/xlsxsheetreader.h"
+#include "import/headernames.h"
 #include "import/xlsxpackage.h"
 #include "import/xlsxsheetscanner.h"
 #include "import/xlsxxmlreader.h"
@@ -268,34 +269,6 @@ std::optional<QString> dateText(double serial, const CellFormatInfo &format, Dat
     text.append(QLatin1Char(':'));
     appendDigits(text, time.second(), 2);
     return text;
-}
-
-QStringList settledHeader(QStringList names, qsizetype width)
-{
-    if (names.size() < width)
-        names.resize(width);
-    QSet<QString> settled;
-    settled.reserve(names.size());
-    // Per name, the next suffix worth trying: every smaller one is taken for
-    // good, so 16,384 equal names do not cost 16,384² tries.
-    QHash<QString, int> nextSuffix;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        QString name = names.at(i).trimmed();
-        if (name.isEmpty())
-            name = QStringLiteral("Field %1").arg(i + 1);
-        if (settled.contains(name)) {
-            int &suffix = nextSuffix[name];
-            suffix = qMax(suffix, 2);
-            QString candidate;
-            do {
-                candidate = QStringLiteral("%1_%2").arg(name, QString::number(suffix++));
-            } while (settled.contains(candidate));
-            name = candidate;
-        }
-        settled.insert(name);
-        names[i] = name;
-    }
-    return names;
 }
 
 // The rows of a worksheet, from the elements either XML reader reports: rows

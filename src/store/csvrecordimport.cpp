@@ -1,5 +1,6 @@
 #include "store/csvrecordimport.h"
 
+#include "import/headernames.h"
 #include "import/tablereader.h"
 #include "store/recordpayload.h"
 #include "store/sqlutil.h"
@@ -76,18 +77,15 @@ Utf8Layout utf8Layout(const QStringList &header)
     return result;
 }
 
-// The header as readCsvFile gives it: names trimmed, a blank one "Field N".
+// The header as readCsvFile gives it: every column with a name of its own,
+// so that no two columns write the same member of a row's JSON.
 QStringList headerNames(const CsvRowView &row)
 {
     QStringList names;
     names.reserve(row.size());
-    for (qsizetype i = 0; i < row.size(); ++i) {
-        QString name = QString::fromUtf8(row.cell(i)).trimmed();
-        if (name.isEmpty())
-            name = QStringLiteral("Field %1").arg(i + 1);
-        names.append(std::move(name));
-    }
-    return names;
+    for (qsizetype i = 0; i < row.size(); ++i)
+        names.append(QString::fromUtf8(row.cell(i)));
+    return settledHeader(std::move(names));
 }
 
 void appendPayload(QByteArray &out, const Utf8Layout &layout, const CsvRowView &row)

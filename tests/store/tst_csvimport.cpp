@@ -7,6 +7,10 @@
 #include "import/tablereader.h"
 #include "store/projectstore.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 
 using namespace storetest;
@@ -81,6 +85,12 @@ QByteArray rowsWithWideRow(int count, int badRow)
     return text;
 }
 
+// Python's writer and reader of CSV files, the other side of storesWhatPythonWrote.
+QString pythonWriterScript()
+{
+    return QStringLiteral(VDP_TEST_DATA_DIR "/write-csv.py");
+}
+
 } // namespace
 
 class TestCsvImport : public QObject
@@ -90,6 +100,8 @@ class TestCsvImport : public QObject
 private slots:
     void sameRowsAsReaderAndWriter_data();
     void sameRowsAsReaderAndWriter();
+    void storesWhatPythonWrote_data();
+    void storesWhatPythonWrote();
     void readerFailureRollsBack_data();
     void readerFailureRollsBack();
     void statementFailureStopsReader_data();
@@ -105,7 +117,8 @@ void TestCsvImport::sameRowsAsReaderAndWriter_data()
 
     const QString a = QStringLiteral("auto");
     QTest::newRow("quotes and line breaks")
-        << QByteArray("Name,Note\n\"Ada \"\"A\"\"\",\"two\nlines\"\r\n\"x\"y\"z\",\"\"\n\"\",\"\"\r\nlast,\"open")
+        << QByteArray("Name,Note\n\"Ada \"\"A\"\"\",\"two\nlines\"\r\n\"x\"y\"z\",\"\"\n\"\",\"\"\r\n24\" x,a\"b\"\r\n"
+                      "last,\"closed\"")
         << a << a;
     QTest::newRow("UTF-8 with BOM, BOM inside, emoji")
         << QByteArray("\xEF\xBB\xBFName,City\n\xEF\xBB\xBF" "Ada,K\xC3\xB8" "benhavn\n\xF0\x9F\x98\x80,\xE2\x82\xAC\n")
@@ -114,9 +127,9 @@ void TestCsvImport::sameRowsAsReaderAndWriter_data()
         << QByteArray("A,B,C\n,,\n1\n1,2,3,4,5\n\n   \n\xC2\xA0\n,\nx,\n") << a << a;
     QTest::newRow("duplicate and blank names")
         << QByteArray(" Name ,,Name,\t,Z\n1,2,3,4,5\n6,7,8\n") << a << a;
+    // NUL bytes are refused as a binary file; every other control is text.
     QTest::newRow("controls and backslashes")
-        << QByteArray("A,B\n\x01\x1f\\x,\"\x08\x0c\t\\\\\"\nnul ", 22) + QByteArray(1, '\0') + QByteArray(",\x7f\n")
-        << a << a;
+        << QByteArray("A,B\n\x01\x1f\\x,\"\x08\x0c\t\\\\\"\nsoh \x01,\x7f\n") << a << a;
     QTest::newRow("semicolons detected") << QByteArray("A;B;C\n1;2,5;3\n\"4;\";5;6\n") << a << a;
     QTest::newRow("tabs detected") << QByteArray("A\tB\n1\t\"2\t3\"\n") << a << a;
     QTest::newRow("comma forced on semicolons") << QByteArray("A;B,C\n1;2,3\n") << a << QStringLiteral("comma");
@@ -140,10 +153,17 @@ void TestCsvImport::sameRowsAsReaderAndWriter_data()
     }() << a << a;
     QTest::newRow("several chunks of mixed text") << longMixedFile(30000) << a << a;
     QTest::newRow("header only") << QByteArray("Only,Header\n") << a << a;
+    QTest::newRow("UTF-16LE, tabs") << QByteArray("\xFF\xFEN\0\t\0M\0\r\0\n\0\x3D\xD8\x00\xDE\t\0\xE9\0", 20) << a << a;
+    QTest::newRow("UTF-16BE, a pair cut by the end") << QByteArray("\xFE\xFF\0N\0\n\xD8\x3D", 8) << a << a;
+    QTest::newRow("Windows-1252 after 300 KiB of UTF-8")
+        << QByteArray("N,T\n") + QByteArray("1,Zo\xC3\xAB\n").repeated(30000) + "2,Jos\xE9\n" << a << a;
     // Failures: the same message, nothing stored.
     QTest::newRow("blank lines only") << QByteArray("\n \n\r\n") << a << a;
     QTest::newRow("too many columns on row 150") << rowsWithWideRow(300, 150) << a << a;
     QTest::newRow("too many columns in the header") << rowsWithWideRow(3, 0).mid(6) << a << a;
+    QTest::newRow("a quote never closed") << QByteArray("A,B\n1,\"2\n3,4\n") << a << a;
+    QTest::newRow("a NUL byte in the last row") << rowsWithWideRow(300, -1) + QByteArray("x,\0\n", 4) << a << a;
+    QTest::newRow("a workbook") << QByteArray("PK\x03\x04\x14\0\0\0", 8) + rowsWithWideRow(3, -1) << a << a;
 }
 
 // The streamed import stores byte for byte what writing the reader's rows
@@ -183,22 +203,99 @@ void TestCsvImport::sameRowsAsReaderAndWriter()
     QCOMPARE(storedRows(f.db(), streamed->id), storedRows(f.db(), reference));
 }
 
+void TestCsvImport::storesWhatPythonWrote_data()
+{
+    QTest::addColumn<QString>("codec"); // Python's name
+    QTest::addColumn<QString>("delimiter");
+    QTest::addColumn<int>("rows");
+
+    QTest::newRow("UTF-8, comma") << "utf-8" << "," << 10000;
+    QTest::newRow("Windows-1252, semicolon, non-ASCII only at the end") << "cp1252" << ";" << 10000;
+    // Python's "utf-16" writes a byte order mark, as Excel's Unicode Text does.
+    QTest::newRow("UTF-16, tab") << "utf-16" << "\t" << 10000;
+}
+
+// The streamed import, the path that writes the database, checked against
+// another program's writer and reader: every stored cell is the cell Python's
+// csv module reads from the file.
+void TestCsvImport::storesWhatPythonWrote()
+{
+    QFETCH(QString, codec);
+    QFETCH(QString, delimiter);
+    QFETCH(int, rows);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QString path = QDir(f.scratch.folder()).filePath(QStringLiteral("python.csv"));
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), {pythonWriterScript(), path,
+                                                      codec, delimiter, QString::number(rows),
+                                                      QString::number(rows)});
+    QVERIFY(python.waitForFinished(120000));
+    QVERIFY2(python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0,
+             python.readAllStandardError().constData());
+    const QJsonObject expected = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    QStringList header;
+    for (const QJsonValue &name : expected.value(u"header").toArray())
+        header << name.toString();
+    const QJsonArray expectedRows = expected.value(u"rows").toArray();
+    QCOMPARE(header.size(), 7);
+    // More than one of the reader's 256 KiB chunks.
+    QVERIFY(QFileInfo(path).size() > 256 * 1024);
+
+    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    QVERIFY2(source, qPrintable(error));
+    const QStringList payloads =
+        storetest::rows(f.db(), QStringLiteral("SELECT payload_json FROM data_source_records "
+                                               "WHERE data_source_id=? ORDER BY sort_index"),
+                        {source->id});
+    QCOMPARE(payloads.size(), expectedRows.size());
+    for (qsizetype i = 0; i < payloads.size(); ++i) {
+        const QJsonObject stored = QJsonDocument::fromJson(payloads.at(i).toUtf8()).object();
+        const QJsonArray cells = expectedRows.at(i).toArray();
+        QCOMPARE(stored.size(), header.size());
+        for (qsizetype column = 0; column < header.size(); ++column) {
+            const QString want = column < cells.size() ? cells.at(column).toString() : QString();
+            const QString got = stored.value(header.at(column)).toString();
+            if (got != want) {
+                QFAIL(qPrintable(QStringLiteral("row %1, column %2: stored \"%3\", Python read \"%4\"")
+                                     .arg(i)
+                                     .arg(header.at(column), got, want)));
+            }
+        }
+    }
+}
+
 void TestCsvImport::readerFailureRollsBack_data()
 {
     QTest::addColumn<bool>("knownSource");
     QTest::addColumn<QString>("trigger"); // a statement failure besides; empty for none
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("messagePart");
 
-    QTest::newRow("new file") << false << QString();
-    QTest::newRow("known file") << true << QString();
+    const QByteArray wide = rowsWithWideRow(60000, 59990);
+    const QString columns = QStringLiteral("columns");
+    QTest::newRow("new file") << false << QString() << wide << columns;
+    QTest::newRow("known file") << true << QString() << wide << columns;
     // Read first, then write: the reader's message still wins.
     QTest::newRow("known file, first row refused too")
         << true
         << QStringLiteral("CREATE TRIGGER fail BEFORE INSERT ON data_source_records WHEN NEW.sort_index = 0 "
-                          "BEGIN SELECT RAISE(ABORT, 'row refused'); END");
+                          "BEGIN SELECT RAISE(ABORT, 'row refused'); END")
+        << wide << columns;
     QTest::newRow("new file, its entry refused too")
         << false
         << QStringLiteral("CREATE TRIGGER fail BEFORE INSERT ON data_sources "
-                          "BEGIN SELECT RAISE(ABORT, 'no new sources'); END");
+                          "BEGIN SELECT RAISE(ABORT, 'no new sources'); END")
+        << wide << columns;
+    // Known only at the end of the file, when the rows before went to the database.
+    QTest::newRow("known file, a quote never closed on its last line")
+        << true << QString() << rowsWithWideRow(60000, -1) + "x,\"y\n" << QStringLiteral("on line 60002");
+    // Found before any row is read.
+    QTest::newRow("known file, a NUL byte in its last row")
+        << true << QString() << rowsWithWideRow(60000, -1) + QByteArray("x,\0\n", 4)
+        << QStringLiteral("not a CSV file");
 }
 
 // A file that fails late, after many of its rows went to the database: the
@@ -207,6 +304,8 @@ void TestCsvImport::readerFailureRollsBack()
 {
     QFETCH(bool, knownSource);
     QFETCH(QString, trigger);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, messagePart);
 
     Fixture f;
     QString error;
@@ -214,7 +313,7 @@ void TestCsvImport::readerFailureRollsBack()
     const QString path = f.writeFile(QStringLiteral("late.csv"), "A,B,C\nold,1,2\n");
     if (knownSource)
         QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
-    QVERIFY(writeFile(path, rowsWithWideRow(60000, 59990)));
+    QVERIFY(writeFile(path, content));
     if (!trigger.isEmpty())
         QVERIFY2(exec(f.db(), trigger, {}, &error), qPrintable(error));
     const QStringList before = dumpDatabase(f.db());
@@ -226,6 +325,7 @@ void TestCsvImport::readerFailureRollsBack()
     error.clear();
     QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
     QCOMPARE(error, readError);
+    QVERIFY2(error.contains(messagePart), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
 
     // No transaction was left open: a good file goes through afterwards.

@@ -76,6 +76,22 @@ def interleave_blank_rows(rows):
 cases = []
 
 
+def settled_header(names):
+    """Names trimmed, an empty one "Field N", a name already taken with the
+    first free suffix _2, _3, ... so that every column keeps its own name."""
+    out, taken = [], set()
+    for i, name in enumerate(names):
+        name = name.strip() or "Field %d" % (i + 1)
+        if name in taken:
+            n = 2
+            while "%s_%d" % (name, n) in taken:
+                n += 1
+            name = "%s_%d" % (name, n)
+        taken.add(name)
+        out.append(name)
+    return out
+
+
 def case(name, file, rows, encoding="auto", delimiter="auto"):
     kept = [r for r in rows if not is_blank(r)]
     cases.append({
@@ -83,7 +99,7 @@ def case(name, file, rows, encoding="auto", delimiter="auto"):
         "file": file,
         "encoding": encoding,
         "delimiter": delimiter,
-        "header": [h.strip() or "Field %d" % (i + 1) for i, h in enumerate(kept[0])],
+        "header": settled_header(kept[0]),
         "rows": kept[1:],
     })
 
@@ -112,9 +128,9 @@ write("semicolon-windows1252-crlf-quoteall.csv", rows, encoding="cp1252", delimi
       quoting=csv.QUOTE_ALL)
 case("semicolon, Windows-1252, CR LF, all quoted", "semicolon-windows1252-crlf-quoteall.csv", rows)
 
-# Header names that need trimming or naming, duplicates kept; rows narrower
+# Header names that need trimming, naming or a suffix; rows narrower
 # and wider than the header, and a trailing delimiter (an extra empty cell).
-rows = [[" id ", "", "name", "name", "\t"],
+rows = [[" id ", "", "name", "name", "\t", "name_2 ", "name"],
         ["1", "a", "b"],
         ["2", "a", "b", "c", "d", "e", "f"],
         ["3", "", "", "", "", ""]]
