@@ -16,6 +16,19 @@
 
 #include <algorithm>
 
+namespace {
+
+// The encoding and the delimiter as the choices name them.
+QString formatText(const CsvFormat &format)
+{
+    const QString delimiter = format.delimiter == u';'    ? ImportDialog::tr("Semicolon (;)")
+                              : format.delimiter == u'\t' ? ImportDialog::tr("Tab")
+                                                          : ImportDialog::tr("Comma (,)");
+    return ImportDialog::tr("%1, %2").arg(format.encoding, delimiter);
+}
+
+} // namespace
+
 bool ImportDialog::isExcelFile(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -63,6 +76,13 @@ ImportDialog::ImportDialog(const QString &filePath, const QList<WorksheetEntry> 
         m_delimiter->addItem(tr("Tab"), QStringLiteral("tab"));
         m_delimiter->setAccessibleName(tr("Delimiter"));
         form->addRow(tr("Delimiter"), m_delimiter);
+
+        // "Auto detect" alone would not say what was detected.
+        m_format = new QLabel(this);
+        m_format->setObjectName(QStringLiteral("format"));
+        m_format->setAccessibleName(tr("Format read"));
+        m_format->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+        form->addRow(tr("Read as"), m_format);
     }
     layout->addLayout(form);
 
@@ -112,14 +132,18 @@ void ImportDialog::updateImportPreview()
     QStringList header;
     QList<QStringList> rows;
     QString error;
+    CsvFormat format;
     bool read = false;
     {
         // The first rows of a file with huge rows can take a moment, and the
         // dialog may not be shown yet.
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-        read = readTableFile(m_filePath, options(), &header, &rows, &error, kPreviewRows);
+        read = m_excel ? readTableFile(m_filePath, options(), &header, &rows, &error, kPreviewRows)
+                       : readCsvFile(m_filePath, options(), &header, &rows, &error, kPreviewRows, &format);
     }
+    if (m_format)
+        m_format->setText(read ? formatText(format) : QString());
     if (!read) {
         m_preview->clear();
         m_preview->setRowCount(0);

@@ -46,6 +46,9 @@ public:
     QComboBox *delimiterCombo() const { return m_delimiter; }
     QTableWidget *previewTable() const { return m_preview; }
     QLabel *hintLabel() const { return m_hint; }
+    // "UTF-8, Comma (,)" beside "Read as": what the preview of a CSV file was read
+    // with, the detected choices included. Empty for a workbook.
+    QLabel *formatLabel() const { return m_format; }
     QPushButton *importButton() const { return m_importButton; }
 
 private:
@@ -56,5 +59,6 @@ private:
     QComboBox *m_delimiter = nullptr;
     QTableWidget *m_preview = nullptr;
     QLabel *m_hint = nullptr;
+    QLabel *m_format = nullptr;
     QPushButton *m_importButton = nullptr;
 };

@@ -112,6 +112,8 @@ private slots:
     void notARegularFile();
     void importExcelWorksheet();
     void hiddenWorksheetsAreMarked();
+    void previewSaysHowTheFileIsRead_data();
+    void previewSaysHowTheFileIsRead();
     void unreadableWorkbook();
     void reimportUpdatesOneEntry();
 
@@ -688,6 +690,54 @@ void TestDataPage::hiddenWorksheetsAreMarked()
     QCOMPARE(sources.size(), 1);
     QCOMPARE(sources.first().options.worksheetName, QStringLiteral("Lookup"));
     QCOMPARE(table()->rowCount(), 1);
+}
+
+void TestDataPage::previewSaysHowTheFileIsRead_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("encoding"); // the choice made in the dialog
+    QTest::addColumn<QString>("readAs");
+    QTest::addColumn<QString>("firstName");
+
+    // The one byte that is not UTF-8 comes long after the preview's rows.
+    QByteArray late("Name;City\n");
+    while (late.size() < 200 * 1024)
+        late += "Ann;Graz\n";
+    late += "Jos\xE9;Lyon\n";
+    QTest::newRow("late Windows-1252 byte") << late << "auto" << "Windows-1252, Semicolon (;)" << "Ann";
+    QTest::newRow("UTF-8 chosen") << late << "utf-8" << "UTF-8, Semicolon (;)" << "Ann";
+    // Excel's "Unicode Text".
+    const QString unicodeText = QStringLiteral("Name\tCity\r\nZo\u00eb\tK\u00f6ln\r\n");
+    QByteArray utf16("\xFF\xFE");
+    utf16.append(reinterpret_cast<const char *>(unicodeText.utf16()), unicodeText.size() * 2);
+    QTest::newRow("UTF-16 with its mark") << utf16 << "auto" << "UTF-16LE, Tab" << "Zo\u00eb";
+}
+
+// The dialog says which encoding and delimiter it read the preview with,
+// the detected ones included, so a wrong guess shows before the import.
+void TestDataPage::previewSaysHowTheFileIsRead()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, encoding);
+    QFETCH(QString, readAs);
+    QFETCH(QString, firstName);
+    QVERIFY(startWindow());
+    const QString path = filePath(QStringLiteral("members.txt"));
+    QVERIFY(writeFile(path, bytes));
+
+    m_script->openPaths = {path};
+    m_script->importDialog = [&](ImportDialog &dialog) {
+        [&] {
+            QVERIFY(dialog.formatLabel());
+            dialog.encodingCombo()->setCurrentIndex(dialog.encodingCombo()->findData(encoding));
+            QCOMPARE(dialog.formatLabel()->text(), readAs);
+            QCOMPARE(headerLabels(dialog.previewTable()), (QStringList{"Name", "City"}));
+            QCOMPARE(cell(dialog.previewTable(), 0, 0), firstName);
+        }();
+        return int(QDialog::Rejected);
+    };
+    m_window->importCsv();
+    QCOMPARE(m_script->importDialogsRun, 1);
 }
 
 void TestDataPage::unreadableWorkbook()
