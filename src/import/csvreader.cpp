@@ -1,6 +1,6 @@
 #include "import/csvparser.h"
 #include "import/csvutf8parser.h"
-#include "import/headernames.h"
+#include "model/headernames.h"
 #include "import/tablereader.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "import/xlsxsheetreader.h"
-#include "import/headernames.h"
+#include "model/headernames.h"
 #include "import/xlsxpackage.h"
 #include "import/xlsxsheetscanner.h"
 #include "import/xlsxxmlreader.h"

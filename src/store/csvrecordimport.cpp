@@ -1,6 +1,6 @@
 #include "store/csvrecordimport.h"
 
-#include "import/headernames.h"
+#include "model/headernames.h"
 #include "import/tablereader.h"
 #include "store/recordpayload.h"
 #include "store/sqlutil.h"

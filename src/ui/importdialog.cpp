@@ -29,17 +29,11 @@ QString formatText(const CsvFormat &format)
 
 } // namespace
 
-bool ImportDialog::isExcelFile(const QString &path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm");
-}
-
 ImportDialog::ImportDialog(const QString &filePath, const QList<WorksheetEntry> &worksheets,
                            QWidget *parent)
     : QDialog(parent)
     , m_filePath(filePath)
-    , m_excel(isExcelFile(filePath))
+    , m_excel(isWorkbookPath(filePath))
 {
     setWindowTitle(tr("Import Options and Preview"));
     resize(820, 520);

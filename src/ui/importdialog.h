@@ -24,9 +24,6 @@ public:
     // Rows read for the preview; the import itself reads the whole file.
     static constexpr int kPreviewRows = 25;
 
-    // True for the suffixes read as Excel workbooks ("xlsx", "xlsm", any case).
-    static bool isExcelFile(const QString &path);
-
     // `worksheets` fills the "Worksheet" choice of a workbook, hidden sheets
     // marked so and the first visible one chosen, as an import without a
     // choice reads it; a CSV file gets the "Encoding" and "Delimiter" choices

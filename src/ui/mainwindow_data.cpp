@@ -144,7 +144,7 @@ void MainWindow::importCsv()
         return;
 
     QList<WorksheetEntry> worksheets;
-    if (ImportDialog::isExcelFile(path)) {
+    if (isWorkbookPath(path)) {
         QString error;
         {
             // Nothing is on screen yet to say that the workbook is being read.

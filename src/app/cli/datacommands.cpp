@@ -9,7 +9,6 @@
 #include "import/tablereader.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -45,12 +44,6 @@ int usageError(CliContext &context, const QString &commandName, const QString &m
     return cli::ExitUsage;
 }
 
-bool isExcelFile(const QString &path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == u"xlsx" || suffix == u"xlsm";
-}
-
 QString nativePath(const QString &path)
 {
     return QDir::toNativeSeparators(path);
@@ -80,7 +73,7 @@ QString jsonLine(const QJsonObject &object)
 int importCommand(CliContext &context, const CliInvocation &invocation)
 {
     const QString file = invocation.arguments.first();
-    const bool excel = isExcelFile(file);
+    const bool excel = isWorkbookPath(file);
 
     DataSourceOptions options;
     if (excel) {

@@ -1,4 +1,4 @@
-#include "import/headernames.h"
+#include "model/headernames.h"
 
 #include <QHash>
 #include <QSet>
