@@ -151,6 +151,7 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     PdfExportSource source;
     source.project = project;
     source.cutStack = order == cutStackOrder;
+    // Read by the plan a sheet at a time, only the columns the fields show.
     source.cardsFromStore = true;
 
     const bool allowWarnings = invocation.isSet(allowWarningsOption);
