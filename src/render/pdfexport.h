@@ -1,11 +1,10 @@
 #pragma once
 
-// The print PDF of a job: the one entry the window, the command-line tool and
-// the tests write through. The job and its sheets are in exportjob.h, the
-// texts shown around an export in cardlabels.h and exportmessages.h; the
-// writing itself is split by concern into pagewriter (the pages of one file),
-// sheettasks (files and pieces on several threads) and outputfileset (a set
-// of files put in place together).
+// The print PDF of a job, written in one call. The job and its sheets are in
+// exportjob.h, the texts shown around an export in cardlabels.h and
+// exportmessages.h; the writing is split by concern into pagewriter (the
+// pages of one file), sheettasks (files and pieces on several threads) and
+// outputfileset (a set of files put in place together).
 
 #include "model/project.h"
 #include "render/cardlabels.h"
