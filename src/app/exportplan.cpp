@@ -68,6 +68,21 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
         return plan;
     }
 
+    // A sheet at a time, so a long run costs no more memory than a short
+    // one; the reader sees the rows as they stand now, whatever the window
+    // writes meanwhile.
+    if (source.cardsFromStore && !source.cardReader) {
+        const QStringList keys = fieldRecordKeys(fields);
+        source.cardReader = ProjectCardReader::open(store, project.id, keys, &error);
+        if (!source.cardReader && error.isEmpty())
+            source.cardRecords = loadProjectRecords(store, project.id, nullptr, &error, &keys);
+        if (!error.isEmpty()) {
+            plan.errorTitle = QStringLiteral("Data Read Failed");
+            plan.error = error;
+            return plan;
+        }
+    }
+
     // Preparation would leave a rejected prize field out and print a
     // placeholder on its cards; such a batch must not reach the press. Each
     // field is checked on its own, without the records, so this costs next to

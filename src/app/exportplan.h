@@ -25,6 +25,10 @@ struct PdfExportSource
     CardTable cardRecords;
     // Instead of `cardRecords`: the cards read a sheet at a time.
     std::shared_ptr<const ProjectCardReader> cardReader;
+    // Instead of both: the plan opens the reader on the project's cards,
+    // with only the columns the fields show (rows in the older single table
+    // are read whole), right after it has loaded the fields.
+    bool cardsFromStore = false;
     bool cutStack = false;
     // The fields when the caller has loaded them already; loaded when absent.
     std::optional<QList<TemplateField>> fields;
@@ -38,7 +42,8 @@ struct PdfExportSource
 
 // The job, or what to show instead: errorTitle "PDF export failed" with the
 // loader's or the preparation's message, or with "the front background FILE
-// could not be loaded: REASON" (or back); "No PDF written" with "correct the
+// could not be loaded: REASON" (or back); "Data Read Failed" with the store's
+// message when the cards could not be read; "No PDF written" with "correct the
 // prize settings first." and one line per rejected prize field in
 // errorDetails; or "Unable to Export PDF" with "Import variable data before
 // exporting." when there is nothing to print.
@@ -52,10 +57,10 @@ struct PdfExportPlan
     bool ok() const { return error.isEmpty(); }
 };
 
-// Loads the fields, checks each prize field's settings, loads the printed
-// sides' backgrounds, prepares the card records, builds the layout and
-// collects the graphics, in that order, stopping at the first failure. A
-// The records are shared with the caller, not copied: the window's export
+// Loads the fields, opens the cards (cardsFromStore), checks each prize
+// field's settings, loads the printed sides' backgrounds, prepares the card
+// records, builds the layout and collects the graphics, in that order,
+// stopping at the first failure. The records are shared with the caller, not copied: the window's export
 // prints from the table the window holds.
 PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source);
 

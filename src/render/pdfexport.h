@@ -1,68 +1,24 @@
 #pragma once
 
-#include "model/graphicelement.h"
-#include "model/project.h"
-#include "model/templatefield.h"
-#include "render/impositionlayout.h"
-#include "render/outputfile.h"
-#include "render/sheetcomposer.h"
-#include "model/cardtable.h"
+// The print PDF of a job, written in one call. The job and its sheets are in
+// exportjob.h, the texts shown around an export in cardlabels.h and
+// exportmessages.h; the writing is split by concern into pagewriter (the
+// pages of one file), sheettasks (files and pieces on several threads) and
+// outputfileset (a set of files put in place together).
 
-#include <QImage>
+#include "model/project.h"
+#include "render/cardlabels.h"
+#include "render/exportjob.h"
+#include "render/exportmessages.h"
+#include "render/outputfile.h"
+
 #include <QJsonObject>
 #include <QList>
-#include <QSizeF>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
-#include <optional>
-
-// Reads the data of `cards` (ascending record indices); `error` says why when
-// the reading failed.
-using CardDataReader = std::function<CardTable(const QList<int> &cards, QString *error)>;
-
-// Everything one PDF export is painted from.
-struct PdfExportJob
-{
-    ImpositionLayout layout;
-    QSizeF sheetSizeMm{420, 297};
-    QSizeF cardSizeMm{90, 54};
-    QList<TemplateField> fields;    // both sides
-    QList<GraphicElement> graphics; // both sides
-    CardTable records;              // prepared card records, in card order
-    // When set, the cards' data is read from the store a sheet at a time and
-    // `records` holds only the generated values: a long run's memory is then
-    // that of a sheet, not of every card.
-    CardDataReader cardReader;
-    bool cutStack = false;
-    MarkOptions marks;
-    bool duplex = false;
-    QImage frontBackground;
-    QImage backBackground;
-    QString title; // the project name as stored
-
-    // A part of the job. `onlyRecords` (ascending record indices): a reprint
-    // of those cards alone, each in its slot and on its side as in the whole
-    // job, on the sheets that hold them, every other slot blank. `sheets`
-    // (ascending sheet indices): only those sheets, whole. Both empty: every
-    // sheet. Numbering and prizes are always those of the whole job.
-    QList<int> onlyRecords;
-    QList<int> sheets;
-};
-
-// The sheets (indices from 0, ascending) the job writes: its `sheets` within
-// the layout, else those holding its `onlyRecords`, else every sheet.
-QList<int> printedSheets(const PdfExportJob &job);
-
-// The record indices on `sheet`, ascending (both sides hold the same cards).
-QList<int> sheetCards(const PdfExportJob &job, int sheet);
-
-// The job's records holding the data of `cards` (ascending record indices):
-// its own table, or with a card reader, those cards read from the store under
-// the job's generated values. Nothing, and `error`, when the store failed.
-std::optional<CardTable> jobRecords(const PdfExportJob &job, const QList<int> &cards, QString *error);
 
 struct PdfExportResult
 {
@@ -111,24 +67,3 @@ constexpr int blankCodeCardsListed = 10;
 PdfExportResult exportImpositionPdf(const PdfExportJob &job, const QString &path,
                                     const PdfExportProgress &progress = {}, int sheetsPerFile = 0, int jobs = 1,
                                     const TemporaryFileWatch *watch = nullptr);
-
-// "N card(s) have barcode or QR codes that could not be drawn and will print
-// blank: #0004, #0012, …"; empty when every code was drawn. Shared by the
-// window's success box and status line and the command-line tool.
-QString blankCodesSummary(const PdfExportResult &result);
-
-// "N earlier part(s) of the same name, not part of this export, left as they
-// were: FILE, FILE": the window's completion box and the tool's stderr.
-QString earlierPartsNote(const QStringList &earlierParts);
-
-// "#0041": the card of record index `recordIndex` as the preview labels it.
-QString cardLabel(int recordIndex);
-
-// "#0004, #0012, …": the labels of `firstCards`, and "…" when `cardCount`
-// cards are affected in all and not every one is listed.
-QString cardLabelList(const QList<int> &firstCards, int cardCount);
-
-// The file name the save dialog proposes: the project name trimmed, each of
-// \ / : * ? " < > | replaced by "_", "VDP Imposition" when nothing is left,
-// with ".pdf" appended.
-QString proposedPdfFileName(const QString &projectName);

@@ -14,14 +14,13 @@ enum class PdfExportOutcome {
     ShowInPreview, // the user chose to look at `choice` on the preview first
 };
 
-// The window's "Export PDF" from the gathered source to the report: the
-// project's geometry is checked, the job planned and preflighted (the user
-// may go on past the problems found), the part to write chosen in the
-// "Export Range" dialog (which starts from `choice` and, unless cancelled,
-// leaves the user's choice there), a file chosen that is none of the
-// project's own files and, where it exists, a regular file (so is every part
-// of a split), the PDF written behind a progress dialog and the outcome shown
-// in a box and the status bar, a line "PDF exported: FILE (N pages)" for each
-// file, and the parts of an earlier, longer set of the same name named.
+// The window's "Export PDF": runExport with the window's dialogs as its front
+// end. The part to write is chosen in the "Export Range" dialog (which starts
+// from `choice` and, unless cancelled, leaves the user's choice there), the
+// problems the check finds are shown in a box the user may go on past, the
+// file is chosen in a save dialog, and the PDF written behind a progress
+// dialog. Every refusal is a critical box; the outcome is shown in a box and
+// the status bar, a line "PDF exported: FILE (N pages)" for each file, and
+// the parts of an earlier, longer set of the same name named.
 PdfExportOutcome runPdfExport(QMainWindow *window, Dialogs &dialogs, ProjectStore &store, PdfExportSource source,
                               PrintChoice &choice);

@@ -5,17 +5,11 @@
 #include "projectcards.h"
 #include "projectchoice.h"
 
-#include "app/exportplan.h"
-#include "import/recordassembly.h"
-#include "model/fieldvalues.h"
-#include "model/projectgeometry.h"
+#include "app/exportrun.h"
 #include "render/exportpreflight.h"
 #include "render/jobselection.h"
-#include "render/outputfile.h"
 #include "render/pdfexport.h"
-#include "store/protectedfiles.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 
@@ -42,11 +36,6 @@ const QString standardOrder = QStringLiteral("standard");
 const QString cutStackOrder = QStringLiteral("cut-stack");
 
 QList<CliCommand> exportCommandTable();
-
-QString nativePath(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
-}
 
 bool stderrIsTerminal()
 {
@@ -159,96 +148,68 @@ int exportCommand(CliContext &context, const CliInvocation &invocation)
     if (!store)
         return cli::ExitFailure;
 
-    // Both are refused before the records are loaded: the one would replace
-    // the database or a spreadsheet with the PDF, the other hang the export or
-    // give a file no press can use.
-    if (const std::optional<QString> reason = protectedOutputReason(*store, path))
-        return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
-    if (const std::optional<QString> reason = notRegularOutputReason(path))
-        return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
-    if (const std::optional<QString> error = projectGeometryError(project))
-        return context.fail(QStringLiteral("No PDF written: %1").arg(*error));
-
     PdfExportSource source;
     source.project = project;
     source.cutStack = order == cutStackOrder;
-
-    QString error;
-    const QList<TemplateField> fields = store->loadFields(project.id, &error);
-    if (!error.isEmpty())
-        return context.fail(QStringLiteral("PDF export failed: %1").arg(error));
-
-    // The cards are read a sheet at a time, with only the columns the fields
-    // show, so a long run costs no more memory than a short one; the reader
-    // sees the rows as they stand now, whatever the window writes meanwhile.
-    // Rows in the older single table are read whole.
-    const QStringList keys = fieldRecordKeys(fields);
-    source.cardReader = ProjectCardReader::open(*store, project.id, keys, &error);
-    if (!source.cardReader && error.isEmpty())
-        source.cardRecords = loadProjectRecords(*store, project.id, nullptr, &error, &keys);
-    source.fields = fields;
-    if (!error.isEmpty())
-        return context.fail(QStringLiteral("Data Read Failed: %1").arg(error));
-
-    PdfExportPlan plan = planPdfExport(*store, std::move(source));
-    if (!plan.ok()) {
-        for (const QString &line : plan.errorDetails)
-            context.err() << line << '\n';
-        return context.fail(QStringLiteral("%1: %2").arg(plan.errorTitle, plan.error));
-    }
-
-    // A part of the job: the numbers are those the preview shows, which only
-    // the planned job knows.
-    PrintChoice choice;
-    if (invocation.isSet(cardsOption)) {
-        choice.mode = PrintChoice::Mode::Cards;
-        choice.cards = invocation.value(cardsOption);
-    } else if (invocation.isSet(sheetsOption)) {
-        choice.mode = PrintChoice::Mode::Sheets;
-        choice.sheets = invocation.value(sheetsOption);
-    }
-    if (const QString error = applyPrintChoice(choice, plan.job); !error.isEmpty())
-        return usageError(context, error);
-    const QList<int> sheets = printedSheets(plan.job);
-    const int sides = plan.job.duplex ? 2 : 1;
-    if (sheetsPerFile > 0) {
-        for (const QString &target : splitPartPaths(path, int(sheets.size()), sheetsPerFile)) {
-            std::optional<QString> reason = protectedOutputReason(*store, target);
-            if (!reason)
-                reason = notRegularOutputReason(target);
-            if (reason)
-                return context.fail(QStringLiteral("No PDF written: %1").arg(*reason));
-        }
-    }
+    // Read by the plan a sheet at a time, only the columns the fields show.
+    source.cardsFromStore = true;
 
     const bool allowWarnings = invocation.isSet(allowWarningsOption);
-    const QList<PreflightProblem> problems = preflightExport(plan.job);
-    if (!problems.isEmpty()) {
-        context.err() << preflightReport(problems) << '\n';
-        if (!allowWarnings) {
-            context.err() << QStringLiteral("No PDF written: check the job above, or export anyway with --%1.")
-                                 .arg(allowWarningsOption)
-                          << Qt::endl;
-            return cli::ExitJobProblems;
-        }
-        context.err() << Qt::flush;
-    }
-
     ExportProgress progress(context.err(), stderrIsTerminal());
-    progress.start(int(sheets.size()) * sides);
-    const PdfExportResult result = exportImpositionPdf(
-        plan.job, path, [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); },
-        sheetsPerFile, jobs, &interruptCleanupWatch());
-    progress.finish();
-    if (!result.ok)
-        return context.fail(QStringLiteral("PDF export failed: %1").arg(result.error));
+    ExportFrontEnd frontEnd;
+    frontEnd.chooseRange = [&](const PdfExportJob &) {
+        PrintChoice choice;
+        if (invocation.isSet(cardsOption)) {
+            choice.mode = PrintChoice::Mode::Cards;
+            choice.cards = invocation.value(cardsOption);
+        } else if (invocation.isSet(sheetsOption)) {
+            choice.mode = PrintChoice::Mode::Sheets;
+            choice.sheets = invocation.value(sheetsOption);
+        }
+        choice.sheetsPerFile = sheetsPerFile;
+        return std::optional(choice);
+    };
+    frontEnd.confirmProblems = [&](const QList<PreflightProblem> &problems) {
+        context.err() << preflightReport(problems) << '\n';
+        if (!allowWarnings)
+            return false;
+        context.err() << Qt::flush;
+        return true;
+    };
+    frontEnd.chooseOutput = [&] { return path; };
+    frontEnd.startWriting = [&](int pageCount) { progress.start(pageCount); };
+    frontEnd.progress = [&](int pagesDone, int pageCount) { progress.update(pagesDone, pageCount); };
+    frontEnd.jobs = jobs;
+    frontEnd.watch = &interruptCleanupWatch();
 
-    for (qsizetype file = 0; file < result.files.size(); ++file) {
-        context.out() << QStringLiteral("PDF exported: %1 (%2 pages)")
-                             .arg(nativePath(result.files.at(file)))
-                             .arg(result.filePages.value(file))
+    const ExportRun run = runExport(*store, std::move(source), frontEnd);
+    progress.finish();
+    switch (run.stop) {
+    case ExportStop::Written:
+        break;
+    case ExportStop::Cancelled: // never: the range and the file are always given
+        return cli::ExitFailure;
+    case ExportStop::Geometry:
+    case ExportStop::Output:
+        return context.fail(QStringLiteral("No PDF written: %1").arg(run.error));
+    case ExportStop::Plan:
+        for (const QString &line : run.errorDetails)
+            context.err() << line << '\n';
+        return context.fail(QStringLiteral("%1: %2").arg(run.errorTitle, run.error));
+    case ExportStop::Range:
+        return usageError(context, run.error);
+    case ExportStop::Problems:
+        context.err() << QStringLiteral("No PDF written: check the job above, or export anyway with --%1.")
+                             .arg(allowWarningsOption)
                       << Qt::endl;
+        return cli::ExitJobProblems;
+    case ExportStop::Write:
+        return context.fail(QStringLiteral("PDF export failed: %1").arg(run.result.error));
     }
+
+    const PdfExportResult &result = run.result;
+    for (const QString &line : exportedFileLines(result))
+        context.out() << line << Qt::endl;
     if (!result.earlierParts.isEmpty())
         context.err() << earlierPartsNote(result.earlierParts) << Qt::endl;
     if (result.blankCodeCardCount > 0) {
