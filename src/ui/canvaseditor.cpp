@@ -378,9 +378,10 @@ void CanvasEditor::finish(const DocumentChange &change)
 qint64 CanvasEditor::fieldAbove(qint64 id, const QString &side) const
 {
     const QList<TemplateField> &fields = m_document.fields();
+    CanvasView *view = canvasFor(side);
     bool found = false;
     for (const TemplateField &field : fields) {
-        if (found && canvasFor(field.side) == canvasFor(side))
+        if (found && canvasFor(field.side) == view && view->fieldItem(field.id))
             return field.id;
         found = found || field.id == id;
     }
@@ -390,9 +391,10 @@ qint64 CanvasEditor::fieldAbove(qint64 id, const QString &side) const
 qint64 CanvasEditor::graphicAbove(qint64 id, const QString &side) const
 {
     const QList<GraphicElement> &graphics = m_document.graphics();
+    CanvasView *view = canvasFor(side);
     bool found = false;
     for (const GraphicElement &element : graphics) {
-        if (found && canvasFor(element.side) == canvasFor(side))
+        if (found && canvasFor(element.side) == view && view->graphicItem(element.id))
             return element.id;
         found = found || element.id == id;
     }

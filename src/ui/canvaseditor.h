@@ -105,8 +105,8 @@ private:
     // Tells the user what an operation did; after a reload (the object was
     // gone from the store), once the handler that asked has returned.
     void finish(const DocumentChange &change);
-    // The id of the next record of the same kind on `side` after `id` in the
-    // document's drawing order (0 when it is the topmost).
+    // The id of the next record of the same kind after `id` in the document's
+    // drawing order that `side`'s canvas already shows (0 when none is).
     qint64 fieldAbove(qint64 id, const QString &side) const;
     qint64 graphicAbove(qint64 id, const QString &side) const;
     // Both canvases and the panels drawn again from the document after it
