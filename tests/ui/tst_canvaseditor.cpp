@@ -9,6 +9,7 @@
 #include "ui/canvas/canvasview.h"
 #include "ui/canvas/fieldpropertypanel.h"
 #include "ui/canvas/graphicpropertypanel.h"
+#include "ui/canvas/prizeeditor.h"
 #include "ui/canvas/propertyscroll.h"
 #include "ui/canvas/vdpfielditem.h"
 #include "ui/canvas/vdpgraphicitem.h"
@@ -82,6 +83,7 @@ private slots:
     void editMenuNamesTheStep();
     void alignIsOneStepAndKeepsTheItems();
     void selectionFollowsClicksAndBand();
+    void panelEditsAndDragsAreNamedSteps();
 
 private:
     bool startWindow(bool duplex = false);
@@ -617,6 +619,64 @@ void TestCanvasEditor::selectionFollowsClicksAndBand()
     document.setSelection({qrRef});
     QVERIFY(view->fieldItem(qr.id)->isSelected());
     QVERIFY(!view->graphicItem(rectangle.id)->isSelected());
+}
+
+// The panel's row names the step, a burst on one spin box is one step, the
+// prize editor's step has its own name, and a drag of two objects is one
+// "Move".
+void TestCanvasEditor::panelEditsAndDragsAreNamedSteps()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Scratch Card"))->click();
+    EditorDocument &document = m_window->canvasEditor()->document();
+    QAction *undo = m_window->findChild<QAction *>(QStringLiteral("undoAction"));
+    FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
+    const TemplateField added = storedFields().value(0);
+    QCOMPARE(panel->shownField().id, added.id);
+    const int entries = document.history().count();
+
+    const int size = panel->fontSizeBox()->value();
+    for (int step = 1; step <= 4; ++step)
+        panel->fontSizeBox()->stepUp();
+    QCOMPARE(storedFields().value(0).fontSizePt, double(size + 4));
+    QCOMPARE(document.history().count(), entries + 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Change Font Size"));
+
+    panel->prizeEditor()->totalBox()->setValue(panel->prizeEditor()->totalBox()->value() + 5);
+    QCOMPARE(undo->text(), QStringLiteral("Undo edit scratch-card settings"));
+    QCOMPARE(document.history().count(), entries + 2);
+    undo->trigger();
+    undo->trigger();
+    QCOMPARE(storedFields().value(0).fontSizePt, double(size));
+    QCOMPARE(panel->fontSizeBox()->value(), size);
+
+    // Two objects dragged together.
+    page()->drawingMenu()->actions().value(2)->trigger(); // Rectangle
+    CanvasView *view = page()->frontCanvas();
+    TemplateField field = storedFields().value(0);
+    field.xMm = 5;
+    field.yMm = 5;
+    QVERIFY(document.modifyField(field).ok);
+    GraphicElement rectangle = storedGraphics().value(0);
+    rectangle.xMm = 50;
+    rectangle.yMm = 35;
+    QVERIFY(document.modifyGraphic(rectangle).ok);
+    document.setSelection({{ElementRef::Kind::Field, field.id}, {ElementRef::Kind::Graphic, rectangle.id}});
+    const int before = document.history().count();
+    QWidget *viewport = view->viewport();
+    const QPoint from = view->mapFromScene(view->graphicItem(rectangle.id)->sceneBoundingRect().center());
+    const QPoint to = from + view->mapFromScene(QPointF(8, 4)) - view->mapFromScene(QPointF(0, 0));
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(viewport, from + (to - from) * step / 4);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+    QCOMPARE(document.history().count(), before + 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Move"));
+    QVERIFY(storedFields().value(0).xMm > field.xMm);
+    QVERIFY(storedGraphics().value(0).xMm > rectangle.xMm);
+    undo->trigger();
+    QCOMPARE(storedFields().value(0), field);
+    QCOMPARE(storedGraphics().value(0), rectangle);
 }
 
 QTEST_MAIN(TestCanvasEditor)
