@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 
+#include <utility>
+
 namespace {
 
 const QString backSide = QStringLiteral("back");
@@ -335,12 +337,18 @@ void CanvasEditor::splitTable(qint64 id)
 
 void CanvasEditor::undo()
 {
-    finish(m_document.undo());
+    const bool outer = std::exchange(m_steppingHistory, true);
+    const DocumentChange change = m_document.undo();
+    m_steppingHistory = outer;
+    finish(change);
 }
 
 void CanvasEditor::redo()
 {
-    finish(m_document.redo());
+    const bool outer = std::exchange(m_steppingHistory, true);
+    const DocumentChange change = m_document.redo();
+    m_steppingHistory = outer;
+    finish(change);
 }
 
 void CanvasEditor::copySelection()
@@ -467,7 +475,8 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
     if (change.touchesCardNumbering()) {
         cardRecordsChanged();
         m_hooks.refreshPreview();
-    } else if (fieldsCameOrWent || !change.graphicsSet.isEmpty() || !change.graphicsRemoved.isEmpty()) {
+    } else if (m_steppingHistory || fieldsCameOrWent || !change.graphicsSet.isEmpty()
+               || !change.graphicsRemoved.isEmpty()) {
         m_hooks.refreshPreview();
     }
 }

@@ -124,4 +124,7 @@ private:
     CanvasPage *m_page = nullptr;
     PropertyScroll *m_panels = nullptr;
     BackgroundFlow *m_backgrounds = nullptr;
+    // An undo or redo is being applied: whatever it changed, the imposition
+    // preview is drawn again (it may put back any edit).
+    bool m_steppingHistory = false;
 };
