@@ -304,6 +304,11 @@ QString fieldEditLabel(const TemplateField &before, const TemplateField &after)
     // A property edit may refit the box as well: the property names the step.
     if (withGeometryOf(before, after) == after)
         return geometryLabel(before, after);
+    return fieldPanelEditLabel(before, after);
+}
+
+QString fieldPanelEditLabel(const TemplateField &before, const TemplateField &after)
+{
     const TemplateField &b = before;
     const TemplateField &a = after;
     return editLabel({
@@ -323,6 +328,10 @@ QString fieldEditLabel(const TemplateField &before, const TemplateField &after)
         {b.bold != a.bold, "Font Weight"},
         {b.alignment != a.alignment, "Alignment"},
         {b.colorHex != a.colorHex, "Color"},
+        {b.xMm != a.xMm, "X Position"},
+        {b.yMm != a.yMm, "Y Position"},
+        {b.widthMm != a.widthMm, "Width"},
+        {b.heightMm != a.heightMm, "Height"},
         {b.type != a.type || b.side != a.side, "Properties"},
     });
 }
@@ -331,6 +340,11 @@ QString graphicEditLabel(const GraphicElement &before, const GraphicElement &aft
 {
     if (withGeometryOf(before, after) == after)
         return geometryLabel(before, after);
+    return graphicPanelEditLabel(before, after);
+}
+
+QString graphicPanelEditLabel(const GraphicElement &before, const GraphicElement &after)
+{
     const GraphicElement &b = before;
     const GraphicElement &a = after;
     return editLabel({
@@ -339,6 +353,10 @@ QString graphicEditLabel(const GraphicElement &before, const GraphicElement &aft
         {b.strokeWidthMm != a.strokeWidthMm, "Stroke Width"},
         {b.cellSpacingMm != a.cellSpacingMm, "Table Spacing"},
         {b.strokeColor != a.strokeColor || b.fillColor != a.fillColor, "Color"},
+        {b.xMm != a.xMm, "X Position"},
+        {b.yMm != a.yMm, "Y Position"},
+        {b.widthMm != a.widthMm, "Width"},
+        {b.heightMm != a.heightMm, "Height"},
         {b.side != a.side, "Properties"},
     });
 }

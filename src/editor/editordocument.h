@@ -221,3 +221,8 @@ QString alignModeName(AlignMode mode);
 // panel's row label of the first member that differs ("Change Font Size").
 QString fieldEditLabel(const TemplateField &before, const TemplateField &after);
 QString graphicEditLabel(const GraphicElement &before, const GraphicElement &after);
+// The same for an edit in the property panel, where the position and size
+// are rows too: "Change X Position", "Change Width", … (so that a burst on one
+// spin box merges like any other property).
+QString fieldPanelEditLabel(const TemplateField &before, const TemplateField &after);
+QString graphicPanelEditLabel(const GraphicElement &before, const GraphicElement &after);

@@ -261,8 +261,11 @@ void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 {
     canvasFor(edit.after.side)->updateFieldItem(edit.after);
-    const QString label = edit.kind == FieldEdit::Kind::ScratchSettings ? QStringLiteral("edit scratch-card settings")
-                                                                       : QString();
+    QString label = QStringLiteral("edit scratch-card settings");
+    if (edit.kind != FieldEdit::Kind::ScratchSettings) {
+        const std::optional<TemplateField> before = m_document.field(edit.after.id);
+        label = before ? fieldPanelEditLabel(*before, edit.after) : QString();
+    }
     DocumentChange change = m_document.modifyField(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
@@ -272,7 +275,9 @@ void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
 {
     canvasFor(edit.after.side)->updateGraphicItem(edit.after);
-    DocumentChange change = m_document.modifyGraphic(edit.after);
+    const std::optional<GraphicElement> before = m_document.graphic(edit.after.id);
+    const QString label = before ? graphicPanelEditLabel(*before, edit.after) : QString();
+    DocumentChange change = m_document.modifyGraphic(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     finish(change);

@@ -1555,6 +1555,15 @@ void TestEditorDocument::propertyEditsMerge()
         QVERIFY(doc.modifyField(field).ok);
     }
     QCOMPARE(doc.history().count(), 6);
+    // The panel's X Position box, held down, is one step.
+    for (int x = 4; x <= 9; ++x) {
+        field.xMm = x;
+        QVERIFY(doc.modifyField(field, fieldPanelEditLabel(*doc.field(field.id), field)).ok);
+    }
+    QCOMPARE(doc.history().count(), 7);
+    QCOMPARE(doc.history().undoLabel(), QStringLiteral("Change X Position"));
+    QVERIFY(doc.undo().ok);
+    QCOMPARE(doc.field(original.id)->xMm, 3.0);
     QVERIFY(fx.consistent());
 }
 

@@ -264,6 +264,8 @@ void TestCanvasEditor::panelEditIsSavedAndUndone()
 
     panel->widthBox()->setValue(2); // raised to the 5 mm minimum
     QCOMPARE(storedFields().value(0).widthMm, 5.0);
+    // Named after the panel's row, so that a burst on the box is one step.
+    QCOMPARE(m_window->canvasEditor()->document().history().undoLabel(), QStringLiteral("Change Width"));
     QCOMPARE(page()->frontCanvas()->fieldItem(added.id)->field().widthMm, 5.0);
 
     page()->frontCanvas()->setFocus();
