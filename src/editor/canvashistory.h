@@ -4,6 +4,7 @@
 #include "model/templatefield.h"
 
 #include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <optional>
@@ -34,14 +35,21 @@ struct ElementStep
 using FieldStep = ElementStep<TemplateField>;
 using GraphicStep = ElementStep<GraphicElement>;
 
-// One undoable change: the add, delete or modify of one field or graphic, or
-// a table split (the table deleted, its rectangles added). Redo applies the
-// steps in list order, undo reverses each step in reverse order. Fields and
-// graphics live in separate tables, so their steps never depend on each other.
+// One user action as one undoable change: the add, delete or modify of one
+// or several fields and graphics (an align, a selection delete, a paste, a
+// drag of several objects), or a table split (the table deleted, its
+// rectangles added). Redo applies the steps in list order, undo reverses each
+// step in reverse order, all in one transaction. Fields and graphics live in
+// separate tables, so their steps never depend on each other. `label` names
+// the action for the Edit menu ("Align Left", "Delete 3 Objects").
 struct CanvasUndoEntry
 {
     QList<FieldStep> fieldSteps;
     QList<GraphicStep> graphicSteps;
+    QString label;
+    // A property edit of one object: the next edit of the same property of
+    // the same object (same label) joins this entry instead of adding one.
+    bool mergeable = false;
 
     static CanvasUndoEntry fieldAdded(const TemplateField &field, qint64 sortOrder);
     static CanvasUndoEntry fieldDeleted(const TemplateField &field, qint64 sortOrder);
@@ -54,6 +62,10 @@ struct CanvasUndoEntry
     static CanvasUndoEntry tableSplit(const PlacedRecord<GraphicElement> &table,
                                       const QList<PlacedRecord<GraphicElement>> &rectangles);
 
+    // The steps of `other` appended after this entry's.
+    void append(const CanvasUndoEntry &other);
+    int stepCount() const { return int(fieldSteps.size() + graphicSteps.size()); }
+
     // The recording rules for its steps: an add or a delete needs a stored id
     // (at least 1); a modify needs one stored id on both sides and a record
     // that differs in some member. An entry without steps is not recordable.
@@ -64,14 +76,17 @@ struct CanvasUndoEntry
 
 // The undo history: a list of entries and a cursor, the number of entries
 // currently applied. It holds at most `maximumEntries`; recording discards the
-// redo tail first, and beyond the limit drops the oldest entry.
+// redo tail first, and beyond the limit drops the oldest entry. A mergeable
+// entry recorded right after a mergeable entry for the same single object and
+// label (with no undo or redo in between) is folded into it; a fold that
+// leaves the object as it was before the first edit drops the entry.
 class CanvasHistory
 {
 public:
     static constexpr int maximumEntries = 200;
 
     // Records `entry` unless an entry is being applied or it is not
-    // recordable; returns whether it was recorded.
+    // recordable; returns whether it was recorded (or folded into the last).
     bool record(const CanvasUndoEntry &entry);
 
     int count() const { return int(m_entries.size()); }
@@ -82,7 +97,11 @@ public:
     // would apply forwards (cursor); null when there is none.
     const CanvasUndoEntry *undoEntry() const;
     const CanvasUndoEntry *redoEntry() const;
-    // Move the cursor after the entry was applied successfully.
+    // The labels of those entries; empty when there is none.
+    QString undoLabel() const;
+    QString redoLabel() const;
+    // Move the cursor after the entry was applied successfully. Either ends
+    // the folding of edits into the last entry.
     void stepBack();
     void stepForward();
 
@@ -96,4 +115,6 @@ private:
     QList<CanvasUndoEntry> m_entries;
     int m_cursor = 0;
     bool m_applying = false;
+    // The last recorded entry may take the next edit in (no undo or redo since).
+    bool m_mergeOpen = false;
 };

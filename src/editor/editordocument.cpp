@@ -215,7 +215,158 @@ void ElementList<Record>::remove(qint64 id)
 template struct ElementList<TemplateField>;
 template struct ElementList<GraphicElement>;
 
-EditorDocument::EditorDocument(ProjectStore &store) : m_store(store) {}
+namespace {
+
+// The first member that differs, as the property panel's row names it.
+struct MemberLabel
+{
+    bool differs;
+    const char *label;
+};
+
+QString editLabel(std::initializer_list<MemberLabel> members)
+{
+    for (const MemberLabel &member : members) {
+        if (member.differs)
+            return QStringLiteral("Change %1").arg(QLatin1String(member.label));
+    }
+    return QStringLiteral("Change Properties");
+}
+
+template<typename Record>
+QString geometryLabel(const Record &before, const Record &after)
+{
+    if (before.widthMm != after.widthMm || before.heightMm != after.heightMm)
+        return QStringLiteral("Resize");
+    if (before.xMm != after.xMm || before.yMm != after.yMm)
+        return QStringLiteral("Move");
+    return QString();
+}
+
+template<typename Record>
+Record withGeometryOf(Record record, const Record &other)
+{
+    record.xMm = other.xMm;
+    record.yMm = other.yMm;
+    record.widthMm = other.widthMm;
+    record.heightMm = other.heightMm;
+    return record;
+}
+
+// The tools' names: "Add Text Field", "Add Barcode", …
+QString addFieldLabel(const TemplateField &field)
+{
+    if (field.type == QLatin1String("sequence"))
+        return QStringLiteral("Add Sequence");
+    if (field.type == QLatin1String("barcode"))
+        return QStringLiteral("Add Barcode");
+    if (field.type == QLatin1String("qrcode"))
+        return QStringLiteral("Add QR Code");
+    if (field.type == QLatin1String("scratch"))
+        return QStringLiteral("Add Scratch Card");
+    return QStringLiteral("Add Text Field");
+}
+
+QString graphicKindName(const GraphicElement &element)
+{
+    if (element.type == QLatin1String("ellipse"))
+        return QStringLiteral("Circle");
+    if (element.type == QLatin1String("rectangle"))
+        return QStringLiteral("Rectangle");
+    if (element.type == QLatin1String("table"))
+        return QStringLiteral("Table");
+    return QStringLiteral("Line");
+}
+
+} // namespace
+
+QString alignModeName(AlignMode mode)
+{
+    switch (mode) {
+    case AlignMode::Left:
+        return QStringLiteral("Align Left");
+    case AlignMode::HorizontalCenter:
+        return QStringLiteral("Align Horizontal Center");
+    case AlignMode::Right:
+        return QStringLiteral("Align Right");
+    case AlignMode::Top:
+        return QStringLiteral("Align Top");
+    case AlignMode::VerticalCenter:
+        return QStringLiteral("Align Vertical Center");
+    case AlignMode::Bottom:
+        return QStringLiteral("Align Bottom");
+    }
+    return QStringLiteral("Align");
+}
+
+QString fieldEditLabel(const TemplateField &before, const TemplateField &after)
+{
+    // A property edit may refit the box as well: the property names the step.
+    if (withGeometryOf(before, after) == after)
+        return geometryLabel(before, after);
+    return fieldPanelEditLabel(before, after);
+}
+
+QString fieldPanelEditLabel(const TemplateField &before, const TemplateField &after)
+{
+    const TemplateField &b = before;
+    const TemplateField &a = after;
+    return editLabel({
+        {b.name != a.name, "Field Name"},
+        {b.dataColumn != a.dataColumn, "Select Field"},
+        {b.barcodeFormat != a.barcodeFormat, "BarcodeType"},
+        {b.barcodeShowText != a.barcodeShowText, "Show Text"},
+        {b.sequencePrefix != a.sequencePrefix, "Sequence Prefix"},
+        {b.sequenceDigits != a.sequenceDigits, "Sequence Digits"},
+        {b.sequenceStep != a.sequenceStep, "Sequence Step"},
+        {b.sequenceExcludeFour != a.sequenceExcludeFour, "Exclude 4"},
+        {b.scratchMode != a.scratchMode || b.scratchTotal != a.scratchTotal
+             || b.scratchPrizesJson != a.scratchPrizesJson,
+         "Prize Settings"},
+        {b.fontFamily != a.fontFamily, "Font"},
+        {b.fontSizePt != a.fontSizePt, "Font Size"},
+        {b.bold != a.bold, "Font Weight"},
+        {b.alignment != a.alignment, "Alignment"},
+        {b.colorHex != a.colorHex, "Color"},
+        {b.xMm != a.xMm, "X Position"},
+        {b.yMm != a.yMm, "Y Position"},
+        {b.widthMm != a.widthMm, "Width"},
+        {b.heightMm != a.heightMm, "Height"},
+        {b.type != a.type || b.side != a.side, "Properties"},
+    });
+}
+
+QString graphicEditLabel(const GraphicElement &before, const GraphicElement &after)
+{
+    if (withGeometryOf(before, after) == after)
+        return geometryLabel(before, after);
+    return graphicPanelEditLabel(before, after);
+}
+
+QString graphicPanelEditLabel(const GraphicElement &before, const GraphicElement &after)
+{
+    const GraphicElement &b = before;
+    const GraphicElement &a = after;
+    return editLabel({
+        {b.rows != a.rows, "Rows"},
+        {b.columns != a.columns, "Columns"},
+        {b.strokeWidthMm != a.strokeWidthMm, "Stroke Width"},
+        {b.cellSpacingMm != a.cellSpacingMm, "Table Spacing"},
+        {b.strokeColor != a.strokeColor || b.fillColor != a.fillColor, "Color"},
+        {b.xMm != a.xMm, "X Position"},
+        {b.yMm != a.yMm, "Y Position"},
+        {b.widthMm != a.widthMm, "Width"},
+        {b.heightMm != a.heightMm, "Height"},
+        {b.side != a.side, "Properties"},
+    });
+}
+
+EditorDocument::EditorDocument(ProjectStore &store, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+{
+    qRegisterMetaType<DocumentChange>("DocumentChange");
+}
 
 template<>
 ElementList<TemplateField> &EditorDocument::listOf<TemplateField>()
@@ -244,6 +395,11 @@ bool EditorDocument::open(qint64 projectId, QString *error)
             m_fields = fields;
             m_graphics = graphics;
             m_history.clear();
+            const bool hadSelection = !m_selection.isEmpty();
+            m_selection.clear();
+            if (hadSelection)
+                emit selectionChanged();
+            emit historyChanged();
             return true;
         }
     }
@@ -272,6 +428,43 @@ QList<GraphicElement> EditorDocument::graphicsOnSide(const QString &side) const
     return onSide;
 }
 
+std::optional<ElementRef> EditorDocument::anchor() const
+{
+    if (m_selection.isEmpty())
+        return std::nullopt;
+    return m_selection.last();
+}
+
+void EditorDocument::setSelection(const QList<ElementRef> &selection)
+{
+    QList<ElementRef> held;
+    for (const ElementRef &ref : selection) {
+        const bool known = ref.kind == ElementRef::Kind::Field ? m_fields.indexOf(ref.id) >= 0
+                                                               : m_graphics.indexOf(ref.id) >= 0;
+        if (known && !held.contains(ref))
+            held.append(ref);
+    }
+    if (held == m_selection)
+        return;
+    m_selection = held;
+    emit selectionChanged();
+}
+
+void EditorDocument::pruneSelection()
+{
+    setSelection(m_selection);
+}
+
+DocumentChange EditorDocument::announce(DocumentChange change)
+{
+    if (!change.isEmpty() || change.reloaded) {
+        pruneSelection();
+        emit changed(change);
+    }
+    emit historyChanged();
+    return change;
+}
+
 bool EditorDocument::writeAtomically(const std::function<bool(QString *)> &steps, QString *error)
 {
     if (!m_store.beginTransaction(error))
@@ -283,67 +476,48 @@ bool EditorDocument::writeAtomically(const std::function<bool(QString *)> &steps
     return true;
 }
 
-template<typename Record>
-DocumentChange EditorDocument::insertElement(Record record, const QString &failureTitle,
-                                             const QString &successText, int successTimeoutMs)
+DocumentChange EditorDocument::perform(const QString &label, bool mergeable,
+                                       const std::function<bool(CanvasUndoEntry *, QString *)> &build,
+                                       QString *error)
 {
-    using Ops = StoreOps<Record>;
-    record.projectId = m_projectId;
-    qint64 sortOrder = 0;
-    QString error;
-    // The new row and its place in the drawing order are read together, so
-    // that the document never holds a record the store does not.
-    const bool written = writeAtomically(
-        [&](QString *e) {
-            if (!Ops::insert(m_store, &record, e))
-                return false;
-            const std::optional<qint64> order = Ops::sortOrder(m_store, record.id, e);
-            if (!order)
-                return false;
-            sortOrder = *order;
-            return true;
-        },
-        &error);
-    if (!written)
-        return failure(error, critical(failureTitle, error));
-
-    listOf<Record>().put({record, sortOrder});
-    m_history.record(Ops::added(record, sortOrder));
+    CanvasUndoEntry entry;
+    if (!writeAtomically([&](QString *e) { return build(&entry, e); }, error)) {
+        DocumentChange change;
+        change.ok = false;
+        change.error = *error;
+        return change;
+    }
     DocumentChange change;
-    Ops::set(change).append(record);
-    if (!successText.isEmpty())
-        change.message = status(successText, successTimeoutMs);
+    for (const FieldStep &step : std::as_const(entry.fieldSteps))
+        applyStep(m_fields, step, &change);
+    for (const GraphicStep &step : std::as_const(entry.graphicSteps))
+        applyStep(m_graphics, step, &change);
+    entry.label = label;
+    entry.mergeable = mergeable;
+    m_history.record(entry);
     return change;
 }
 
-DocumentChange EditorDocument::addField(TemplateField field)
-{
-    return insertElement(std::move(field), QStringLiteral("Add Field Failed"), QString(), 0);
-}
-
-DocumentChange EditorDocument::addGraphic(GraphicElement element)
-{
-    return insertElement(std::move(element), QStringLiteral("Add Graphic Failed"), QString(), 0);
-}
-
-DocumentChange EditorDocument::pasteField(TemplateField field, const QString &side)
-{
-    field.side = side;
-    return insertElement(std::move(field), QStringLiteral("Paste Field Failed"), QStringLiteral("Field pasted"),
-                         2000);
-}
-
-DocumentChange EditorDocument::pasteGraphic(GraphicElement element, const QString &side)
-{
-    element.side = side;
-    return insertElement(std::move(element), QStringLiteral("Paste Graphic Failed"),
-                         QStringLiteral("Graphic pasted"), 2000);
-}
-
-// Writes one stored element's new state; true when nothing failed (an
-// unknown id or an unchanged record writes nothing).
+// A new row and its place in the drawing order, read together so that the
+// document never holds a record the store does not.
 template<typename Record>
-bool EditorDocument::modifyElement(Record edited, QString *error, DocumentChange *change)
+bool EditorDocument::insertStep(Record record, CanvasUndoEntry *entry, QString *error)
+{
+    using Ops = StoreOps<Record>;
+    record.projectId = m_projectId;
+    if (!Ops::insert(m_store, &record, error))
+        return false;
+    const std::optional<qint64> order = Ops::sortOrder(m_store, record.id, error);
+    if (!order)
+        return false;
+    entry->append(Ops::added(record, *order));
+    return true;
+}
+
+// One stored element's new state; true when nothing failed (an unknown id or
+// an unchanged record writes nothing).
+template<typename Record>
+bool EditorDocument::modifyStep(Record edited, CanvasUndoEntry *entry, QString *error)
 {
     using Ops = StoreOps<Record>;
     ElementList<Record> &list = listOf<Record>();
@@ -351,7 +525,6 @@ bool EditorDocument::modifyElement(Record edited, QString *error, DocumentChange
     if (index < 0)
         return true;
     const Record before = list.records.at(index);
-    const qint64 sortOrder = list.sortOrders.at(index);
     // The update statement changes neither, so the held record must not either.
     edited.projectId = before.projectId;
     if constexpr (std::is_same_v<Record, GraphicElement>)
@@ -360,100 +533,247 @@ bool EditorDocument::modifyElement(Record edited, QString *error, DocumentChange
         return true;
     if (!Ops::update(m_store, edited, error))
         return false;
-    list.put({edited, sortOrder});
-    m_history.record(Ops::modified(before, edited, sortOrder));
-    Ops::set(*change).append(edited);
+    entry->append(Ops::modified(before, edited, list.sortOrders.at(index)));
     return true;
-}
-
-DocumentChange EditorDocument::modifyField(TemplateField edited)
-{
-    DocumentChange change;
-    QString error;
-    if (!modifyElement(std::move(edited), &error, &change))
-        return settled(failure(error, status(StoreOps<TemplateField>::saveFailedText().arg(error), 6000)));
-    return change;
-}
-
-DocumentChange EditorDocument::modifyGraphic(GraphicElement edited)
-{
-    DocumentChange change;
-    QString error;
-    if (!modifyElement(std::move(edited), &error, &change))
-        return settled(failure(error, status(StoreOps<GraphicElement>::saveFailedText().arg(error), 6000)));
-    return change;
 }
 
 // Deletes one stored element; true when nothing failed (an unknown id
 // deletes nothing).
 template<typename Record>
-bool EditorDocument::deleteElement(qint64 id, QString *error, DocumentChange *change)
+bool EditorDocument::deleteStep(qint64 id, CanvasUndoEntry *entry, QString *error)
 {
     using Ops = StoreOps<Record>;
     ElementList<Record> &list = listOf<Record>();
     const int index = list.indexOf(id);
     if (index < 0)
         return true;
-    const Record record = list.records.at(index);
-    const qint64 sortOrder = list.sortOrders.at(index);
     if (!Ops::remove(m_store, id, error))
         return false;
-    list.remove(id);
-    m_history.record(Ops::deleted(record, sortOrder));
-    Ops::removed(*change).append(record);
+    entry->append(Ops::deleted(list.records.at(index), list.sortOrders.at(index)));
     return true;
+}
+
+DocumentChange EditorDocument::insertElements(const QList<TemplateField> &fields,
+                                              const QList<GraphicElement> &graphics, const QString &label,
+                                              const QString &failureTitle, const EditorMessage &success)
+{
+    QString error;
+    DocumentChange change = perform(
+        label, false,
+        [&](CanvasUndoEntry *entry, QString *e) {
+            for (const TemplateField &f : fields) {
+                if (!insertStep(f, entry, e))
+                    return false;
+            }
+            for (const GraphicElement &g : graphics) {
+                if (!insertStep(g, entry, e))
+                    return false;
+            }
+            return true;
+        },
+        &error);
+    if (!change.ok)
+        return announce(failure(error, critical(failureTitle, error)));
+    change.message = success;
+    // The new objects alone are selected, as after a click.
+    QList<ElementRef> added;
+    for (const GraphicElement &g : std::as_const(change.graphicsSet))
+        added.append({ElementRef::Kind::Graphic, g.id});
+    for (const TemplateField &f : std::as_const(change.fieldsSet))
+        added.append({ElementRef::Kind::Field, f.id});
+    DocumentChange announced = announce(std::move(change));
+    setSelection(added);
+    return announced;
+}
+
+DocumentChange EditorDocument::addField(TemplateField field, const QString &label)
+{
+    const QString name = label.isEmpty() ? addFieldLabel(field) : label;
+    return insertElements({field}, {}, name, QStringLiteral("Add Field Failed"), {});
+}
+
+DocumentChange EditorDocument::addGraphic(GraphicElement element, const QString &label)
+{
+    const QString name = label.isEmpty() ? QStringLiteral("Add %1").arg(graphicKindName(element)) : label;
+    return insertElements({}, {element}, name, QStringLiteral("Add Graphic Failed"), {});
+}
+
+DocumentChange EditorDocument::pasteField(TemplateField field, const QString &side)
+{
+    field.side = side;
+    return insertElements({field}, {}, QStringLiteral("Paste"), QStringLiteral("Paste Field Failed"),
+                          status(QStringLiteral("Field pasted"), 2000));
+}
+
+DocumentChange EditorDocument::pasteGraphic(GraphicElement element, const QString &side)
+{
+    element.side = side;
+    return insertElements({}, {element}, QStringLiteral("Paste"), QStringLiteral("Paste Graphic Failed"),
+                          status(QStringLiteral("Graphic pasted"), 2000));
+}
+
+DocumentChange EditorDocument::pasteObjects(const QList<TemplateField> &fields,
+                                            const QList<GraphicElement> &graphics, const QString &side)
+{
+    if (fields.size() + graphics.size() == 1) {
+        return fields.isEmpty() ? pasteGraphic(graphics.first(), side) : pasteField(fields.first(), side);
+    }
+    QList<TemplateField> sidedFields = fields;
+    for (TemplateField &f : sidedFields)
+        f.side = side;
+    QList<GraphicElement> sidedGraphics = graphics;
+    for (GraphicElement &g : sidedGraphics)
+        g.side = side;
+    const int count = int(fields.size() + graphics.size());
+    return insertElements(sidedFields, sidedGraphics, QStringLiteral("Paste"), QStringLiteral("Paste Failed"),
+                          status(QStringLiteral("Pasted %1 objects").arg(count), 2000));
+}
+
+DocumentChange EditorDocument::modifyElements(const QList<TemplateField> &fields,
+                                              const QList<GraphicElement> &graphics, QString label,
+                                              bool mergeable, const QString &saveFailedText)
+{
+    QString error;
+    DocumentChange change = perform(
+        label, mergeable,
+        [&](CanvasUndoEntry *entry, QString *e) {
+            for (const TemplateField &f : fields) {
+                if (!modifyStep(f, entry, e))
+                    return false;
+            }
+            for (const GraphicElement &g : graphics) {
+                if (!modifyStep(g, entry, e))
+                    return false;
+            }
+            return true;
+        },
+        &error);
+    if (!change.ok)
+        return announce(settled(failure(error, status(saveFailedText.arg(error), 6000))));
+    return announce(std::move(change));
+}
+
+DocumentChange EditorDocument::modifyField(TemplateField edited, const QString &label)
+{
+    const std::optional<TemplateField> before = field(edited.id);
+    QString name = label;
+    bool mergeable = false;
+    if (name.isEmpty() && before) {
+        TemplateField normalized = edited;
+        normalized.projectId = before->projectId;
+        name = fieldEditLabel(*before, normalized);
+        // Property edits of one object come in bursts (a spin box's arrows).
+        mergeable = name.startsWith(QLatin1String("Change "));
+    } else if (!name.isEmpty()) {
+        mergeable = true;
+    }
+    return modifyElements({edited}, {}, name, mergeable, StoreOps<TemplateField>::saveFailedText());
+}
+
+DocumentChange EditorDocument::modifyGraphic(GraphicElement edited, const QString &label)
+{
+    const std::optional<GraphicElement> before = graphic(edited.id);
+    QString name = label;
+    bool mergeable = false;
+    if (name.isEmpty() && before) {
+        GraphicElement normalized = edited;
+        normalized.projectId = before->projectId;
+        normalized.type = before->type;
+        name = graphicEditLabel(*before, normalized);
+        mergeable = name.startsWith(QLatin1String("Change "));
+    } else if (!name.isEmpty()) {
+        mergeable = true;
+    }
+    return modifyElements({}, {edited}, name, mergeable, StoreOps<GraphicElement>::saveFailedText());
+}
+
+DocumentChange EditorDocument::modifyObjects(const QList<TemplateField> &fields,
+                                             const QList<GraphicElement> &graphics, const QString &label)
+{
+    QString name = label;
+    if (name.isEmpty()) {
+        name = QStringLiteral("Move");
+        for (const TemplateField &f : fields) {
+            if (const std::optional<TemplateField> before = field(f.id);
+                before && (before->widthMm != f.widthMm || before->heightMm != f.heightMm))
+                name = QStringLiteral("Resize");
+        }
+        for (const GraphicElement &g : graphics) {
+            if (const std::optional<GraphicElement> before = graphic(g.id);
+                before && (before->widthMm != g.widthMm || before->heightMm != g.heightMm))
+                name = QStringLiteral("Resize");
+        }
+    }
+    const QString failed = fields.isEmpty() ? StoreOps<GraphicElement>::saveFailedText()
+                                            : StoreOps<TemplateField>::saveFailedText();
+    return modifyElements(fields, graphics, name, false, failed);
 }
 
 DocumentChange EditorDocument::deleteField(qint64 id)
 {
-    DocumentChange change;
     QString error;
-    if (!deleteElement<TemplateField>(id, &error, &change))
-        return settled(failure(error, critical(QStringLiteral("Could Not Delete Field"), error)));
-    return change;
+    DocumentChange change = perform(
+        QStringLiteral("Delete Field"), false,
+        [&](CanvasUndoEntry *entry, QString *e) { return deleteStep<TemplateField>(id, entry, e); }, &error);
+    if (!change.ok)
+        return announce(settled(failure(error, critical(QStringLiteral("Could Not Delete Field"), error))));
+    return announce(std::move(change));
 }
 
 DocumentChange EditorDocument::deleteGraphic(qint64 id)
 {
-    DocumentChange change;
     QString error;
-    if (!deleteElement<GraphicElement>(id, &error, &change))
-        return settled(failure(error, critical(QStringLiteral("Delete Graphic Failed"), error)));
-    return change;
+    DocumentChange change = perform(
+        QStringLiteral("Delete Graphic"), false,
+        [&](CanvasUndoEntry *entry, QString *e) { return deleteStep<GraphicElement>(id, entry, e); }, &error);
+    if (!change.ok)
+        return announce(settled(failure(error, critical(QStringLiteral("Delete Graphic Failed"), error))));
+    return announce(std::move(change));
 }
 
 DocumentChange EditorDocument::deleteObjects(const QList<ElementRef> &selection)
 {
-    DocumentChange change;
     if (selection.isEmpty())
-        return change;
-    QStringList errors;
-    for (const ElementRef::Kind kind : {ElementRef::Kind::Field, ElementRef::Kind::Graphic}) {
-        for (const ElementRef &ref : selection) {
-            if (ref.kind != kind)
-                continue;
-            QString error;
-            const bool deleted = kind == ElementRef::Kind::Field
-                ? deleteElement<TemplateField>(ref.id, &error, &change)
-                : deleteElement<GraphicElement>(ref.id, &error, &change);
-            if (!deleted)
-                errors.append(error);
-        }
+        return {};
+    QString label;
+    if (selection.size() == 1)
+        label = selection.first().kind == ElementRef::Kind::Field ? QStringLiteral("Delete Field")
+                                                                  : QStringLiteral("Delete Graphic");
+    else
+        label = QStringLiteral("Delete %1 Objects").arg(selection.size());
+    QString error;
+    DocumentChange change = perform(
+        label, false,
+        [&](CanvasUndoEntry *entry, QString *e) {
+            for (const ElementRef::Kind kind : {ElementRef::Kind::Field, ElementRef::Kind::Graphic}) {
+                for (const ElementRef &ref : selection) {
+                    if (ref.kind != kind)
+                        continue;
+                    const bool deleted = kind == ElementRef::Kind::Field ? deleteStep<TemplateField>(ref.id, entry, e)
+                                                                         : deleteStep<GraphicElement>(ref.id, entry, e);
+                    if (!deleted)
+                        return false;
+                }
+            }
+            return true;
+        },
+        &error);
+    if (!change.ok) {
+        // All or nothing: every selected object is still there.
+        const int count = int(selection.size());
+        change.message = status(
+            QStringLiteral("Deleted %1 object(s); %2 failed: %3").arg(0).arg(count).arg(error), 6000);
+        return announce(settled(std::move(change)));
     }
     const int deleted = int(change.fieldsRemoved.size() + change.graphicsRemoved.size());
-    if (errors.isEmpty()) {
-        change.message = status(QStringLiteral("Deleted %1 selected object%2").arg(deleted).arg(pluralS(deleted)),
-                                2500);
-    } else {
-        change.ok = false;
-        change.error = errors.join(QStringLiteral("; "));
-        change.message = status(QStringLiteral("Deleted %1 object(s); %2 failed: %3")
-                                    .arg(deleted)
-                                    .arg(errors.size())
-                                    .arg(change.error),
-                                6000);
-    }
-    return settled(std::move(change));
+    change.message = status(QStringLiteral("Deleted %1 selected object%2").arg(deleted).arg(pluralS(deleted)), 2500);
+    return announce(std::move(change));
+}
+
+DocumentChange EditorDocument::alignSelection(AlignMode mode)
+{
+    const std::optional<ElementRef> last = anchor();
+    return alignObjects(mode, m_selection, last.value_or(ElementRef{}));
 }
 
 DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementRef> &selection,
@@ -473,41 +793,51 @@ DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementR
         anchorRect = rectOf(*g);
     }
 
-    QStringList errors;
+    QList<TemplateField> fields;
+    QList<GraphicElement> graphics;
     if (anchorRect) {
         for (const ElementRef &ref : selection) {
             if (ref == anchorRef)
                 continue;
-            QString error;
-            bool saved = true;
             if (ref.kind == ElementRef::Kind::Field) {
                 if (std::optional<TemplateField> f = field(ref.id)) {
                     const QPointF position = alignedPosition(mode, *anchorRect, rectOf(*f));
                     f->xMm = position.x();
                     f->yMm = position.y();
-                    saved = modifyElement(*f, &error, &change);
+                    fields.append(*f);
                 }
             } else if (std::optional<GraphicElement> g = graphic(ref.id)) {
                 const QPointF position = alignedPosition(mode, *anchorRect, rectOf(*g));
                 g->xMm = position.x();
                 g->yMm = position.y();
-                saved = modifyElement(*g, &error, &change);
+                graphics.append(*g);
             }
-            if (!saved)
-                errors.append(error);
         }
     }
-    if (errors.isEmpty()) {
+    QString error;
+    change = perform(
+        alignModeName(mode), false,
+        [&](CanvasUndoEntry *entry, QString *e) {
+            for (const TemplateField &f : std::as_const(fields)) {
+                if (!modifyStep(f, entry, e))
+                    return false;
+            }
+            for (const GraphicElement &g : std::as_const(graphics)) {
+                if (!modifyStep(g, entry, e))
+                    return false;
+            }
+            return true;
+        },
+        &error);
+    if (change.ok) {
         change.message = status(QStringLiteral("Moved and aligned %1 objects; the last selected anchor stayed in place")
                                     .arg(selection.size() - 1),
                                 2200);
     } else {
-        change.ok = false;
-        change.error = errors.join(QStringLiteral("; "));
-        change.message = status(QStringLiteral("Some objects failed to save after alignment: %1").arg(change.error),
-                                6000);
+        change.message = status(QStringLiteral("Some objects failed to save after alignment: %1").arg(error), 6000);
+        change = settled(std::move(change));
     }
-    return settled(std::move(change));
+    return announce(std::move(change));
 }
 
 DocumentChange EditorDocument::splitTable(qint64 tableId)
@@ -524,10 +854,11 @@ DocumentChange EditorDocument::splitTable(qint64 tableId)
         return failure(text, critical(title, text));
     }
 
-    QList<PlacedRecord<GraphicElement>> rectangles;
     QString error;
-    const bool written = writeAtomically(
-        [&](QString *e) {
+    DocumentChange change = perform(
+        QStringLiteral("Split Table"), false,
+        [&](CanvasUndoEntry *entry, QString *e) {
+            QList<PlacedRecord<GraphicElement>> rectangles;
             for (GraphicElement &cell : cells) {
                 cell.projectId = m_projectId;
                 if (!m_store.insertGraphic(&cell, e))
@@ -537,23 +868,20 @@ DocumentChange EditorDocument::splitTable(qint64 tableId)
                     return false;
                 rectangles.append({cell, *order});
             }
-            return m_store.removeGraphic(table.record.id, e);
+            if (!m_store.removeGraphic(table.record.id, e))
+                return false;
+            entry->append(CanvasUndoEntry::tableSplit(table, rectangles));
+            return true;
         },
         &error);
-    if (!written)
-        return settled(failure(error, critical(title, error)));
-
-    DocumentChange change;
-    m_graphics.remove(table.record.id);
-    change.graphicsRemoved.append(table.record);
-    for (const PlacedRecord<GraphicElement> &rectangle : std::as_const(rectangles)) {
-        m_graphics.put(rectangle);
-        change.graphicsSet.append(rectangle.record);
-    }
-    m_history.record(CanvasUndoEntry::tableSplit(table, rectangles));
-    change.message =
-        status(QStringLiteral("Split the table into %1 independent rectangles.").arg(rectangles.size()), 3000);
-    return change;
+    if (!change.ok)
+        return announce(settled(failure(error, critical(title, error))));
+    change.message = status(
+        QStringLiteral("Split the table into %1 independent rectangles.").arg(change.graphicsSet.size()), 3000);
+    DocumentChange announced = announce(std::move(change));
+    if (!announced.graphicsSet.isEmpty())
+        setSelection({{ElementRef::Kind::Graphic, announced.graphicsSet.first().id}});
+    return announced;
 }
 
 DocumentChange EditorDocument::applyEntry(const CanvasUndoEntry &entry, bool forwards)
@@ -623,7 +951,7 @@ DocumentChange EditorDocument::undo()
         m_history.stepBack();
         change.message = status(QStringLiteral("Undone"), 1500);
     }
-    return change;
+    return announce(std::move(change));
 }
 
 DocumentChange EditorDocument::redo()
@@ -639,5 +967,5 @@ DocumentChange EditorDocument::redo()
         m_history.stepForward();
         change.message = status(QStringLiteral("Redone"), 1500);
     }
-    return change;
+    return announce(std::move(change));
 }

@@ -6,6 +6,7 @@
 #include "model/templatefield.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QtGlobal>
 
@@ -67,6 +68,8 @@ struct ElementRef
     friend bool operator==(const ElementRef &, const ElementRef &) = default;
 };
 
+Q_DECLARE_METATYPE(DocumentChange)
+
 // A project's template elements in drawing order, each with the sort_order of
 // its row, kept in step with the store.
 template<typename Record>
@@ -84,18 +87,21 @@ struct ElementList
 };
 
 // The template of one project as the editor works on it: its fields and
-// graphics (both sides) and the undo history. Every template edit goes
-// through here: the store is written at once, the lists follow only what was
-// written, and an undo entry is recorded only when the database step
-// succeeded. Operations return what changed plus the texts for the user;
-// nothing here touches a widget.
-class EditorDocument
+// graphics (both sides), the selection and the undo history. Every template
+// edit goes through here: the store is written at once, the lists follow only
+// what was written, and one user action is one labelled undo entry, recorded
+// only when all of its database steps succeeded in one transaction.
+// Operations return what changed plus the texts for the user, and announce
+// the change with `changed` for the views; nothing here touches a widget.
+class EditorDocument : public QObject
 {
-public:
-    explicit EditorDocument(ProjectStore &store);
+    Q_OBJECT
 
-    // Loads the project's elements and empties the history. On failure the
-    // document stays as it was.
+public:
+    explicit EditorDocument(ProjectStore &store, QObject *parent = nullptr);
+
+    // Loads the project's elements, empties the selection and the history.
+    // On failure the document stays as it was.
     bool open(qint64 projectId, QString *error = nullptr);
     qint64 projectId() const { return m_projectId; }
 
@@ -109,28 +115,48 @@ public:
 
     const CanvasHistory &history() const { return m_history; }
 
+    // The selected objects in the order they were selected; the last is the
+    // alignment anchor. Objects the document does not hold are left out.
+    const QList<ElementRef> &selection() const { return m_selection; }
+    std::optional<ElementRef> anchor() const;
+    void setSelection(const QList<ElementRef> &selection);
+
     // A tool's new element (project set here, side as given) or a pasted one
-    // (project and side set here), inserted as a new row.
-    DocumentChange addField(TemplateField field);
-    DocumentChange addGraphic(GraphicElement element);
+    // (project and side set here), inserted as a new row and then selected.
+    // `label` names the undo step ("Add Text Field"); empty gives "Add Field"
+    // or "Add Graphic".
+    DocumentChange addField(TemplateField field, const QString &label = QString());
+    DocumentChange addGraphic(GraphicElement element, const QString &label = QString());
     DocumentChange pasteField(TemplateField field, const QString &side);
     DocumentChange pasteGraphic(GraphicElement element, const QString &side);
+    // Several copied objects pasted at once: one "Paste" step, all or nothing.
+    DocumentChange pasteObjects(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
+                                const QString &side);
 
     // A committed move or resize, or a property edit, of a stored element
     // (found by id; an unknown id changes nothing). A graphic keeps its kind.
-    DocumentChange modifyField(TemplateField edited);
-    DocumentChange modifyGraphic(GraphicElement edited);
+    // Without `label` the step is named after what changed ("Move", "Resize",
+    // "Change Font Size"); a property edit merges with the next edit of the
+    // same property of the same object.
+    DocumentChange modifyField(TemplateField edited, const QString &label = QString());
+    DocumentChange modifyGraphic(GraphicElement edited, const QString &label = QString());
+    // Several objects changed by one gesture (a drag of the selection): one
+    // step, all or nothing, named "Move" or "Resize" when `label` is empty.
+    DocumentChange modifyObjects(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
+                                 const QString &label = QString());
 
     // "Delete Current Field" / "Delete Current Graphic", and the selection
-    // delete (fields first, then graphics; each its own undo step).
+    // delete (fields first, then graphics): one step, all or nothing.
     DocumentChange deleteField(qint64 id);
     DocumentChange deleteGraphic(qint64 id);
     DocumentChange deleteObjects(const QList<ElementRef> &selection);
 
-    // Moves every selected object but the anchor into line with the anchor;
-    // each moved object is its own undo step. An anchor that is not among
-    // the selection falls back to the first selected object.
+    // Moves every selected object but the anchor into line with the anchor,
+    // as one step named after the mode ("Align Left"). An anchor that is not
+    // among the selection falls back to the first selected object; the
+    // overload without arguments aligns the document's own selection.
     DocumentChange alignObjects(AlignMode mode, const QList<ElementRef> &selection, const ElementRef &anchor);
+    DocumentChange alignSelection(AlignMode mode);
 
     // Replaces a table by its cells as rectangles, all or nothing, as one undo
     // step. Anything but a stored "table" is left alone.
@@ -139,14 +165,31 @@ public:
     DocumentChange undo();
     DocumentChange redo();
 
+signals:
+    // Elements were added, removed or modified (a change that is not empty or
+    // that was `reloaded`), after the document's lists were brought up to date.
+    void changed(const DocumentChange &change);
+    void selectionChanged();
+    // What undo and redo would do changed (their labels, whether possible).
+    void historyChanged();
+
 private:
+    // Runs `build` (which writes the store and describes each written step in
+    // the entry) in one transaction; on success the lists follow the steps,
+    // the entry is recorded as `label` and the change describes the steps.
+    // On failure nothing remains in the store, the lists or the history.
+    DocumentChange perform(const QString &label, bool mergeable,
+                           const std::function<bool(CanvasUndoEntry *, QString *)> &build, QString *error);
     template<typename Record>
-    DocumentChange insertElement(Record record, const QString &failureTitle, const QString &successText,
-                                 int successTimeoutMs);
+    bool insertStep(Record record, CanvasUndoEntry *entry, QString *error);
     template<typename Record>
-    bool modifyElement(Record edited, QString *error, DocumentChange *change);
+    bool modifyStep(Record edited, CanvasUndoEntry *entry, QString *error);
     template<typename Record>
-    bool deleteElement(qint64 id, QString *error, DocumentChange *change);
+    bool deleteStep(qint64 id, CanvasUndoEntry *entry, QString *error);
+    DocumentChange insertElements(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
+                                  const QString &label, const QString &failureTitle, const EditorMessage &success);
+    DocumentChange modifyElements(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
+                                  QString label, bool mergeable, const QString &saveFailedText);
     DocumentChange applyEntry(const CanvasUndoEntry &entry, bool forwards);
     // A failed operation whose object was gone from the store: the elements
     // are loaded again (the history stays as it was) and the user is told.
@@ -154,6 +197,10 @@ private:
     // Runs `steps` in one transaction: when a step or the commit fails, the
     // transaction is rolled back and nothing of it remains.
     bool writeAtomically(const std::function<bool(QString *)> &steps, QString *error);
+    // Announces `change` and the history, and drops removed objects from the
+    // selection; returns `change`.
+    DocumentChange announce(DocumentChange change);
+    void pruneSelection();
 
     template<typename Record>
     ElementList<Record> &listOf();
@@ -162,5 +209,20 @@ private:
     qint64 m_projectId = 0;
     ElementList<TemplateField> m_fields;
     ElementList<GraphicElement> m_graphics;
+    QList<ElementRef> m_selection;
     CanvasHistory m_history;
 };
+
+// The name of an alignment as its button says it ("Align Left", "Align
+// Horizontal Center", …), also the label of its undo step.
+QString alignModeName(AlignMode mode);
+// The undo label of an edit from `before` to `after` of one object: "Move"
+// and "Resize" for the position and size, else "Change " and the property
+// panel's row label of the first member that differs ("Change Font Size").
+QString fieldEditLabel(const TemplateField &before, const TemplateField &after);
+QString graphicEditLabel(const GraphicElement &before, const GraphicElement &after);
+// The same for an edit in the property panel, where the position and size
+// are rows too: "Change X Position", "Change Width", … (so that a burst on one
+// spin box merges like any other property).
+QString fieldPanelEditLabel(const TemplateField &before, const TemplateField &after);
+QString graphicPanelEditLabel(const GraphicElement &before, const GraphicElement &after);

@@ -56,7 +56,6 @@ public:
     QList<TemplateField> loadFields(qint64 projectId, QString *error = nullptr,
                                     QList<qint64> *sortOrders = nullptr);
     bool insertField(TemplateField *field, QString *error = nullptr);
-    bool insertFieldWithId(const TemplateField &field, QString *error = nullptr);
     // Undo and redo: the row back under its id and at the given place in the
     // drawing order, so that it is drawn where it was, not on top.
     bool restoreField(const TemplateField &field, qint64 sortOrder, QString *error = nullptr);
@@ -70,7 +69,6 @@ public:
     QList<GraphicElement> loadGraphics(qint64 projectId, QString *error = nullptr,
                                        QList<qint64> *sortOrders = nullptr);
     bool insertGraphic(GraphicElement *element, QString *error = nullptr);
-    bool insertGraphicWithId(const GraphicElement &element, QString *error = nullptr);
     bool restoreGraphic(const GraphicElement &element, qint64 sortOrder, QString *error = nullptr);
     std::optional<qint64> graphicSortOrder(qint64 id, QString *error = nullptr);
     bool updateGraphic(const GraphicElement &element, QString *error = nullptr);

@@ -228,11 +228,6 @@ bool ProjectStore::insertField(TemplateField *field, QString *error)
     return true;
 }
 
-bool ProjectStore::insertFieldWithId(const TemplateField &field, QString *error)
-{
-    return insertFieldRow(database(), field, {true, std::nullopt}, nullptr, error);
-}
-
 bool ProjectStore::restoreField(const TemplateField &field, qint64 sortOrder, QString *error)
 {
     return insertFieldRow(database(), field, {true, sortOrder}, nullptr, error);
@@ -315,11 +310,6 @@ bool ProjectStore::insertGraphic(GraphicElement *element, QString *error)
         return false;
     element->id = id;
     return true;
-}
-
-bool ProjectStore::insertGraphicWithId(const GraphicElement &element, QString *error)
-{
-    return insertGraphicRow(database(), element, {true, std::nullopt}, nullptr, error);
 }
 
 bool ProjectStore::restoreGraphic(const GraphicElement &element, qint64 sortOrder, QString *error)

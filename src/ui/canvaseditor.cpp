@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 
+#include <utility>
+
 namespace {
 
 const QString backSide = QStringLiteral("back");
@@ -54,6 +56,8 @@ CanvasEditor::CanvasEditor(ProjectStore &store, ProjectSession &session, Dialogs
     , m_hooks(std::move(hooks))
     , m_document(store)
 {
+    connect(&m_document, &EditorDocument::changed, this, &CanvasEditor::documentChanged);
+    connect(&m_document, &EditorDocument::selectionChanged, this, &CanvasEditor::reflectSelection);
 }
 
 CanvasPage *CanvasEditor::page()
@@ -93,16 +97,22 @@ void CanvasEditor::connectCanvas(CanvasView *view)
 {
     connect(view, &CanvasView::fieldEdited, this, &CanvasEditor::fieldEditedOnCanvas);
     connect(view, &CanvasView::graphicEdited, this, &CanvasEditor::graphicEditedOnCanvas);
+    connect(view, &CanvasView::objectsEdited, this,
+            [this](const QList<TemplateField> &fields, const QList<GraphicElement> &graphics) {
+                finish(m_document.modifyObjects(fields, graphics));
+            });
     connect(view, &CanvasView::deleteSelectionRequested, this, &CanvasEditor::deleteSelectedObjects);
-    connect(view, &CanvasView::deleteFieldRequested, this, &CanvasEditor::deleteField);
-    connect(view, &CanvasView::deleteGraphicRequested, this, &CanvasEditor::deleteGraphic);
     connect(view, &CanvasView::undoRequested, this, &CanvasEditor::undo);
     connect(view, &CanvasView::redoRequested, this, &CanvasEditor::redo);
-    connect(view, &CanvasView::pasteFieldRequested, this, [this](const TemplateField &field) {
-        show(m_document.pasteField(field, currentSide()), false);
-    });
-    connect(view, &CanvasView::pasteGraphicRequested, this, [this](const GraphicElement &element) {
-        show(m_document.pasteGraphic(element, currentSide()), false);
+    connect(view, &CanvasView::pasteRequested, this,
+            [this](const QList<TemplateField> &fields, const QList<GraphicElement> &graphics) {
+                finish(m_document.pasteObjects(fields, graphics, currentSide()));
+            });
+    // The canvas on show tells the document what the user selected; the
+    // other one only follows the document.
+    connect(view, &CanvasView::selectionEdited, this, [this, view](const QList<ElementRef> &selection) {
+        if (m_page && view == m_page->currentCanvas())
+            m_document.setSelection(selection);
     });
     connect(view, &CanvasView::pasteRefused, this,
             [this](const QString &reason) { m_hooks.showStatus(reason, 6000); });
@@ -217,10 +227,8 @@ void CanvasEditor::addField(const QString &type)
                                           m_session.preparedCards(m_document.fields()).records);
     field.widthMm = fitted.width();
     field.heightMm = fitted.height();
-    // The new object alone is selected, as after any click.
-    m_page->currentCanvas()->scene()->clearSelection();
     const DocumentChange change = m_document.addField(field);
-    show(change, false);
+    finish(change);
     if (change.ok)
         m_hooks.showCanvasPage();
 }
@@ -230,22 +238,21 @@ void CanvasEditor::addGraphic(const QString &type)
     page();
     const GraphicElement element = newGraphicElement(type, m_session.project().id, currentSide(),
                                                      m_hooks.cardSizeMm().width());
-    m_page->currentCanvas()->scene()->clearSelection();
     const DocumentChange change = m_document.addGraphic(element);
-    show(change, false);
+    finish(change);
     if (change.ok)
         m_hooks.showCanvasPage();
 }
 
 void CanvasEditor::fieldEditedOnCanvas(const TemplateField &field)
 {
-    show(m_document.modifyField(field), false);
+    finish(m_document.modifyField(field));
 }
 
 void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 {
     const DocumentChange change = m_document.modifyGraphic(element);
-    show(change, false);
+    finish(change);
     // The panel shows what the user made, saved or not (unless the object is gone).
     if (!change.ok && !change.reloaded && m_panels->graphicPanel()->shownGraphic().id == element.id)
         m_panels->graphicPanel()->showGraphic(element);
@@ -254,36 +261,31 @@ void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 {
     canvasFor(edit.after.side)->updateFieldItem(edit.after);
-    DocumentChange change = m_document.modifyField(edit.after);
+    QString label = QStringLiteral("edit scratch-card settings");
+    if (edit.kind != FieldEdit::Kind::ScratchSettings) {
+        const std::optional<TemplateField> before = m_document.field(edit.after.id);
+        label = before ? fieldPanelEditLabel(*before, edit.after) : QString();
+    }
+    DocumentChange change = m_document.modifyField(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
-    show(change, false);
+    finish(change);
 }
 
 void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
 {
     canvasFor(edit.after.side)->updateGraphicItem(edit.after);
-    DocumentChange change = m_document.modifyGraphic(edit.after);
+    const std::optional<GraphicElement> before = m_document.graphic(edit.after.id);
+    const QString label = before ? graphicPanelEditLabel(*before, edit.after) : QString();
+    DocumentChange change = m_document.modifyGraphic(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
-    show(change, false);
-}
-
-QList<ElementRef> CanvasEditor::selectionOf(const CanvasView *view) const
-{
-    QList<ElementRef> selection;
-    for (QGraphicsObject *item : view->selectedItemsInOrder()) {
-        if (const auto *field = qgraphicsitem_cast<VdpFieldItem *>(item))
-            selection.append({ElementRef::Kind::Field, field->field().id});
-        else if (const auto *graphic = qgraphicsitem_cast<VdpGraphicItem *>(item))
-            selection.append({ElementRef::Kind::Graphic, graphic->element().id});
-    }
-    return selection;
+    finish(change);
 }
 
 void CanvasEditor::deleteSelectedObjects()
 {
-    const QList<ElementRef> selection = selectionOf(m_page->currentCanvas());
+    const QList<ElementRef> selection = m_document.selection();
     const qsizetype count = selection.size();
     if (count < 1)
         return;
@@ -293,7 +295,7 @@ void CanvasEditor::deleteSelectedObjects()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    show(m_document.deleteObjects(selection), false);
+    finish(m_document.deleteObjects(selection));
 }
 
 void CanvasEditor::deleteField(qint64 id)
@@ -304,7 +306,7 @@ void CanvasEditor::deleteField(qint64 id)
                                            tr("Delete the selected variable field?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        show(m_document.deleteField(id), false);
+        finish(m_document.deleteField(id));
 }
 
 void CanvasEditor::deleteGraphic(qint64 id)
@@ -315,110 +317,145 @@ void CanvasEditor::deleteGraphic(qint64 id)
                                            tr("Delete the selected graphic object?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        show(m_document.deleteGraphic(id), false);
+        finish(m_document.deleteGraphic(id));
 }
 
 void CanvasEditor::alignSelectedObjects(AlignMode mode)
 {
-    const CanvasView *view = m_page->currentCanvas();
-    const QList<ElementRef> selection = selectionOf(view);
-    if (selection.size() < 2) {
+    if (m_document.selection().size() < 2) {
         m_hooks.showStatus(tr("Hold Shift and select at least two objects."), 2500);
         return;
     }
-    ElementRef anchor = selection.first();
-    if (QGraphicsObject *item = view->alignmentAnchor()) {
-        if (const auto *field = qgraphicsitem_cast<VdpFieldItem *>(item))
-            anchor = {ElementRef::Kind::Field, field->field().id};
-        else if (const auto *graphic = qgraphicsitem_cast<VdpGraphicItem *>(item))
-            anchor = {ElementRef::Kind::Graphic, graphic->element().id};
-    }
-    show(m_document.alignObjects(mode, selection, anchor), false);
+    finish(m_document.alignSelection(mode));
 }
 
 void CanvasEditor::splitTable(qint64 id)
 {
     const DocumentChange change = m_document.splitTable(id);
-    show(change, true);
+    finish(change);
+    // The first rectangle is selected by the document; its panel shows it.
     if (change.ok && !change.graphicsSet.isEmpty()) {
-        const GraphicElement &first = change.graphicsSet.first();
-        CanvasView *view = canvasFor(first.side);
-        view->scene()->clearSelection();
-        if (VdpGraphicItem *item = view->graphicItem(first.id))
-            item->setSelected(true);
         m_panels->showGraphicPanel();
-        m_panels->graphicPanel()->showGraphic(first);
+        m_panels->graphicPanel()->showGraphic(change.graphicsSet.first());
     }
 }
 
 void CanvasEditor::undo()
 {
-    show(m_document.undo(), true);
+    const bool outer = std::exchange(m_steppingHistory, true);
+    const DocumentChange change = m_document.undo();
+    m_steppingHistory = outer;
+    finish(change);
 }
 
 void CanvasEditor::redo()
 {
-    show(m_document.redo(), true);
+    const bool outer = std::exchange(m_steppingHistory, true);
+    const DocumentChange change = m_document.redo();
+    m_steppingHistory = outer;
+    finish(change);
+}
+
+void CanvasEditor::copySelection()
+{
+    page();
+    m_page->currentCanvas()->copySelection();
+}
+
+void CanvasEditor::paste()
+{
+    page();
+    m_page->currentCanvas()->pasteFromClipboard();
 }
 
 void CanvasEditor::sideChanged()
 {
+    m_document.setSelection(m_page->currentCanvas()->selectedElements());
     m_panels->fieldPanel()->clearField();
     m_panels->graphicPanel()->clearGraphic();
     m_backgrounds->refreshStatus();
     showPreviewRecord();
 }
 
-void CanvasEditor::show(const DocumentChange &change, bool reload)
+void CanvasEditor::finish(const DocumentChange &change)
 {
+    if (!change.reloaded) {
+        say(change.message);
+        return;
+    }
+    // The failed edit may come from a canvas item's own mouse handler, which
+    // must not see a box's event loop run inside it.
+    QMetaObject::invokeMethod(this, [this, message = change.message] { say(message); }, Qt::QueuedConnection);
+}
+
+qint64 CanvasEditor::fieldAbove(qint64 id, const QString &side) const
+{
+    const QList<TemplateField> &fields = m_document.fields();
+    CanvasView *view = canvasFor(side);
+    bool found = false;
+    for (const TemplateField &field : fields) {
+        if (found && canvasFor(field.side) == view && view->fieldItem(field.id))
+            return field.id;
+        found = found || field.id == id;
+    }
+    return 0;
+}
+
+qint64 CanvasEditor::graphicAbove(qint64 id, const QString &side) const
+{
+    const QList<GraphicElement> &graphics = m_document.graphics();
+    CanvasView *view = canvasFor(side);
+    bool found = false;
+    for (const GraphicElement &element : graphics) {
+        if (found && canvasFor(element.side) == view && view->graphicItem(element.id))
+            return element.id;
+        found = found || element.id == id;
+    }
+    return 0;
+}
+
+void CanvasEditor::reflectSelection()
+{
+    if (!m_page)
+        return;
+    for (CanvasView *view : {m_page->frontCanvas(), m_page->backCanvas()})
+        view->setSelectedElements(m_document.selection());
+}
+
+void CanvasEditor::documentChanged(const DocumentChange &change)
+{
+    if (!m_page)
+        return;
     if (change.reloaded) {
         // The failed edit may come from a canvas item's own mouse handler,
-        // which must not see its item deleted under it, nor a box's event
-        // loop run inside it: the canvases are drawn again, and the user
-        // told, once that handler has returned.
-        QMetaObject::invokeMethod(
-            this,
-            [this, message = change.message] {
-                reloadFromDocument();
-                say(message);
-            },
-            Qt::QueuedConnection);
+        // which must not see its item deleted under it: the canvases are
+        // drawn again once that handler has returned.
+        QMetaObject::invokeMethod(this, &CanvasEditor::reloadFromDocument, Qt::QueuedConnection);
         return;
     }
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
     GraphicPropertyPanel *graphicPanel = m_panels->graphicPanel();
+    for (const TemplateField &field : change.fieldsRemoved)
+        canvasFor(field.side)->removeFieldItem(field.id);
+    for (const GraphicElement &element : change.graphicsRemoved)
+        canvasFor(element.side)->removeGraphicItem(element.id);
     // A field that comes or goes prints on every card; a text field's edit
     // shows on the sheets the next time the preview page is opened.
     bool fieldsCameOrWent = !change.fieldsRemoved.isEmpty();
-    if (reload) {
-        if (!change.isEmpty())
-            loadCanvases();
-    } else {
-        for (const TemplateField &field : change.fieldsRemoved)
-            canvasFor(field.side)->removeFieldItem(field.id);
-        for (const GraphicElement &element : change.graphicsRemoved)
-            canvasFor(element.side)->removeGraphicItem(element.id);
-        // A new record is added on top, selected, and shown in its panel.
-        for (const GraphicElement &element : change.graphicsSet) {
-            CanvasView *view = canvasFor(element.side);
-            if (view->graphicItem(element.id)) {
-                view->updateGraphicItem(element);
-                continue;
-            }
-            view->addGraphicItem(element, true);
-            m_panels->showGraphicPanel();
-            graphicPanel->showGraphic(element);
-        }
-        for (const TemplateField &field : change.fieldsSet) {
-            CanvasView *view = canvasFor(field.side);
-            if (view->fieldItem(field.id)) {
-                view->updateFieldItem(field);
-                continue;
-            }
-            view->addFieldItem(field);
+    for (const GraphicElement &element : change.graphicsSet) {
+        CanvasView *view = canvasFor(element.side);
+        if (view->graphicItem(element.id))
+            view->updateGraphicItem(element);
+        else
+            view->insertGraphicItem(element, graphicAbove(element.id, element.side));
+    }
+    for (const TemplateField &field : change.fieldsSet) {
+        CanvasView *view = canvasFor(field.side);
+        if (view->fieldItem(field.id)) {
+            view->updateFieldItem(field);
+        } else {
+            view->insertFieldItem(field, fieldAbove(field.id, field.side));
             fieldsCameOrWent = true;
-            m_panels->showFieldPanel();
-            fieldPanel->showField(field);
         }
     }
 
@@ -440,11 +477,11 @@ void CanvasEditor::show(const DocumentChange &change, bool reload)
             graphicPanel->showGraphic(element);
     }
 
-    say(change.message);
     if (change.touchesCardNumbering()) {
         cardRecordsChanged();
         m_hooks.refreshPreview();
-    } else if ((reload && !change.isEmpty()) || fieldsCameOrWent || !change.graphicsSet.isEmpty() || !change.graphicsRemoved.isEmpty()) {
+    } else if (m_steppingHistory || fieldsCameOrWent || !change.graphicsSet.isEmpty()
+               || !change.graphicsRemoved.isEmpty()) {
         m_hooks.refreshPreview();
     }
 }

@@ -51,6 +51,7 @@ public:
     CanvasPage *page();
     PropertyScroll *propertyPanels() const { return m_panels; }
     const EditorDocument &document() const { return m_document; }
+    EditorDocument &document() { return m_document; }
     // The backgrounds of the two sides; built with the page.
     BackgroundFlow *backgrounds();
 
@@ -81,6 +82,10 @@ public:
     void splitTable(qint64 id);
     void undo();
     void redo();
+    // The Edit menu's Copy and Paste: the current canvas's selection to the
+    // clipboard, and the clipboard's canvas objects onto the current side.
+    void copySelection();
+    void paste();
 
 private:
     void connectCanvas(CanvasView *view);
@@ -91,15 +96,23 @@ private:
     void fieldEditedInPanel(const FieldEdit &edit);
     void graphicEditedInPanel(const GraphicEdit &edit);
     void sideChanged();
-    // Shows what an operation changed. `reload` draws both canvases again
-    // from the document (undo and redo may put rows back in the middle of
-    // the drawing order); otherwise new records are added on top, selected.
-    void show(const DocumentChange &change, bool reload);
+    // The canvases and panels follow what the document changed: an item is
+    // added for a new record (in its place in the drawing order), removed for
+    // a removed one, and synced in place for a modified one.
+    void documentChanged(const DocumentChange &change);
+    // The canvases show the document's selection.
+    void reflectSelection();
+    // Tells the user what an operation did; after a reload (the object was
+    // gone from the store), once the handler that asked has returned.
+    void finish(const DocumentChange &change);
+    // The id of the next record of the same kind after `id` in the document's
+    // drawing order that `side`'s canvas already shows (0 when none is).
+    qint64 fieldAbove(qint64 id, const QString &side) const;
+    qint64 graphicAbove(qint64 id, const QString &side) const;
     // Both canvases and the panels drawn again from the document after it
     // was read again from the store.
     void reloadFromDocument();
     void say(const EditorMessage &message);
-    QList<ElementRef> selectionOf(const CanvasView *view) const;
 
     ProjectStore &m_store;
     ProjectSession &m_session;
@@ -111,4 +124,7 @@ private:
     CanvasPage *m_page = nullptr;
     PropertyScroll *m_panels = nullptr;
     BackgroundFlow *m_backgrounds = nullptr;
+    // An undo or redo is being applied: whatever it changed, the imposition
+    // preview is drawn again (it may put back any edit).
+    bool m_steppingHistory = false;
 };

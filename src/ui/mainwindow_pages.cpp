@@ -8,6 +8,7 @@
 #include "ui/canvas/propertyscroll.h"
 #include "ui/canvaseditor.h"
 #include "ui/datapage.h"
+#include "ui/editmenu.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
 
@@ -53,6 +54,7 @@ QWidget *MainWindow::createCanvasPage()
     connect(page, &CanvasPage::clearBackgroundRequested, this, &MainWindow::clearBackground);
     for (UnitSpinBox *box : m_canvasEditor->propertyPanels()->unitSpinBoxes())
         registerUnitSpinBox(box);
+    new EditMenu(*m_canvasEditor, menuBar(), m_canvasEditor);
     m_canvasEditor->openProject();
     return page;
 }

@@ -22,10 +22,6 @@ struct Elements<TemplateField>
         return s.loadFields(projectId, e);
     }
     static bool insert(ProjectStore &s, TemplateField *f, QString *e = nullptr) { return s.insertField(f, e); }
-    static bool insertWithId(ProjectStore &s, const TemplateField &f, QString *e = nullptr)
-    {
-        return s.insertFieldWithId(f, e);
-    }
     static bool restore(ProjectStore &s, const TemplateField &f, qint64 order, QString *e = nullptr)
     {
         return s.restoreField(f, order, e);
@@ -55,10 +51,6 @@ struct Elements<GraphicElement>
         return s.loadGraphics(projectId, e);
     }
     static bool insert(ProjectStore &s, GraphicElement *g, QString *e = nullptr) { return s.insertGraphic(g, e); }
-    static bool insertWithId(ProjectStore &s, const GraphicElement &g, QString *e = nullptr)
-    {
-        return s.insertGraphicWithId(g, e);
-    }
     static bool restore(ProjectStore &s, const GraphicElement &g, qint64 order, QString *e = nullptr)
     {
         return s.restoreGraphic(g, order, e);
@@ -178,14 +170,12 @@ private slots:
     void newElementsAreAppended();
     void loadOrdersBySortOrderThenId_data();
     void loadOrdersBySortOrderThenId();
-    void restoredElementIsDrawnLast_data();
-    void restoredElementIsDrawnLast();
     void restoreKeepsThePlace_data();
     void restoreKeepsThePlace();
     void transactionIsAllOrNothing_data();
     void transactionIsAllOrNothing();
-    void insertWithTakenIdFails_data();
-    void insertWithTakenIdFails();
+    void restoreWithTakenIdFails_data();
+    void restoreWithTakenIdFails();
     void failedInsertKeepsId_data();
     void failedInsertKeepsId();
     void updateOfMissingRowFails_data();
@@ -200,10 +190,9 @@ private slots:
 private:
     template<typename Element> void newElementsAreAppendedFor(int removeIndex, int expectedOrder);
     template<typename Element> void loadOrdersFor();
-    template<typename Element> void restoredElementIsDrawnLastFor();
     template<typename Element> void restoreKeepsThePlaceFor(int removeIndex);
     template<typename Element> void transactionIsAllOrNothingFor(bool commit);
-    template<typename Element> void insertWithTakenIdFailsFor();
+    template<typename Element> void restoreWithTakenIdFailsFor();
     template<typename Element> void failedInsertKeepsIdFor(qint64 presetId);
     template<typename Element> void updateOfMissingRowFailsFor();
     template<typename Element> void removeOfMissingRowFailsFor();
@@ -446,46 +435,6 @@ void TestTemplateElements::loadOrdersFor()
     QCOMPARE(sortOrders(scratch.db(), E::table, {moved.id}), QList<int>{0});
 }
 
-void TestTemplateElements::restoredElementIsDrawnLast_data()
-{
-    loadOrdersBySortOrderThenId_data();
-}
-
-void TestTemplateElements::restoredElementIsDrawnLast()
-{
-    if (isField())
-        restoredElementIsDrawnLastFor<TemplateField>();
-    else
-        restoredElementIsDrawnLastFor<GraphicElement>();
-}
-
-template<typename Element>
-void TestTemplateElements::restoredElementIsDrawnLastFor()
-{
-    using E = Elements<Element>;
-    ScratchStore scratch;
-    qint64 a = 0, b = 0;
-    QVERIFY(openTwoProjects(scratch, &a, &b));
-    ProjectStore &store = scratch.store();
-
-    const QList<Element> three = appendElements<Element>(store, a, 3);
-    QCOMPARE(three.size(), 3);
-    QString error;
-    QVERIFY2(E::remove(store, three[0].id, &error), qPrintable(error));
-    QCOMPARE(idsOf(E::load(store, a)), QList<qint64>({three[1].id, three[2].id}));
-
-    QVERIFY2(E::insertWithId(store, three[0], &error), qPrintable(error));
-    const QList<Element> loaded = E::load(store, a);
-    QCOMPARE(loaded, QList<Element>({three[1], three[2], three[0]}));
-    QCOMPARE(sortOrders(scratch.db(), E::table, {three[0].id}), QList<int>{3});
-
-    // A new element still comes after the restored one.
-    Element next;
-    next.projectId = a;
-    QVERIFY2(E::insert(store, &next, &error), qPrintable(error));
-    QCOMPARE(E::load(store, a), QList<Element>({three[1], three[2], three[0], next}));
-}
-
 void TestTemplateElements::restoreKeepsThePlace_data()
 {
     addKindColumn();
@@ -606,21 +555,21 @@ void TestTemplateElements::transactionIsAllOrNothingFor(bool commit)
     QVERIFY(!error.isEmpty());
 }
 
-void TestTemplateElements::insertWithTakenIdFails_data()
+void TestTemplateElements::restoreWithTakenIdFails_data()
 {
     loadOrdersBySortOrderThenId_data();
 }
 
-void TestTemplateElements::insertWithTakenIdFails()
+void TestTemplateElements::restoreWithTakenIdFails()
 {
     if (isField())
-        insertWithTakenIdFailsFor<TemplateField>();
+        restoreWithTakenIdFailsFor<TemplateField>();
     else
-        insertWithTakenIdFailsFor<GraphicElement>();
+        restoreWithTakenIdFailsFor<GraphicElement>();
 }
 
 template<typename Element>
-void TestTemplateElements::insertWithTakenIdFailsFor()
+void TestTemplateElements::restoreWithTakenIdFailsFor()
 {
     using E = Elements<Element>;
     ScratchStore scratch;
@@ -635,7 +584,7 @@ void TestTemplateElements::insertWithTakenIdFailsFor()
     Element clash = two[0];
     E::change(clash, 42);
     QString error;
-    QVERIFY(!E::insertWithId(store, clash, &error));
+    QVERIFY(!E::restore(store, clash, 5, &error));
     QVERIFY2(error.contains(QLatin1String("UNIQUE constraint failed")), qPrintable(error));
     QCOMPARE(dumpDatabase(scratch.db()), before);
     QCOMPARE(E::load(store, a), two);
@@ -643,7 +592,7 @@ void TestTemplateElements::insertWithTakenIdFailsFor()
     // Also when the clash is with another project's element.
     clash.projectId = b;
     error.clear();
-    QVERIFY(!E::insertWithId(store, clash, &error));
+    QVERIFY(!E::restore(store, clash, 5, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }

@@ -9,6 +9,7 @@
 #include "ui/canvas/canvasview.h"
 #include "ui/canvas/fieldpropertypanel.h"
 #include "ui/canvas/graphicpropertypanel.h"
+#include "ui/canvas/prizeeditor.h"
 #include "ui/canvas/propertyscroll.h"
 #include "ui/canvas/vdpfielditem.h"
 #include "ui/canvas/vdpgraphicitem.h"
@@ -16,7 +17,9 @@
 #include "ui/mainwindow.h"
 #include "ui/unitspinbox.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QMenuBar>
 #include <QClipboard>
 #include <QMimeData>
 #include <QComboBox>
@@ -77,6 +80,10 @@ private slots:
     void previewRecordShowsThatCard();
     void designedCardExports();
     void copyAndPasteThroughTheClipboard();
+    void editMenuNamesTheStep();
+    void alignIsOneStepAndKeepsTheItems();
+    void selectionFollowsClicksAndBand();
+    void panelEditsAndDragsAreNamedSteps();
 
 private:
     bool startWindow(bool duplex = false);
@@ -257,6 +264,8 @@ void TestCanvasEditor::panelEditIsSavedAndUndone()
 
     panel->widthBox()->setValue(2); // raised to the 5 mm minimum
     QCOMPARE(storedFields().value(0).widthMm, 5.0);
+    // Named after the panel's row, so that a burst on the box is one step.
+    QCOMPARE(m_window->canvasEditor()->document().history().undoLabel(), QStringLiteral("Change Width"));
     QCOMPARE(page()->frontCanvas()->fieldItem(added.id)->field().widthMm, 5.0);
 
     page()->frontCanvas()->setFocus();
@@ -428,6 +437,248 @@ void TestCanvasEditor::copyAndPasteThroughTheClipboard()
     QVERIFY(storedGraphics().isEmpty());
     QVERIFY2(m_window->statusBar()->currentMessage().contains(QStringLiteral("5000")),
              qPrintable(m_window->statusBar()->currentMessage()));
+}
+
+void TestCanvasEditor::editMenuNamesTheStep()
+{
+    QVERIFY(startWindow());
+    QMenu *edit = m_window->findChild<QMenu *>(QStringLiteral("editMenu"));
+    QVERIFY(edit);
+    QCOMPARE(edit->title(), QStringLiteral("&Edit"));
+    QVERIFY(m_window->menuBar()->actions().contains(edit->menuAction()));
+    QAction *undo = m_window->findChild<QAction *>(QStringLiteral("undoAction"));
+    QAction *redo = m_window->findChild<QAction *>(QStringLiteral("redoAction"));
+    QVERIFY(undo && redo);
+    QCOMPARE(undo->text(), QStringLiteral("Undo"));
+    QCOMPARE(redo->text(), QStringLiteral("Redo"));
+    QVERIFY(!undo->isEnabled());
+    QVERIFY(!redo->isEnabled());
+    QVERIFY(undo->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Z)));
+    QVERIFY(redo->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_R)));
+    for (const QKeySequence &key : QKeySequence::keyBindings(QKeySequence::Redo))
+        QVERIFY(redo->shortcuts().contains(key));
+    // Only what the canvas already answers to: no Cut, no Select All.
+    QStringList texts;
+    for (QAction *action : edit->actions()) {
+        if (!action->isSeparator())
+            texts << action->text();
+    }
+    QCOMPARE(texts, (QStringList{"Undo", "Redo", "Copy", "Paste", "Delete"}));
+
+    tool(QStringLiteral("Add Barcode (Code 128)"))->click();
+    QCOMPARE(undo->text(), QStringLiteral("Undo Add Barcode"));
+    QVERIFY(undo->isEnabled());
+    QVERIFY(!redo->isEnabled());
+    // The menu entry's accessible name says what it would do.
+    QAccessibleInterface *menu = QAccessible::queryAccessibleInterface(edit);
+    QVERIFY(menu && menu->childCount() >= 2);
+    QCOMPARE(menu->child(0)->text(QAccessible::Name), QStringLiteral("Undo Add Barcode"));
+
+    undo->trigger();
+    QVERIFY(storedFields().isEmpty());
+    QCOMPARE(undo->text(), QStringLiteral("Undo"));
+    QVERIFY(!undo->isEnabled());
+    QCOMPARE(redo->text(), QStringLiteral("Redo Add Barcode"));
+    QVERIFY(redo->isEnabled());
+    redo->trigger();
+    QCOMPARE(storedFields().size(), 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Add Barcode"));
+    QCOMPARE(redo->text(), QStringLiteral("Redo"));
+
+    // Copy and Delete need a selection (a redone add selects nothing).
+    QAction *copy = m_window->findChild<QAction *>(QStringLiteral("copyAction"));
+    QAction *remove = m_window->findChild<QAction *>(QStringLiteral("deleteAction"));
+    QVERIFY(copy && remove);
+    QVERIFY(!copy->isEnabled() && !remove->isEnabled());
+    m_window->canvasEditor()->document().setSelection({{ElementRef::Kind::Field, storedFields().value(0).id}});
+    QVERIFY(page()->frontCanvas()->fieldItem(storedFields().value(0).id)->isSelected());
+    QVERIFY(copy->isEnabled() && remove->isEnabled());
+    page()->frontCanvas()->scene()->clearSelection();
+    QVERIFY(!copy->isEnabled() && !remove->isEnabled());
+}
+
+// Six objects aligned with the bar's button are one step; its undo puts all
+// six back and touches no other item: every canvas item stays the same object.
+void TestCanvasEditor::alignIsOneStepAndKeepsTheItems()
+{
+    QVERIFY(startWindow());
+    for (int i = 0; i < 3; ++i) {
+        tool(QStringLiteral("Add QR Code"))->click();
+        page()->drawingMenu()->actions().value(2)->trigger(); // Rectangle
+    }
+    EditorDocument &document = m_window->canvasEditor()->document();
+    CanvasView *view = page()->frontCanvas();
+    // Spread out, so that an align moves every one.
+    QList<ElementRef> all;
+    int n = 0;
+    for (TemplateField field : document.fields()) {
+        field.xMm = 3 + 9 * n;
+        field.yMm = 2 + 5 * n++;
+        QVERIFY(document.modifyField(field).ok);
+        all << ElementRef{ElementRef::Kind::Field, field.id};
+    }
+    for (GraphicElement element : document.graphics()) {
+        element.xMm = 3 + 9 * n;
+        element.yMm = 2 + 5 * n++;
+        QVERIFY(document.modifyGraphic(element).ok);
+        all << ElementRef{ElementRef::Kind::Graphic, element.id};
+    }
+    document.setSelection(all);
+    QCOMPARE(view->selectedElements(), all);
+    const QList<TemplateField> fieldsBefore = storedFields();
+    const QList<GraphicElement> graphicsBefore = storedGraphics();
+    QHash<qint64, QGraphicsItem *> items;
+    for (const TemplateField &field : fieldsBefore)
+        items.insert(field.id, view->fieldItem(field.id));
+    for (const GraphicElement &element : graphicsBefore)
+        items.insert(element.id + 100000, view->graphicItem(element.id));
+    const int entries = document.history().count();
+
+    page()->alignmentButtons().at(3)->click(); // Align Top
+    QCOMPARE(document.history().count(), entries + 1);
+    QCOMPARE(m_window->findChild<QAction *>(QStringLiteral("undoAction"))->text(), QStringLiteral("Undo Align Top"));
+    const double top = document.graphic(all.last().id)->yMm;
+    for (const TemplateField &field : storedFields())
+        QCOMPARE(field.yMm, top);
+
+    m_window->findChild<QAction *>(QStringLiteral("undoAction"))->trigger();
+    QCOMPARE(storedFields(), fieldsBefore);
+    QCOMPARE(storedGraphics(), graphicsBefore);
+    for (const TemplateField &field : fieldsBefore) {
+        QCOMPARE(view->fieldItem(field.id), items.value(field.id));
+        QCOMPARE(view->fieldItem(field.id)->field(), field);
+    }
+    for (const GraphicElement &element : graphicsBefore) {
+        QCOMPARE(view->graphicItem(element.id), items.value(element.id + 100000));
+        QCOMPARE(view->graphicItem(element.id)->element(), element);
+    }
+    // The selection stayed through the undo.
+    QCOMPARE(view->selectedElements(), all);
+
+    // Deleted together, back together: in their places in the stacking order.
+    m_script->answers = {QMessageBox::Yes};
+    m_window->findChild<QAction *>(QStringLiteral("deleteAction"))->trigger();
+    QVERIFY(storedFields().isEmpty() && storedGraphics().isEmpty());
+    QCOMPARE(m_window->findChild<QAction *>(QStringLiteral("undoAction"))->text(),
+             QStringLiteral("Undo Delete 6 Objects"));
+    QVERIFY(document.undo().ok);
+    QCOMPARE(storedFields(), fieldsBefore);
+    QCOMPARE(view->canvasFields(), fieldsBefore);
+    QCOMPARE(view->canvasGraphics(), graphicsBefore);
+    QList<QGraphicsItem *> drawn;
+    for (QGraphicsItem *item : view->cardItem()->childItems()) {
+        if (qgraphicsitem_cast<VdpFieldItem *>(item) || qgraphicsitem_cast<VdpGraphicItem *>(item))
+            drawn << item;
+    }
+    QCOMPARE(drawn.size(), 6);
+}
+
+void TestCanvasEditor::selectionFollowsClicksAndBand()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add QR Code"))->click();
+    page()->drawingMenu()->actions().value(2)->trigger(); // Rectangle
+    EditorDocument &document = m_window->canvasEditor()->document();
+    CanvasView *view = page()->frontCanvas();
+    TemplateField qr = document.fields().value(0);
+    qr.xMm = 5;
+    qr.yMm = 5;
+    QVERIFY(document.modifyField(qr).ok);
+    GraphicElement rectangle = document.graphics().value(0);
+    rectangle.xMm = 50;
+    rectangle.yMm = 30;
+    rectangle.widthMm = 20;
+    rectangle.heightMm = 10;
+    QVERIFY(document.modifyGraphic(rectangle).ok);
+    const ElementRef qrRef{ElementRef::Kind::Field, qr.id};
+    const ElementRef rectangleRef{ElementRef::Kind::Graphic, rectangle.id};
+    const auto centreOf = [view](QGraphicsItem *item) {
+        return view->mapFromScene(item->sceneBoundingRect().center());
+    };
+    QWidget *viewport = view->viewport();
+
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, centreOf(view->graphicItem(rectangle.id)));
+    QCOMPARE(document.selection(), QList<ElementRef>{rectangleRef});
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, centreOf(view->fieldItem(qr.id)));
+    QCOMPARE(document.selection(), (QList<ElementRef>{rectangleRef, qrRef}));
+    QCOMPARE(document.anchor(), std::optional<ElementRef>(qrRef));
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, centreOf(view->fieldItem(qr.id)));
+    QCOMPARE(document.selection(), QList<ElementRef>{rectangleRef});
+
+    // A band over the whole card from an empty corner takes both.
+    const QPoint from = view->mapFromScene(QPointF(-10, -10));
+    const QPoint to = view->mapFromScene(view->cardItem()->rect().bottomRight() + QPointF(10, 10));
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(viewport, from + (to - from) * step / 4);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+    QCOMPARE(document.selection().size(), 2);
+    QVERIFY(document.selection().contains(qrRef) && document.selection().contains(rectangleRef));
+
+    // A click on empty card space clears it; the document's selection shows.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, view->mapFromScene(QPointF(300, 20)));
+    QVERIFY(document.selection().isEmpty());
+    document.setSelection({qrRef});
+    QVERIFY(view->fieldItem(qr.id)->isSelected());
+    QVERIFY(!view->graphicItem(rectangle.id)->isSelected());
+}
+
+// The panel's row names the step, a burst on one spin box is one step, the
+// prize editor's step has its own name, and a drag of two objects is one
+// "Move".
+void TestCanvasEditor::panelEditsAndDragsAreNamedSteps()
+{
+    QVERIFY(startWindow());
+    tool(QStringLiteral("Add Scratch Card"))->click();
+    EditorDocument &document = m_window->canvasEditor()->document();
+    QAction *undo = m_window->findChild<QAction *>(QStringLiteral("undoAction"));
+    FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
+    const TemplateField added = storedFields().value(0);
+    QCOMPARE(panel->shownField().id, added.id);
+    const int entries = document.history().count();
+
+    const int size = panel->fontSizeBox()->value();
+    for (int step = 1; step <= 4; ++step)
+        panel->fontSizeBox()->stepUp();
+    QCOMPARE(storedFields().value(0).fontSizePt, double(size + 4));
+    QCOMPARE(document.history().count(), entries + 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Change Font Size"));
+
+    panel->prizeEditor()->totalBox()->setValue(panel->prizeEditor()->totalBox()->value() + 5);
+    QCOMPARE(undo->text(), QStringLiteral("Undo edit scratch-card settings"));
+    QCOMPARE(document.history().count(), entries + 2);
+    undo->trigger();
+    undo->trigger();
+    QCOMPARE(storedFields().value(0).fontSizePt, double(size));
+    QCOMPARE(panel->fontSizeBox()->value(), size);
+
+    // Two objects dragged together.
+    page()->drawingMenu()->actions().value(2)->trigger(); // Rectangle
+    CanvasView *view = page()->frontCanvas();
+    TemplateField field = storedFields().value(0);
+    field.xMm = 5;
+    field.yMm = 5;
+    QVERIFY(document.modifyField(field).ok);
+    GraphicElement rectangle = storedGraphics().value(0);
+    rectangle.xMm = 50;
+    rectangle.yMm = 35;
+    QVERIFY(document.modifyGraphic(rectangle).ok);
+    document.setSelection({{ElementRef::Kind::Field, field.id}, {ElementRef::Kind::Graphic, rectangle.id}});
+    const int before = document.history().count();
+    QWidget *viewport = view->viewport();
+    const QPoint from = view->mapFromScene(view->graphicItem(rectangle.id)->sceneBoundingRect().center());
+    const QPoint to = from + view->mapFromScene(QPointF(8, 4)) - view->mapFromScene(QPointF(0, 0));
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(viewport, from + (to - from) * step / 4);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+    QCOMPARE(document.history().count(), before + 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Move"));
+    QVERIFY(storedFields().value(0).xMm > field.xMm);
+    QVERIFY(storedGraphics().value(0).xMm > rectangle.xMm);
+    undo->trigger();
+    QCOMPARE(storedFields().value(0), field);
+    QCOMPARE(storedGraphics().value(0), rectangle);
 }
 
 QTEST_MAIN(TestCanvasEditor)

@@ -204,7 +204,7 @@ private slots:
     void plainClickReportsUnchangedRecord();
     void itemsMovedAlongAreReported();
     void shiftClickOrderAndAnchor();
-    void alignmentUsesLastSelectedAnchor();
+    void selectionAsElementReferences();
     void selectionSignals();
     void commandKeys_data();
     void commandKeys();
@@ -730,19 +730,30 @@ void TestCanvasView::itemsMovedAlongAreReported()
 
     QSignalSpy fieldEdited(view.get(), &CanvasView::fieldEdited);
     QSignalSpy graphicEdited(view.get(), &CanvasView::graphicEdited);
+    QSignalSpy objectsEdited(view.get(), &CanvasView::objectsEdited);
     drag(*view, sceneAt(12, 12), sceneAt(17, 14));
 
-    QCOMPARE(fieldEdited.size(), 2);
-    QCOMPARE(graphicEdited.size(), 1);
+    // The dragged item and those moved along, as one gesture.
+    QCOMPARE(fieldEdited.size(), 0);
+    QCOMPARE(graphicEdited.size(), 0);
+    QCOMPARE(objectsEdited.size(), 1);
+    const auto fields = objectsEdited.first().at(0).value<QList<TemplateField>>();
+    const auto graphics = objectsEdited.first().at(1).value<QList<GraphicElement>>();
+    QCOMPARE(fields.size(), 2);
+    QCOMPARE(graphics.size(), 1);
     QHash<qint64, QPointF> moved;
-    for (const QList<QVariant> &arguments : std::as_const(fieldEdited)) {
-        const auto record = arguments.first().value<TemplateField>();
+    for (const TemplateField &record : fields)
         moved.insert(record.id, QPointF(record.xMm, record.yMm));
-    }
     QCOMPARE(moved.value(1), QPointF(15, 12));
     QCOMPARE(moved.value(2), QPointF(45, 32));
-    const auto graphic = graphicEdited.first().first().value<GraphicElement>();
-    QCOMPARE(QPointF(graphic.xMm, graphic.yMm), QPointF(15, 32));
+    QCOMPARE(QPointF(graphics.first().xMm, graphics.first().yMm), QPointF(15, 32));
+
+    // A drag of one object is that object's edit alone.
+    view->scene()->clearSelection();
+    drag(*view, sceneAt(50, 35), sceneAt(53, 35));
+    QCOMPARE(objectsEdited.size(), 1);
+    QCOMPARE(fieldEdited.size(), 1);
+    QCOMPARE(fieldEdited.first().first().value<TemplateField>().id, 2);
 }
 
 void TestCanvasView::shiftClickOrderAndAnchor()
@@ -781,39 +792,36 @@ void TestCanvasView::shiftClickOrderAndAnchor()
     QCOMPARE(view->alignmentAnchor(), nullptr);
 }
 
-void TestCanvasView::alignmentUsesLastSelectedAnchor()
+void TestCanvasView::selectionAsElementReferences()
 {
     auto view = makeView();
     QVERIFY(view);
     view->setCanvasFields({makeField(1, QStringLiteral("text"), 5, 5, 20, 8),
                            makeField(2, QStringLiteral("text"), 40, 20, 10, 8)});
     view->setCanvasGraphics({makeGraphic(3, QStringLiteral("rectangle"), 20, 30, 30, 15)});
-    QCOMPARE(view->alignSelected(AlignMode::Left), 0);
+    QSignalSpy edited(view.get(), &CanvasView::selectionEdited);
+    const ElementRef field1{ElementRef::Kind::Field, 1};
+    const ElementRef field2{ElementRef::Kind::Field, 2};
+    const ElementRef graphic3{ElementRef::Kind::Graphic, 3};
 
-    click(*view, sceneAt(10, 8), Qt::ShiftModifier);
-    QCOMPARE(view->alignSelected(AlignMode::Left), 0);
+    // The user's clicks come out in the order made, the last the anchor.
     click(*view, sceneAt(45, 23), Qt::ShiftModifier);
     click(*view, sceneAt(30, 35), Qt::ShiftModifier);
+    click(*view, sceneAt(10, 8), Qt::ShiftModifier);
+    QVERIFY(!edited.isEmpty());
+    QCOMPARE(edited.last().first().value<QList<ElementRef>>(), (QList<ElementRef>{field2, graphic3, field1}));
+    QCOMPARE(view->selectedElements(), (QList<ElementRef>{field2, graphic3, field1}));
 
-    QCOMPARE(view->alignSelected(AlignMode::Right), 2);
-    // The graphic, selected last, spans 20 … 50 mm.
-    QCOMPARE(view->graphicItem(3)->element().xMm, 20.0);
-    QCOMPARE(view->fieldItem(1)->field().xMm, 30.0);
-    QCOMPARE(view->fieldItem(2)->field().xMm, 40.0);
-    QCOMPARE(view->canvasFields().first().xMm, 30.0);
-
-    // Selected by the program, the order counts the same way. The result is
-    // not clamped to the card.
-    view->scene()->clearSelection();
-    view->graphicItem(3)->setSelected(true);
-    view->fieldItem(1)->setSelected(true);
-    QCOMPARE(view->alignmentAnchor(), view->fieldItem(1));
-    view->updateFieldItem(makeField(1, QStringLiteral("text"), 0, 0, 20, 8));
-    QCOMPARE(view->alignSelected(AlignMode::Right), 1);
-    QCOMPARE(view->graphicItem(3)->element().xMm, -10.0);
-    QCOMPARE(view->alignSelected(AlignMode::VerticalCenter), 1);
-    QCOMPARE(view->graphicItem(3)->element().yMm, -3.5);
-    QCOMPARE(view->canvasGraphics().first().yMm, -3.5);
+    // The document's selection shown: exactly those, in its order.
+    view->setSelectedElements({field1, graphic3});
+    QCOMPARE(view->selectedElements(), (QList<ElementRef>{field1, graphic3}));
+    QVERIFY(!view->fieldItem(2)->isSelected());
+    QCOMPARE(view->alignmentAnchor(), view->graphicItem(3));
+    // Unknown objects are skipped; an empty list clears.
+    view->setSelectedElements({{ElementRef::Kind::Field, 99}, field2});
+    QCOMPARE(view->selectedElements(), QList<ElementRef>{field2});
+    view->setSelectedElements({});
+    QCOMPARE(view->selectionCount(), 0);
 }
 
 void TestCanvasView::selectionSignals()
@@ -1412,23 +1420,26 @@ void TestCanvasView::copyPasteThroughClipboard()
     const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData();
     QVERIFY(mimeData && mimeData->hasFormat(canvasClipboardMimeType()));
 
-    QSignalSpy pastedFields(&view, &CanvasView::pasteFieldRequested);
-    QSignalSpy pastedGraphics(&view, &CanvasView::pasteGraphicRequested);
+    QSignalSpy pasted(&view, &CanvasView::pasteRequested);
     QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(view.selectionCount(), 0);
+    // One request for the whole clipboard: one paste is one user action.
+    QCOMPARE(pasted.size(), 1);
+    const auto pastedFields = pasted.first().at(0).value<QList<TemplateField>>();
+    const auto pastedGraphics = pasted.first().at(1).value<QList<GraphicElement>>();
     QCOMPARE(pastedFields.size(), 2);
     QCOMPARE(pastedGraphics.size(), 1);
 
     // In selection order, 2 mm right of and below, kept on the card; no ids.
-    const auto first = pastedFields.at(0).first().value<TemplateField>();
+    const auto first = pastedFields.at(0);
     QCOMPARE(first.id, 0);
     QCOMPARE(first.type, QStringLiteral("barcode"));
     QCOMPARE(first.dataColumn, field.dataColumn);
     QVERIFY(first.barcodeShowText);
     QCOMPARE(QPointF(first.xMm, first.yMm), QPointF(12, 14));
-    const auto second = pastedFields.at(1).first().value<TemplateField>();
+    const auto second = pastedFields.at(1);
     QCOMPARE(QPointF(second.xMm, second.yMm), QPointF(70, 44));
-    const auto graphic = pastedGraphics.first().first().value<GraphicElement>();
+    const auto graphic = pastedGraphics.first();
     QCOMPARE(graphic.id, 0);
     QCOMPARE(graphic.rows, 4);
     QCOMPARE(graphic.cellSpacingMm, 1.0);
@@ -1436,8 +1447,8 @@ void TestCanvasView::copyPasteThroughClipboard()
 
     // The same clipboard twice gives the same places again.
     QVERIFY(view.pasteFromClipboard());
-    QCOMPARE(pastedFields.size(), 4);
-    const auto again = pastedFields.at(2).first().value<TemplateField>();
+    QCOMPARE(pasted.size(), 2);
+    const auto again = pasted.at(1).at(0).value<QList<TemplateField>>().first();
     QCOMPARE(QPointF(again.xMm, again.yMm), QPointF(12, 14));
 }
 
@@ -1455,8 +1466,7 @@ void TestCanvasView::copyWithNothingSelectedLeavesClipboard()
 void TestCanvasView::pasteIgnoresForeignClipboard()
 {
     CanvasView view;
-    QSignalSpy pastedFields(&view, &CanvasView::pasteFieldRequested);
-    QSignalSpy pastedGraphics(&view, &CanvasView::pasteGraphicRequested);
+    QSignalSpy pasted(&view, &CanvasView::pasteRequested);
 
     QGuiApplication::clipboard()->setText(QStringLiteral("{\"version\":1,\"items\":[]}"));
     QVERIFY(!view.pasteFromClipboard());
@@ -1472,14 +1482,16 @@ void TestCanvasView::pasteIgnoresForeignClipboard()
     QVERIFY(!view.pasteFromClipboard());
     offer("[1,2]");
     QVERIFY(!view.pasteFromClipboard());
-    QCOMPARE(pastedFields.size(), 0);
-    QCOMPARE(pastedGraphics.size(), 0);
+    QCOMPARE(pasted.size(), 0);
 
     // Unknown kinds are skipped, the document is still ours.
     offer("{\"items\":[{\"kind\":\"sticker\"},{\"kind\":\"graphic\",\"graphic\":{\"type\":\"ellipse\"}}]}");
     QVERIFY(view.pasteFromClipboard());
+    QCOMPARE(pasted.size(), 1);
+    QVERIFY(pasted.first().at(0).value<QList<TemplateField>>().isEmpty());
+    const auto pastedGraphics = pasted.first().at(1).value<QList<GraphicElement>>();
     QCOMPARE(pastedGraphics.size(), 1);
-    const auto ellipse = pastedGraphics.first().first().value<GraphicElement>();
+    const auto ellipse = pastedGraphics.first();
     QCOMPARE(ellipse.type, QStringLiteral("ellipse"));
     QCOMPARE(QPointF(ellipse.xMm, ellipse.yMm), QPointF(12, 12)); // default 10, 10 + 2
 

@@ -40,30 +40,9 @@ bool isCanvasItem(const QGraphicsItem *item)
     return item && (item->type() == VdpFieldItem::Type || item->type() == VdpGraphicItem::Type);
 }
 
-QRectF itemRectMm(QGraphicsObject *item)
-{
-    if (auto *field = qgraphicsitem_cast<VdpFieldItem *>(item)) {
-        const TemplateField record = field->field();
-        return {record.xMm, record.yMm, record.widthMm, record.heightMm};
-    }
-    const GraphicElement record = qgraphicsitem_cast<VdpGraphicItem *>(item)->element();
-    return {record.xMm, record.yMm, record.widthMm, record.heightMm};
-}
-
 double sanitizedLength(double mm)
 {
     return std::isfinite(mm) && mm > 0 ? mm : 0;
-}
-
-template<typename Record>
-void storeRecord(QList<Record> &records, const Record &record)
-{
-    for (Record &stored : records) {
-        if (stored.id == record.id) {
-            stored = record;
-            return;
-        }
-    }
 }
 
 // While alive, selection changes caused by the program (items deleted or
@@ -126,8 +105,12 @@ void CanvasView::setBleed(double bleedMm, bool show)
 
 void CanvasView::rebuild()
 {
+    // The items hold the records; the new card gets new items with the same.
+    const QList<TemplateField> fields = canvasFields();
+    const QList<GraphicElement> graphics = canvasGraphics();
     {
         SelectionBatch batch(m_holdSelectionReports);
+        m_pressPositions.clear();
         m_selectionOrder.clear();
         m_fieldItems.clear();
         m_graphicItems.clear();
@@ -154,9 +137,9 @@ void CanvasView::rebuild()
         m_bleedGuide->setAcceptedMouseButtons(Qt::NoButton);
         updateBleedGuide();
 
-        for (const GraphicElement &element : std::as_const(m_graphics))
+        for (const GraphicElement &element : std::as_const(graphics))
             createGraphicItem(element);
-        for (const TemplateField &field : std::as_const(m_fields))
+        for (const TemplateField &field : std::as_const(fields))
             createFieldItem(field);
 
         scene()->setSceneRect(card.adjusted(-sceneMarginUnits, -sceneMarginUnits, sceneMarginUnits,
@@ -201,29 +184,58 @@ void CanvasView::fitCard()
     fitInView(sceneRect(), Qt::KeepAspectRatio);
 }
 
-VdpFieldItem *CanvasView::createFieldItem(const TemplateField &field)
+// An item at `index` of its kind's list (appended when out of range) is
+// stacked below the item it is put before, so the scene draws in list order.
+VdpFieldItem *CanvasView::createFieldItem(const TemplateField &field, int index)
 {
     auto *item = new VdpFieldItem(field, m_previewRecord, m_cardItem);
     connect(item, &VdpFieldItem::fieldEdited, this, &CanvasView::relayFieldEdited);
-    m_fieldItems.append(item);
+    if (index >= 0 && index < m_fieldItems.size()) {
+        item->stackBefore(m_fieldItems.at(index));
+        m_fieldItems.insert(index, item);
+    } else {
+        m_fieldItems.append(item);
+    }
     return item;
 }
 
-VdpGraphicItem *CanvasView::createGraphicItem(const GraphicElement &element)
+VdpGraphicItem *CanvasView::createGraphicItem(const GraphicElement &element, int index)
 {
     auto *item = new VdpGraphicItem(element, m_cardItem);
     item->setSnapEnabled(m_snapEnabled);
     connect(item, &VdpGraphicItem::elementEdited, this, &CanvasView::relayGraphicEdited);
-    m_graphicItems.append(item);
+    if (index >= 0 && index < m_graphicItems.size()) {
+        item->stackBefore(m_graphicItems.at(index));
+        m_graphicItems.insert(index, item);
+    } else {
+        m_graphicItems.append(item);
+    }
     return item;
+}
+
+QList<TemplateField> CanvasView::canvasFields() const
+{
+    QList<TemplateField> fields;
+    for (const VdpFieldItem *item : m_fieldItems)
+        fields.append(item->field());
+    return fields;
+}
+
+QList<GraphicElement> CanvasView::canvasGraphics() const
+{
+    QList<GraphicElement> graphics;
+    for (const VdpGraphicItem *item : m_graphicItems)
+        graphics.append(item->element());
+    return graphics;
 }
 
 void CanvasView::setCanvasFields(const QList<TemplateField> &fields)
 {
     {
         SelectionBatch batch(m_holdSelectionReports);
+        for (VdpFieldItem *item : std::as_const(m_fieldItems))
+            m_pressPositions.remove(item);
         qDeleteAll(std::exchange(m_fieldItems, {}));
-        m_fields = fields;
         for (const TemplateField &field : fields)
             createFieldItem(field);
     }
@@ -234,8 +246,9 @@ void CanvasView::setCanvasGraphics(const QList<GraphicElement> &graphics)
 {
     {
         SelectionBatch batch(m_holdSelectionReports);
+        for (VdpGraphicItem *item : std::as_const(m_graphicItems))
+            m_pressPositions.remove(item);
         qDeleteAll(std::exchange(m_graphicItems, {}));
-        m_graphics = graphics;
         for (const GraphicElement &element : graphics)
             createGraphicItem(element);
     }
@@ -244,7 +257,6 @@ void CanvasView::setCanvasGraphics(const QList<GraphicElement> &graphics)
 
 void CanvasView::addFieldItem(const TemplateField &field)
 {
-    m_fields.append(field);
     VdpFieldItem *item = createFieldItem(field);
     item->setSelected(true);
     item->setFocus();
@@ -252,7 +264,6 @@ void CanvasView::addFieldItem(const TemplateField &field)
 
 void CanvasView::addGraphicItem(const GraphicElement &element, bool select)
 {
-    m_graphics.append(element);
     VdpGraphicItem *item = createGraphicItem(element);
     if (select) {
         item->setSelected(true);
@@ -260,12 +271,23 @@ void CanvasView::addGraphicItem(const GraphicElement &element, bool select)
     }
 }
 
+void CanvasView::insertFieldItem(const TemplateField &field, qint64 aboveId)
+{
+    VdpFieldItem *above = fieldItem(aboveId);
+    createFieldItem(field, above ? int(m_fieldItems.indexOf(above)) : -1);
+}
+
+void CanvasView::insertGraphicItem(const GraphicElement &element, qint64 aboveId)
+{
+    VdpGraphicItem *above = graphicItem(aboveId);
+    createGraphicItem(element, above ? int(m_graphicItems.indexOf(above)) : -1);
+}
+
 void CanvasView::updateFieldItem(const TemplateField &field)
 {
     VdpFieldItem *item = fieldItem(field.id);
     if (!item)
         return;
-    storeRecord(m_fields, field);
     item->setField(field);
 }
 
@@ -274,7 +296,6 @@ void CanvasView::updateGraphicItem(const GraphicElement &element)
     VdpGraphicItem *item = graphicItem(element.id);
     if (!item)
         return;
-    storeRecord(m_graphics, element);
     item->setElement(element);
 }
 
@@ -285,9 +306,9 @@ void CanvasView::removeFieldItem(qint64 fieldId)
         SelectionBatch batch(m_holdSelectionReports);
         if (item) {
             m_fieldItems.removeOne(item);
+            m_pressPositions.remove(item);
             delete item;
         }
-        m_fields.removeIf([fieldId](const TemplateField &field) { return field.id == fieldId; });
     }
     if (item)
         handleSelectionChanged();
@@ -300,9 +321,9 @@ void CanvasView::removeGraphicItem(qint64 elementId)
         SelectionBatch batch(m_holdSelectionReports);
         if (item) {
             m_graphicItems.removeOne(item);
+            m_pressPositions.remove(item);
             delete item;
         }
-        m_graphics.removeIf([elementId](const GraphicElement &element) { return element.id == elementId; });
     }
     if (item)
         handleSelectionChanged();
@@ -374,6 +395,47 @@ QList<GraphicElement> CanvasView::selectedGraphics() const
     return graphics;
 }
 
+QList<ElementRef> CanvasView::selectedElements() const
+{
+    QList<ElementRef> selection;
+    for (QGraphicsObject *item : selectedItemsInOrder()) {
+        if (const auto *field = qgraphicsitem_cast<VdpFieldItem *>(item))
+            selection.append({ElementRef::Kind::Field, field->field().id});
+        else if (const auto *graphic = qgraphicsitem_cast<VdpGraphicItem *>(item))
+            selection.append({ElementRef::Kind::Graphic, graphic->element().id});
+    }
+    return selection;
+}
+
+void CanvasView::setSelectedElements(const QList<ElementRef> &selection)
+{
+    if (selection == selectedElements())
+        return;
+    {
+        SelectionBatch batch(m_holdSelectionReports);
+        QList<QPointer<QGraphicsObject>> order;
+        for (const ElementRef &ref : selection) {
+            QGraphicsObject *item = nullptr;
+            if (ref.kind == ElementRef::Kind::Field)
+                item = fieldItem(ref.id);
+            else
+                item = graphicItem(ref.id);
+            if (item)
+                order.append(item);
+        }
+        for (QGraphicsItem *item : scene()->selectedItems()) {
+            if (isCanvasItem(item) && !order.contains(static_cast<QGraphicsObject *>(item)))
+                item->setSelected(false);
+        }
+        for (const QPointer<QGraphicsObject> &item : std::as_const(order))
+            item->setSelected(true);
+        m_selectionOrder = order;
+        if (!order.isEmpty())
+            order.last()->setFocus();
+    }
+    handleSelectionChanged();
+}
+
 int CanvasView::selectionCount() const
 {
     int count = 0;
@@ -431,34 +493,6 @@ void CanvasView::clearBackground()
     setBackgroundImage(QImage());
 }
 
-int CanvasView::alignSelected(AlignMode mode)
-{
-    const QList<QGraphicsObject *> items = selectedItemsInOrder();
-    QGraphicsObject *anchor = alignmentAnchor();
-    if (items.size() < 2 || !anchor)
-        return 0;
-    const QRectF anchorRect = itemRectMm(anchor);
-    int moved = 0;
-    for (QGraphicsObject *item : items) {
-        if (item == anchor)
-            continue;
-        const QPointF position = alignedPosition(mode, anchorRect, itemRectMm(item));
-        if (auto *fieldItem = qgraphicsitem_cast<VdpFieldItem *>(item)) {
-            TemplateField field = fieldItem->field();
-            field.xMm = position.x();
-            field.yMm = position.y();
-            updateFieldItem(field);
-        } else if (auto *graphicItem = qgraphicsitem_cast<VdpGraphicItem *>(item)) {
-            GraphicElement element = graphicItem->element();
-            element.xMm = position.x();
-            element.yMm = position.y();
-            updateGraphicItem(element);
-        }
-        ++moved;
-    }
-    return moved;
-}
-
 bool CanvasView::copySelection()
 {
     QList<CanvasClipboardItem> items;
@@ -492,6 +526,8 @@ bool CanvasView::pasteFromClipboard()
 
     scene()->clearSelection();
     const QSizeF cardMm(m_cardWidthMm, m_cardHeightMm);
+    QList<TemplateField> fields;
+    QList<GraphicElement> graphics;
     for (const CanvasClipboardItem &item : document->items) {
         if (const auto *copied = std::get_if<TemplateField>(&item)) {
             TemplateField field = *copied;
@@ -499,28 +535,38 @@ bool CanvasView::pasteFromClipboard()
                                                     QSizeF(field.widthMm, field.heightMm), cardMm);
             field.xMm = position.x();
             field.yMm = position.y();
-            emit pasteFieldRequested(field);
+            fields.append(field);
         } else if (const auto *copiedGraphic = std::get_if<GraphicElement>(&item)) {
             GraphicElement element = *copiedGraphic;
             const QPointF position = pastedPosition(QPointF(element.xMm, element.yMm),
                                                     QSizeF(element.widthMm, element.heightMm), cardMm);
             element.xMm = position.x();
             element.yMm = position.y();
-            emit pasteGraphicRequested(element);
+            graphics.append(element);
         }
     }
+    if (!fields.isEmpty() || !graphics.isEmpty())
+        emit pasteRequested(fields, graphics);
     return true;
 }
 
 void CanvasView::relayFieldEdited(const TemplateField &field)
 {
-    storeRecord(m_fields, field);
+    if (m_collectingGesture) {
+        m_gestureFields.removeIf([&field](const TemplateField &f) { return f.id == field.id; });
+        m_gestureFields.append(field);
+        return;
+    }
     emit fieldEdited(field);
 }
 
 void CanvasView::relayGraphicEdited(const GraphicElement &element)
 {
-    storeRecord(m_graphics, element);
+    if (m_collectingGesture) {
+        m_gestureGraphics.removeIf([&element](const GraphicElement &g) { return g.id == element.id; });
+        m_gestureGraphics.append(element);
+        return;
+    }
     emit graphicEdited(element);
 }
 
@@ -543,6 +589,7 @@ void CanvasView::handleSelectionChanged()
     }
 
     emit selectionCountChanged(static_cast<int>(selected.size()));
+    emit selectionEdited(selectedElements());
     if (selected.size() != 1)
         return;
     if (auto *field = qgraphicsitem_cast<VdpFieldItem *>(selected.first()))
@@ -551,29 +598,38 @@ void CanvasView::handleSelectionChanged()
         emit graphicSelected(graphic->element());
 }
 
-void CanvasView::reportItemsMovedAlong()
+void CanvasView::collectItemsMovedAlong()
 {
-    // Copies: a receiver may replace the lists while we walk them.
-    const QList<VdpFieldItem *> fieldItems = m_fieldItems;
-    for (VdpFieldItem *item : fieldItems) {
-        if (!m_fieldItems.contains(item) || !item->isSelected())
+    for (auto it = m_pressPositions.cbegin(); it != m_pressPositions.cend(); ++it) {
+        QGraphicsObject *item = it.key();
+        if (!item->isSelected() || item->pos() == it.value())
             continue;
-        const TemplateField current = item->field();
-        const auto stored = std::find_if(m_fields.cbegin(), m_fields.cend(),
-                                         [&current](const TemplateField &field) { return field.id == current.id; });
-        if (stored != m_fields.cend() && (stored->xMm != current.xMm || stored->yMm != current.yMm))
-            relayFieldEdited(current);
+        if (auto *field = qgraphicsitem_cast<VdpFieldItem *>(item)) {
+            const TemplateField current = field->field();
+            const bool reported = std::any_of(m_gestureFields.cbegin(), m_gestureFields.cend(),
+                                              [&current](const TemplateField &f) { return f.id == current.id; });
+            if (!reported)
+                m_gestureFields.append(current);
+        } else if (auto *graphic = qgraphicsitem_cast<VdpGraphicItem *>(item)) {
+            const GraphicElement current = graphic->element();
+            const bool reported = std::any_of(m_gestureGraphics.cbegin(), m_gestureGraphics.cend(),
+                                              [&current](const GraphicElement &g) { return g.id == current.id; });
+            if (!reported)
+                m_gestureGraphics.append(current);
+        }
     }
-    const QList<VdpGraphicItem *> graphicItems = m_graphicItems;
-    for (VdpGraphicItem *item : graphicItems) {
-        if (!m_graphicItems.contains(item) || !item->isSelected())
-            continue;
-        const GraphicElement current = item->element();
-        const auto stored = std::find_if(m_graphics.cbegin(), m_graphics.cend(),
-                                         [&current](const GraphicElement &element) { return element.id == current.id; });
-        if (stored != m_graphics.cend() && (stored->xMm != current.xMm || stored->yMm != current.yMm))
-            relayGraphicEdited(current);
-    }
+}
+
+void CanvasView::reportGesture()
+{
+    const QList<TemplateField> fields = std::exchange(m_gestureFields, {});
+    const QList<GraphicElement> graphics = std::exchange(m_gestureGraphics, {});
+    if (fields.size() + graphics.size() > 1)
+        emit objectsEdited(fields, graphics);
+    else if (!fields.isEmpty())
+        emit fieldEdited(fields.first());
+    else if (!graphics.isEmpty())
+        emit graphicEdited(graphics.first());
 }
 
 void CanvasView::nudgeSelectedField(int key, bool shift)
@@ -650,14 +706,27 @@ void CanvasView::mousePressEvent(QMouseEvent *event)
         }
     }
     QGraphicsView::mousePressEvent(event);
+    // Where every object was, so that those dragged along are known at the release.
+    m_pressPositions.clear();
+    if (event->button() == Qt::LeftButton && isCanvasItem(scene()->mouseGrabberItem())) {
+        for (VdpFieldItem *item : std::as_const(m_fieldItems))
+            m_pressPositions.insert(item, item->pos());
+        for (VdpGraphicItem *item : std::as_const(m_graphicItems))
+            m_pressPositions.insert(item, item->pos());
+    }
 }
 
 void CanvasView::mouseReleaseEvent(QMouseEvent *event)
 {
     const bool draggedItems = isCanvasItem(scene()->mouseGrabberItem());
+    m_collectingGesture = draggedItems;
     QGraphicsView::mouseReleaseEvent(event);
-    if (draggedItems)
-        reportItemsMovedAlong();
+    m_collectingGesture = false;
+    if (draggedItems) {
+        collectItemsMovedAlong();
+        m_pressPositions.clear();
+        reportGesture();
+    }
 }
 
 void CanvasView::wheelEvent(QWheelEvent *event)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "editor/editordocument.h"
 #include "editor/editorgeometry.h"
 #include "model/graphicelement.h"
 #include "model/templatefield.h"
 
 #include <QGraphicsView>
+#include <QHash>
 #include <QImage>
 #include <QJsonObject>
 #include <QList>
@@ -22,10 +24,12 @@ class VdpGraphicItem;
 // the fields drawn with the preview record, and the red bleed guide. The
 // scene has 4 units per millimetre with the card at (0, 0).
 //
-// The view never writes to the database: finished gestures, key commands and
-// pastes come out as signals, and the window pushes the stored records back
-// (updateFieldItem, addGraphicItem, …). Items are recreated whenever a list
-// is replaced; records are identified by their database id.
+// The view never writes to the database: finished gestures, key commands,
+// selections and pastes come out as signals, and the window pushes the stored
+// records back (updateFieldItem, addGraphicItem, …) and the document's
+// selection (setSelectedElements). The items hold the records; items are
+// recreated only when a list is replaced (a project switch); records are
+// identified by their database id.
 class CanvasView : public QGraphicsView
 {
     Q_OBJECT
@@ -42,10 +46,14 @@ public:
     // Replace the list and recreate those items.
     void setCanvasFields(const QList<TemplateField> &fields);
     void setCanvasGraphics(const QList<GraphicElement> &graphics);
-    // Appends the record and its item; the field is then selected and focused.
+    // Adds the record's item on top; the field is then selected and focused.
     void addFieldItem(const TemplateField &field);
     // Likewise for a graphic, selected and focused only when `select`.
     void addGraphicItem(const GraphicElement &element, bool select);
+    // Puts an item back below the item of `aboveId` (on top when there is no
+    // such item), unselected: a row restored in the middle of the drawing order.
+    void insertFieldItem(const TemplateField &field, qint64 aboveId);
+    void insertGraphicItem(const GraphicElement &element, qint64 aboveId);
     // Store the record of the item with the same id, move it to (x × 4, y × 4)
     // and repaint; an unknown id changes nothing.
     void updateFieldItem(const TemplateField &field);
@@ -54,9 +62,13 @@ public:
     void removeGraphicItem(qint64 elementId);
 
     // Records of the selected items, positions read back from the items, in
-    // the order they were selected.
+    // the order they were selected, and the same as element references.
     QList<TemplateField> selectedFields() const;
     QList<GraphicElement> selectedGraphics() const;
+    QList<ElementRef> selectedElements() const;
+    // Selects exactly the items of `selection` (in that order; the last is the
+    // anchor) without reporting it back as the user's selection.
+    void setSelectedElements(const QList<ElementRef> &selection);
     int selectionCount() const;
     // The first selected field, or a record with id 0.
     TemplateField selectedField() const;
@@ -81,21 +93,15 @@ public:
     // the first of the scene's selected items, else none.
     QList<QGraphicsObject *> selectedItemsInOrder() const;
     QGraphicsObject *alignmentAnchor() const;
-    // Moves every selected item other than the anchor so its edge or centre
-    // lines up with the anchor's (not clamped to the card), and stores the
-    // new positions in the view's records. Emits nothing: the caller reads the
-    // records back with selectedFields/selectedGraphics. Returns the number
-    // of items moved against the anchor (0 with fewer than two selected).
-    int alignSelected(AlignMode mode);
 
     // Puts the selected items on the system clipboard under the canvas MIME
     // type; with nothing selected the clipboard is left alone. True when
     // something was copied.
     bool copySelection();
-    // Reads the canvas document from the system clipboard and emits a paste
-    // request per record, each 2 mm right of and below where it was copied
-    // and kept on the card. True when the clipboard held a canvas document
-    // (the paste key is then consumed).
+    // Reads the canvas document from the system clipboard and emits one paste
+    // request with every record, each 2 mm right of and below where it was
+    // copied and kept on the card. True when the clipboard held a canvas
+    // document (the paste key is then consumed).
     bool pasteFromClipboard();
 
     double cardWidthMm() const { return m_cardWidthMm; }
@@ -103,8 +109,9 @@ public:
     double bleedMm() const { return m_bleedMm; }
     bool showBleed() const { return m_showBleed; }
     bool snapEnabled() const { return m_snapEnabled; }
-    const QList<TemplateField> &canvasFields() const { return m_fields; }
-    const QList<GraphicElement> &canvasGraphics() const { return m_graphics; }
+    // The records the items hold, in drawing order.
+    QList<TemplateField> canvasFields() const;
+    QList<GraphicElement> canvasGraphics() const;
     const QJsonObject &previewRecord() const { return m_previewRecord; }
     // The image as read (null without background); the export stretches it
     // over the card itself.
@@ -120,18 +127,20 @@ public:
 
 signals:
     void fieldSelected(const TemplateField &field);
+    // One object's finished gesture or nudge.
     void fieldEdited(const TemplateField &field);
-    void deleteFieldRequested(qint64 fieldId);
-    void deleteSelectionRequested();
     void graphicEdited(const GraphicElement &element);
+    // A drag that moved several objects: all of them, as one gesture.
+    void objectsEdited(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics);
+    void deleteSelectionRequested();
     void graphicSelected(const GraphicElement &element);
-    void deleteGraphicRequested(qint64 elementId);
-    void pasteFieldRequested(const TemplateField &field);
-    void pasteGraphicRequested(const GraphicElement &element);
+    void pasteRequested(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics);
     void undoRequested();
     void redoRequested();
-    void nonFieldSelected();
     void selectionCountChanged(int count);
+    // The user's selection changed (click, shift-click, band): the selected
+    // objects in the order they were selected.
+    void selectionEdited(const QList<ElementRef> &selection);
     // A canvas document on the clipboard that is not pasted (too large, too
     // many items): the sentence to show.
     void pasteRefused(const QString &reason);
@@ -149,14 +158,15 @@ private:
     void rebuildBackgroundItem();
     void updateBleedGuide();
     void fitCard();
-    VdpFieldItem *createFieldItem(const TemplateField &field);
-    VdpGraphicItem *createGraphicItem(const GraphicElement &element);
+    VdpFieldItem *createFieldItem(const TemplateField &field, int index = -1);
+    VdpGraphicItem *createGraphicItem(const GraphicElement &element, int index = -1);
     void relayFieldEdited(const TemplateField &field);
     void relayGraphicEdited(const GraphicElement &element);
     void handleSelectionChanged();
     // Items moved along with the one the mouse dragged report no release of
-    // their own; their new positions are reported here.
-    void reportItemsMovedAlong();
+    // their own; their new positions are collected here with the dragged one's.
+    void collectItemsMovedAlong();
+    void reportGesture();
     void nudgeSelectedField(int key, bool shift);
 
     double m_cardWidthMm = 90;
@@ -164,8 +174,6 @@ private:
     double m_bleedMm = 2;
     bool m_showBleed = true;
     bool m_snapEnabled = false;
-    QList<TemplateField> m_fields;
-    QList<GraphicElement> m_graphics;
     QJsonObject m_previewRecord;
     QImage m_backgroundImage;
 
@@ -176,6 +184,12 @@ private:
     QList<VdpGraphicItem *> m_graphicItems;
     QList<QPointer<QGraphicsObject>> m_selectionOrder;
     bool m_holdSelectionReports = false; // while items are deleted or recreated
+    // A mouse gesture in progress: the items' positions at the press, and the
+    // records its items reported, sent as one edit at the release.
+    bool m_collectingGesture = false;
+    QHash<QGraphicsObject *, QPointF> m_pressPositions;
+    QList<TemplateField> m_gestureFields;
+    QList<GraphicElement> m_gestureGraphics;
     // Until the user zooms, the card is fitted again when the view is resized
     // (the first fit happens before the page is laid out).
     bool m_userZoomed = false;
