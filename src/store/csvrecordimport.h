@@ -1,6 +1,6 @@
 #pragma once
 
-#include "import/datasourceoptions.h"
+#include "model/datasource.h"
 
 #include <QSqlDatabase>
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "model/datasource.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
 #include "model/templatefield.h"
-#include "store/datasource.h"
 
 #include <QList>
 #include <QSqlDatabase>

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "import/datasourceoptions.h"
-#include "store/datasource.h"
+#include "model/datasource.h"
 
 #include <QEventLoop>
 #include <QList>
