@@ -16,9 +16,9 @@
 // Exit code 0 on success, 1 when the operation fails (message on stderr), 2 on
 // a wrong command line.
 
-#include "import/recordassembly.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,8 +5,8 @@
 #include "projectchoice.h"
 #include "tableprinter.h"
 
-#include "import/recordassembly.h"
 #include "import/tablereader.h"
+#include "store/recordassembly.h"
 
 #include <QDir>
 #include <QJsonDocument>

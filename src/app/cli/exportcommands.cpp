@@ -6,7 +6,6 @@
 #include "projectchoice.h"
 
 #include "app/exportplan.h"
-#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "model/projectgeometry.h"
 #include "render/exportpreflight.h"
@@ -14,6 +13,7 @@
 #include "render/outputfile.h"
 #include "render/pdfexport.h"
 #include "store/protectedfiles.h"
+#include "store/recordassembly.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "starterdatabase.h"
 
-#include "import/columnkeys.h"
+#include "model/columnkeys.h"
 #include "model/prizes.h"
 #include "store/projectstore.h"
 
