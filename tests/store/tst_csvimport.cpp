@@ -3,6 +3,7 @@
 // may remain, whichever side (the reader thread or the statements) fails.
 #include "storetestutil.h"
 
+#include "app/dataimport.h"
 #include "import/csvparser.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
@@ -191,7 +192,7 @@ void TestCsvImport::sameRowsAsReaderAndWriter()
     const QStringList before = dumpDatabase(f.db());
 
     error.clear();
-    const std::optional<DataSource> streamed = f.store().upsertDataSource(f.projectId, path, options, &error);
+    const std::optional<DataSource> streamed = upsertDataSource(f.store(), f.projectId, path, options, &error);
     if (!readable) {
         QVERIFY(!streamed);
         QCOMPARE(error, readError);
@@ -244,7 +245,7 @@ void TestCsvImport::storesWhatPythonWrote()
     // More than one of the reader's 256 KiB chunks.
     QVERIFY(QFileInfo(path).size() > 256 * 1024);
 
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     const QStringList payloads =
         storetest::rows(f.db(), QStringLiteral("SELECT payload_json FROM data_source_records "
@@ -312,7 +313,7 @@ void TestCsvImport::readerFailureRollsBack()
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("late.csv"), "A,B,C\nold,1,2\n");
     if (knownSource)
-        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+        QVERIFY2(upsertDataSource(f.store(), f.projectId, path, {}, &error), qPrintable(error));
     QVERIFY(writeFile(path, content));
     if (!trigger.isEmpty())
         QVERIFY2(exec(f.db(), trigger, {}, &error), qPrintable(error));
@@ -323,7 +324,7 @@ void TestCsvImport::readerFailureRollsBack()
     QVERIFY(!readTableFile(path, {}, &header, &rowList, &readError));
 
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, {}, &error));
     QCOMPARE(error, readError);
     QVERIFY2(error.contains(messagePart), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
@@ -332,7 +333,7 @@ void TestCsvImport::readerFailureRollsBack()
     if (!trigger.isEmpty())
         QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
     QVERIFY(writeFile(path, rowsWithWideRow(70, -1)));
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     QCOMPARE(f.store().countDataSourceRecords(source->id), 70);
 }
@@ -366,12 +367,12 @@ void TestCsvImport::statementFailureStopsReader()
     const QStringList before = dumpDatabase(f.db());
 
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, {}, &error));
     QVERIFY2(error.contains(QStringLiteral("refused at %1").arg(failingRow)), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
 
     QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     QCOMPARE(f.store().countDataSourceRecords(source->id), 100000);
 }
@@ -384,12 +385,12 @@ void TestCsvImport::refreshStreamsToo()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("r.csv"), "A,B\n1,2\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
 
     const QByteArray changed = longMixedFile(500);
     QVERIFY(writeFile(path, changed));
-    QVERIFY2(f.store().reloadDataSource(source->id, &error), qPrintable(error));
+    QVERIFY2(reloadDataSource(f.store(), source->id, &error), qPrintable(error));
     QStringList header;
     QList<QStringList> rowList;
     QVERIFY(readTableFile(path, {}, &header, &rowList, &error));
@@ -399,7 +400,7 @@ void TestCsvImport::refreshStreamsToo()
 
     const QStringList before = dumpDatabase(f.db());
     QVERIFY(writeFile(path, rowsWithWideRow(20000, 19999)));
-    QVERIFY(!f.store().reloadDataSource(source->id, &error));
+    QVERIFY(!reloadDataSource(f.store(), source->id, &error));
     QVERIFY2(error.contains(QStringLiteral("columns")), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
 }
