@@ -472,7 +472,12 @@ bool importRecordRows(QSqlDatabase &db, const RecordRowProducer &producer, const
         const RowPipeline::Outcome outcome = pipeline.finish();
         if (stopped)
             return fail(error, importCancelledMessage());
-        return fail(error, outcome.storedTooLarge ? recordpayload::storedTextTooLargeMessage() : outcome.readError);
+        if (outcome.storedTooLarge)
+            return fail(error, recordpayload::storedTextTooLargeMessage());
+        // A reader that ends without a header row and without a message of
+        // its own must not pass for a success.
+        return fail(error, outcome.readError.isEmpty() ? QStringLiteral("The data file has no header row")
+                                                       : outcome.readError);
     }
 
     QString entryError;

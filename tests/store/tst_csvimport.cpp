@@ -6,7 +6,9 @@
 #include "app/dataimport.h"
 #include "import/csvparser.h"
 #include "import/tablereader.h"
+#include "model/headernames.h"
 #include "store/projectstore.h"
+#include "store/recordrows.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -86,6 +88,23 @@ QByteArray rowsWithWideRow(int count, int badRow)
     return text;
 }
 
+// A row held in memory, as a reader other than the CSV file's hands it over.
+class MemoryRow final : public RecordRowView
+{
+public:
+    explicit MemoryRow(const QStringList &cells)
+    {
+        for (const QString &cell : cells)
+            m_cells.append({cell.toUtf8(), cell.size()});
+    }
+    qsizetype size() const override { return m_cells.size(); }
+    QByteArrayView cell(qsizetype i) const override { return m_cells.at(i).first; }
+    qsizetype units(qsizetype i) const override { return m_cells.at(i).second; }
+
+private:
+    QList<std::pair<QByteArray, qsizetype>> m_cells;
+};
+
 // Python's writer and reader of CSV files, the other side of storesWhatPythonWrote.
 QString pythonWriterScript()
 {
@@ -108,6 +127,8 @@ private slots:
     void statementFailureStopsReader_data();
     void statementFailureStopsReader();
     void refreshStreamsToo();
+    void producerRows_data();
+    void producerRows();
 };
 
 void TestCsvImport::sameRowsAsReaderAndWriter_data()
@@ -403,6 +424,86 @@ void TestCsvImport::refreshStreamsToo()
     QVERIFY(!reloadDataSource(f.store(), source->id, &error));
     QVERIFY2(error.contains(QStringLiteral("columns")), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
+}
+
+void TestCsvImport::producerRows_data()
+{
+    QTest::addColumn<qint64>("sizeBound");
+    QTest::addColumn<int>("failAt");  // the data row the reader fails at; -1 for none
+    QTest::addColumn<bool>("header"); // whether the reader gives a header row
+    QTest::addColumn<int>("passes");
+    QTest::addColumn<QString>("message");
+
+    // Far more than the rows' text; what a file's size would be.
+    const qint64 ample = 1024 * 1024;
+    QTest::newRow("size known") << ample << -1 << true << 1 << QString();
+    // Without a size the rows are counted against the stored-text limit
+    // before one of them is written.
+    QTest::newRow("size unknown") << qint64(-1) << -1 << true << 2 << QString();
+    QTest::newRow("fails after several batches went in")
+        << ample << 900 << true << 1 << QStringLiteral("The reader broke at row 900");
+    QTest::newRow("no header row") << ample << -1 << false << 1 << QStringLiteral("The data file has no header row");
+}
+
+// The store's side alone: rows from a producer, no file. They are stored as
+// the same rows read whole, and a producer that fails, late or at once,
+// leaves the source's previous rows.
+void TestCsvImport::producerRows()
+{
+    QFETCH(qint64, sizeBound);
+    QFETCH(int, failAt);
+    QFETCH(bool, header);
+    QFETCH(int, passes);
+    QFETCH(QString, message);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QStringList names{QStringLiteral("Nr"), QStringLiteral("Text"), QStringLiteral("Nr")};
+    QList<QStringList> rowList;
+    for (int i = 0; i < 1000; ++i)
+        rowList.append({QString::number(i), QStringLiteral("\"\u00e4\u20ac\U0001F600\n%1").arg(i)});
+    rowList.append({QStringLiteral("short")});
+    const qint64 sourceId = insertRawSource(f.db(), f.projectId, QStringLiteral("/memory.csv"));
+    QVERIFY2(f.store().replaceDataSourceRecords(sourceId, {QStringLiteral("Old")}, {{QStringLiteral("kept")}},
+                                                &error),
+             qPrintable(error));
+
+    int ran = 0;
+    RecordRowProducer producer;
+    producer.sizeBound = sizeBound;
+    producer.read = [&](const RecordRowHandler &onRow, const std::function<bool()> &again, QString *readError) {
+        do {
+            ++ran;
+            if (header && !onRow(MemoryRow(names)))
+                return true;
+            for (int i = 0; header && i < rowList.size(); ++i) {
+                if (i == failAt) {
+                    *readError = QStringLiteral("The reader broke at row %1").arg(i);
+                    return false;
+                }
+                if (!onRow(MemoryRow(rowList.at(i))))
+                    return true;
+            }
+        } while (again && again());
+        return true;
+    };
+
+    const QStringList before = dumpDatabase(f.db());
+    error.clear();
+    const bool stored = f.store().replaceDataSourceRecords(sourceId, producer, &error);
+    QCOMPARE(ran, passes);
+    if (!message.isEmpty()) {
+        QVERIFY(!stored);
+        QCOMPARE(error, message);
+        QCOMPARE(dumpDatabase(f.db()), before);
+        return;
+    }
+    QVERIFY2(stored, qPrintable(error));
+    const qint64 reference = insertRawSource(f.db(), f.projectId, QStringLiteral("/reference.csv"));
+    QVERIFY2(f.store().replaceDataSourceRecords(reference, settledHeader(names), rowList, &error), qPrintable(error));
+    QCOMPARE(storedRows(f.db(), sourceId).size(), rowList.size());
+    QCOMPARE(storedRows(f.db(), sourceId), storedRows(f.db(), reference));
 }
 
 QTEST_GUILESS_MAIN(TestCsvImport)
