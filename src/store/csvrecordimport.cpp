@@ -88,6 +88,8 @@ QStringList headerNames(const RecordRowView &row)
 
 void appendPayload(QByteArray &out, const Utf8Layout &layout, const RecordRowView &row)
 {
+    // Asked once a row: each question is a call into the file's reader.
+    const qsizetype cells = row.size();
     out.append('{');
     bool first = true;
     for (const Utf8Layout::Member &member : layout.members) {
@@ -95,8 +97,7 @@ void appendPayload(QByteArray &out, const Utf8Layout &layout, const RecordRowVie
             out.append(',');
         first = false;
         out.append(member.prefix);
-        recordpayload::appendJsonStringUtf8(out, member.column < row.size() ? row.cell(member.column)
-                                                                             : QByteArrayView());
+        recordpayload::appendJsonStringUtf8(out, member.column < cells ? row.cell(member.column) : QByteArrayView());
     }
     out.append('}');
 }
@@ -304,8 +305,9 @@ private:
             if (tooLarge)
                 return true;
             stored += layout.fixedLength;
+            const qsizetype cells = row.size();
             for (const Utf8Layout::Member &member : std::as_const(layout.members))
-                stored += member.column < row.size() ? row.units(member.column) : 0;
+                stored += member.column < cells ? row.units(member.column) : 0;
             if (stored > maxStoredText) {
                 tooLarge = true;
                 return true;
