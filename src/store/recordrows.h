@@ -29,9 +29,10 @@ using RecordRowHandler = std::function<bool(const RecordRowView &row)>;
 struct RecordRowProducer
 {
     // Hands the header row and then each data row to `onRow`, in file order;
-    // a stop asked by `onRow` is no failure. After a whole pass without
-    // failure, `again` may ask for the rows once more from the start.
-    // Returns false and the reader's message on failure.
+    // a stop asked by `onRow` is no failure. After each whole pass without
+    // failure it asks `again`, and on true hands every row once more from
+    // the start (the store counts a file of unknown size that way before
+    // writing). Returns false and the reader's message on failure.
     using Read = std::function<bool(const RecordRowHandler &onRow, const std::function<bool()> &again,
                                     QString *error)>;
     Read read;
