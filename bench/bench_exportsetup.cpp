@@ -20,6 +20,7 @@
 // on success, 1 on any failure (with a message on stderr), 2 on a wrong
 // command line.
 
+#include "app/dataimport.h"
 #include "app/workspace.h"
 #include "store/projectstore.h"
 
@@ -137,7 +138,7 @@ int setUp(const QString &dataDirectory, const QString &csvPath, bool duplex)
     options.csvEncoding = QStringLiteral("utf-8");
     options.csvDelimiter = QStringLiteral("comma");
     const std::optional<DataSource> source =
-        store.upsertDataSource(project->id, QFileInfo(csvPath).absoluteFilePath(), options, &error);
+        upsertDataSource(store, project->id, QFileInfo(csvPath).absoluteFilePath(), options, &error);
     if (!source)
         return fail(QStringLiteral("could not import %1: %2").arg(csvPath, error));
     const int cards = store.countDataSourceRecords(source->id);

@@ -16,9 +16,10 @@
 // Exit code 0 on success, 1 when the operation fails (message on stderr), 2 on
 // a wrong command line.
 
-#include "import/recordassembly.h"
+#include "app/dataimport.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -112,7 +113,7 @@ int csvImport(const QString &path, const QString &databasePath)
     const std::optional<Project> project = store.createProject(QStringLiteral("Import benchmark"), &error);
     if (!project)
         return failure("csv-import", error);
-    const std::optional<DataSource> source = store.upsertDataSource(project->id, path, DataSourceOptions(), &error);
+    const std::optional<DataSource> source = upsertDataSource(store, project->id, path, DataSourceOptions(), &error);
     if (!source)
         return failure("csv-import", error);
     const qint64 nanoseconds = timer.nsecsElapsed();

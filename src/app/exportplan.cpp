@@ -1,10 +1,10 @@
 #include "app/exportplan.h"
 
-#include "import/recordassembly.h"
 #include "model/elementlimits.h"
 #include "model/fieldvalues.h"
 #include "render/backgroundimage.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 
 #include <QColor>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "app/projectsession.h"
 
-#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 
 ProjectSession::ProjectSession(ProjectStore &store)
     : m_store(store)

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "model/cardtable.h"
+#include "model/datasource.h"
 #include "model/project.h"
 #include "model/templatefield.h"
 #include "render/jobselection.h"
-#include "store/datasource.h"
 
 #include <QJsonObject>
 #include <QList>

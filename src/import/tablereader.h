@@ -1,7 +1,7 @@
 #pragma once
 
 #include "import/csvutf8parser.h"
-#include "import/datasourceoptions.h"
+#include "model/datasource.h"
 #include "model/regularfile.h"
 
 #include <QByteArrayView>

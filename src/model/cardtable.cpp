@@ -1,7 +1,7 @@
 #include "cardtable.h"
 
 #include "sequence_p.h"
-#include "store/datasource.h"
+#include "model/datasource.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

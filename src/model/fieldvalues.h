@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/cardtable.h"
+#include "model/datasource.h"
 #include "model/templatefield.h"
-#include "store/datasource.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,11 +1,9 @@
 #include "store/csvrecordimport.h"
 
 #include "model/headernames.h"
-#include "import/tablereader.h"
 #include "store/recordpayload.h"
 #include "store/sqlutil.h"
 
-#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -77,9 +75,9 @@ Utf8Layout utf8Layout(const QStringList &header)
     return result;
 }
 
-// The header as readCsvFile gives it: every column with a name of its own,
-// so that no two columns write the same member of a row's JSON.
-QStringList headerNames(const CsvRowView &row)
+// The header as the file's reader gives it: every column with a name of its
+// own, so that no two columns write the same member of a row's JSON.
+QStringList headerNames(const RecordRowView &row)
 {
     QStringList names;
     names.reserve(row.size());
@@ -88,8 +86,10 @@ QStringList headerNames(const CsvRowView &row)
     return settledHeader(std::move(names));
 }
 
-void appendPayload(QByteArray &out, const Utf8Layout &layout, const CsvRowView &row)
+void appendPayload(QByteArray &out, const Utf8Layout &layout, const RecordRowView &row)
 {
+    // Asked once a row: each question is a call into the file's reader.
+    const qsizetype cells = row.size();
     out.append('{');
     bool first = true;
     for (const Utf8Layout::Member &member : layout.members) {
@@ -97,8 +97,7 @@ void appendPayload(QByteArray &out, const Utf8Layout &layout, const CsvRowView &
             out.append(',');
         first = false;
         out.append(member.prefix);
-        recordpayload::appendJsonStringUtf8(out, member.column < row.size() ? row.cell(member.column)
-                                                                             : QByteArrayView());
+        recordpayload::appendJsonStringUtf8(out, member.column < cells ? row.cell(member.column) : QByteArrayView());
     }
     out.append('}');
 }
@@ -106,13 +105,14 @@ void appendPayload(QByteArray &out, const Utf8Layout &layout, const CsvRowView &
 // Whether no file of `fileSize` bytes can give more stored text than the
 // limit: a kept data row takes at least two bytes of the file (one for the
 // last), and a cell never has more code units than the bytes it came from.
+// A file of unknown size is counted first.
 bool storedTextSurelyFits(qint64 fixedLength, qint64 fileSize)
 {
-    return fixedLength * (fileSize / 2 + 1) + fileSize <= maxStoredText;
+    return fileSize >= 0 && fixedLength * (fileSize / 2 + 1) + fileSize <= maxStoredText;
 }
 
 // The reader thread and what it hands to the writing thread. The reader
-// parses the file and writes each row's JSON into batches; the writer
+// runs the file's row producer and writes each row's JSON into batches; the writer
 // takes them in order. When the stored-text bound of the file is not
 // certain from its size, the reader first parses the whole file once to
 // count, so that an import over the limit writes nothing at all.
@@ -125,8 +125,8 @@ public:
         bool storedTooLarge = false;
     };
 
-    RowPipeline(const QString &path, const DataSourceOptions &options)
-        : m_path(path), m_options(options), m_thread([this] { run(); })
+    explicit RowPipeline(const RecordRowProducer &producer)
+        : m_producer(producer), m_thread([this] { run(); })
     {
     }
     ~RowPipeline()
@@ -278,7 +278,7 @@ private:
 
     Outcome read()
     {
-        const qint64 fileSize = QFileInfo(m_path).size();
+        const qint64 fileSize = m_producer.sizeBound;
         Utf8Layout layout;
         bool headerSeen = false;
         bool counting = false;
@@ -288,7 +288,7 @@ private:
         qint64 stored = 0;
         PayloadBatch batch;
 
-        const auto onRow = [&](const CsvRowView &row) -> bool {
+        const auto onRow = [&](const RecordRowView &row) -> bool {
             if (!headerSeen) {
                 headerSeen = true;
                 layout = utf8Layout(headerNames(row));
@@ -305,8 +305,9 @@ private:
             if (tooLarge)
                 return true;
             stored += layout.fixedLength;
+            const qsizetype cells = row.size();
             for (const Utf8Layout::Member &member : std::as_const(layout.members))
-                stored += member.column < row.size() ? row.units(member.column) : 0;
+                stored += member.column < cells ? row.units(member.column) : 0;
             if (stored > maxStoredText) {
                 tooLarge = true;
                 return true;
@@ -336,7 +337,7 @@ private:
         };
 
         Outcome outcome;
-        if (!streamCsvFile(m_path, m_options, onRow, again, &outcome.readError))
+        if (!m_producer.read || !m_producer.read(onRow, again, &outcome.readError))
             return outcome;
         outcome.storedTooLarge = tooLarge;
         if (!tooLarge && batch.rows() > 0)
@@ -344,8 +345,7 @@ private:
         return outcome;
     }
 
-    const QString m_path;
-    const DataSourceOptions m_options;
+    const RecordRowProducer m_producer;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<PayloadBatch> m_queue;
@@ -457,8 +457,8 @@ bool beginWriteTransaction(QSqlDatabase &db, QString *error)
     return begin.exec(QStringLiteral("BEGIN IMMEDIATE")) || fail(error, begin);
 }
 
-bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOptions &options,
-                      const SourceEntry &entry, QString *error, const CancelCheck &cancelRequested)
+bool importRecordRows(QSqlDatabase &db, const RecordRowProducer &producer, const SourceEntry &entry,
+                      QString *error, const CancelCheck &cancelRequested)
 {
     // Once asked for, a cancel stays: the later checks need not ask again.
     bool stopped = false;
@@ -468,13 +468,18 @@ bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOpt
         return stopped;
     };
 
-    RowPipeline pipeline(path, options);
+    RowPipeline pipeline(producer);
     if (!pipeline.waitForHeader(cancelled) || cancelled()) {
         pipeline.stop();
         const RowPipeline::Outcome outcome = pipeline.finish();
         if (stopped)
             return fail(error, importCancelledMessage());
-        return fail(error, outcome.storedTooLarge ? recordpayload::storedTextTooLargeMessage() : outcome.readError);
+        if (outcome.storedTooLarge)
+            return fail(error, recordpayload::storedTextTooLargeMessage());
+        // A reader that ends without a header row and without a message of
+        // its own must not pass for a success.
+        return fail(error, outcome.readError.isEmpty() ? QStringLiteral("The data file has no header row")
+                                                       : outcome.readError);
     }
 
     QString entryError;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "import/datasourceoptions.h"
+#include "store/recordrows.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -29,17 +29,17 @@ QString importCancelledMessage();
 // risking a deadlock.
 bool beginWriteTransaction(QSqlDatabase &db, QString *error);
 
-// Replaces a source's stored rows with the rows of the CSV file at `path`,
-// byte for byte what writing the rows readCsvFile() gives would store, in one
-// transaction with `entry`. A reader thread parses the file and writes each
-// row's JSON while this thread inserts them, 64 rows to a statement, through
-// SQLite's own interface. Nothing is written before the file's header row
-// has been read; a failure anywhere (the reader mid-file included) rolls the
-// whole transaction back, and the message is the one the earlier
-// read-then-write import gave: the reader's first, then the entry's, then
-// the stored-text limit, then the rows' statements. A cancel comes before
-// them all: the user asked for nothing to change.
-bool importCsvRecords(QSqlDatabase &db, const QString &path, const DataSourceOptions &options,
-                      const SourceEntry &entry, QString *error, const CancelCheck &cancelRequested = {});
+// Replaces a source's stored rows with the rows `producer` reads, byte for
+// byte what writing the same rows read whole would store, in one transaction
+// with `entry`. A reader thread runs the producer and writes each row's JSON
+// while this thread inserts them, 64 rows to a statement, through SQLite's
+// own interface. Nothing is written before the header row has been read; a
+// failure anywhere (the reader mid-file included) rolls the whole
+// transaction back and joins the reader, and the message is the one the
+// earlier read-then-write import gave: the reader's first, then the
+// entry's, then the stored-text limit, then the rows' statements. A cancel
+// comes before them all: the user asked for nothing to change.
+bool importRecordRows(QSqlDatabase &db, const RecordRowProducer &producer, const SourceEntry &entry,
+                      QString *error, const CancelCheck &cancelRequested = {});
 
 } // namespace storeutil

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "model/datasource.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
 #include "model/templatefield.h"
-#include "store/datasource.h"
+#include "store/recordrows.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -15,6 +16,10 @@
 // Why an update or removal of a template element failed when its row was not
 // there (another program removed it).
 QString elementRemovedElsewhereMessage();
+
+// The path a data source is stored under: absolute and cleaned, symbolic
+// links kept as the user gave them.
+QString absoluteSourcePath(const QString &filePath);
 
 // The single owner of the SQLite connection. Every persistent operation is a
 // member; failures come back as a false/empty result plus, when `error` is not
@@ -80,17 +85,29 @@ public:
     bool commitTransaction(QString *error = nullptr);
     void rollBackTransaction();
 
-    // Data sources and their stored rows. An import or re-read asks
-    // `cancelRequested` (when given) on the calling thread before and between
-    // its batches of rows and before its commit; once it answers true the
-    // work is rolled back and fails with "The import was cancelled".
+    // Data sources and their stored rows. The store reads no data file: the
+    // rows come from a producer it runs on a reader thread of its own while
+    // writing (a streamed file), or already read (a workbook); reading a file
+    // by its path is the data import's (app/dataimport.h). An import or
+    // re-read asks `cancelRequested` (when given) on the calling thread
+    // before and between its batches of rows and before its commit; once it
+    // answers true the work is rolled back and fails with "The import was
+    // cancelled". The source's entry (new, or its options) and its rows are
+    // written in one transaction: a failure or a cancel changes nothing.
     std::optional<DataSource> upsertDataSource(qint64 projectId, const QString &filePath,
-                                               const DataSourceOptions &options, QString *error = nullptr,
+                                               const DataSourceOptions &options, const RecordRowProducer &rows,
+                                               QString *error = nullptr,
                                                const std::function<bool()> &cancelRequested = {});
-    bool reloadDataSource(qint64 sourceId, QString *error = nullptr,
-                          const std::function<bool()> &cancelRequested = {});
+    std::optional<DataSource> upsertDataSource(qint64 projectId, const QString &filePath,
+                                               const DataSourceOptions &options, const ImportedTable &table,
+                                               QString *error = nullptr,
+                                               const std::function<bool()> &cancelRequested = {});
+    bool replaceDataSourceRecords(qint64 sourceId, const RecordRowProducer &rows, QString *error = nullptr,
+                                  const std::function<bool()> &cancelRequested = {});
     bool replaceDataSourceRecords(qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
-                                  QString *error = nullptr);
+                                  QString *error = nullptr, const std::function<bool()> &cancelRequested = {});
+    // The source's entry, or nothing and "Data source does not exist".
+    std::optional<DataSource> loadDataSource(qint64 sourceId, QString *error = nullptr);
     QList<DataSource> loadDataSources(qint64 projectId, QString *error = nullptr);
     // limit < 0: all rows. `columns` gets every member name, once, sorted case-insensitively.
     QList<DataRecord> loadDataSourceRecords(qint64 sourceId, QStringList *columns = nullptr, int limit = -1,

@@ -4,8 +4,6 @@
 #include "csvrecordimport.h"
 #include "recordpayload.h"
 
-#include "import/tablereader.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -19,6 +17,15 @@
 
 using namespace storeutil;
 using namespace recordpayload;
+
+// Text comparison finds an existing source, so "data/x.csv", "./data/x.csv"
+// and "/cwd/data/x.csv" must all give the same text; symbolic links are
+// deliberately not resolved (the user's path is what the watcher and the
+// "Open File" button work with).
+QString absoluteSourcePath(const QString &filePath)
+{
+    return QDir::cleanPath(QFileInfo(filePath).absoluteFilePath());
+}
 
 namespace {
 
@@ -38,15 +45,6 @@ DataSource sourceFromRow(const QSqlQuery &query)
     source.options.csvEncoding = query.value(6).toString();
     source.options.csvDelimiter = query.value(7).toString();
     return source;
-}
-
-// The path a source is stored under. Text comparison finds an existing source,
-// so "data/x.csv", "./data/x.csv" and "/cwd/data/x.csv" must all give the
-// same text; symbolic links are deliberately not resolved (the user's path is
-// what the watcher and the "Open File" button work with).
-QString absoluteSourcePath(const QString &filePath)
-{
-    return QDir::cleanPath(QFileInfo(filePath).absoluteFilePath());
 }
 
 // The length of a row's JSON before escaping, which can only lengthen it.
@@ -181,25 +179,6 @@ bool writeRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, 
 
 namespace {
 
-// A workbook's header and rows, read whole. The cancel check goes with the
-// read, which stops within a row of being cancelled; the read's own failure
-// then becomes the import's cancel.
-bool readWorkbook(const QString &path, const DataSourceOptions &options, QStringList *header,
-                  QList<QStringList> *rows, QString *error, const CancelCheck &cancelRequested)
-{
-    bool cancelled = false;
-    CancelCheck check;
-    if (cancelRequested)
-        check = [&cancelled, &cancelRequested] { return cancelled = cancelRequested(); };
-    ImportedTable table;
-    QString readError;
-    if (!readXlsxFile(path, options, &table, &readError, -1, check))
-        return fail(error, cancelled ? importCancelledMessage() : readError);
-    *header = std::move(table.header);
-    *rows = std::move(table.rows);
-    return true;
-}
-
 // One transaction: a failure or a cancel keeps the source's previous rows.
 bool replaceRecords(QSqlDatabase &db, qint64 sourceId, const QStringList &header, const QList<QStringList> &rows,
                     QString *error, const CancelCheck &cancelRequested)
@@ -265,40 +244,39 @@ bool writeSourceEntry(const QSqlDatabase &db, qint64 projectId, const QString &a
 
 } // namespace
 
-// The source's entry (new, or its options) and its rows are written in one
-// transaction, so a failure anywhere (the file, a statement, a full disk,
-// the commit) or a cancel leaves the project exactly as it was. A CSV file
-// is streamed into the transaction once its header has been read; a
-// workbook is read whole before the transaction starts.
+// The rows of a streamed file go into the transaction once its header has
+// been read; a table read whole is written after a last look at the cancel.
 std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const QString &filePath,
-                                                         const DataSourceOptions &options, QString *error,
+                                                         const DataSourceOptions &options,
+                                                         const RecordRowProducer &rows, QString *error,
                                                          const std::function<bool()> &cancelRequested)
 {
     const QString absolutePath = absoluteSourcePath(filePath);
     QSqlDatabase db = database();
     std::optional<DataSource> source;
-
-    if (!isWorkbookPath(absolutePath)) {
-        const SourceEntry entry = [&](QString *message) -> std::optional<qint64> {
-            if (!findSource(db, projectId, absolutePath, &source, message)
-                || !writeSourceEntry(db, projectId, absolutePath, options, &source, message))
-                return std::nullopt;
-            return source->id;
-        };
-        if (!importCsvRecords(db, absolutePath, options, entry, error, cancelRequested))
+    const SourceEntry entry = [&](QString *message) -> std::optional<qint64> {
+        if (!findSource(db, projectId, absolutePath, &source, message)
+            || !writeSourceEntry(db, projectId, absolutePath, options, &source, message))
             return std::nullopt;
-        return source;
-    }
-
-    QStringList header;
-    QList<QStringList> rows;
-    if (!readWorkbook(absolutePath, options, &header, &rows, error, cancelRequested))
+        return source->id;
+    };
+    if (!importRecordRows(db, rows, entry, error, cancelRequested))
         return std::nullopt;
-    // A cancel after the last row: what was read is dropped here.
+    return source;
+}
+
+std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const QString &filePath,
+                                                         const DataSourceOptions &options, const ImportedTable &table,
+                                                         QString *error, const std::function<bool()> &cancelRequested)
+{
+    // A cancel after the last row was read: what was read is dropped here.
     if (cancelRequested && cancelRequested()) {
         fail(error, importCancelledMessage());
         return std::nullopt;
     }
+    const QString absolutePath = absoluteSourcePath(filePath);
+    QSqlDatabase db = database();
+    std::optional<DataSource> source;
     if (!findSource(db, projectId, absolutePath, &source, error))
         return std::nullopt;
 
@@ -306,7 +284,7 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
         return std::nullopt;
     QString message;
     if (!writeSourceEntry(db, projectId, absolutePath, options, &source, &message)
-        || !writeRecords(db, source->id, header, rows, &message, cancelRequested) || !db.commit()) {
+        || !writeRecords(db, source->id, table.header, table.rows, &message, cancelRequested) || !db.commit()) {
         if (message.isEmpty())
             message = errorText(db.lastError());
         rollBack(db, error, message);
@@ -315,45 +293,34 @@ std::optional<DataSource> ProjectStore::upsertDataSource(qint64 projectId, const
     return source;
 }
 
-bool ProjectStore::reloadDataSource(qint64 sourceId, QString *error, const std::function<bool()> &cancelRequested)
+bool ProjectStore::replaceDataSourceRecords(qint64 sourceId, const RecordRowProducer &rows, QString *error,
+                                            const std::function<bool()> &cancelRequested)
 {
-    QString path;
-    DataSourceOptions options;
-    {
-        QSqlQuery query(database());
-        if (!run(query,
-                 QStringLiteral("SELECT file_path,worksheet_name,csv_encoding,csv_delimiter FROM data_sources "
-                                "WHERE id=?"),
-                 error, sourceId))
-            return false;
-        if (!query.next())
-            return fail(error, QStringLiteral("Data source does not exist"));
-        path = query.value(0).toString();
-        options.worksheetName = query.value(1).toString();
-        options.csvEncoding = query.value(2).toString();
-        options.csvDelimiter = query.value(3).toString();
-    }
+    QSqlDatabase db = database();
+    return importRecordRows(db, rows, [sourceId](QString *) { return std::optional<qint64>(sourceId); }, error,
+                            cancelRequested);
+}
 
-    if (!isWorkbookPath(path)) {
-        QSqlDatabase db = database();
-        return importCsvRecords(db, path, options, [sourceId](QString *) { return std::optional<qint64>(sourceId); },
-                                error, cancelRequested);
-    }
-    QStringList header;
-    QList<QStringList> rows;
-    if (!readWorkbook(path, options, &header, &rows, error, cancelRequested))
-        return false;
+bool ProjectStore::replaceDataSourceRecords(qint64 sourceId, const QStringList &header,
+                                            const QList<QStringList> &rows, QString *error,
+                                            const std::function<bool()> &cancelRequested)
+{
     if (cancelRequested && cancelRequested())
         return fail(error, importCancelledMessage());
     QSqlDatabase db = database();
     return replaceRecords(db, sourceId, header, rows, error, cancelRequested);
 }
 
-bool ProjectStore::replaceDataSourceRecords(qint64 sourceId, const QStringList &header,
-                                            const QList<QStringList> &rows, QString *error)
+std::optional<DataSource> ProjectStore::loadDataSource(qint64 sourceId, QString *error)
 {
-    QSqlDatabase db = database();
-    return replaceRecords(db, sourceId, header, rows, error, {});
+    QSqlQuery query(database());
+    if (!run(query, sourceColumns % QStringLiteral("WHERE id=?"), error, sourceId))
+        return std::nullopt;
+    if (!query.next()) {
+        fail(error, QStringLiteral("Data source does not exist"));
+        return std::nullopt;
+    }
+    return sourceFromRow(query);
 }
 
 QList<DataSource> ProjectStore::loadDataSources(qint64 projectId, QString *error)

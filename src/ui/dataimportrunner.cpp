@@ -1,5 +1,6 @@
 #include "ui/dataimportrunner.h"
 
+#include "app/dataimport.h"
 #include "store/projectstore.h"
 #include "ui/datasync.h"
 #include "ui/importprogressdialog.h"
@@ -194,11 +195,11 @@ void DataImportRunner::runOnWorker(const QString &databasePath, Run &run)
     QString error;
     bool ok = openWorkerStore(store, databasePath, &error);
     if (ok && run.kind == Run::Kind::Import) {
-        outcome.source = store.upsertDataSource(run.projectId, run.filePath, run.options, &error, cancelled);
+        outcome.source = upsertDataSource(store, run.projectId, run.filePath, run.options, &error, cancelled);
         ok = outcome.source.has_value();
     } else if (ok) {
         for (const qint64 id : std::as_const(run.sourceIds)) {
-            ok = !cancelled() && store.reloadDataSource(id, &error, cancelled);
+            ok = !cancelled() && reloadDataSource(store, id, &error, cancelled);
             if (!ok)
                 break;
         }

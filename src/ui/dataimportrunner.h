@@ -1,7 +1,6 @@
 #pragma once
 
-#include "import/datasourceoptions.h"
-#include "store/datasource.h"
+#include "model/datasource.h"
 
 #include <QEventLoop>
 #include <QList>
@@ -57,7 +56,7 @@ public:
     ~DataImportRunner() override;
 
     // Adds the file at `path` to project `projectId`, or updates its source,
-    // as ProjectStore::upsertDataSource does. Returns when the import has
+    // as upsertDataSource (app/dataimport.h) does. Returns when the import has
     // ended. Meanwhile the event loop runs: without user input until the
     // dialog shows, then with the window blocked behind the dialog.
     DataImportOutcome importFile(qint64 projectId, const QString &path, const DataSourceOptions &options);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/datasource.h"
+#include "model/datasource.h"
 
 #include <QList>
 #include <QObject>

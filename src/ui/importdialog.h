@@ -1,7 +1,7 @@
 #pragma once
 
-#include "import/datasourceoptions.h"
 #include "import/tablereader.h"
+#include "model/datasource.h"
 
 #include <QDialog>
 #include <QString>

@@ -3,10 +3,10 @@
 #include "app/datadirectorylock.h"
 #include "app/projectsession.h"
 #include "app/workspace.h"
+#include "model/datasource.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
 #include "model/templatefield.h"
-#include "store/datasource.h"
 #include "store/projectstore.h"
 #include "ui/unitspinbox.h"
 

@@ -5,9 +5,9 @@
 #include "clirun.h"
 #include "testconnection.h"
 
-#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,12 +3,12 @@
 // sheet geometry gives, zbarimg for the codes printed on each card.
 
 #include "app/exportplan.h"
-#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "render/exportpreflight.h"
 #include "render/jobselection.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 #include "support/asuser.h"
 #include "support/filesizelimit.h"
 

@@ -10,6 +10,7 @@
 //
 // Prints "done" on success, else the store's message, and exits with 1.
 
+#include "app/dataimport.h"
 #include "store/projectstore.h"
 
 #include <QCoreApplication>
@@ -63,7 +64,7 @@ int upsert(const QStringList &arguments, QTextStream &out)
     DataSourceOptions options;
     if (arguments.size() > 5)
         options.csvDelimiter = arguments.at(5);
-    if (!store.upsertDataSource(arguments.at(3).toLongLong(), arguments.at(4), options, &error)) {
+    if (!upsertDataSource(store, arguments.at(3).toLongLong(), arguments.at(4), options, &error)) {
         out << error << '\n';
         return 1;
     }

@@ -4,7 +4,7 @@
 // their values and sort indexes as plain lists, and a JSON object written
 // inline.
 
-#include "store/datasource.h"
+#include "model/datasource.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -3,9 +3,12 @@
 // may remain, whichever side (the reader thread or the statements) fails.
 #include "storetestutil.h"
 
+#include "app/dataimport.h"
 #include "import/csvparser.h"
 #include "import/tablereader.h"
+#include "model/headernames.h"
 #include "store/projectstore.h"
+#include "store/recordrows.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -85,6 +88,23 @@ QByteArray rowsWithWideRow(int count, int badRow)
     return text;
 }
 
+// A row held in memory, as a reader other than the CSV file's hands it over.
+class MemoryRow final : public RecordRowView
+{
+public:
+    explicit MemoryRow(const QStringList &cells)
+    {
+        for (const QString &cell : cells)
+            m_cells.append({cell.toUtf8(), cell.size()});
+    }
+    qsizetype size() const override { return m_cells.size(); }
+    QByteArrayView cell(qsizetype i) const override { return m_cells.at(i).first; }
+    qsizetype units(qsizetype i) const override { return m_cells.at(i).second; }
+
+private:
+    QList<std::pair<QByteArray, qsizetype>> m_cells;
+};
+
 // Python's writer and reader of CSV files, the other side of storesWhatPythonWrote.
 QString pythonWriterScript()
 {
@@ -107,6 +127,8 @@ private slots:
     void statementFailureStopsReader_data();
     void statementFailureStopsReader();
     void refreshStreamsToo();
+    void producerRows_data();
+    void producerRows();
 };
 
 void TestCsvImport::sameRowsAsReaderAndWriter_data()
@@ -191,7 +213,7 @@ void TestCsvImport::sameRowsAsReaderAndWriter()
     const QStringList before = dumpDatabase(f.db());
 
     error.clear();
-    const std::optional<DataSource> streamed = f.store().upsertDataSource(f.projectId, path, options, &error);
+    const std::optional<DataSource> streamed = upsertDataSource(f.store(), f.projectId, path, options, &error);
     if (!readable) {
         QVERIFY(!streamed);
         QCOMPARE(error, readError);
@@ -244,7 +266,7 @@ void TestCsvImport::storesWhatPythonWrote()
     // More than one of the reader's 256 KiB chunks.
     QVERIFY(QFileInfo(path).size() > 256 * 1024);
 
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     const QStringList payloads =
         storetest::rows(f.db(), QStringLiteral("SELECT payload_json FROM data_source_records "
@@ -312,7 +334,7 @@ void TestCsvImport::readerFailureRollsBack()
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("late.csv"), "A,B,C\nold,1,2\n");
     if (knownSource)
-        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+        QVERIFY2(upsertDataSource(f.store(), f.projectId, path, {}, &error), qPrintable(error));
     QVERIFY(writeFile(path, content));
     if (!trigger.isEmpty())
         QVERIFY2(exec(f.db(), trigger, {}, &error), qPrintable(error));
@@ -323,7 +345,7 @@ void TestCsvImport::readerFailureRollsBack()
     QVERIFY(!readTableFile(path, {}, &header, &rowList, &readError));
 
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, {}, &error));
     QCOMPARE(error, readError);
     QVERIFY2(error.contains(messagePart), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
@@ -332,7 +354,7 @@ void TestCsvImport::readerFailureRollsBack()
     if (!trigger.isEmpty())
         QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
     QVERIFY(writeFile(path, rowsWithWideRow(70, -1)));
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     QCOMPARE(f.store().countDataSourceRecords(source->id), 70);
 }
@@ -366,12 +388,12 @@ void TestCsvImport::statementFailureStopsReader()
     const QStringList before = dumpDatabase(f.db());
 
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {}, &error));
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, {}, &error));
     QVERIFY2(error.contains(QStringLiteral("refused at %1").arg(failingRow)), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
 
     QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     QCOMPARE(f.store().countDataSourceRecords(source->id), 100000);
 }
@@ -384,12 +406,12 @@ void TestCsvImport::refreshStreamsToo()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("r.csv"), "A,B\n1,2\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
 
     const QByteArray changed = longMixedFile(500);
     QVERIFY(writeFile(path, changed));
-    QVERIFY2(f.store().reloadDataSource(source->id, &error), qPrintable(error));
+    QVERIFY2(reloadDataSource(f.store(), source->id, &error), qPrintable(error));
     QStringList header;
     QList<QStringList> rowList;
     QVERIFY(readTableFile(path, {}, &header, &rowList, &error));
@@ -399,9 +421,89 @@ void TestCsvImport::refreshStreamsToo()
 
     const QStringList before = dumpDatabase(f.db());
     QVERIFY(writeFile(path, rowsWithWideRow(20000, 19999)));
-    QVERIFY(!f.store().reloadDataSource(source->id, &error));
+    QVERIFY(!reloadDataSource(f.store(), source->id, &error));
     QVERIFY2(error.contains(QStringLiteral("columns")), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
+}
+
+void TestCsvImport::producerRows_data()
+{
+    QTest::addColumn<qint64>("sizeBound");
+    QTest::addColumn<int>("failAt");  // the data row the reader fails at; -1 for none
+    QTest::addColumn<bool>("header"); // whether the reader gives a header row
+    QTest::addColumn<int>("passes");
+    QTest::addColumn<QString>("message");
+
+    // Far more than the rows' text; what a file's size would be.
+    const qint64 ample = 1024 * 1024;
+    QTest::newRow("size known") << ample << -1 << true << 1 << QString();
+    // Without a size the rows are counted against the stored-text limit
+    // before one of them is written.
+    QTest::newRow("size unknown") << qint64(-1) << -1 << true << 2 << QString();
+    QTest::newRow("fails after several batches went in")
+        << ample << 900 << true << 1 << QStringLiteral("The reader broke at row 900");
+    QTest::newRow("no header row") << ample << -1 << false << 1 << QStringLiteral("The data file has no header row");
+}
+
+// The store's side alone: rows from a producer, no file. They are stored as
+// the same rows read whole, and a producer that fails, late or at once,
+// leaves the source's previous rows.
+void TestCsvImport::producerRows()
+{
+    QFETCH(qint64, sizeBound);
+    QFETCH(int, failAt);
+    QFETCH(bool, header);
+    QFETCH(int, passes);
+    QFETCH(QString, message);
+
+    Fixture f;
+    QString error;
+    QVERIFY2(f.open(&error), qPrintable(error));
+    const QStringList names{QStringLiteral("Nr"), QStringLiteral("Text"), QStringLiteral("Nr")};
+    QList<QStringList> rowList;
+    for (int i = 0; i < 1000; ++i)
+        rowList.append({QString::number(i), QStringLiteral("\"\u00e4\u20ac\U0001F600\n%1").arg(i)});
+    rowList.append({QStringLiteral("short")});
+    const qint64 sourceId = insertRawSource(f.db(), f.projectId, QStringLiteral("/memory.csv"));
+    QVERIFY2(f.store().replaceDataSourceRecords(sourceId, {QStringLiteral("Old")}, {{QStringLiteral("kept")}},
+                                                &error),
+             qPrintable(error));
+
+    int ran = 0;
+    RecordRowProducer producer;
+    producer.sizeBound = sizeBound;
+    producer.read = [&](const RecordRowHandler &onRow, const std::function<bool()> &again, QString *readError) {
+        do {
+            ++ran;
+            if (header && !onRow(MemoryRow(names)))
+                return true;
+            for (int i = 0; header && i < rowList.size(); ++i) {
+                if (i == failAt) {
+                    *readError = QStringLiteral("The reader broke at row %1").arg(i);
+                    return false;
+                }
+                if (!onRow(MemoryRow(rowList.at(i))))
+                    return true;
+            }
+        } while (again && again());
+        return true;
+    };
+
+    const QStringList before = dumpDatabase(f.db());
+    error.clear();
+    const bool stored = f.store().replaceDataSourceRecords(sourceId, producer, &error);
+    QCOMPARE(ran, passes);
+    if (!message.isEmpty()) {
+        QVERIFY(!stored);
+        QCOMPARE(error, message);
+        QCOMPARE(dumpDatabase(f.db()), before);
+        return;
+    }
+    QVERIFY2(stored, qPrintable(error));
+    const qint64 reference = insertRawSource(f.db(), f.projectId, QStringLiteral("/reference.csv"));
+    QVERIFY2(f.store().replaceDataSourceRecords(reference, settledHeader(names), rowList, &error), qPrintable(error));
+    QCOMPARE(storedRows(f.db(), sourceId).size(), rowList.size());
+    QCOMPARE(storedRows(f.db(), sourceId), storedRows(f.db(), reference));
 }
 
 QTEST_GUILESS_MAIN(TestCsvImport)

@@ -1,6 +1,7 @@
 #include "recordvalues.h"
 #include "storetestutil.h"
 
+#include "app/dataimport.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
 
@@ -181,7 +182,7 @@ void TestDataSources::upsertAddsSourceWithRows()
                                      "Name,City\nAda,Oslo\nGrace,Lima\nAlan,Kyiv\n");
 
     const DataSourceOptions options{QString(), QStringLiteral("utf-8"), QStringLiteral("comma")};
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, options, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, options, &error);
     QVERIFY2(source, qPrintable(error));
     QVERIFY(source->id > 0);
     QCOMPARE(source->projectId, f.projectId);
@@ -228,15 +229,15 @@ void TestDataSources::upsertSameFileUpdatesOptions()
 
     QVERIFY(writeFile(absolute, "Code;Tier\nA1;gold\n"));
     const std::optional<DataSource> other =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("other.csv"), "X\n1\n"), {}, &error);
-    const std::optional<DataSource> first = f.store().upsertDataSource(f.projectId, firstPath, {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("other.csv"), "X\n1\n"), {}, &error);
+    const std::optional<DataSource> first = upsertDataSource(f.store(), f.projectId, firstPath, {}, &error);
     QVERIFY2(other && first, qPrintable(error));
     QCOMPARE(first->filePath, absolute);
     QCOMPARE(first->sortOrder, 1);
 
     QVERIFY(writeFile(absolute, "Code,Tier\nB2,silver\nC3,bronze\n"));
     const DataSourceOptions changed{QString(), QStringLiteral("windows-1252"), QStringLiteral("comma")};
-    const std::optional<DataSource> second = f.store().upsertDataSource(f.projectId, secondPath, changed, &error);
+    const std::optional<DataSource> second = upsertDataSource(f.store(), f.projectId, secondPath, changed, &error);
     QVERIFY2(second, qPrintable(error));
 
     DataSource expected = *first;
@@ -260,7 +261,7 @@ void TestDataSources::sortOrderIsHighestPlusOne()
     QList<DataSource> added;
     for (const QString &name : {QStringLiteral("a.csv"), QStringLiteral("b.csv"), QStringLiteral("c.csv")}) {
         const std::optional<DataSource> source =
-            f.store().upsertDataSource(f.projectId, f.writeFile(name, "H\nv\n"), {}, &error);
+            upsertDataSource(f.store(), f.projectId, f.writeFile(name, "H\nv\n"), {}, &error);
         QVERIFY2(source, qPrintable(error));
         added << *source;
     }
@@ -270,14 +271,14 @@ void TestDataSources::sortOrderIsHighestPlusOne()
 
     // Another project counts its own sources.
     const std::optional<DataSource> elsewhere =
-        f.store().upsertDataSource(otherProject->id, f.file(QStringLiteral("a.csv")), {}, &error);
+        upsertDataSource(f.store(), otherProject->id, f.file(QStringLiteral("a.csv")), {}, &error);
     QVERIFY2(elsewhere, qPrintable(error));
     QCOMPARE(elsewhere->sortOrder, 0);
 
     // Removing the first leaves a gap; the next is still the highest + 1.
     QVERIFY2(f.store().deleteDataSource(added.at(0).id, &error), qPrintable(error));
     const std::optional<DataSource> next =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("d.csv"), "H\nv\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("d.csv"), "H\nv\n"), {}, &error);
     QVERIFY2(next, qPrintable(error));
     QCOMPARE(next->sortOrder, 3);
 
@@ -316,7 +317,7 @@ void TestDataSources::upsertReadFailureTouchesNothing()
     const QString path = f.file(fileName);
     if (existingSource) {
         QVERIFY(writeFile(path, "Name\nAda\n"));
-        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+        QVERIFY2(upsertDataSource(f.store(), f.projectId, path, {}, &error), qPrintable(error));
     }
     if (!content.isNull())
         QVERIFY(writeFile(path, content));
@@ -326,7 +327,7 @@ void TestDataSources::upsertReadFailureTouchesNothing()
 
     const DataSourceOptions options{QString(), QStringLiteral("utf-8"), QStringLiteral("semicolon")};
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, options, &error));
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, options, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(error, readerMessage(path, options));
     QCOMPARE(dumpDatabase(f.db()), before);
@@ -412,11 +413,11 @@ void TestDataSources::upsertWriteFailureTouchesNothing()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const std::optional<DataSource> other =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("other.csv"), "X\n1\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("other.csv"), "X\n1\n"), {}, &error);
     QVERIFY2(other, qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("data.csv"), generatedCsv(3));
     if (knownSource)
-        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+        QVERIFY2(upsertDataSource(f.store(), f.projectId, path, {}, &error), qPrintable(error));
     QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at='2001-02-03 04:05:06'")));
     QVERIFY(writeFile(path, generatedCsv(200)));
     for (const QString &statement : std::as_const(setup))
@@ -426,14 +427,14 @@ void TestDataSources::upsertWriteFailureTouchesNothing()
 
     const DataSourceOptions changed{QString(), QStringLiteral("utf-8"), QStringLiteral("comma")};
     error.clear();
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, changed, &error));
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, changed, &error));
     QVERIFY2(error.contains(message), qPrintable(error));
     QCOMPARE(dumpDatabase(f.db()), before);
     QCOMPARE(dataSourceRows(f.store().loadDataSources(f.projectId, &error)), dataSourceRows(sourcesBefore));
 
     // No transaction was left open: once the cause is gone the same import goes through.
     QVERIFY(exec(f.db(), QStringLiteral("DROP TRIGGER fail")));
-    const std::optional<DataSource> imported = f.store().upsertDataSource(f.projectId, path, changed, &error);
+    const std::optional<DataSource> imported = upsertDataSource(f.store(), f.projectId, path, changed, &error);
     QVERIFY2(imported, qPrintable(error));
     QCOMPARE(imported->options, changed);
     QCOMPARE(imported->sortOrder, 1);
@@ -461,7 +462,7 @@ void TestDataSources::upsertOnFullDiskTouchesNothing()
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("members.csv"), generatedCsv(3));
     if (knownSource)
-        QVERIFY2(f.store().upsertDataSource(f.projectId, path, {}, &error), qPrintable(error));
+        QVERIFY2(upsertDataSource(f.store(), f.projectId, path, {}, &error), qPrintable(error));
     // Some 3 MB of rows: far beyond the limit, while the entry of the file alone is well within it.
     QVERIFY(writeFile(path, generatedCsv(30000, 60)));
     const QStringList before = dumpDatabase(f.db());
@@ -516,7 +517,7 @@ void TestDataSources::upsertReadsExcel()
     const QString sample = QDir(QStringLiteral(VDP_SOURCE_DIR)).filePath(QStringLiteral("src/app/starter/sample-data.xlsx"));
 
     const DataSourceOptions options{QStringLiteral("Members"), QStringLiteral("auto"), QStringLiteral("auto")};
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, sample, options, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, sample, options, &error);
     QVERIFY2(source, qPrintable(error));
     QCOMPARE(source->displayName, QStringLiteral("sample-data.xlsx"));
     QCOMPARE(source->options, options);
@@ -621,7 +622,7 @@ void TestDataSources::duplicateHeaderThroughReader()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("dup.csv"), "Code,Name,Code\nfirst,Ada,second\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     // The reader names the second Code column Code_2, so both cells are kept.
     QCOMPARE(storedRows(f.db(), source->id),
@@ -743,7 +744,7 @@ void TestDataSources::replaceFailureRollsBack()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("old.csv"), "Name,City\nAda,Oslo\nGrace,Lima\nAlan,Kyiv\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at='2001-02-03 04:05:06'")));
     for (const QString &statement : std::as_const(setup))
@@ -773,7 +774,7 @@ void TestDataSources::replaceRefreshesUpdatedAt()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("a.csv"), "Name\nAda\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     const QString old = QStringLiteral("2001-02-03 04:05:06");
     const auto updatedAt = [&] {
@@ -785,14 +786,14 @@ void TestDataSources::replaceRefreshesUpdatedAt()
     QVERIFY(updatedAt() > old);
 
     QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at=?"), {old}));
-    QVERIFY2(f.store().reloadDataSource(source->id, &error), qPrintable(error));
+    QVERIFY2(reloadDataSource(f.store(), source->id, &error), qPrintable(error));
     QVERIFY(updatedAt() > old);
 
     // A re-import whose rows then fail changes nothing, updated_at included.
     QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at=?"), {old}));
     QVERIFY(exec(f.db(), QStringLiteral("CREATE TRIGGER fail BEFORE DELETE ON data_source_records "
                                         "BEGIN SELECT RAISE(ABORT, 'no'); END")));
-    QVERIFY(!f.store().upsertDataSource(f.projectId, path, {QString(), QStringLiteral("utf-8"), QStringLiteral("comma")},
+    QVERIFY(!upsertDataSource(f.store(), f.projectId, path, {QString(), QStringLiteral("utf-8"), QStringLiteral("comma")},
                                         &error));
     QCOMPARE(updatedAt(), old);
 }
@@ -822,7 +823,7 @@ void TestDataSources::storedTextLimit()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const std::optional<DataSource> source =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n"), {}, &error);
     QVERIFY2(source, qPrintable(error));
     const QStringList before = dumpDatabase(f.db());
     const QString log = f.scratch.path() + QStringLiteral("-wal");
@@ -874,12 +875,12 @@ void TestDataSources::reloadUsesStoredOptions()
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("prices.csv"), "Item,Price\nTea,1\n");
     const DataSourceOptions comma{QString(), QStringLiteral("auto"), QStringLiteral("comma")};
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, comma, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, comma, &error);
     QVERIFY2(source, qPrintable(error));
 
     // Semicolons everywhere and one comma: only the stored "comma" keeps "Price;Tax" apart from "Item".
     QVERIFY(writeFile(path, "Item;Note,Price;Tax\nTea;hot,1;0\nCake;sweet,2;1\n"));
-    QVERIFY2(f.store().reloadDataSource(source->id, &error), qPrintable(error));
+    QVERIFY2(reloadDataSource(f.store(), source->id, &error), qPrintable(error));
     QCOMPARE(storedRows(f.db(), source->id),
              QStringList({QStringLiteral(R"(0|{"Item;Note":"Tea;hot","Price;Tax":"1;0"})"),
                           QStringLiteral(R"(1|{"Item;Note":"Cake;sweet","Price;Tax":"2;1"})")}));
@@ -891,21 +892,21 @@ void TestDataSources::reloadFailureKeepsRows()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("members.csv"), "Name\nAda\nGrace\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     QVERIFY(exec(f.db(), QStringLiteral("UPDATE data_sources SET updated_at='2001-02-03 04:05:06'")));
     const QStringList before = dumpDatabase(f.db());
 
     QVERIFY(writeFile(path, ""));
     error.clear();
-    QVERIFY(!f.store().reloadDataSource(source->id, &error));
+    QVERIFY(!reloadDataSource(f.store(), source->id, &error));
     QCOMPARE(error, readerMessage(path));
     QVERIFY(!error.isEmpty());
     QCOMPARE(dumpDatabase(f.db()), before);
 
     QVERIFY(QFile::remove(path));
     error.clear();
-    QVERIFY(!f.store().reloadDataSource(source->id, &error));
+    QVERIFY(!reloadDataSource(f.store(), source->id, &error));
     QCOMPARE(error, readerMessage(path));
     QCOMPARE(dumpDatabase(f.db()), before);
 }
@@ -916,13 +917,13 @@ void TestDataSources::reloadUnknownSource()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const std::optional<DataSource> source =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n"), {}, &error);
     QVERIFY2(source, qPrintable(error));
     QVERIFY2(f.store().deleteDataSource(source->id, &error), qPrintable(error));
 
     for (const qint64 id : {source->id, qint64(0), qint64(-1), qint64(999)}) {
         error.clear();
-        QVERIFY(!f.store().reloadDataSource(id, &error));
+        QVERIFY(!reloadDataSource(f.store(), id, &error));
         QCOMPARE(error, QStringLiteral("Data source does not exist"));
     }
 }
@@ -1000,7 +1001,7 @@ void TestDataSources::loadFailuresAreEmpty()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const std::optional<DataSource> source =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n2\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n2\n"), {}, &error);
     QVERIFY2(source, qPrintable(error));
     QCOMPARE(f.store().countDataSourceRecords(source->id), 2);
     QCOMPARE(f.store().countDataSourceRecords(source->id + 1), 0);
@@ -1021,7 +1022,7 @@ void TestDataSources::loadFailuresAreEmpty()
     QVERIFY(f.store().loadDataSources(f.projectId, &error).isEmpty());
     QVERIFY2(error.contains(QStringLiteral("data_sources")), qPrintable(error));
     error.clear();
-    QVERIFY(!f.store().reloadDataSource(source->id, &error));
+    QVERIFY(!reloadDataSource(f.store(), source->id, &error));
     QVERIFY2(error.contains(QStringLiteral("data_sources")), qPrintable(error));
 }
 
@@ -1031,9 +1032,9 @@ void TestDataSources::deleteRemovesRows()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const std::optional<DataSource> removed =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n2\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("a.csv"), "A\n1\n2\n"), {}, &error);
     const std::optional<DataSource> kept =
-        f.store().upsertDataSource(f.projectId, f.writeFile(QStringLiteral("b.csv"), "B\n3\n"), {}, &error);
+        upsertDataSource(f.store(), f.projectId, f.writeFile(QStringLiteral("b.csv"), "B\n3\n"), {}, &error);
     QVERIFY2(removed && kept, qPrintable(error));
     const QStringList keptRows = storedRows(f.db(), kept->id);
 
@@ -1063,7 +1064,7 @@ void TestDataSources::killedImportKeepsPreviousRows()
     QString error;
     QVERIFY2(f.open(&error), qPrintable(error));
     const QString path = f.writeFile(QStringLiteral("old.csv"), "Name,City\nAda,Oslo\nGrace,Lima\n");
-    const std::optional<DataSource> source = f.store().upsertDataSource(f.projectId, path, {}, &error);
+    const std::optional<DataSource> source = upsertDataSource(f.store(), f.projectId, path, {}, &error);
     QVERIFY2(source, qPrintable(error));
     const QStringList oldRows = storedRows(f.db(), source->id);
     const QStringList oldSources = rows(f.db(), QStringLiteral("SELECT * FROM data_sources"));
@@ -1120,7 +1121,7 @@ void TestDataSources::killedImportKeepsPreviousRows()
     QCOMPARE(reopened.countDataSourceRecords(source->id), 2);
 
     // And the next import goes through.
-    QVERIFY2(reopened.reloadDataSource(source->id, &error), qPrintable(error));
+    QVERIFY2(reloadDataSource(reopened, source->id, &error), qPrintable(error));
     QCOMPARE(storedRows(reopened.database(), source->id), oldRows);
 }
 

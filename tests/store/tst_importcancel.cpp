@@ -8,6 +8,7 @@
 #include "storetestutil.h"
 #include "writelock.h"
 
+#include "app/dataimport.h"
 #include "store/projectstore.h"
 
 #include <QtGui/private/qzipwriter_p.h>
@@ -141,7 +142,7 @@ void TestImportCancel::cancelLeavesDatabaseAsItWas()
     std::optional<DataSource> known;
     if (operation != Operation::ImportNew) {
         QVERIFY(writeFile(path, content(7, "old")));
-        known = store.upsertDataSource(project->id, path, oldOptions, &error);
+        known = upsertDataSource(store, project->id, path, oldOptions, &error);
         QVERIFY2(known, qPrintable(error));
     }
     QVERIFY(writeFile(path, content(newRows, "new")));
@@ -180,9 +181,9 @@ void TestImportCancel::cancelLeavesDatabaseAsItWas()
     bool succeeded = false;
     error.clear();
     if (operation == Operation::Reload)
-        succeeded = store.reloadDataSource(known->id, &error, cancelRequested);
+        succeeded = reloadDataSource(store, known->id, &error, cancelRequested);
     else
-        succeeded = store.upsertDataSource(project->id, path, newOptions, &error, cancelRequested).has_value();
+        succeeded = upsertDataSource(store, project->id, path, newOptions, &error, cancelRequested).has_value();
 
     QVERIFY(!succeeded);
     QCOMPARE(error, QStringLiteral("The import was cancelled"));
@@ -206,10 +207,10 @@ void TestImportCancel::cancelLeavesDatabaseAsItWas()
 
     // No transaction was left open: the same work goes through afterwards.
     if (operation == Operation::Reload) {
-        QVERIFY2(store.reloadDataSource(known->id, &error), qPrintable(error));
+        QVERIFY2(reloadDataSource(store, known->id, &error), qPrintable(error));
         QCOMPARE(store.countDataSourceRecords(known->id), newRows);
     } else {
-        const std::optional<DataSource> source = store.upsertDataSource(project->id, path, newOptions, &error);
+        const std::optional<DataSource> source = upsertDataSource(store, project->id, path, newOptions, &error);
         QVERIFY2(source, qPrintable(error));
         QCOMPARE(source->options, newOptions);
         QCOMPARE(store.countDataSourceRecords(source->id), newRows);
@@ -245,7 +246,7 @@ void TestImportCancel::waitsForAnotherWriter()
     QVERIFY(writeFile(path, workbook ? xlsxRows(3, "old") : csvRows(3, "old")));
     std::optional<DataSource> source;
     if (reload) {
-        source = store.upsertDataSource(project->id, path, {}, &error);
+        source = upsertDataSource(store, project->id, path, {}, &error);
         QVERIFY2(source, qPrintable(error));
     }
     QVERIFY(writeFile(path, workbook ? xlsxRows(200, "new") : csvRows(200, "new")));
@@ -255,9 +256,9 @@ void TestImportCancel::waitsForAnotherWriter()
     // Well within the busy timeout of 5 s.
     writer.releaseAfter(std::chrono::milliseconds(300));
     if (reload) {
-        QVERIFY2(store.reloadDataSource(source->id, &error), qPrintable(error));
+        QVERIFY2(reloadDataSource(store, source->id, &error), qPrintable(error));
     } else {
-        source = store.upsertDataSource(project->id, path, {}, &error);
+        source = upsertDataSource(store, project->id, path, {}, &error);
         QVERIFY2(source, qPrintable(error));
     }
     QCOMPARE(store.countDataSourceRecords(source->id), 200);

@@ -4,6 +4,7 @@
 #include "scripteddialogs.h"
 #include "windowfixture.h"
 
+#include "app/dataimport.h"
 #include "render/backgroundimport.h"
 #include "support/imagefixtures.h"
 #include "support/pdffixtures.h"
@@ -174,7 +175,7 @@ qint64 TestBackgrounds::seedProject(const ProjectSeed &seed)
         for (int n = 1; n <= seed.records; ++n)
             csv += "Person " + QByteArray::number(n) + "\n";
         const QString path = m_folders.files->filePath(seed.name + QStringLiteral(".csv"));
-        if (!writeFile(path, csv) || !store->upsertDataSource(project->id, path, DataSourceOptions{}, &error))
+        if (!writeFile(path, csv) || !upsertDataSource(*store, project->id, path, DataSourceOptions{}, &error))
             return 0;
         project->dataSourcePath = path;
     }

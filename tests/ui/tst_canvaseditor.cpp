@@ -4,6 +4,7 @@
 #include "scripteddialogs.h"
 #include "windowfixture.h"
 
+#include "app/dataimport.h"
 #include "editor/clipboarddocument.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"
@@ -134,7 +135,7 @@ bool TestCanvasEditor::startWindow(bool duplex)
         if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
             return false;
         file.close();
-        if (!store->upsertDataSource(project->id, csv, DataSourceOptions{}))
+        if (!upsertDataSource(*store, project->id, csv, DataSourceOptions{}))
             return false;
         project->dataSourcePath = csv;
         project->duplex = duplex;

@@ -1,9 +1,10 @@
 #include "scripteddialogs.h"
 #include "windowfixture.h"
 
-#include "support/hostilefiles.h"
+#include "app/dataimport.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
+#include "support/hostilefiles.h"
 #include "ui/datapage.h"
 #include "ui/datasync.h"
 #include "ui/importdialog.h"
@@ -998,7 +999,7 @@ void TestDataPage::startupAndProjectSwitch()
         std::optional<Project> bound = store->createProject(QStringLiteral("Bound"));
         QVERIFY(bound);
         QString error;
-        QVERIFY2(store->upsertDataSource(bound->id, path, {}, &error), qPrintable(error));
+        QVERIFY2(upsertDataSource(*store, bound->id, path, {}, &error), qPrintable(error));
         bound->dataSourcePath = path;
         QVERIFY(store->updateProject(*bound));
     }
@@ -1050,7 +1051,7 @@ void TestDataPage::dataReadFailure()
         for (const QString &name : {QStringLiteral("Older"), QStringLiteral("Newer")}) {
             const std::optional<Project> project = store->createProject(name);
             QVERIFY(project);
-            QVERIFY(store->upsertDataSource(project->id, path, {}));
+            QVERIFY(upsertDataSource(*store, project->id, path, {}));
         }
     }
     QVERIFY(startWindow());

@@ -1,6 +1,7 @@
 #include "scripteddialogs.h"
 #include "windowfixture.h"
 
+#include "app/dataimport.h"
 #include "render/jobselection.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
@@ -272,7 +273,7 @@ qint64 TestExportRange::seedProject(ProjectStore &store, const ProjectSeed &seed
     project->duplex = seed.duplex;
     if (!seed.csv.isEmpty()) {
         const QString csv = m_folders.files->filePath(seed.csvName);
-        if (!writeFile(csv, seed.csv) || !store.upsertDataSource(project->id, csv, DataSourceOptions{}, &error))
+        if (!writeFile(csv, seed.csv) || !upsertDataSource(store, project->id, csv, DataSourceOptions{}, &error))
             return 0;
         project->dataSourcePath = csv;
     }

@@ -3,6 +3,7 @@
 
 #include "cli/clirun.h"
 
+#include "app/dataimport.h"
 #include "app/workspace.h"
 #include "render/pdfexport.h"
 #include "store/projectstore.h"
@@ -205,7 +206,7 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
             if (!file.open(QIODevice::WriteOnly) || file.write(seed.csv) != seed.csv.size())
                 return false;
             file.close();
-            if (!store->upsertDataSource(project->id, csv, DataSourceOptions{}, &error))
+            if (!upsertDataSource(*store, project->id, csv, DataSourceOptions{}, &error))
                 return false;
             project->dataSourcePath = csv;
         }

@@ -9,6 +9,7 @@
 #include "scripteddialogs.h"
 #include "windowfixture.h"
 
+#include "app/dataimport.h"
 #include "import/csvparser.h"
 #include "import/tablereader.h"
 #include "store/projectstore.h"
@@ -226,7 +227,7 @@ bool TestImportProgress::startWithTwoProjects(int rows, bool show)
         const auto store = openTestStore(m_folders.databasePath);
         std::optional<Project> bound;
         if (!store->createProject(QStringLiteral("Plain")) || !(bound = store->createProject(QStringLiteral("Bound")))
-            || !store->upsertDataSource(bound->id, path, {}))
+            || !upsertDataSource(*store, bound->id, path, {}))
             return false;
         bound->dataSourcePath = path;
         if (!store->updateProject(*bound))

@@ -1,13 +1,14 @@
 #include "scripteddialogs.h"
 #include "windowfixture.h"
 
+#include "app/dataimport.h"
 #include "app/workspace.h"
 #include "render/sheetcomposer.h"
 #include "store/projectstore.h"
-#include "ui/impositionpreviewwidget.h"
 #include "ui/canvas/canvaspage.h"
 #include "ui/canvas/canvasview.h"
 #include "ui/canvaseditor.h"
+#include "ui/impositionpreviewwidget.h"
 #include "ui/mainwindow.h"
 #include "ui/previewpage.h"
 #include "ui/projectpanel.h"
@@ -164,7 +165,7 @@ qint64 TestPreviewPage::seedProject(ProjectStore &store, const ProjectSeed &seed
         if (!file.open(QIODevice::WriteOnly) || file.write(ticketCsv(seed.records)) < 0)
             return 0;
         file.close();
-        if (!store.upsertDataSource(project->id, csv, DataSourceOptions{}, &error)) {
+        if (!upsertDataSource(store, project->id, csv, DataSourceOptions{}, &error)) {
             qWarning("cannot add the data file: %s", qPrintable(error));
             return 0;
         }

@@ -5,8 +5,9 @@
 #include "projectchoice.h"
 #include "tableprinter.h"
 
-#include "import/recordassembly.h"
+#include "app/dataimport.h"
 #include "import/tablereader.h"
+#include "store/recordassembly.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -113,7 +114,7 @@ int importCommand(CliContext &context, const CliInvocation &invocation)
         }
     }
 
-    const std::optional<DataSource> source = store->upsertDataSource(project.id, file, options, &error);
+    const std::optional<DataSource> source = upsertDataSource(*store, project.id, file, options, &error);
     if (!source)
         return context.fail(QStringLiteral("Variable data import failed: %1").arg(error));
     context.out() << QStringLiteral("Imported data source %1: %2 (%3 rows)")
@@ -187,7 +188,7 @@ int refreshCommand(CliContext &context, const CliInvocation &invocation)
     QString error;
     bool failed = false;
     for (const DataSource &source : sources) {
-        if (store->reloadDataSource(source.id, &error)) {
+        if (reloadDataSource(*store, source.id, &error)) {
             context.out() << QStringLiteral("Refreshed %1: %2 rows")
                                  .arg(source.displayName, QString::number(store->countDataSourceRecords(source.id)))
                           << '\n';

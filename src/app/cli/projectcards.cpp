@@ -3,9 +3,9 @@
 #include "clicontext.h"
 
 #include "app/exportplan.h"
-#include "import/recordassembly.h"
 #include "model/fieldvalues.h"
 #include "render/pdfexport.h"
+#include "store/recordassembly.h"
 
 std::optional<ProjectCards> loadProjectCards(CliContext &context, ProjectStore &store, qint64 projectId)
 {

@@ -1,6 +1,7 @@
 #include "starterdatabase.h"
 
-#include "import/columnkeys.h"
+#include "app/dataimport.h"
+#include "model/columnkeys.h"
 #include "model/prizes.h"
 #include "store/projectstore.h"
 
@@ -64,7 +65,7 @@ std::optional<Project> createStarterProject(ProjectStore &store, QString *error)
 std::optional<DataSource> addSampleDataSource(ProjectStore &store, Project *project, const QString &sampleDataPath,
                                               QString *error)
 {
-    std::optional<DataSource> source = store.upsertDataSource(project->id, sampleDataPath, {}, error);
+    std::optional<DataSource> source = upsertDataSource(store, project->id, sampleDataPath, {}, error);
     if (!source)
         return std::nullopt;
     project->dataSourcePath = source->filePath;

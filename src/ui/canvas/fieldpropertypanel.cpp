@@ -3,7 +3,7 @@
 #include "ui/canvas/propertyform.h"
 
 #include "editor/editorgeometry.h"
-#include "import/columnkeys.h"
+#include "model/columnkeys.h"
 #include "render/elementpainter.h"
 #include "ui/canvas/prizeeditor.h"
 #include "ui/unitspinbox.h"

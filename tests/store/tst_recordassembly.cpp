@@ -1,6 +1,6 @@
-#include "import/columnkeys.h"
-#include "import/recordassembly.h"
+#include "model/columnkeys.h"
 #include "store/projectstore.h"
+#include "store/recordassembly.h"
 
 #include "store/recordvalues.h"
 

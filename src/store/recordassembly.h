@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/cardtable.h"
-#include "store/datasource.h"
+#include "model/datasource.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "recordassembly.h"
 
-#include "columnkeys.h"
+#include "model/columnkeys.h"
 #include "store/columnorder.h"
 #include "store/projectstore.h"
 #include "store/sqlutil.h"
