@@ -107,7 +107,7 @@ QRectF rectOf(const Record &record)
 
 bool isNumberingField(const TemplateField &field)
 {
-    return field.type == QLatin1String("scratch") || field.type == QLatin1String("sequence");
+    return isGenerated(field.type);
 }
 
 // The steps as they are applied: forwards in order; backwards in reverse
@@ -256,7 +256,7 @@ QList<TemplateField> EditorDocument::fieldsOnSide(const QString &side) const
 {
     QList<TemplateField> onSide;
     for (const TemplateField &f : m_fields.records) {
-        if (f.side == side)
+        if (f.side == cardSideFromKey(side))
             onSide.append(f);
     }
     return onSide;
@@ -266,7 +266,7 @@ QList<GraphicElement> EditorDocument::graphicsOnSide(const QString &side) const
 {
     QList<GraphicElement> onSide;
     for (const GraphicElement &g : m_graphics.records) {
-        if (g.side == side)
+        if (g.side == cardSideFromKey(side))
             onSide.append(g);
     }
     return onSide;
@@ -328,14 +328,14 @@ DocumentChange EditorDocument::addGraphic(GraphicElement element)
 
 DocumentChange EditorDocument::pasteField(TemplateField field, const QString &side)
 {
-    field.side = side;
+    field.side = cardSideFromKey(side);
     return insertElement(std::move(field), QStringLiteral("Paste Field Failed"), QStringLiteral("Field pasted"),
                          2000);
 }
 
 DocumentChange EditorDocument::pasteGraphic(GraphicElement element, const QString &side)
 {
-    element.side = side;
+    element.side = cardSideFromKey(side);
     return insertElement(std::move(element), QStringLiteral("Paste Graphic Failed"),
                          QStringLiteral("Graphic pasted"), 2000);
 }
@@ -513,7 +513,7 @@ DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementR
 DocumentChange EditorDocument::splitTable(qint64 tableId)
 {
     const int index = m_graphics.indexOf(tableId);
-    if (index < 0 || m_graphics.records.at(index).type != QLatin1String("table"))
+    if (index < 0 || m_graphics.records.at(index).type != ElementKind::Table)
         return {};
     const PlacedRecord<GraphicElement> table{m_graphics.records.at(index), m_graphics.sortOrders.at(index)};
     const QString title = QStringLiteral("Could Not Split Table");

@@ -211,7 +211,8 @@ void CanvasEditor::addField(const QString &type)
     const QHash<qint64, QStringList> columns = columnsBySource(m_session.cardColumns(), &order);
     if (!order.isEmpty() && !columns.value(order.first()).isEmpty())
         firstColumn = QStringLiteral("source:%1:%2").arg(order.first()).arg(columns.value(order.first()).first());
-    TemplateField field = newTemplateField(type, m_session.project().id, currentSide(), firstColumn);
+    TemplateField field = newTemplateField(fieldKindFromKey(type).value_or(ElementKind::Text), m_session.project().id,
+                                           cardSideFromKey(currentSide()), firstColumn);
     const QSizeF card = m_hooks.cardSizeMm();
     const QSizeF fitted = fittedFieldSize(field, card.width(), card.height(),
                                           m_session.preparedCards(m_document.fields()).records);
@@ -228,7 +229,10 @@ void CanvasEditor::addField(const QString &type)
 void CanvasEditor::addGraphic(const QString &type)
 {
     page();
-    const GraphicElement element = newGraphicElement(type, m_session.project().id, currentSide(),
+    const std::optional<ElementKind> kind = graphicKindFromKey(type);
+    if (!kind)
+        return; // every tool names a known shape
+    const GraphicElement element = newGraphicElement(*kind, m_session.project().id, cardSideFromKey(currentSide()),
                                                      m_hooks.cardSizeMm().width());
     m_page->currentCanvas()->scene()->clearSelection();
     const DocumentChange change = m_document.addGraphic(element);
@@ -253,7 +257,7 @@ void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 
 void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 {
-    canvasFor(edit.after.side)->updateFieldItem(edit.after);
+    canvasFor(cardSideKey(edit.after.side))->updateFieldItem(edit.after);
     DocumentChange change = m_document.modifyField(edit.after);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
@@ -262,7 +266,7 @@ void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 
 void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
 {
-    canvasFor(edit.after.side)->updateGraphicItem(edit.after);
+    canvasFor(cardSideKey(edit.after.side))->updateGraphicItem(edit.after);
     DocumentChange change = m_document.modifyGraphic(edit.after);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
@@ -342,7 +346,7 @@ void CanvasEditor::splitTable(qint64 id)
     show(change, true);
     if (change.ok && !change.graphicsSet.isEmpty()) {
         const GraphicElement &first = change.graphicsSet.first();
-        CanvasView *view = canvasFor(first.side);
+        CanvasView *view = canvasFor(cardSideKey(first.side));
         view->scene()->clearSelection();
         if (VdpGraphicItem *item = view->graphicItem(first.id))
             item->setSelected(true);
@@ -395,12 +399,12 @@ void CanvasEditor::show(const DocumentChange &change, bool reload)
             loadCanvases();
     } else {
         for (const TemplateField &field : change.fieldsRemoved)
-            canvasFor(field.side)->removeFieldItem(field.id);
+            canvasFor(cardSideKey(field.side))->removeFieldItem(field.id);
         for (const GraphicElement &element : change.graphicsRemoved)
-            canvasFor(element.side)->removeGraphicItem(element.id);
+            canvasFor(cardSideKey(element.side))->removeGraphicItem(element.id);
         // A new record is added on top, selected, and shown in its panel.
         for (const GraphicElement &element : change.graphicsSet) {
-            CanvasView *view = canvasFor(element.side);
+            CanvasView *view = canvasFor(cardSideKey(element.side));
             if (view->graphicItem(element.id)) {
                 view->updateGraphicItem(element);
                 continue;
@@ -410,7 +414,7 @@ void CanvasEditor::show(const DocumentChange &change, bool reload)
             graphicPanel->showGraphic(element);
         }
         for (const TemplateField &field : change.fieldsSet) {
-            CanvasView *view = canvasFor(field.side);
+            CanvasView *view = canvasFor(cardSideKey(field.side));
             if (view->fieldItem(field.id)) {
                 view->updateFieldItem(field);
                 continue;
