@@ -104,8 +104,9 @@ void TestTemplateModel::templateFieldDefaults_data()
     const TemplateField f;
     QTest::newRow("id") << QVariant(f.id) << QVariant(qint64(0));
     QTest::newRow("projectId") << QVariant(f.projectId) << QVariant(qint64(0));
-    QTest::newRow("side") << QVariant(f.side) << QVariant(QStringLiteral("front"));
-    QTest::newRow("type") << QVariant(f.type) << QVariant(QStringLiteral("text"));
+    // The kinds as they are stored.
+    QTest::newRow("side") << QVariant(cardSideKey(f.side)) << QVariant(QStringLiteral("front"));
+    QTest::newRow("type") << QVariant(elementKindKey(f.type)) << QVariant(QStringLiteral("text"));
     QTest::newRow("name") << QVariant(f.name) << QVariant(QStringLiteral("Variable Field"));
     QTest::newRow("dataColumn") << QVariant(f.dataColumn) << QVariant(QString());
     QTest::newRow("xMm") << QVariant(f.xMm) << QVariant(5.0);
@@ -116,11 +117,11 @@ void TestTemplateModel::templateFieldDefaults_data()
     QTest::newRow("fontSizePt") << QVariant(f.fontSizePt) << QVariant(12.0);
     QTest::newRow("colorHex") << QVariant(f.colorHex) << QVariant(QStringLiteral("#111827"));
     QTest::newRow("bold") << QVariant(f.bold) << QVariant(false);
-    QTest::newRow("alignment") << QVariant(f.alignment)
+    QTest::newRow("alignment") << QVariant(alignmentFlags(f.alignment))
                                << QVariant(qint32(Qt::AlignHCenter | Qt::AlignVCenter));
-    QTest::newRow("barcodeFormat") << QVariant(f.barcodeFormat) << QVariant(QStringLiteral("code128"));
+    QTest::newRow("barcodeFormat") << QVariant(barcodeFormatKey(f.barcodeFormat)) << QVariant(QStringLiteral("code128"));
     QTest::newRow("barcodeShowText") << QVariant(f.barcodeShowText) << QVariant(false);
-    QTest::newRow("scratchMode") << QVariant(f.scratchMode) << QVariant(QStringLiteral("count"));
+    QTest::newRow("scratchMode") << QVariant(scratchModeKey(f.scratchMode)) << QVariant(QStringLiteral("count"));
     QTest::newRow("scratchTotal") << QVariant(f.scratchTotal) << QVariant(qint32(10000));
     QTest::newRow("scratchPrizesJson")
         << QVariant(f.scratchPrizesJson)
@@ -144,8 +145,8 @@ void TestTemplateModel::graphicElementDefaults_data()
     const GraphicElement g;
     QTest::newRow("id") << QVariant(g.id) << QVariant(qint64(0));
     QTest::newRow("projectId") << QVariant(g.projectId) << QVariant(qint64(0));
-    QTest::newRow("side") << QVariant(g.side) << QVariant(QStringLiteral("front"));
-    QTest::newRow("type") << QVariant(g.type) << QVariant(QStringLiteral("line"));
+    QTest::newRow("side") << QVariant(cardSideKey(g.side)) << QVariant(QStringLiteral("front"));
+    QTest::newRow("type") << QVariant(elementKindKey(g.type)) << QVariant(QStringLiteral("line"));
     QTest::newRow("xMm") << QVariant(g.xMm) << QVariant(10.0);
     QTest::newRow("yMm") << QVariant(g.yMm) << QVariant(10.0);
     QTest::newRow("widthMm") << QVariant(g.widthMm) << QVariant(40.0);
@@ -197,8 +198,8 @@ void TestTemplateModel::elementsTravelThroughVariants()
     TemplateField field;
     field.id = 41;
     field.projectId = 7;
-    field.side = QStringLiteral("back");
-    field.type = QStringLiteral("scratch");
+    field.side = CardSide::Back;
+    field.type = ElementKind::Scratch;
     field.name = QStringLiteral("Prize \u00e9t\u00e9");
     field.dataColumn = QStringLiteral("source:3:Prize");
     field.scratchTotal = 250;
@@ -216,7 +217,7 @@ void TestTemplateModel::elementsTravelThroughVariants()
 
     GraphicElement graphic;
     graphic.id = 9;
-    graphic.type = QStringLiteral("table");
+    graphic.type = ElementKind::Table;
     graphic.cellSpacingMm = 0.5;
     const QVariant graphicVariant = QVariant::fromValue(graphic);
     QCOMPARE(graphicVariant.metaType().id(), graphicElementMetaTypeId());
@@ -232,10 +233,10 @@ void TestTemplateModel::elementsTravelThroughQueuedCalls()
     TemplateField field;
     field.id = 12;
     field.name = QStringLiteral("Serial");
-    field.type = QStringLiteral("sequence");
+    field.type = ElementKind::Sequence;
     GraphicElement graphic;
     graphic.id = 13;
-    graphic.type = QStringLiteral("ellipse");
+    graphic.type = ElementKind::Ellipse;
 
     QVERIFY(QMetaObject::invokeMethod(&sink, "takeField", Qt::QueuedConnection,
                                       Q_ARG(TemplateField, field)));
@@ -243,14 +244,14 @@ void TestTemplateModel::elementsTravelThroughQueuedCalls()
                                       Q_ARG(GraphicElement, graphic)));
     // The values were copied when queued: changing ours now must not reach the sink.
     field.name = QStringLiteral("changed after queuing");
-    graphic.type = QStringLiteral("line");
+    graphic.type = ElementKind::Line;
 
     QTRY_COMPARE(sink.calls, 2);
     QCOMPARE(sink.field.id, qint64(12));
     QCOMPARE(sink.field.name, QStringLiteral("Serial"));
-    QCOMPARE(sink.field.type, QStringLiteral("sequence"));
+    QCOMPARE(sink.field.type, ElementKind::Sequence);
     QCOMPARE(sink.graphic.id, qint64(13));
-    QCOMPARE(sink.graphic.type, QStringLiteral("ellipse"));
+    QCOMPARE(sink.graphic.type, ElementKind::Ellipse);
 }
 
 using FieldChange = std::function<void(TemplateField &)>;
@@ -304,7 +305,7 @@ void TestTemplateModel::storedValuesOutOfRange_data()
                               << field + "Sequence Digits is 0, allowed 1 to 18";
     QTest::newRow("a text field's sequence settings are not used")
         << FieldChange([](TemplateField &f) {
-               f.type = QStringLiteral("text");
+               f.type = ElementKind::Text;
                f.sequencePrefix = QString(1 << 20, QLatin1Char('P'));
                f.sequenceStep = 0;
            })
@@ -326,7 +327,7 @@ void TestTemplateModel::storedValuesOutOfRange_data()
                                             << GraphicChange([](GraphicElement &g) { g.cellSpacingMm = -qInf(); })
                                             << table + "Table Spacing is -inf mm, allowed 0 to 20 mm";
     QTest::newRow("a line's rows are not used") << noField << GraphicChange([](GraphicElement &g) {
-        g.type = QStringLiteral("line");
+        g.type = ElementKind::Line;
         g.rows = 0;
         g.cellSpacingMm = 1e9;
     }) << QString();
@@ -341,11 +342,11 @@ void TestTemplateModel::storedValuesOutOfRange()
     TemplateField field;
     field.id = 7;
     field.name = QStringLiteral("Serial");
-    field.type = QStringLiteral("sequence");
+    field.type = ElementKind::Sequence;
     fieldChange(field);
     GraphicElement graphic;
     graphic.id = 3;
-    graphic.type = QStringLiteral("table");
+    graphic.type = ElementKind::Table;
     graphicChange(graphic);
 
     const std::optional<ElementLimitViolation> found = templateLimitViolation({field}, {graphic});

@@ -83,7 +83,7 @@ QRect pixelRect(const QRectF &mm, double pxPerMm)
 TemplateField textField(const QString &text, double fontSizePt = 10, int alignment = 0x84)
 {
     TemplateField field;
-    field.type = QStringLiteral("text");
+    field.type = ElementKind::Text;
     field.name = text;
     field.fontSizePt = fontSizePt;
     field.alignment = alignment;
@@ -95,7 +95,7 @@ TemplateField textField(const QString &text, double fontSizePt = 10, int alignme
 TemplateField barcodeField(const QString &format, const QString &data, bool showText = false)
 {
     TemplateField field;
-    field.type = QStringLiteral("barcode");
+    field.type = ElementKind::Barcode;
     field.barcodeFormat = format;
     field.name = data;
     field.barcodeShowText = showText;
@@ -105,7 +105,7 @@ TemplateField barcodeField(const QString &format, const QString &data, bool show
 TemplateField qrField(const QString &data)
 {
     TemplateField field;
-    field.type = QStringLiteral("qrcode");
+    field.type = ElementKind::QrCode;
     field.name = data;
     return field;
 }
@@ -985,7 +985,7 @@ void TestElementPainter::lineThroughMiddle()
 
     const double pxPerMm = 10;
     GraphicElement line;
-    line.type = QStringLiteral("line");
+    line.type = ElementKind::Line;
     line.strokeWidthMm = 1;
     line.strokeColor = QStringLiteral("#000000");
     const QImage image = paintedImage(QSizeF(60, 30), pxPerMm, [&](QPainter &p) { paintGraphic(p, rect, line); });
@@ -1121,7 +1121,7 @@ void TestElementPainter::tableGrid()
     QFETCH(QList<QLineF>, lines);
 
     GraphicElement table;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     table.rows = rows;
     table.columns = columns;
     table.cellSpacingMm = spacing;
@@ -1188,7 +1188,7 @@ void TestElementPainter::fittedTextCandidates_data()
 
     TemplateField sequence;
     sequence.id = 7;
-    sequence.type = QStringLiteral("sequence");
+    sequence.type = ElementKind::Sequence;
     QTest::newRow("sequence: prefix and six nines") << sequence << QList<QJsonObject>{} << "No.999999";
     sequence.sequenceDigits = 25;
     QTest::newRow("sequence: digits clamped to 18")
@@ -1202,7 +1202,7 @@ void TestElementPainter::fittedTextCandidates_data()
         << sequence << QList<QJsonObject>{{{"Name", "A much longer bound value"}}} << "9999";
 
     TemplateField scratch;
-    scratch.type = QStringLiteral("scratch");
+    scratch.type = ElementKind::Scratch;
     scratch.scratchPrizesJson = QStringLiteral(
         R"([{"name":"A","value":1},{"name":"Weekend for two","value":1},{"name":"Mug","value":3}])");
     QTest::newRow("scratch: widest prize") << scratch << QList<QJsonObject>{} << "Weekend for two";
@@ -1359,7 +1359,7 @@ void TestElementPainter::storedValuesStayBounded_data()
     QTest::addColumn<std::function<void(QPainter &)>>("paint");
 
     GraphicElement table;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     table.rows = 1000000000;
     table.columns = 1000000000;
     QTest::newRow("a table of 1e9 x 1e9 cells")
@@ -1369,7 +1369,7 @@ void TestElementPainter::storedValuesStayBounded_data()
     QTest::newRow("the same with a spacing of 1e9 mm")
         << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(10, 10, 60, 30), spaced); });
     GraphicElement far;
-    far.type = QStringLiteral("rectangle");
+    far.type = ElementKind::Rectangle;
     QTest::newRow("a rectangle at x 1e20 mm")
         << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(1e20, 5, 1e20, 10), far); });
     QTest::newRow("a rectangle of no number")
@@ -1378,7 +1378,7 @@ void TestElementPainter::storedValuesStayBounded_data()
     QTest::newRow("a text at x 1e20 mm")
         << std::function<void(QPainter &)>([=](QPainter &p) { paintField(p, QRectF(1e20, 5, 40, 10), text, {}); });
     TemplateField sequence;
-    sequence.type = QStringLiteral("sequence");
+    sequence.type = ElementKind::Sequence;
     sequence.fontSizePt = 4;
     sequence.sequencePrefix = QString(1 << 20, QLatin1Char('A'));
     QJsonObject prepared;
@@ -1416,7 +1416,7 @@ void TestElementPainter::storedValuesStayBounded()
 void TestElementPainter::hugeStrokeKeepsItsBox()
 {
     GraphicElement rectangle;
-    rectangle.type = QStringLiteral("rectangle");
+    rectangle.type = ElementKind::Rectangle;
     rectangle.strokeColor = QStringLiteral("#000000");
     rectangle.strokeWidthMm = 1e9;
     const QImage image = paintedImage(QSizeF(90, 54), 2, [&](QPainter &p) {

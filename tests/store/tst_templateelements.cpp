@@ -119,8 +119,8 @@ QList<int> sortOrders(const QSqlDatabase &db, const char *table, const QList<qin
 TemplateField fieldWithEveryValueChanged()
 {
     TemplateField f;
-    f.side = QStringLiteral("back");
-    f.type = QStringLiteral("scratch");
+    f.side = CardSide::Back;
+    f.type = ElementKind::Scratch;
     f.name = QStringLiteral("Prize \u201cGold\u201d 'A'");
     f.dataColumn = QStringLiteral("source:12:Prize Name");
     f.xMm = 12.345;
@@ -131,10 +131,10 @@ TemplateField fieldWithEveryValueChanged()
     f.fontSizePt = 9.5;
     f.colorHex = QStringLiteral("#a1b2c3");
     f.bold = true;
-    f.alignment = 129;
-    f.barcodeFormat = QStringLiteral("ean13");
+    f.alignment = TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Center};
+    f.barcodeFormat = BarcodeFormat::Ean13;
     f.barcodeShowText = true;
-    f.scratchMode = QStringLiteral("ratio");
+    f.scratchMode = ScratchMode::Ratio;
     f.scratchTotal = 250000;
     f.scratchPrizesJson = QStringLiteral(R"([{"name":"Car","value":1}])");
     f.sequencePrefix = QStringLiteral("SN-");
@@ -147,8 +147,8 @@ TemplateField fieldWithEveryValueChanged()
 GraphicElement graphicWithEveryValueChanged()
 {
     GraphicElement g;
-    g.side = QStringLiteral("back");
-    g.type = QStringLiteral("table");
+    g.side = CardSide::Back;
+    g.type = ElementKind::Table;
     g.xMm = 3.3;
     g.yMm = 44.125;
     g.widthMm = 80.25;
@@ -244,14 +244,14 @@ void TestTemplateElements::fieldRoundTrip_data()
     QTest::newRow("every value changed") << fieldWithEveryValueChanged();
 
     TemplateField edges;
-    edges.type = QStringLiteral("sequence");
+    edges.type = ElementKind::Sequence;
     edges.name = QStringLiteral("\u5e8f\u53f7 \u00b7 N\u00ba");
     edges.dataColumn = QStringLiteral("");
     edges.xMm = -4.5;
     edges.yMm = 1e-3;
     edges.widthMm = 1234.5678;
     edges.fontSizePt = 72.25;
-    edges.alignment = 130;
+    edges.alignment = TextAlignment{HorizontalAlignment::Right, VerticalAlignment::Center};
     edges.scratchTotal = 0;
     edges.scratchPrizesJson = QStringLiteral("[]");
     edges.sequencePrefix = QStringLiteral("");
@@ -260,9 +260,9 @@ void TestTemplateElements::fieldRoundTrip_data()
     QTest::newRow("edge values and empty texts") << edges;
 
     TemplateField qr;
-    qr.type = QStringLiteral("qrcode");
+    qr.type = ElementKind::QrCode;
     qr.dataColumn = QStringLiteral("Website");
-    qr.barcodeFormat = QStringLiteral("upca");
+    qr.barcodeFormat = BarcodeFormat::UpcA;
     QTest::newRow("qr code bound to a bare column") << qr;
 }
 
@@ -306,7 +306,7 @@ void TestTemplateElements::graphicRoundTrip_data()
     QTest::newRow("every value changed") << graphicWithEveryValueChanged();
 
     GraphicElement ellipse;
-    ellipse.type = QStringLiteral("ellipse");
+    ellipse.type = ElementKind::Ellipse;
     ellipse.xMm = -2.5;
     ellipse.widthMm = 0.01;
     ellipse.strokeWidthMm = 0;
@@ -802,17 +802,17 @@ void TestTemplateElements::updateGraphicKeepsStoredType()
 
     GraphicElement table;
     table.projectId = a;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     QVERIFY2(store.insertGraphic(&table, &error), qPrintable(error));
 
     GraphicElement edited = graphicWithEveryValueChanged();
     edited.id = table.id;
     edited.projectId = a;
-    edited.type = QStringLiteral("rectangle");
+    edited.type = ElementKind::Rectangle;
     QVERIFY2(store.updateGraphic(edited, &error), qPrintable(error));
 
     GraphicElement expected = edited;
-    expected.type = QStringLiteral("table");
+    expected.type = ElementKind::Table;
     QCOMPARE(store.loadGraphics(a), QList<GraphicElement>{expected});
 }
 
@@ -851,7 +851,7 @@ void TestTemplateElements::nullDataColumnLoadsEmpty()
     expected.fontFamily = QStringLiteral("Arial");
     expected.fontSizePt = 8;
     expected.colorHex = QStringLiteral("#123456");
-    expected.alignment = 129;
+    expected.alignment = TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Center};
     expected.scratchPrizesJson = QStringLiteral("[]");
     QCOMPARE(loaded[0], expected);
     // An empty stored text stays empty: no default is put in its place.

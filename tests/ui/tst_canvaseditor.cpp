@@ -373,7 +373,7 @@ void TestCanvasEditor::designedCardExports()
     tool(QStringLiteral("Add QR Code"))->click();
     FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
     // The QR code shows the names instead of the towns.
-    QCOMPARE(panel->shownField().type, QStringLiteral("qrcode"));
+    QCOMPARE(panel->shownField().type, ElementKind::QrCode);
     panel->columnCombo()->setCurrentIndex(panel->columnCombo()->findData(QStringLiteral("source:1:Name")));
     panel->xBox()->setValue(60);
     QCOMPARE(storedFields().value(1).dataColumn, QStringLiteral("source:1:Name"));

@@ -1056,7 +1056,7 @@ void TestCanvasView::invalidBarcodeShowsRedMessage()
     auto view = makeView();
     QVERIFY(view);
     TemplateField barcode = makeField(1, QStringLiteral("barcode"), 5, 5, 60, 20);
-    barcode.barcodeFormat = QStringLiteral("ean13");
+    barcode.barcodeFormat = BarcodeFormat::Ean13;
     barcode.name = QStringLiteral("not digits");
     view->setCanvasFields({barcode});
 
@@ -1153,10 +1153,10 @@ void TestCanvasView::longTextsAreCut_data()
     sequence.sequencePrefix = longText;
     QTest::newRow("sequence prefix") << sequence << QJsonObject() << 1000;
     TemplateField barcode = bound;
-    barcode.type = QStringLiteral("barcode");
+    barcode.type = ElementKind::Barcode;
     QTest::newRow("barcode") << barcode << record << 1000;
     TemplateField qr = bound;
-    qr.type = QStringLiteral("qrcode");
+    qr.type = ElementKind::QrCode;
     QTest::newRow("qr code keeps more than any QR code holds") << qr << record << 7090;
     QTest::newRow("qr code of 7089 digits")
         << qr << QJsonObject{{QStringLiteral("source:1:Name"), QString(7089, QLatin1Char('1'))}} << 7089;
@@ -1388,7 +1388,7 @@ void TestCanvasView::boundedTable()
     QCOMPARE(std::max(bounded.columns, 1), expectedColumns);
 
     GraphicElement rectangle = table;
-    rectangle.type = QStringLiteral("rectangle");
+    rectangle.type = ElementKind::Rectangle;
     QCOMPARE(boundedTableForPainting(rectangle), rectangle);
 }
 
@@ -1422,7 +1422,7 @@ void TestCanvasView::copyPasteThroughClipboard()
     // In selection order, 2 mm right of and below, kept on the card; no ids.
     const auto first = pastedFields.at(0).first().value<TemplateField>();
     QCOMPARE(first.id, 0);
-    QCOMPARE(first.type, QStringLiteral("barcode"));
+    QCOMPARE(first.type, ElementKind::Barcode);
     QCOMPARE(first.dataColumn, field.dataColumn);
     QVERIFY(first.barcodeShowText);
     QCOMPARE(QPointF(first.xMm, first.yMm), QPointF(12, 14));
@@ -1480,7 +1480,7 @@ void TestCanvasView::pasteIgnoresForeignClipboard()
     QVERIFY(view.pasteFromClipboard());
     QCOMPARE(pastedGraphics.size(), 1);
     const auto ellipse = pastedGraphics.first().first().value<GraphicElement>();
-    QCOMPARE(ellipse.type, QStringLiteral("ellipse"));
+    QCOMPARE(ellipse.type, ElementKind::Ellipse);
     QCOMPARE(QPointF(ellipse.xMm, ellipse.yMm), QPointF(12, 12)); // default 10, 10 + 2
 
     // Ours but beyond what a paste takes: consumed, refused with a reason.

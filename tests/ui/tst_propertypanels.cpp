@@ -284,19 +284,19 @@ void TestPropertyPanels::fillingEmitsNothing()
     field.dataColumn = QStringLiteral("source:9:Code");
     field.widthMm = 33;
     field.heightMm = 12;
-    field.barcodeFormat = QStringLiteral("ean8");
+    field.barcodeFormat = BarcodeFormat::Ean8;
     field.barcodeShowText = true;
     field.sequencePrefix = QStringLiteral("T-");
     field.sequenceDigits = 4;
     field.sequenceStep = 5;
     field.sequenceExcludeFour = true;
-    field.scratchMode = QStringLiteral("ratio");
+    field.scratchMode = ScratchMode::Ratio;
     field.scratchTotal = 200;
     field.scratchPrizesJson = QStringLiteral(R"([{"name":"A","value":50},{"name":"B","value":50}])");
     field.fontFamily = QFontDatabase::families().value(1, QStringLiteral("Serif"));
     field.fontSizePt = 20;
     field.bold = true;
-    field.alignment = 130;
+    field.alignment = TextAlignment{HorizontalAlignment::Right, VerticalAlignment::Center};
     field.colorHex = QStringLiteral("#336699");
 
     setTwoSources(panel);
@@ -1219,7 +1219,7 @@ void TestPropertyPanels::graphicRowRanges()
     QCOMPARE(after.xMm, 3.0);
     QCOMPARE(after.yMm, 4.0);
     QCOMPARE(after.fillColor, table.fillColor);
-    QCOMPARE(after.type, QStringLiteral("table"));
+    QCOMPARE(after.type, ElementKind::Table);
 }
 
 void TestPropertyPanels::colourButtons()
