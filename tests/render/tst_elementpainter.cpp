@@ -86,7 +86,7 @@ TemplateField textField(const QString &text, double fontSizePt = 10, int alignme
     field.type = ElementKind::Text;
     field.name = text;
     field.fontSizePt = fontSizePt;
-    field.alignment = alignment;
+    field.alignment = alignmentFromFlags(alignment); // Qt's flags, as stored
     field.colorHex = QStringLiteral("#000000");
     return field;
 }
@@ -96,7 +96,8 @@ TemplateField barcodeField(const QString &format, const QString &data, bool show
 {
     TemplateField field;
     field.type = ElementKind::Barcode;
-    field.barcodeFormat = format;
+    // As the store loads the text: an unknown format is Code 128.
+    field.barcodeFormat = barcodeFormatFromKey(format).value_or(BarcodeFormat::Code128);
     field.name = data;
     field.barcodeShowText = showText;
     return field;
@@ -727,7 +728,7 @@ void TestElementPainter::barRunsAreMerged()
     bool drawn = false;
     const QList<DrawCall> calls = recordedCalls([&](QPainter &p) {
         p.setRenderHint(QPainter::Antialiasing);
-        drawn = paintBarcode(p, rect, data, format, false);
+        drawn = paintBarcode(p, rect, data, *barcodeFormatFromKey(format), false);
     });
     QVERIFY(drawn);
     QVERIFY(!calls.isEmpty());
@@ -1002,7 +1003,7 @@ void TestElementPainter::lineThroughMiddle()
 // stroke: the stroke colour on the outline, the fill (or white) inside.
 void TestElementPainter::shapes_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<QString>("fill");
     QTest::addColumn<QList<QPointF>>("strokePoints");
     QTest::addColumn<QList<QPointF>>("fillPoints");
@@ -1010,21 +1011,21 @@ void TestElementPainter::shapes_data()
 
     const QPointF centre(30, 20), topMiddle(30, 10), leftMiddle(10, 20), corner(11, 11), outside(5, 5);
     QTest::newRow("rectangle, transparent")
-        << "rectangle" << "transparent" << QList<QPointF>{topMiddle, leftMiddle, QPointF(10, 10)} << QList<QPointF>{}
+        << ElementKind::Rectangle << "transparent" << QList<QPointF>{topMiddle, leftMiddle, QPointF(10, 10)} << QList<QPointF>{}
         << QList<QPointF>{centre, corner, outside};
-    QTest::newRow("rectangle, filled") << "rectangle" << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
+    QTest::newRow("rectangle, filled") << ElementKind::Rectangle << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
                                        << QList<QPointF>{centre, corner} << QList<QPointF>{outside};
-    QTest::newRow("ellipse, transparent") << "ellipse" << "transparent" << QList<QPointF>{topMiddle, leftMiddle}
+    QTest::newRow("ellipse, transparent") << ElementKind::Ellipse << "transparent" << QList<QPointF>{topMiddle, leftMiddle}
                                           << QList<QPointF>{} << QList<QPointF>{centre, corner, outside};
-    QTest::newRow("ellipse, filled") << "ellipse" << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
+    QTest::newRow("ellipse, filled") << ElementKind::Ellipse << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
                                      << QList<QPointF>{centre} << QList<QPointF>{corner, outside};
-    QTest::newRow("unknown type draws nothing") << "star" << "#10a050" << QList<QPointF>{} << QList<QPointF>{}
-                                                << QList<QPointF>{centre, topMiddle, corner};
+    QTest::newRow("a field kind draws nothing") << ElementKind::Text << "#10a050" << QList<QPointF>{}
+                                                << QList<QPointF>{} << QList<QPointF>{centre, topMiddle, corner};
 }
 
 void TestElementPainter::shapes()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(QString, fill);
     QFETCH(QList<QPointF>, strokePoints);
     QFETCH(QList<QPointF>, fillPoints);
@@ -1150,23 +1151,23 @@ void TestElementPainter::tableGrid()
 // within fixed bounds; a card of 90 × 54 mm.
 void TestElementPainter::fittedSymbolSize_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<QPointF>("position");
     QTest::addColumn<QSizeF>("size");
 
-    QTest::newRow("qrcode 30 right, 20 below: 20 x 20") << "qrcode" << QPointF(60, 34) << QSizeF(20, 20);
-    QTest::newRow("qrcode 3 right: 5 x 5") << "qrcode" << QPointF(87, 5) << QSizeF(5, 5);
-    QTest::newRow("qrcode plenty of room: 25 x 25") << "qrcode" << QPointF(5, 5) << QSizeF(25, 25);
-    QTest::newRow("qrcode beyond the card: 5 x 5") << "qrcode" << QPointF(95, 60) << QSizeF(5, 5);
-    QTest::newRow("barcode 60 right, 2 below: 45 x 3") << "barcode" << QPointF(30, 52) << QSizeF(45, 3);
-    QTest::newRow("barcode 20 right, 10 below") << "barcode" << QPointF(70, 44) << QSizeF(20, 10);
-    QTest::newRow("barcode plenty of room: 45 x 14") << "barcode" << QPointF(5, 5) << QSizeF(45, 14);
-    QTest::newRow("barcode 4 right: 5 wide") << "barcode" << QPointF(86, 5) << QSizeF(5, 14);
+    QTest::newRow("qrcode 30 right, 20 below: 20 x 20") << ElementKind::QrCode << QPointF(60, 34) << QSizeF(20, 20);
+    QTest::newRow("qrcode 3 right: 5 x 5") << ElementKind::QrCode << QPointF(87, 5) << QSizeF(5, 5);
+    QTest::newRow("qrcode plenty of room: 25 x 25") << ElementKind::QrCode << QPointF(5, 5) << QSizeF(25, 25);
+    QTest::newRow("qrcode beyond the card: 5 x 5") << ElementKind::QrCode << QPointF(95, 60) << QSizeF(5, 5);
+    QTest::newRow("barcode 60 right, 2 below: 45 x 3") << ElementKind::Barcode << QPointF(30, 52) << QSizeF(45, 3);
+    QTest::newRow("barcode 20 right, 10 below") << ElementKind::Barcode << QPointF(70, 44) << QSizeF(20, 10);
+    QTest::newRow("barcode plenty of room: 45 x 14") << ElementKind::Barcode << QPointF(5, 5) << QSizeF(45, 14);
+    QTest::newRow("barcode 4 right: 5 wide") << ElementKind::Barcode << QPointF(86, 5) << QSizeF(5, 14);
 }
 
 void TestElementPainter::fittedSymbolSize()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(QPointF, position);
     QFETCH(QSizeF, size);
 
@@ -1227,7 +1228,7 @@ void TestElementPainter::fittedTextCandidates_data()
     QTest::newRow("unbound: the name") << named << QList<QJsonObject>{{{"Ticket holder", "x"}}} << "Ticket holder";
     named.name.clear();
     QTest::newRow("unbound, no name: Variable Field") << named << QList<QJsonObject>{} << "Variable Field";
-    named.type = QStringLiteral("barcodes");
+    named.type = fieldKindFromKey(u"barcodes").value_or(ElementKind::Text); // as the store loads it
     named.name = QStringLiteral("Other kinds are text");
     QTest::newRow("unknown type: as text") << named << QList<QJsonObject>{} << "Other kinds are text";
 }
@@ -1336,7 +1337,7 @@ void TestElementPainter::painterStateRestored()
     } else if (operation == QLatin1String("qrcode")) {
         QVERIFY(paintField(painter, rect, qrField(QStringLiteral("state")), QJsonObject()));
     } else {
-        graphic.type = operation == QLatin1String("grid") ? QStringLiteral("table") : operation;
+        graphic.type = *graphicKindFromKey(operation == QLatin1String("grid") ? QStringLiteral("table") : operation);
         graphic.cellSpacingMm = operation == QLatin1String("table") ? 1 : 0;
         paintGraphic(painter, rect, graphic);
     }

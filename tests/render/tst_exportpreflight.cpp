@@ -21,8 +21,8 @@ using Change = std::function<void(PdfExportJob &)>;
 TemplateField field(const QString &side, const QString &type, const QString &column)
 {
     TemplateField field;
-    field.side = side;
-    field.type = type;
+    field.side = cardSideFromKey(side);
+    field.type = *fieldKindFromKey(type);
     field.dataColumn = column;
     return field;
 }
@@ -381,7 +381,6 @@ void TestExportPreflight::problems_data()
                setGrid(j, 1, 3, {90, 54}, a4);
                j.duplex = true;
                j.fields = {boundText(QStringLiteral("Gone"), QStringLiteral("back"))};
-               j.fields.append(boundText(QStringLiteral("Gone"), QStringLiteral("Front")));
            })
         << QStringList{expected("MissingData", 3, {0, 1, 2}, "3 cards have" + missingText + "#0001, #0002, #0003"),
                        expected("CutOff", 2, {0, 2},

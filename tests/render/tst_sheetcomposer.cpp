@@ -263,7 +263,7 @@ QString decoded(const QImage &image)
 TemplateField code128Field(const QString &side, const QString &column)
 {
     TemplateField field;
-    field.side = side;
+    field.side = cardSideFromKey(side);
     field.type = ElementKind::Barcode;
     field.barcodeFormat = BarcodeFormat::Code128;
     field.dataColumn = column;
@@ -277,7 +277,7 @@ TemplateField code128Field(const QString &side, const QString &column)
 GraphicElement filledRectangle(const QString &side, const QRectF &rectMm, const QString &color)
 {
     GraphicElement graphic;
-    graphic.side = side;
+    graphic.side = cardSideFromKey(side);
     graphic.type = ElementKind::Rectangle;
     graphic.xMm = rectMm.x();
     graphic.yMm = rectMm.y();

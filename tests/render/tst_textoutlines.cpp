@@ -335,7 +335,7 @@ void TestTextOutlines::paintFieldOnThreads()
     field.type = ElementKind::Text;
     field.fontFamily = QStringLiteral("DejaVu Sans");
     field.fontSizePt = 14;
-    field.alignment = Qt::AlignHCenter | Qt::AlignVCenter;
+    field.alignment = {}; // centre, centre
     field.colorHex = QStringLiteral("#000000");
     const QRectF fieldMm(3.3, 2.1, 80, 15);
 
