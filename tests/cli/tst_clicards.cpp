@@ -286,8 +286,8 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
         const auto add = [&](const QString &side, const QString &type, const QString &name, const QString &column) {
             TemplateField field;
             field.projectId = 2;
-            field.side = side;
-            field.type = type;
+            field.side = cardSideFromKey(side);
+            field.type = *fieldKindFromKey(type);
             field.name = name;
             field.dataColumn = column;
             return store.insertField(&field, &error) ? field.id : 0;

@@ -582,7 +582,7 @@ void TestCliExport::failuresWriteNothing()
         QVERIFY2(store.openDatabase(databasePath(dataDir), &error), qPrintable(error));
         QList<TemplateField> fields = store.loadFields(1, &error);
         for (TemplateField &field : fields) {
-            if (field.type != u"scratch")
+            if (field.type != ElementKind::Scratch)
                 continue;
             field.scratchPrizesJson = QStringLiteral("{}");
             QVERIFY2(store.updateField(field, &error), qPrintable(error));
@@ -1099,7 +1099,7 @@ void TestCliExport::manifestCodesAreWhatTheSymbolsScan()
                                      p.bleedMm = 0;
                                  });
     QVERIFY(id > 0);
-    const QStringList formats{QStringLiteral("code39"), QStringLiteral("ean13"), QStringLiteral("code128")};
+    const QList<BarcodeFormat> formats{BarcodeFormat::Code39, BarcodeFormat::Ean13, BarcodeFormat::Code128};
     const QStringList columns{QStringLiteral("C39"), QStringLiteral("EAN"), QStringLiteral("C128")};
     for (int i = 0; i < 3; ++i) {
         TemplateField barcode;

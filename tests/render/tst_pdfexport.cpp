@@ -252,9 +252,9 @@ TemplateField codeField(const QString &side, const QString &type, const QString 
                         const QString &column, const QRectF &rectMm)
 {
     TemplateField field;
-    field.side = side;
-    field.type = type;
-    field.barcodeFormat = format;
+    field.side = cardSideFromKey(side);
+    field.type = *fieldKindFromKey(type);
+    field.barcodeFormat = *barcodeFormatFromKey(format);
     field.dataColumn = column;
     field.xMm = rectMm.x();
     field.yMm = rectMm.y();
@@ -1201,7 +1201,7 @@ void TestPdfExport::planErrors()
         const QString rejected = prepareCardRecords({}, {scratch}).error;
         QVERIFY(!rejected.isEmpty());
         expectedDetails = QStringList{QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
-                                          .arg(scratch.name, scratch.side)
+                                          .arg(scratch.name, cardSideKey(scratch.side))
                                           .arg(scratch.id)
                                           .arg(rejected)};
         expectedError = QStringLiteral("correct the prize settings first.");

@@ -43,7 +43,7 @@ QStringList kindsIn(const QList<TemplateField> &fields)
 {
     QStringList kinds;
     for (const TemplateField &field : fields)
-        kinds << field.side + u':' + field.type;
+        kinds << cardSideKey(field.side) + u':' + elementKindKey(field.type);
     return kinds;
 }
 
@@ -51,7 +51,7 @@ QStringList kindsIn(const QList<GraphicElement> &graphics)
 {
     QStringList kinds;
     for (const GraphicElement &graphic : graphics)
-        kinds << graphic.side + u':' + graphic.type;
+        kinds << cardSideKey(graphic.side) + u':' + elementKindKey(graphic.type);
     return kinds;
 }
 
@@ -179,7 +179,7 @@ void TestCanvasEditor::everyToolAddsItsKind()
     QCOMPARE(page()->frontCanvas()->canvasGraphics().size(), 4);
     QCOMPARE(page()->backCanvas()->canvasFields().size(), 1);
     for (const TemplateField &field : fields)
-        QVERIFY(page()->canvasForSide(field.side)->fieldItem(field.id));
+        QVERIFY(page()->canvasForSide(cardSideKey(field.side))->fieldItem(field.id));
 }
 
 void TestCanvasEditor::undoAndRedoThroughTheKeyboard()

@@ -44,7 +44,7 @@ TemplateField makeField(qint64 id, const QString &type, double x, double y, doub
     TemplateField field;
     field.id = id;
     field.projectId = 1;
-    field.type = type;
+    field.type = *fieldKindFromKey(type);
     field.name = QStringLiteral("Field %1").arg(id);
     field.xMm = x;
     field.yMm = y;
@@ -60,7 +60,7 @@ GraphicElement makeGraphic(qint64 id, const QString &type, double x, double y, d
     GraphicElement element;
     element.id = id;
     element.projectId = 1;
-    element.type = type;
+    element.type = *graphicKindFromKey(type);
     element.xMm = x;
     element.yMm = y;
     element.widthMm = width;
@@ -170,7 +170,7 @@ TemplateField blackText(qint64 id, double x, double y, double width, double heig
     field.dataColumn = QStringLiteral("name");
     field.colorHex = QStringLiteral("#000000");
     field.fontSizePt = 20;
-    field.alignment = alignment;
+    field.alignment = alignmentFromFlags(alignment);
     return field;
 }
 
@@ -1030,7 +1030,7 @@ void TestCanvasView::previewRecordReachesFieldItems()
     field.dataColumn = QStringLiteral("name");
     field.fontSizePt = 40;
     field.colorHex = QStringLiteral("#000000");
-    field.alignment = 0x1 | 0x80;
+    field.alignment = {HorizontalAlignment::Left, VerticalAlignment::Center};
     view->setCanvasFields({field});
 
     const auto darkPixels = [&view] {
