@@ -24,10 +24,13 @@ constexpr std::array<QLatin1StringView, 5> kFormatKeys = {
 
 constexpr std::array<QLatin1StringView, 2> kModeKeys = {QLatin1StringView("count"), QLatin1StringView("ratio")};
 
+// A value outside the enum (a cast gone wrong) is written as the first,
+// which is also what an unknown text loads as, never read past the table.
 template<typename Enum, std::size_t N>
 QString keyOf(const std::array<QLatin1StringView, N> &keys, Enum value)
 {
-    return QString(keys[std::size_t(value)]);
+    const auto index = std::size_t(value);
+    return QString(keys[index < N ? index : 0]);
 }
 
 // Exact, case-sensitive: the stored texts were always compared so.

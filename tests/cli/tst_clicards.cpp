@@ -287,7 +287,7 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
             TemplateField field;
             field.projectId = 2;
             field.side = cardSideFromKey(side);
-            field.type = *fieldKindFromKey(type);
+            field.type = fieldKindFromKey(type).value();
             field.name = name;
             field.dataColumn = column;
             return store.insertField(&field, &error) ? field.id : 0;

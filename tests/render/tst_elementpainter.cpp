@@ -728,7 +728,7 @@ void TestElementPainter::barRunsAreMerged()
     bool drawn = false;
     const QList<DrawCall> calls = recordedCalls([&](QPainter &p) {
         p.setRenderHint(QPainter::Antialiasing);
-        drawn = paintBarcode(p, rect, data, *barcodeFormatFromKey(format), false);
+        drawn = paintBarcode(p, rect, data, barcodeFormatFromKey(format).value(), false);
     });
     QVERIFY(drawn);
     QVERIFY(!calls.isEmpty());
@@ -1337,7 +1337,7 @@ void TestElementPainter::painterStateRestored()
     } else if (operation == QLatin1String("qrcode")) {
         QVERIFY(paintField(painter, rect, qrField(QStringLiteral("state")), QJsonObject()));
     } else {
-        graphic.type = *graphicKindFromKey(operation == QLatin1String("grid") ? QStringLiteral("table") : operation);
+        graphic.type = graphicKindFromKey(operation == QLatin1String("grid") ? QStringLiteral("table") : operation).value();
         graphic.cellSpacingMm = operation == QLatin1String("table") ? 1 : 0;
         paintGraphic(painter, rect, graphic);
     }

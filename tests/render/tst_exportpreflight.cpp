@@ -22,7 +22,7 @@ TemplateField field(const QString &side, const QString &type, const QString &col
 {
     TemplateField field;
     field.side = cardSideFromKey(side);
-    field.type = *fieldKindFromKey(type);
+    field.type = fieldKindFromKey(type).value();
     field.dataColumn = column;
     return field;
 }

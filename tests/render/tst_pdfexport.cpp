@@ -253,8 +253,8 @@ TemplateField codeField(const QString &side, const QString &type, const QString 
 {
     TemplateField field;
     field.side = cardSideFromKey(side);
-    field.type = *fieldKindFromKey(type);
-    field.barcodeFormat = *barcodeFormatFromKey(format);
+    field.type = fieldKindFromKey(type).value();
+    field.barcodeFormat = barcodeFormatFromKey(format).value_or(BarcodeFormat::Code128); // as loaded
     field.dataColumn = column;
     field.xMm = rectMm.x();
     field.yMm = rectMm.y();

@@ -1,6 +1,11 @@
 #include "storetestutil.h"
 
+#include "render/elementpainter.h"
 #include "store/projectstore.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QSqlQuery>
 
 #include <QTest>
 
@@ -196,6 +201,7 @@ private slots:
     void nullPointerInsertFails();
     void updateGraphicKeepsStoredType();
     void nullDataColumnLoadsEmpty();
+    void unknownStoredTextsLoadAsBefore();
 
 private:
     template<typename Element> void newElementsAreAppendedFor(int removeIndex, int expectedOrder);
@@ -857,6 +863,73 @@ void TestTemplateElements::nullDataColumnLoadsEmpty()
     // An empty stored text stays empty: no default is put in its place.
     QCOMPARE(loaded[1].fontFamily, QString());
     QCOMPARE(alignmentFlags(loaded[1].alignment), 130);
+}
+
+// Texts this program does not write (another tool, a later release): each
+// loads as the painter and the export always took it, and nothing rewrites
+// the row of a shape that cannot be loaded.
+void TestTemplateElements::unknownStoredTextsLoadAsBefore()
+{
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    const QSqlDatabase db = scratch.db();
+    QVERIFY(exec(db, QStringLiteral(
+                         "INSERT INTO template_fields(project_id, side, field_type, name, barcode_format, "
+                         "scratch_mode, alignment, x_mm, y_mm, width_mm, height_mm, font_family, font_size_pt, "
+                         "color_hex, sort_order) VALUES"
+                         "(?, 'Back', 'barcode', '4006381333931', 'pdf417', 'lottery', 1, 1, 2, 40, 12, 'Arial', "
+                         "8, '#000000', 0),"
+                         "(?, 'back', 'label', 'Odd', 'code39', 'ratio', 0, 1, 2, 40, 12, 'Arial', 8, '#000000', 1)"),
+                 {a, a}));
+    QVERIFY(exec(db, QStringLiteral("INSERT INTO template_graphics(project_id, side, element_type, x_mm, y_mm, "
+                                    "width_mm, height_mm, stroke_color, stroke_width_mm, fill_color, sort_order) "
+                                    "VALUES(?, 'front', 'star', 1, 1, 9, 9, '#000000', 0.3, 'transparent', 0), "
+                                    "(?, 'front', 'ellipse', 1, 1, 9, 9, '#000000', 0.3, 'transparent', 1)"),
+                 {a, a}));
+
+    QString error;
+    const QList<TemplateField> fields = scratch.store().loadFields(a, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(fields.size(), 2);
+    const TemplateField &code = fields[0];
+    QCOMPARE(code.side, CardSide::Front); // only exactly "back" is the back
+    QCOMPARE(code.type, ElementKind::Barcode);
+    QCOMPARE(code.barcodeFormat, BarcodeFormat::Code128);
+    QCOMPARE(code.scratchMode, ScratchMode::Count);
+    QCOMPARE(code.alignment, (TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Top}));
+    QCOMPARE(fields[1].side, CardSide::Back);
+    QCOMPARE(fields[1].type, ElementKind::Text);
+    QCOMPARE(fields[1].barcodeFormat, BarcodeFormat::Code39);
+    QCOMPARE(fields[1].scratchMode, ScratchMode::Ratio);
+
+    // The unknown format prints the Code 128 symbol, bar for bar.
+    const auto painted = [](const TemplateField &field) {
+        QImage image(400, 120, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.scale(8, 8);
+        paintField(painter, QRectF(1, 1, 45, 12), field, QJsonObject());
+        return image;
+    };
+    TemplateField code128 = code;
+    code128.barcodeFormat = BarcodeFormat::Code128;
+    QCOMPARE(painted(code), painted(code128));
+    QVERIFY(painted(code) != QImage(400, 120, QImage::Format_RGB32));
+
+    // The unknown shape is not loaded; its row stays when the rest is saved.
+    const QList<GraphicElement> graphics = scratch.store().loadGraphics(a, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(graphics.size(), 1);
+    QCOMPARE(graphics[0].type, ElementKind::Ellipse);
+    QVERIFY2(scratch.store().updateGraphic(graphics[0], &error), qPrintable(error));
+    QVERIFY2(scratch.store().updateField(fields[1], &error), qPrintable(error));
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral("SELECT element_type FROM template_graphics ORDER BY sort_order")));
+    QStringList types;
+    while (query.next())
+        types << query.value(0).toString();
+    QCOMPARE(types, (QStringList{QStringLiteral("star"), QStringLiteral("ellipse")}));
 }
 
 QTEST_GUILESS_MAIN(TestTemplateElements)

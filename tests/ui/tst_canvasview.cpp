@@ -44,7 +44,7 @@ TemplateField makeField(qint64 id, const QString &type, double x, double y, doub
     TemplateField field;
     field.id = id;
     field.projectId = 1;
-    field.type = *fieldKindFromKey(type);
+    field.type = fieldKindFromKey(type).value();
     field.name = QStringLiteral("Field %1").arg(id);
     field.xMm = x;
     field.yMm = y;
@@ -60,7 +60,7 @@ GraphicElement makeGraphic(qint64 id, const QString &type, double x, double y, d
     GraphicElement element;
     element.id = id;
     element.projectId = 1;
-    element.type = *graphicKindFromKey(type);
+    element.type = graphicKindFromKey(type).value();
     element.xMm = x;
     element.yMm = y;
     element.widthMm = width;

@@ -32,7 +32,7 @@ TemplateField fieldOfType(const QString &type, qint64 id = 11)
     TemplateField field;
     field.id = id;
     field.projectId = 1;
-    field.type = *fieldKindFromKey(type); // named as stored
+    field.type = fieldKindFromKey(type).value(); // named as stored
     field.name = QStringLiteral("Member");
     field.xMm = 10;
     field.yMm = 8;
@@ -46,7 +46,7 @@ GraphicElement graphicOfType(const QString &type, qint64 id = 21)
     GraphicElement graphic;
     graphic.id = id;
     graphic.projectId = 1;
-    graphic.type = *graphicKindFromKey(type); // named as stored
+    graphic.type = graphicKindFromKey(type).value(); // named as stored
     graphic.xMm = 12;
     graphic.yMm = 6;
     graphic.widthMm = 30;
@@ -458,7 +458,7 @@ void TestPropertyPanels::comboValues()
         const int other = (i + 1) % texts.size();
         // The values are what the store holds.
         if (row == QLatin1String("BarcodeType"))
-            field.barcodeFormat = *barcodeFormatFromKey(values[other].toString());
+            field.barcodeFormat = barcodeFormatFromKey(values[other].toString()).value();
         else
             field.alignment = alignmentFromFlags(values[other].toInt());
         panel.showField(field);
