@@ -97,7 +97,9 @@ std::optional<ElementLimitViolation> fieldLimitViolation(const TemplateField &fi
 
 std::optional<ElementLimitViolation> graphicLimitViolation(const GraphicElement &graphic)
 {
-    Checker check(QStringLiteral("Graphic %1 (%2, id %3)").arg(elementKindKey(graphic.type), cardSideKey(graphic.side)).arg(graphic.id));
+    Checker check(QStringLiteral("Graphic %1 (%2, id %3)")
+                      .arg(elementKindKey(graphic.type), cardSideKey(graphic.side))
+                      .arg(graphic.id));
     checkBox(check, graphic.xMm, graphic.yMm, graphic.widthMm, graphic.heightMm);
     if (graphic.type == ElementKind::Table) {
         check.count(QStringLiteral("Rows"), graphic.rows, minimumTableCount, maximumTableCount);

@@ -208,12 +208,16 @@ std::optional<PreflightProblem> outsideCard(const PdfExportJob &job)
     for (const TemplateField &field : job.fields) {
         if (sidePrinted(field.side, job.duplex)
             && whollyOutside(field.xMm, field.yMm, field.widthMm, field.heightMm, job.cardSizeMm))
-            elements << QStringLiteral("field \"%1\" (%2, id %3)").arg(field.name, cardSideKey(field.side)).arg(field.id);
+            elements << QStringLiteral("field \"%1\" (%2, id %3)")
+                            .arg(field.name, cardSideKey(field.side))
+                            .arg(field.id);
     }
     for (const GraphicElement &graphic : job.graphics) {
         if (sidePrinted(graphic.side, job.duplex)
             && whollyOutside(graphic.xMm, graphic.yMm, graphic.widthMm, graphic.heightMm, job.cardSizeMm))
-            elements << QStringLiteral("graphic %1 (%2, id %3)").arg(elementKindKey(graphic.type), cardSideKey(graphic.side)).arg(graphic.id);
+            elements << QStringLiteral("graphic %1 (%2, id %3)")
+                            .arg(elementKindKey(graphic.type), cardSideKey(graphic.side))
+                            .arg(graphic.id);
     }
     if (elements.isEmpty())
         return std::nullopt;

@@ -441,7 +441,22 @@ void TestClipboardDocument::hostileRecords_data()
     QTest::newRow("unknown graphic type") << QByteArray(R"({"kind":"graphic","graphic":{"type":"star"}})")
                                           << defaultGraphic;
     QTest::newRow("alignment left and top") << QByteArray(R"({"kind":"field","field":{"alignment":33}})")
-                                            << f([](TemplateField &r) { r.alignment = TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Top}; });
+                                            << f([](TemplateField &r) {
+                                                   r.alignment = {HorizontalAlignment::Left, VerticalAlignment::Top};
+                                               });
+    // Flags within the alignment bits are read as the painter reads them.
+    QTest::newRow("alignment 0: left and top") << QByteArray(R"({"kind":"field","field":{"alignment":0}})")
+                                               << f([](TemplateField &r) {
+                                                      r.alignment = {HorizontalAlignment::Left, VerticalAlignment::Top};
+                                                  });
+    QTest::newRow("alignment centre and right: centre")
+        << QByteArray(R"({"kind":"field","field":{"alignment":198}})") // 0x4 | 0x2 | 0x40 | 0x80
+        << f([](TemplateField &r) { r.alignment = {HorizontalAlignment::Center, VerticalAlignment::Center}; });
+    QTest::newRow("alignment right, bottom") << QByteArray(R"({"kind":"field","field":{"alignment":66}})")
+                                             << f([](TemplateField &r) {
+                                                    r.alignment = {HorizontalAlignment::Right,
+                                                                   VerticalAlignment::Bottom};
+                                                });
     QTest::newRow("alignment negative") << QByteArray(R"({"kind":"field","field":{"alignment":-1}})")
                                         << defaultField;
     QTest::newRow("alignment with a text flag") << QByteArray(R"({"kind":"field","field":{"alignment":4225}})")

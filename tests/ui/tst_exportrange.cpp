@@ -71,7 +71,7 @@ TemplateField qrField(const QString &column)
 TemplateField code128Field(const QString &side, const QString &column)
 {
     TemplateField field;
-    field.side = side;
+    field.side = cardSideFromKey(side);
     field.type = ElementKind::Barcode;
     field.barcodeFormat = BarcodeFormat::Code128;
     field.dataColumn = column;

@@ -45,7 +45,9 @@ QList<TemplateField> drawingOrder(QList<TemplateField> fields)
 // "NAME (SIDE, id ID)", so no column's title depends on which one came first.
 QStringList manifestHeader(const QList<TemplateField> &fields)
 {
-    const auto label = [](const TemplateField &field) { return QStringLiteral("%1 (%2)").arg(field.name, cardSideKey(field.side)); };
+    const auto label = [](const TemplateField &field) {
+        return QStringLiteral("%1 (%2)").arg(field.name, cardSideKey(field.side));
+    };
     QHash<QString, int> uses;
     for (const TemplateField &field : fields)
         ++uses[label(field)];
