@@ -53,7 +53,7 @@ struct ProjectSeed
 TemplateField codeField(const QString &side, const QString &column)
 {
     TemplateField field;
-    field.side = side;
+    field.side = cardSideFromKey(side);
     field.type = ElementKind::Barcode;
     field.barcodeFormat = BarcodeFormat::Code128;
     field.dataColumn = column;
@@ -778,7 +778,7 @@ void TestExportWindow::refusesWhatTheToolRefuses()
     if (setup == u"invalid prizes") {
         QString error;
         for (const TemplateField &field : openStore()->loadFields(id, &error)) {
-            if (field.type == u"scratch")
+            if (field.type == ElementKind::Scratch)
                 text.replace(QStringLiteral("@ID"), QString::number(field.id));
         }
     }
