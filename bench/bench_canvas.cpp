@@ -78,7 +78,7 @@ QList<TemplateField> cardFields()
     for (int i = 0; i < 20; ++i) {
         TemplateField field;
         field.id = id++;
-        field.type = QStringLiteral("text");
+        field.type = ElementKind::Text;
         field.dataColumn = QStringLiteral("text%1").arg(i);
         field.xMm = 2 + (i % 4) * 22;
         field.yMm = 2 + (i / 4) * 4;
@@ -90,7 +90,7 @@ QList<TemplateField> cardFields()
     for (int i = 0; i < 10; ++i) {
         TemplateField field;
         field.id = id++;
-        field.type = QStringLiteral("barcode");
+        field.type = ElementKind::Barcode;
         field.dataColumn = QStringLiteral("code");
         field.barcodeShowText = true;
         field.xMm = 2 + (i % 5) * 17;
@@ -102,7 +102,7 @@ QList<TemplateField> cardFields()
     for (int i = 0; i < 10; ++i) {
         TemplateField field;
         field.id = id++;
-        field.type = QStringLiteral("qrcode");
+        field.type = ElementKind::QrCode;
         field.dataColumn = QStringLiteral("url");
         field.xMm = 2 + i * 8.8;
         field.yMm = 41;
@@ -121,7 +121,7 @@ QList<GraphicElement> cardGraphics()
     for (int i = 0; i < 10; ++i) {
         GraphicElement element;
         element.id = id++;
-        element.type = QStringLiteral("rectangle");
+        element.type = ElementKind::Rectangle;
         element.xMm = 1 + i * 8.8;
         element.yMm = 1;
         element.widthMm = 8;
@@ -132,7 +132,7 @@ QList<GraphicElement> cardGraphics()
     for (int i = 0; i < 5; ++i) {
         GraphicElement element;
         element.id = id++;
-        element.type = QStringLiteral("table");
+        element.type = ElementKind::Table;
         element.rows = 10;
         element.columns = 10;
         element.cellSpacingMm = i % 2 ? 0.3 : 0;
@@ -145,7 +145,7 @@ QList<GraphicElement> cardGraphics()
     for (int i = 0; i < 5; ++i) {
         GraphicElement element;
         element.id = id++;
-        element.type = QStringLiteral("line");
+        element.type = ElementKind::Line;
         element.xMm = 2;
         element.yMm = 49 + i;
         element.widthMm = 86;

@@ -51,7 +51,7 @@ int fail(const QString &message)
     return 1;
 }
 
-TemplateField textField(const QString &side, const QString &type, const QString &name, double x, double y,
+TemplateField textField(CardSide side, ElementKind type, const QString &name, double x, double y,
                         double width, double height, double sizePt, bool bold)
 {
     TemplateField field;
@@ -65,14 +65,14 @@ TemplateField textField(const QString &side, const QString &type, const QString 
     field.fontFamily = fontFamily;
     field.fontSizePt = sizePt;
     field.bold = bold;
-    field.alignment = 129; // left, vertically centred
+    field.alignment = {HorizontalAlignment::Left, VerticalAlignment::Center};
     return field;
 }
 
-TemplateField boundField(const QString &type, const QString &column, double x, double y, double width,
+TemplateField boundField(ElementKind type, const QString &column, double x, double y, double width,
                          double height, double sizePt)
 {
-    TemplateField field = textField(QStringLiteral("front"), type, column, x, y, width, height, sizePt, false);
+    TemplateField field = textField(CardSide::Front, type, column, x, y, width, height, sizePt, false);
     field.dataColumn = column; // the bare column name binds to the first data file
     return field;
 }
@@ -92,24 +92,24 @@ QString prizesJson(int cards)
 
 QList<TemplateField> benchmarkFields(bool duplex, int cards)
 {
-    const QString front = QStringLiteral("front");
+    constexpr CardSide front = CardSide::Front;
     QList<TemplateField> fields{
-        textField(front, QStringLiteral("sequence"), QStringLiteral("Sequence"), 5, 4, 40, 7, 11, true),
-        boundField(QStringLiteral("text"), QStringLiteral("Name"), 5, 12, 55, 7, 10),
-        boundField(QStringLiteral("text"), QStringLiteral("City"), 5, 19, 55, 6, 9),
-        boundField(QStringLiteral("barcode"), QStringLiteral("Code"), 5, 31, 55, 16, 10),
-        boundField(QStringLiteral("qrcode"), QStringLiteral("Code"), 63, 23, 24, 24, 10),
+        textField(front, ElementKind::Sequence, QStringLiteral("Sequence"), 5, 4, 40, 7, 11, true),
+        boundField(ElementKind::Text, QStringLiteral("Name"), 5, 12, 55, 7, 10),
+        boundField(ElementKind::Text, QStringLiteral("City"), 5, 19, 55, 6, 9),
+        boundField(ElementKind::Barcode, QStringLiteral("Code"), 5, 31, 55, 16, 10),
+        boundField(ElementKind::QrCode, QStringLiteral("Code"), 63, 23, 24, 24, 10),
     };
-    fields[3].barcodeFormat = QStringLiteral("code128");
+    fields[3].barcodeFormat = BarcodeFormat::Code128;
     if (duplex) {
-        const QString back = QStringLiteral("back");
+        constexpr CardSide back = CardSide::Back;
         TemplateField scratch =
-            textField(back, QStringLiteral("scratch"), QStringLiteral("Prize"), 10, 18, 70, 12, 14, true);
-        scratch.alignment = 132; // centred
-        scratch.scratchMode = QStringLiteral("count");
+            textField(back, ElementKind::Scratch, QStringLiteral("Prize"), 10, 18, 70, 12, 14, true);
+        scratch.alignment = {}; // centred
+        scratch.scratchMode = ScratchMode::Count;
         scratch.scratchPrizesJson = prizesJson(cards);
         fields.append(scratch);
-        fields.append(textField(back, QStringLiteral("sequence"), QStringLiteral("Sequence"), 5, 44, 40, 6, 9, false));
+        fields.append(textField(back, ElementKind::Sequence, QStringLiteral("Sequence"), 5, 44, 40, 6, 9, false));
     }
     return fields;
 }

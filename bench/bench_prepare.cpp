@@ -48,7 +48,7 @@ TemplateField sequenceField(qint64 id, bool excludeFour)
 {
     TemplateField field;
     field.id = id;
-    field.type = QStringLiteral("sequence");
+    field.type = ElementKind::Sequence;
     field.sequenceExcludeFour = excludeFour;
     return field;
 }
@@ -58,7 +58,7 @@ TemplateField scratchField(qint64 id, qint64 cards)
 {
     TemplateField field;
     field.id = id;
-    field.type = QStringLiteral("scratch");
+    field.type = ElementKind::Scratch;
     const qint64 bikes = cards / 100;
     field.scratchPrizesJson = QStringLiteral(R"([{"name":"Car","value":1},{"name":"Bike","value":%1},)"
                                              R"({"name":"Thanks for Playing","value":%2}])")
@@ -104,7 +104,7 @@ int run(const char *command, const CardTable &records, const QList<TemplateField
     timer.restart();
     for (qsizetype card = 0; card < cards; ++card) {
         for (const TemplateField &field : fields) {
-            const QString key = field.type == QLatin1String("scratch") ? scratchPrizeKey(field.id)
+            const QString key = field.type == ElementKind::Scratch ? scratchPrizeKey(field.id)
                                                                          : sequenceKey(field.id);
             checksum += quint64(prepared.records.text(card, key).value_or(QString()).size());
         }

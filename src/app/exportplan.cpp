@@ -40,13 +40,13 @@ QStringList scratchConfigurationErrors(const QList<TemplateField> &fields, const
     QStringList lines;
     bool explained = preparedError.isEmpty();
     for (const TemplateField &field : fields) {
-        if (field.type != QLatin1String("scratch"))
+        if (field.type != ElementKind::Scratch)
             continue;
         const QString error = prepareCardRecords({}, {field}).error;
         if (error.isEmpty())
             continue;
         lines << QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
-                     .arg(field.name, field.side, QString::number(field.id), error);
+                     .arg(field.name, cardSideKey(field.side), QString::number(field.id), error);
         explained = explained || error == preparedError;
     }
     if (!explained)

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 
 namespace {
 
@@ -22,7 +21,7 @@ constexpr auto graphicKind = "graphic"_L1;
 QJsonObject fieldObject(const TemplateField &f)
 {
     return QJsonObject{
-        {u"type"_s, f.type},
+        {u"type"_s, elementKindKey(f.type)},
         {u"name"_s, f.name},
         {u"dataColumn"_s, f.dataColumn},
         {u"xMm"_s, f.xMm},
@@ -33,10 +32,10 @@ QJsonObject fieldObject(const TemplateField &f)
         {u"fontSizePt"_s, f.fontSizePt},
         {u"colorHex"_s, f.colorHex},
         {u"bold"_s, f.bold},
-        {u"alignment"_s, f.alignment},
-        {u"barcodeFormat"_s, f.barcodeFormat},
+        {u"alignment"_s, alignmentFlags(f.alignment)},
+        {u"barcodeFormat"_s, barcodeFormatKey(f.barcodeFormat)},
         {u"barcodeShowText"_s, f.barcodeShowText},
-        {u"scratchMode"_s, f.scratchMode},
+        {u"scratchMode"_s, scratchModeKey(f.scratchMode)},
         {u"scratchTotal"_s, f.scratchTotal},
         {u"scratchPrizesJson"_s, f.scratchPrizesJson},
         {u"sequencePrefix"_s, f.sequencePrefix},
@@ -49,7 +48,7 @@ QJsonObject fieldObject(const TemplateField &f)
 QJsonObject graphicObject(const GraphicElement &g)
 {
     return QJsonObject{
-        {u"type"_s, g.type},
+        {u"type"_s, elementKindKey(g.type)},
         {u"xMm"_s, g.xMm},
         {u"yMm"_s, g.yMm},
         {u"widthMm"_s, g.widthMm},
@@ -73,15 +72,17 @@ void readText(const QJsonObject &o, QLatin1StringView key, QString &member)
         member = value.toString();
 }
 
-void readChoice(const QJsonObject &o, QLatin1StringView key, QString &member,
-                std::initializer_list<QLatin1StringView> allowed)
+// `fromKey` is the stored text's conversion (model/elementkind.h), which
+// knows nothing of a text it does not list.
+template<typename Enum>
+void readChoice(const QJsonObject &o, QLatin1StringView key, Enum &member,
+                std::optional<Enum> (*fromKey)(QStringView))
 {
     const QJsonValue value = o.value(key);
     if (!value.isString())
         return;
-    const QString text = value.toString();
-    if (std::find(allowed.begin(), allowed.end(), text) != allowed.end())
-        member = text;
+    if (const std::optional<Enum> choice = fromKey(value.toString()))
+        member = *choice;
 }
 
 void readBool(const QJsonObject &o, QLatin1StringView key, bool &member)
@@ -137,7 +138,7 @@ void readColour(const QJsonObject &o, QLatin1StringView key, QString &member, bo
         member = text;
 }
 
-void readAlignment(const QJsonObject &o, QLatin1StringView key, qint32 &member)
+void readAlignment(const QJsonObject &o, QLatin1StringView key, TextAlignment &member)
 {
     const QJsonValue value = o.value(key);
     if (!value.isDouble())
@@ -146,14 +147,14 @@ void readAlignment(const QJsonObject &o, QLatin1StringView key, qint32 &member)
     constexpr qint64 alignmentBits = Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask;
     const qint64 flags = value.toInteger(-1);
     if (flags >= 0 && (flags & ~alignmentBits) == 0)
-        member = qint32(flags);
+        member = alignmentFromFlags(int(flags));
 }
 
 TemplateField readField(const QJsonObject &o)
 {
     using namespace editorlimits;
     TemplateField f;
-    readChoice(o, "type"_L1, f.type, {"text"_L1, "sequence"_L1, "barcode"_L1, "qrcode"_L1, "scratch"_L1});
+    readChoice(o, "type"_L1, f.type, fieldKindFromKey);
     readText(o, "name"_L1, f.name);
     readText(o, "dataColumn"_L1, f.dataColumn);
     readNumber(o, "xMm"_L1, f.xMm, 0, maximumLengthMm);
@@ -165,10 +166,9 @@ TemplateField readField(const QJsonObject &o)
     readColour(o, "colorHex"_L1, f.colorHex, false);
     readBool(o, "bold"_L1, f.bold);
     readAlignment(o, "alignment"_L1, f.alignment);
-    readChoice(o, "barcodeFormat"_L1, f.barcodeFormat,
-               {"code128"_L1, "code39"_L1, "ean13"_L1, "ean8"_L1, "upca"_L1});
+    readChoice(o, "barcodeFormat"_L1, f.barcodeFormat, barcodeFormatFromKey);
     readBool(o, "barcodeShowText"_L1, f.barcodeShowText);
-    readChoice(o, "scratchMode"_L1, f.scratchMode, {"count"_L1, "ratio"_L1});
+    readChoice(o, "scratchMode"_L1, f.scratchMode, scratchModeFromKey);
     readWholeNumber(o, "scratchTotal"_L1, f.scratchTotal, minimumScratchTotal, maximumScratchTotal);
     // The prize list is checked where prizes are drawn, as any stored one is.
     readText(o, "scratchPrizesJson"_L1, f.scratchPrizesJson);
@@ -184,8 +184,8 @@ GraphicElement readGraphic(const QJsonObject &o)
     using namespace editorlimits;
     GraphicElement g;
     // The type first: a line may be lower than the other kinds.
-    readChoice(o, "type"_L1, g.type, {"line"_L1, "ellipse"_L1, "rectangle"_L1, "table"_L1});
-    const double minimumHeight = g.type == "line"_L1 ? lineMinimumHeightMm : graphicMinimumSideMm;
+    readChoice(o, "type"_L1, g.type, graphicKindFromKey);
+    const double minimumHeight = isLine(g.type) ? lineMinimumHeightMm : graphicMinimumSideMm;
     readNumber(o, "xMm"_L1, g.xMm, 0, maximumLengthMm);
     readNumber(o, "yMm"_L1, g.yMm, 0, maximumLengthMm);
     readNumber(o, "widthMm"_L1, g.widthMm, graphicMinimumSideMm, maximumLengthMm);

@@ -107,7 +107,7 @@ QRectF rectOf(const Record &record)
 
 bool isNumberingField(const TemplateField &field)
 {
-    return field.type == QLatin1String("scratch") || field.type == QLatin1String("sequence");
+    return isGenerated(field.type);
 }
 
 // The steps as they are applied: forwards in order; backwards in reverse
@@ -256,24 +256,24 @@ Record withGeometryOf(Record record, const Record &other)
 // The tools' names: "Add Text Field", "Add Barcode", …
 QString addFieldLabel(const TemplateField &field)
 {
-    if (field.type == QLatin1String("sequence"))
+    if (field.type == ElementKind::Sequence)
         return QStringLiteral("Add Sequence");
-    if (field.type == QLatin1String("barcode"))
+    if (field.type == ElementKind::Barcode)
         return QStringLiteral("Add Barcode");
-    if (field.type == QLatin1String("qrcode"))
+    if (field.type == ElementKind::QrCode)
         return QStringLiteral("Add QR Code");
-    if (field.type == QLatin1String("scratch"))
+    if (field.type == ElementKind::Scratch)
         return QStringLiteral("Add Scratch Card");
     return QStringLiteral("Add Text Field");
 }
 
 QString graphicKindName(const GraphicElement &element)
 {
-    if (element.type == QLatin1String("ellipse"))
+    if (element.type == ElementKind::Ellipse)
         return QStringLiteral("Circle");
-    if (element.type == QLatin1String("rectangle"))
+    if (element.type == ElementKind::Rectangle)
         return QStringLiteral("Rectangle");
-    if (element.type == QLatin1String("table"))
+    if (element.type == ElementKind::Table)
         return QStringLiteral("Table");
     return QStringLiteral("Line");
 }
@@ -412,7 +412,7 @@ QList<TemplateField> EditorDocument::fieldsOnSide(const QString &side) const
 {
     QList<TemplateField> onSide;
     for (const TemplateField &f : m_fields.records) {
-        if (f.side == side)
+        if (f.side == cardSideFromKey(side))
             onSide.append(f);
     }
     return onSide;
@@ -422,7 +422,7 @@ QList<GraphicElement> EditorDocument::graphicsOnSide(const QString &side) const
 {
     QList<GraphicElement> onSide;
     for (const GraphicElement &g : m_graphics.records) {
-        if (g.side == side)
+        if (g.side == cardSideFromKey(side))
             onSide.append(g);
     }
     return onSide;
@@ -600,14 +600,14 @@ DocumentChange EditorDocument::addGraphic(GraphicElement element, const QString 
 
 DocumentChange EditorDocument::pasteField(TemplateField field, const QString &side)
 {
-    field.side = side;
+    field.side = cardSideFromKey(side);
     return insertElements({field}, {}, QStringLiteral("Paste"), QStringLiteral("Paste Field Failed"),
                           status(QStringLiteral("Field pasted"), 2000));
 }
 
 DocumentChange EditorDocument::pasteGraphic(GraphicElement element, const QString &side)
 {
-    element.side = side;
+    element.side = cardSideFromKey(side);
     return insertElements({}, {element}, QStringLiteral("Paste"), QStringLiteral("Paste Graphic Failed"),
                           status(QStringLiteral("Graphic pasted"), 2000));
 }
@@ -620,10 +620,10 @@ DocumentChange EditorDocument::pasteObjects(const QList<TemplateField> &fields,
     }
     QList<TemplateField> sidedFields = fields;
     for (TemplateField &f : sidedFields)
-        f.side = side;
+        f.side = cardSideFromKey(side);
     QList<GraphicElement> sidedGraphics = graphics;
     for (GraphicElement &g : sidedGraphics)
-        g.side = side;
+        g.side = cardSideFromKey(side);
     const int count = int(fields.size() + graphics.size());
     return insertElements(sidedFields, sidedGraphics, QStringLiteral("Paste"), QStringLiteral("Paste Failed"),
                           status(QStringLiteral("Pasted %1 objects").arg(count), 2000));
@@ -843,7 +843,7 @@ DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementR
 DocumentChange EditorDocument::splitTable(qint64 tableId)
 {
     const int index = m_graphics.indexOf(tableId);
-    if (index < 0 || m_graphics.records.at(index).type != QLatin1String("table"))
+    if (index < 0 || m_graphics.records.at(index).type != ElementKind::Table)
         return {};
     const PlacedRecord<GraphicElement> table{m_graphics.records.at(index), m_graphics.sortOrders.at(index)};
     const QString title = QStringLiteral("Could Not Split Table");

@@ -191,11 +191,6 @@ double pastedAxis(double position, double size, double card)
 
 } // namespace
 
-bool isResizableFieldType(const QString &type)
-{
-    return type == QLatin1String("barcode") || type == QLatin1String("qrcode");
-}
-
 QPointF clampToCard(const QPointF &position, const QSizeF &itemSize, const QSizeF &cardSize)
 {
     return QPointF(clampAxis(position.x(), itemSize.width(), cardSize.width()),
@@ -371,7 +366,7 @@ QList<GraphicElement> splitTableCells(const GraphicElement &table)
             GraphicElement cell;
             cell.projectId = table.projectId;
             cell.side = table.side;
-            cell.type = QStringLiteral("rectangle");
+            cell.type = ElementKind::Rectangle;
             cell.xMm = table.xMm + double(column) * plan.cellWidth + plan.inset;
             cell.yMm = table.yMm + double(row) * plan.cellHeight + plan.inset;
             cell.widthMm = plan.cellWidth - plan.shrink;
@@ -414,8 +409,7 @@ QPointF pastedPosition(const QPointF &positionMm, const QSizeF &sizeMm, const QS
                    pastedAxis(positionMm.y(), sizeMm.height(), cardMm.height()));
 }
 
-TemplateField newTemplateField(const QString &type, qint64 projectId, const QString &side,
-                               const QString &firstColumnKey)
+TemplateField newTemplateField(ElementKind type, qint64 projectId, CardSide side, const QString &firstColumnKey)
 {
     TemplateField field;
     field.projectId = projectId;
@@ -423,14 +417,14 @@ TemplateField newTemplateField(const QString &type, qint64 projectId, const QStr
     field.type = type;
     field.xMm = 5;
     field.yMm = 5;
-    if (type == QLatin1String("sequence")) {
+    if (type == ElementKind::Sequence) {
         field.name = QStringLiteral("Sequence");
         field.dataColumn.clear();
         field.sequencePrefix = QStringLiteral("No.");
         field.sequenceDigits = 6;
         field.sequenceStep = 1;
         field.sequenceExcludeFour = false;
-    } else if (type == QLatin1String("scratch")) {
+    } else if (type == ElementKind::Scratch) {
         field.name = QStringLiteral("Scratch Card Prize");
         field.dataColumn.clear();
         field.bold = true;
@@ -449,8 +443,7 @@ TemplateField newTemplateField(const QString &type, qint64 projectId, const QStr
     return field;
 }
 
-GraphicElement newGraphicElement(const QString &type, qint64 projectId, const QString &side,
-                                 double cardWidthMm)
+GraphicElement newGraphicElement(ElementKind type, qint64 projectId, CardSide side, double cardWidthMm)
 {
     GraphicElement element;
     element.projectId = projectId;
@@ -458,16 +451,16 @@ GraphicElement newGraphicElement(const QString &type, qint64 projectId, const QS
     element.type = type;
     // Written so that a card width that is not a number gives the narrow size.
     const double room = cardWidthMm - 20;
-    if (type == QLatin1String("line")) {
+    if (type == ElementKind::Line) {
         element.widthMm = room > 10 ? std::min(room, 50.0) : 10;
         element.heightMm = 2;
-    } else if (type == QLatin1String("ellipse")) {
+    } else if (type == ElementKind::Ellipse) {
         element.widthMm = 20;
         element.heightMm = 20;
-    } else if (type == QLatin1String("rectangle")) {
+    } else if (type == ElementKind::Rectangle) {
         element.widthMm = 30;
         element.heightMm = 20;
-    } else if (type == QLatin1String("table")) {
+    } else if (type == ElementKind::Table) {
         element.widthMm = room > 15 ? std::min(room, 60.0) : 15;
         element.heightMm = 25;
         element.rows = 3;

@@ -17,14 +17,11 @@
 constexpr double sceneUnitsPerMm = 4;
 
 // Smallest sizes a gesture or a property entry may give (mm). Text, sequence
-// and scratch fields size themselves to their content.
+// and scratch fields size themselves to their content (isSizedByContent).
 constexpr double fieldMinimumWidthMm = 5;
 constexpr double fieldMinimumHeightMm = 3;
 constexpr double graphicMinimumSideMm = 5;
 constexpr double lineMinimumHeightMm = 1;
-
-// Whether a field kind shows the resize handle ("barcode", "qrcode").
-bool isResizableFieldType(const QString &type);
 
 // The ranges the property panels allow (model/elementlimits.h). A record
 // from outside the editor (a pasted clipboard document) is brought into them
@@ -83,8 +80,8 @@ QPointF alignedPosition(AlignMode mode, const QRectF &anchorMm, const QRectF &it
 // The rectangles a table splits into, row by row: cells of width ÷ columns by
 // height ÷ rows (rows and columns at least 1), shrunk by the spacing (when
 // above 0.01 mm) and shifted by half of it; cells without a positive size are
-// left out. Each copies the table's side, project, stroke and fill, type
-// "rectangle", 1 × 1, spacing 0, id 0. Empty, without allocating, when the
+// left out. Each copies the table's side, project, stroke and fill, kind
+// Rectangle, 1 × 1, spacing 0, id 0. Empty, without allocating, when the
 // table has more than tableSplitMaximumCells cells or a position or size that
 // is not finite; tableSplitRefusal says why.
 QList<GraphicElement> splitTableCells(const GraphicElement &table);
@@ -99,12 +96,10 @@ QString tableSplitRefusal(const GraphicElement &table);
 QPointF pastedPosition(const QPointF &positionMm, const QSizeF &sizeMm, const QSizeF &cardMm);
 
 // The record a tool adds, before its fitted size (fields) and its id:
-// `type` one of the field kinds, `firstColumnKey` the first column the data
+// `type` a field kind, `firstColumnKey` the first column the data
 // panel offers ("" when none): it binds a text, barcode or QR code field and
 // names it after the column. Position (5, 5) mm.
-TemplateField newTemplateField(const QString &type, qint64 projectId, const QString &side,
-                               const QString &firstColumnKey);
-// `type` one of "line", "ellipse", "rectangle", "table"; sized from the card
+TemplateField newTemplateField(ElementKind type, qint64 projectId, CardSide side, const QString &firstColumnKey);
+// `type` a graphic kind; sized from the card
 // width (a width that is not a number gives the narrow sizes).
-GraphicElement newGraphicElement(const QString &type, qint64 projectId, const QString &side,
-                                 double cardWidthMm);
+GraphicElement newGraphicElement(ElementKind type, qint64 projectId, CardSide side, double cardWidthMm);

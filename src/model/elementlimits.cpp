@@ -7,8 +7,6 @@ namespace {
 
 using namespace elementlimits;
 
-const QString sequenceType = QStringLiteral("sequence");
-const QString tableType = QStringLiteral("table");
 
 QString number(double value)
 {
@@ -83,11 +81,11 @@ QString ElementLimitViolation::message() const
 
 std::optional<ElementLimitViolation> fieldLimitViolation(const TemplateField &field)
 {
-    Checker check(QStringLiteral("Field \"%1\" (%2, id %3)").arg(field.name, field.side).arg(field.id));
+    Checker check(QStringLiteral("Field \"%1\" (%2, id %3)").arg(field.name, cardSideKey(field.side)).arg(field.id));
     checkBox(check, field.xMm, field.yMm, field.widthMm, field.heightMm);
     check.length(QStringLiteral("Font Size"), field.fontSizePt, minimumFontSizePt, maximumFontSizePt,
                  QStringLiteral("pt"));
-    if (field.type == sequenceType) {
+    if (field.type == ElementKind::Sequence) {
         check.count(QStringLiteral("Sequence Prefix"), field.sequencePrefix.size(), 0, maximumSequencePrefixLength,
                     QStringLiteral("characters"));
         check.count(QStringLiteral("Sequence Digits"), field.sequenceDigits, minimumSequenceDigits,
@@ -99,15 +97,17 @@ std::optional<ElementLimitViolation> fieldLimitViolation(const TemplateField &fi
 
 std::optional<ElementLimitViolation> graphicLimitViolation(const GraphicElement &graphic)
 {
-    Checker check(QStringLiteral("Graphic %1 (%2, id %3)").arg(graphic.type, graphic.side).arg(graphic.id));
+    Checker check(QStringLiteral("Graphic %1 (%2, id %3)")
+                      .arg(elementKindKey(graphic.type), cardSideKey(graphic.side))
+                      .arg(graphic.id));
     checkBox(check, graphic.xMm, graphic.yMm, graphic.widthMm, graphic.heightMm);
-    if (graphic.type == tableType) {
+    if (graphic.type == ElementKind::Table) {
         check.count(QStringLiteral("Rows"), graphic.rows, minimumTableCount, maximumTableCount);
         check.count(QStringLiteral("Columns"), graphic.columns, minimumTableCount, maximumTableCount);
     }
     check.length(QStringLiteral("Stroke Width"), graphic.strokeWidthMm, minimumStrokeWidthMm, maximumStrokeWidthMm,
                  QStringLiteral("mm"));
-    if (graphic.type == tableType)
+    if (graphic.type == ElementKind::Table)
         check.length(QStringLiteral("Table Spacing"), graphic.cellSpacingMm, 0, maximumCellSpacingMm,
                      QStringLiteral("mm"));
     return check.result();
@@ -147,7 +147,7 @@ TemplateField fieldWithinLimits(const TemplateField &field)
 {
     TemplateField bounded = withBoxWithinLimits(field);
     bounded.fontSizePt = clamped(field.fontSizePt, minimumFontSizePt, maximumFontSizePt);
-    if (field.type == sequenceType) {
+    if (field.type == ElementKind::Sequence) {
         bounded.sequencePrefix = field.sequencePrefix.left(maximumSequencePrefixLength);
         bounded.sequenceDigits = std::clamp(field.sequenceDigits, minimumSequenceDigits, maximumSequenceDigits);
         bounded.sequenceStep = std::clamp(field.sequenceStep, minimumSequenceStep, maximumSequenceStep);
@@ -159,7 +159,7 @@ GraphicElement graphicWithinLimits(const GraphicElement &graphic)
 {
     GraphicElement bounded = withBoxWithinLimits(graphic);
     bounded.strokeWidthMm = clamped(graphic.strokeWidthMm, minimumStrokeWidthMm, maximumStrokeWidthMm);
-    if (graphic.type == tableType) {
+    if (graphic.type == ElementKind::Table) {
         bounded.rows = std::clamp(graphic.rows, minimumTableCount, maximumTableCount);
         bounded.columns = std::clamp(graphic.columns, minimumTableCount, maximumTableCount);
         bounded.cellSpacingMm = clamped(graphic.cellSpacingMm, 0, maximumCellSpacingMm);

@@ -29,11 +29,11 @@ std::optional<QString> RecordValues::text(const QString &key) const
 
 QString fieldDisplayText(const TemplateField &field, const RecordValues &record)
 {
-    if (field.type == QLatin1String("scratch")) {
+    if (field.type == ElementKind::Scratch) {
         const QString prize = record.text(scratchPrizeKey(field.id)).value_or(QString());
         return prize.isEmpty() ? QStringLiteral("Scratch Card Prize") : prize;
     }
-    if (field.type == QLatin1String("sequence")) {
+    if (field.type == ElementKind::Sequence) {
         const QString value = record.text(sequenceKey(field.id)).value_or(QString());
         return value.isEmpty() ? sequenceValue(field, 0) : value;
     }
@@ -50,9 +50,9 @@ QStringList fieldRecordKeys(const QList<TemplateField> &fields)
     QStringList keys;
     for (const TemplateField &field : fields) {
         QString key;
-        if (field.type == QLatin1String("scratch"))
+        if (field.type == ElementKind::Scratch)
             key = scratchPrizeKey(field.id);
-        else if (field.type == QLatin1String("sequence"))
+        else if (field.type == ElementKind::Sequence)
             key = sequenceKey(field.id);
         else
             key = field.dataColumn;
@@ -86,9 +86,9 @@ PreparedCards prepareCardRecords(const CardTable &records, const QList<TemplateF
     QList<CardTable::SequenceColumn> sequences;
     QList<CardTable::PrizeColumn> prizes;
     for (const TemplateField &field : fields) {
-        if (field.type == QLatin1String("sequence")) {
+        if (field.type == ElementKind::Sequence) {
             sequences.append({sequenceKey(field.id), field});
-        } else if (field.type == QLatin1String("scratch")) {
+        } else if (field.type == ElementKind::Scratch) {
             const PrizeList list = parsePrizes(field.scratchPrizesJson);
             if (!list.error.isEmpty()) {
                 result.error = list.error;

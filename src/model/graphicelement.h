@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/elementkind.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QtGlobal>
@@ -10,8 +12,8 @@ struct GraphicElement
 {
     qint64 id = 0;
     qint64 projectId = 0;
-    QString side = QStringLiteral("front");
-    QString type = QStringLiteral("line");
+    CardSide side = CardSide::Front;
+    ElementKind type = ElementKind::Line; // a graphic kind
     double xMm = 10;
     double yMm = 10;
     double widthMm = 40;

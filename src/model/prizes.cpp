@@ -124,7 +124,7 @@ QString serializePrizes(const QList<Prize> &prizes)
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-PrizeOrder allocatePrizeOrder(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
+PrizeOrder allocatePrizeOrder(ScratchMode mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
 {
     if (prizes.isEmpty())
         return failure(QStringLiteral("At least one prize is required"));
@@ -135,7 +135,7 @@ PrizeOrder allocatePrizeOrder(const QString &mode, qint64 total, const QList<Pri
     }
 
     std::vector<qint64> counts;
-    if (mode == QLatin1String("ratio")) {
+    if (mode == ScratchMode::Ratio) {
         if (total < 1)
             return failure(QStringLiteral("Total card count must be greater than zero in percentage mode."));
         double percent = 0;
@@ -182,7 +182,7 @@ PrizeOrder allocatePrizeOrder(const QString &mode, qint64 total, const QList<Pri
     return result;
 }
 
-PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
+PrizeAllocation allocatePrizes(ScratchMode mode, qint64 total, const QList<Prize> &prizes, quint32 seed)
 {
     const PrizeOrder order = allocatePrizeOrder(mode, total, prizes, seed);
     PrizeAllocation result;
@@ -193,8 +193,8 @@ PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Pr
     return result;
 }
 
-quint32 prizeSeed(qint64 fieldId, qint64 total, const QString &mode)
+quint32 prizeSeed(qint64 fieldId, qint64 total, ScratchMode mode)
 {
-    const quint32 modeKey = mode == QLatin1String("ratio") ? 0x9E3779B9u : 0x85EBCA6Bu;
+    const quint32 modeKey = mode == ScratchMode::Ratio ? 0x9E3779B9u : 0x85EBCA6Bu;
     return (quint32(fieldId) * 0x9E3779B1u) ^ quint32(total) ^ modeKey;
 }

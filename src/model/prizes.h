@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/elementkind.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,7 +12,7 @@
 struct Prize
 {
     QString name;
-    double value = 0; // a card count, or a percentage of the run in "ratio" mode
+    double value = 0; // a card count, or a percentage of the run in ratio mode
 
     friend bool operator==(const Prize &, const Prize &) = default;
 };
@@ -47,7 +49,7 @@ inline constexpr qint64 maxScratchCards = 2500000;
 
 PrizeList parsePrizes(const QString &json);
 QString serializePrizes(const QList<Prize> &prizes);
-PrizeAllocation allocatePrizes(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed);
+PrizeAllocation allocatePrizes(ScratchMode mode, qint64 total, const QList<Prize> &prizes, quint32 seed);
 // The same allocation, card for card, as indices into the names.
-PrizeOrder allocatePrizeOrder(const QString &mode, qint64 total, const QList<Prize> &prizes, quint32 seed);
-quint32 prizeSeed(qint64 fieldId, qint64 total, const QString &mode);
+PrizeOrder allocatePrizeOrder(ScratchMode mode, qint64 total, const QList<Prize> &prizes, quint32 seed);
+quint32 prizeSeed(qint64 fieldId, qint64 total, ScratchMode mode);

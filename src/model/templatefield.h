@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/elementkind.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QtGlobal>
@@ -11,8 +13,8 @@ struct TemplateField
 {
     qint64 id = 0;
     qint64 projectId = 0;
-    QString side = QStringLiteral("front");
-    QString type = QStringLiteral("text");
+    CardSide side = CardSide::Front;
+    ElementKind type = ElementKind::Text;
     QString name = QStringLiteral("Variable Field");
     QString dataColumn;
     double xMm = 5;
@@ -23,10 +25,10 @@ struct TemplateField
     double fontSizePt = 12;
     QString colorHex = QStringLiteral("#111827");
     bool bold = false;
-    qint32 alignment = 132; // Qt::AlignHCenter | Qt::AlignVCenter
-    QString barcodeFormat = QStringLiteral("code128");
+    TextAlignment alignment; // centre/centre, stored as Qt's 132
+    BarcodeFormat barcodeFormat = BarcodeFormat::Code128;
     bool barcodeShowText = false;
-    QString scratchMode = QStringLiteral("count");
+    ScratchMode scratchMode = ScratchMode::Count;
     qint32 scratchTotal = 10000;
     QString scratchPrizesJson = QStringLiteral(
         "[{\"name\":\"First Prize\",\"value\":2},{\"name\":\"Thanks for Playing\",\"value\":500}]");
@@ -43,7 +45,7 @@ Q_DECLARE_METATYPE(TemplateField)
 // A barcode or a QR code: painted as a symbol, which may fail to encode.
 inline bool isCodeField(const TemplateField &field)
 {
-    return field.type == QLatin1String("barcode") || field.type == QLatin1String("qrcode");
+    return isCode(field.type);
 }
 
 // Registers the type under the name "TemplateField" on first use; the id is cached.

@@ -129,30 +129,33 @@ void paintText(QPainter &painter, const QRectF &rect, const TemplateField &field
     const TextOutlines::SetText set = threadTextOutlines().set(font, text.left(kLongestText));
     const double advance = set.advance;
 
-    const int alignment = field.alignment;
     double x = device.left();
-    if (alignment & Qt::AlignHCenter)
+    switch (field.alignment.horizontal) {
+    case HorizontalAlignment::Left:
+        break;
+    case HorizontalAlignment::Center:
         x += (device.width() - advance) * 0.5;
-    else if (alignment & Qt::AlignRight)
+        break;
+    case HorizontalAlignment::Right:
         x += device.width() - advance;
-    double y;
-    if (alignment & Qt::AlignVCenter)
+        break;
+    }
+    double y = device.top() + metrics.ascent();
+    switch (field.alignment.vertical) {
+    case VerticalAlignment::Top:
+        break;
+    case VerticalAlignment::Center:
         y = device.top() + (device.height() - metrics.height()) * 0.5 + metrics.ascent();
-    else if (alignment & Qt::AlignBottom)
+        break;
+    case VerticalAlignment::Bottom:
         y = device.top() + device.height() - metrics.descent();
-    else
-        y = device.top() + metrics.ascent();
+        break;
+    }
 
     painter.save();
     painter.resetTransform();
     painter.fillPath(TextOutlines::placed(set, QPointF(x, y)), QColor(field.colorHex));
     painter.restore();
-}
-
-bool isRetailFormat(const QString &format)
-{
-    return format == QLatin1String("ean13") || format == QLatin1String("ean8")
-        || format == QLatin1String("upca");
 }
 
 // Lays down the white ground and sets up solid black bars. Antialiasing is
@@ -206,15 +209,15 @@ bool paintField(QPainter &painter, const QRectF &storedRectMm, const TemplateFie
     if (!hasArea(rectMm))
         return false;
     const QString text = fieldDisplayText(field, record);
-    if (field.type == QLatin1String("barcode"))
+    if (field.type == ElementKind::Barcode)
         return paintBarcode(painter, inset(rectMm, 0.5, 0.5), text, field.barcodeFormat, field.barcodeShowText);
-    if (field.type == QLatin1String("qrcode"))
+    if (field.type == ElementKind::QrCode)
         return paintQrCode(painter, inset(rectMm, 0.5, 0.5), text);
     paintText(painter, rectMm, field, text);
     return true;
 }
 
-bool paintBarcode(QPainter &painter, const QRectF &rect, const QString &data, const QString &format,
+bool paintBarcode(QPainter &painter, const QRectF &rect, const QString &data, BarcodeFormat format,
                   bool showText)
 {
     if (!hasArea(rect) || data.size() > kLongestText)
@@ -224,9 +227,8 @@ bool paintBarcode(QPainter &painter, const QRectF &rect, const QString &data, co
 
     QString humanReadable = data;
     bool drawn = false;
-    if (format == QLatin1String("code39") || isRetailFormat(format)) {
-        const ModuleEncoding symbol =
-            format == QLatin1String("code39") ? encodeCode39(data) : encodeRetail(format, data);
+    if (format != BarcodeFormat::Code128) {
+        const ModuleEncoding symbol = barcodeModules(barcodeFormatKey(format), data);
         if (!symbol.ok())
             return false;
         humanReadable = symbol.text;
@@ -352,10 +354,8 @@ bool paintQrCode(QPainter &painter, const QRectF &rect, const QString &data)
 void paintGraphic(QPainter &painter, const QRectF &storedRectMm, const GraphicElement &graphic)
 {
     const QRectF rectMm = boundedRect(storedRectMm);
-    const QString &type = graphic.type;
-    const bool table = type == QLatin1String("table");
-    if (!table && type != QLatin1String("line") && type != QLatin1String("ellipse")
-        && type != QLatin1String("rectangle"))
+    const ElementKind type = graphic.type;
+    if (!isGraphicKind(type))
         return;
 
     const double strokeWidth = withinOr(graphic.strokeWidthMm, elementlimits::minimumStrokeWidthMm,
@@ -374,11 +374,11 @@ void paintGraphic(QPainter &painter, const QRectF &storedRectMm, const GraphicEl
     const double y = rectMm.y();
     const double width = rectMm.width();
     const double height = rectMm.height();
-    if (type == QLatin1String("line")) {
+    if (type == ElementKind::Line) {
         painter.drawLine(QLineF(x, y + height / 2, x + width, y + height / 2));
-    } else if (type == QLatin1String("ellipse")) {
+    } else if (type == ElementKind::Ellipse) {
         painter.drawEllipse(rectMm);
-    } else if (type == QLatin1String("rectangle")) {
+    } else if (type == ElementKind::Rectangle) {
         painter.drawRect(rectMm);
     } else {
         using namespace elementlimits;
@@ -418,9 +418,9 @@ QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double ca
 {
     const double roomRight = cardWidthMm - field.xMm;
     const double roomBelow = cardHeightMm - field.yMm;
-    if (field.type == QLatin1String("barcode"))
+    if (field.type == ElementKind::Barcode)
         return QSizeF(std::clamp(roomRight, 5.0, 45.0), std::clamp(roomBelow, 3.0, 14.0));
-    if (field.type == QLatin1String("qrcode")) {
+    if (isSquareCode(field.type)) {
         const double side = std::clamp(std::min(roomRight, roomBelow), 5.0, 25.0);
         return QSizeF(side, side);
     }
@@ -436,10 +436,10 @@ QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double ca
         anyCandidate = true;
     };
 
-    if (field.type == QLatin1String("sequence")) {
+    if (field.type == ElementKind::Sequence) {
         consider(field.sequencePrefix.left(elementlimits::maximumSequencePrefixLength)
                  + QString(std::clamp(field.sequenceDigits, 1, 18), QLatin1Char('9')));
-    } else if (field.type == QLatin1String("scratch")) {
+    } else if (field.type == ElementKind::Scratch) {
         for (const Prize &prize : parsePrizes(field.scratchPrizesJson).prizes)
             consider(prize.name);
     } else if (!field.dataColumn.isEmpty()) {

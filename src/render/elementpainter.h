@@ -35,8 +35,8 @@ QSizeF fittedFieldSize(const TemplateField &field, double cardWidthMm, double ca
 
 // The drawing operations behind paintField; each is false when it drew nothing.
 // Bars and modules are black on white whatever the field colour.
-bool paintBarcode(QPainter &painter, const QRectF &rect, const QString &data,
-                  const QString &format, bool showText);
+bool paintBarcode(QPainter &painter, const QRectF &rect, const QString &data, BarcodeFormat format,
+                  bool showText);
 bool paintModules(QPainter &painter, const QRectF &rect, const QString &modules);
 bool paintCode128(QPainter &painter, const QRectF &rect, const QString &data);
 bool paintQrCode(QPainter &painter, const QRectF &rect, const QString &data);

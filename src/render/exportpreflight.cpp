@@ -11,9 +11,6 @@ namespace {
 // Slots that reach less than this past the sheet are rounding, not a cut.
 constexpr double edgeToleranceMm = 0.001;
 
-const QString frontSide = QStringLiteral("front");
-const QString backSide = QStringLiteral("back");
-
 // "249,960", whatever the user's locale: the messages are English.
 QString countText(qint64 count)
 {
@@ -54,14 +51,9 @@ void forEachPrintedCard(const PdfExportJob &job, Visit visit)
         visit(card);
 }
 
-bool isGenerated(const TemplateField &field)
+bool sidePrinted(CardSide side, bool duplex)
 {
-    return field.type == QLatin1String("sequence") || field.type == QLatin1String("scratch");
-}
-
-bool sidePrinted(const QString &side, bool duplex)
-{
-    return side == frontSide || (duplex && side == backSide);
+    return side == CardSide::Front || duplex;
 }
 
 // The keys of the data-bound fields on the printed sides, each once. A card
@@ -70,7 +62,7 @@ QStringList boundKeys(const PdfExportJob &job)
 {
     QStringList keys;
     for (const TemplateField &field : job.fields) {
-        if (isGenerated(field) || field.dataColumn.isEmpty() || !sidePrinted(field.side, job.duplex))
+        if (isGenerated(field.type) || field.dataColumn.isEmpty() || !sidePrinted(field.side, job.duplex))
             continue;
         if (!keys.contains(field.dataColumn))
             keys.append(field.dataColumn);
@@ -197,7 +189,7 @@ std::optional<PreflightProblem> noPrize(const PdfExportJob &job, const TemplateF
     problem.message = cardsWith(problem.cardCount, QStringLiteral("has"), QStringLiteral("have"))
         + QStringLiteral(" no prize in scratch field \"%1\" (%2, id %3): its prize list holds %4 of %5 cards, "
                          "the others print \"%6\": ")
-              .arg(field.name, field.side, QString::number(field.id), countText(length),
+              .arg(field.name, cardSideKey(field.side), QString::number(field.id), countText(length),
                    countText(job.layout.recordCount), fieldDisplayText(field, {}))
         + cardLabelList(problem.firstCards, problem.cardCount);
     return problem;
@@ -216,12 +208,16 @@ std::optional<PreflightProblem> outsideCard(const PdfExportJob &job)
     for (const TemplateField &field : job.fields) {
         if (sidePrinted(field.side, job.duplex)
             && whollyOutside(field.xMm, field.yMm, field.widthMm, field.heightMm, job.cardSizeMm))
-            elements << QStringLiteral("field \"%1\" (%2, id %3)").arg(field.name, field.side).arg(field.id);
+            elements << QStringLiteral("field \"%1\" (%2, id %3)")
+                            .arg(field.name, cardSideKey(field.side))
+                            .arg(field.id);
     }
     for (const GraphicElement &graphic : job.graphics) {
         if (sidePrinted(graphic.side, job.duplex)
             && whollyOutside(graphic.xMm, graphic.yMm, graphic.widthMm, graphic.heightMm, job.cardSizeMm))
-            elements << QStringLiteral("graphic %1 (%2, id %3)").arg(graphic.type, graphic.side).arg(graphic.id);
+            elements << QStringLiteral("graphic %1 (%2, id %3)")
+                            .arg(elementKindKey(graphic.type), cardSideKey(graphic.side))
+                            .arg(graphic.id);
     }
     if (elements.isEmpty())
         return std::nullopt;
@@ -290,9 +286,9 @@ std::optional<PreflightProblem> cutOff(const PdfExportJob &job)
     return problem;
 }
 
-std::optional<PreflightProblem> emptySide(const PdfExportJob &job, const QString &side, const QImage &background)
+std::optional<PreflightProblem> emptySide(const PdfExportJob &job, CardSide side, const QImage &background)
 {
-    const auto onSide = [&side](const auto &element) { return element.side == side; };
+    const auto onSide = [side](const auto &element) { return element.side == side; };
     if (!background.isNull() || std::any_of(job.fields.cbegin(), job.fields.cend(), onSide)
         || std::any_of(job.graphics.cbegin(), job.graphics.cend(), onSide))
         return std::nullopt;
@@ -300,7 +296,7 @@ std::optional<PreflightProblem> emptySide(const PdfExportJob &job, const QString
     problem.kind = PreflightProblem::Kind::EmptySide;
     forEachPrintedCard(job, [&problem](int card) { countCard(problem, card); });
     problem.message = QStringLiteral("The %1 side has no fields, graphics or background: every card prints it blank.")
-                          .arg(side);
+                          .arg(cardSideKey(side));
     return problem;
 }
 
@@ -314,12 +310,12 @@ QList<PreflightProblem> preflightExport(const PdfExportJob &job)
     const RecordProblems fromRecords = recordProblems(job);
     QList<std::optional<PreflightProblem>> found{fromRecords.missingData};
     for (const TemplateField &field : job.fields) {
-        if (field.type == QLatin1String("scratch") && sidePrinted(field.side, job.duplex))
+        if (field.type == ElementKind::Scratch && sidePrinted(field.side, job.duplex))
             found.append(noPrize(job, field));
     }
     found << fromRecords.blankCode << cutOff(job) << outsideCard(job)
-          << emptySide(job, frontSide, job.frontBackground)
-          << (job.duplex ? emptySide(job, backSide, job.backBackground) : std::nullopt);
+          << emptySide(job, CardSide::Front, job.frontBackground)
+          << (job.duplex ? emptySide(job, CardSide::Back, job.backBackground) : std::nullopt);
     for (const std::optional<PreflightProblem> &problem : std::as_const(found)) {
         if (problem)
             problems.append(*problem);

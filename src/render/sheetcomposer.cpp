@@ -31,7 +31,7 @@ constexpr double kMinGraphicMm = 0.1;
 // The elements of one side, picked once per sheet rather than once per card:
 // a sheet of a large job holds dozens of cards, a job thousands of sheets.
 // Pointers into the composer's lists, which do not change while painting.
-struct CardSide
+struct SideElements
 {
     QSizeF cardSizeMm;
     const QImage *background = nullptr;
@@ -39,18 +39,19 @@ struct CardSide
     std::vector<const TemplateField *> fields;
 };
 
-CardSide cardSide(const SheetData &data)
+SideElements cardSide(const SheetData &data)
 {
-    CardSide side;
+    SideElements side;
     side.cardSizeMm = data.cardSizeMm;
     side.background = data.side == QLatin1String("back") ? &data.backBackground
                                                          : &data.frontBackground;
+    const CardSide wanted = cardSideFromKey(data.side);
     for (const GraphicElement &graphic : data.graphics) {
-        if (graphic.side == data.side)
+        if (graphic.side == wanted)
             side.graphics.push_back(&graphic);
     }
     for (const TemplateField &field : data.fields) {
-        if (field.side == data.side)
+        if (field.side == wanted)
             side.fields.push_back(&field);
     }
     return side;
@@ -62,7 +63,7 @@ QString recordLabel(int recordIndex)
 }
 
 // Paints one card; false when a barcode or QR field of it could not be drawn.
-bool paintCardSide(QPainter &painter, const QRectF &cell, const CardSide &side,
+bool paintCardSide(QPainter &painter, const QRectF &cell, const SideElements &side,
                    const RecordValues &record, int recordIndex, bool preview)
 {
     const double cardW = side.cardSizeMm.width();
@@ -179,7 +180,7 @@ void SheetComposer::paintSheet(QPainter &painter, const QRectF &target, bool pre
 
     painter.setClipRect(target.adjusted(1, 1, -1, -1));
 
-    const CardSide side = cardSide(m_data);
+    const SideElements side = cardSide(m_data);
     const bool back = m_data.side == QLatin1String("back");
     const QList<int> &only = m_data.onlyRecords;
     const auto selected = [&only](int index) {

@@ -70,7 +70,8 @@ public:
     bool updateField(const TemplateField &field, QString *error = nullptr);
     bool removeField(qint64 id, QString *error = nullptr);
 
-    // Template graphics, as the fields.
+    // Template graphics, as the fields; a row of a shape this program does
+    // not know is not loaded (it was never painted) and stays as stored.
     QList<GraphicElement> loadGraphics(qint64 projectId, QString *error = nullptr,
                                        QList<qint64> *sortOrders = nullptr);
     bool insertGraphic(GraphicElement *element, QString *error = nullptr);

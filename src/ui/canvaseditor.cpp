@@ -221,7 +221,8 @@ void CanvasEditor::addField(const QString &type)
     const QHash<qint64, QStringList> columns = columnsBySource(m_session.cardColumns(), &order);
     if (!order.isEmpty() && !columns.value(order.first()).isEmpty())
         firstColumn = QStringLiteral("source:%1:%2").arg(order.first()).arg(columns.value(order.first()).first());
-    TemplateField field = newTemplateField(type, m_session.project().id, currentSide(), firstColumn);
+    TemplateField field = newTemplateField(fieldKindFromKey(type).value_or(ElementKind::Text), m_session.project().id,
+                                           cardSideFromKey(currentSide()), firstColumn);
     const QSizeF card = m_hooks.cardSizeMm();
     const QSizeF fitted = fittedFieldSize(field, card.width(), card.height(),
                                           m_session.preparedCards(m_document.fields()).records);
@@ -236,7 +237,10 @@ void CanvasEditor::addField(const QString &type)
 void CanvasEditor::addGraphic(const QString &type)
 {
     page();
-    const GraphicElement element = newGraphicElement(type, m_session.project().id, currentSide(),
+    const std::optional<ElementKind> kind = graphicKindFromKey(type);
+    if (!kind)
+        return; // every tool names a known shape
+    const GraphicElement element = newGraphicElement(*kind, m_session.project().id, cardSideFromKey(currentSide()),
                                                      m_hooks.cardSizeMm().width());
     const DocumentChange change = m_document.addGraphic(element);
     finish(change);
@@ -260,7 +264,7 @@ void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 
 void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 {
-    canvasFor(edit.after.side)->updateFieldItem(edit.after);
+    canvasFor(cardSideKey(edit.after.side))->updateFieldItem(edit.after);
     QString label = QStringLiteral("edit scratch-card settings");
     if (edit.kind != FieldEdit::Kind::ScratchSettings) {
         const std::optional<TemplateField> before = m_document.field(edit.after.id);
@@ -274,7 +278,7 @@ void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 
 void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
 {
-    canvasFor(edit.after.side)->updateGraphicItem(edit.after);
+    canvasFor(cardSideKey(edit.after.side))->updateGraphicItem(edit.after);
     const std::optional<GraphicElement> before = m_document.graphic(edit.after.id);
     const QString label = before ? graphicPanelEditLabel(*before, edit.after) : QString();
     DocumentChange change = m_document.modifyGraphic(edit.after, label);
@@ -394,7 +398,7 @@ qint64 CanvasEditor::fieldAbove(qint64 id, const QString &side) const
     CanvasView *view = canvasFor(side);
     bool found = false;
     for (const TemplateField &field : fields) {
-        if (found && canvasFor(field.side) == view && view->fieldItem(field.id))
+        if (found && canvasFor(cardSideKey(field.side)) == view && view->fieldItem(field.id))
             return field.id;
         found = found || field.id == id;
     }
@@ -407,7 +411,7 @@ qint64 CanvasEditor::graphicAbove(qint64 id, const QString &side) const
     CanvasView *view = canvasFor(side);
     bool found = false;
     for (const GraphicElement &element : graphics) {
-        if (found && canvasFor(element.side) == view && view->graphicItem(element.id))
+        if (found && canvasFor(cardSideKey(element.side)) == view && view->graphicItem(element.id))
             return element.id;
         found = found || element.id == id;
     }
@@ -436,25 +440,25 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
     GraphicPropertyPanel *graphicPanel = m_panels->graphicPanel();
     for (const TemplateField &field : change.fieldsRemoved)
-        canvasFor(field.side)->removeFieldItem(field.id);
+        canvasFor(cardSideKey(field.side))->removeFieldItem(field.id);
     for (const GraphicElement &element : change.graphicsRemoved)
-        canvasFor(element.side)->removeGraphicItem(element.id);
+        canvasFor(cardSideKey(element.side))->removeGraphicItem(element.id);
     // A field that comes or goes prints on every card; a text field's edit
     // shows on the sheets the next time the preview page is opened.
     bool fieldsCameOrWent = !change.fieldsRemoved.isEmpty();
     for (const GraphicElement &element : change.graphicsSet) {
-        CanvasView *view = canvasFor(element.side);
+        CanvasView *view = canvasFor(cardSideKey(element.side));
         if (view->graphicItem(element.id))
             view->updateGraphicItem(element);
         else
-            view->insertGraphicItem(element, graphicAbove(element.id, element.side));
+            view->insertGraphicItem(element, graphicAbove(element.id, cardSideKey(element.side)));
     }
     for (const TemplateField &field : change.fieldsSet) {
-        CanvasView *view = canvasFor(field.side);
+        CanvasView *view = canvasFor(cardSideKey(field.side));
         if (view->fieldItem(field.id)) {
             view->updateFieldItem(field);
         } else {
-            view->insertFieldItem(field, fieldAbove(field.id, field.side));
+            view->insertFieldItem(field, fieldAbove(field.id, cardSideKey(field.side)));
             fieldsCameOrWent = true;
         }
     }

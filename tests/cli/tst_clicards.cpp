@@ -193,8 +193,8 @@ void TestCliCards::preparedRecordsEqualThePreparation()
         // A second, longer prize field makes the run longer than the data.
         TemplateField bonus;
         bonus.projectId = 1;
-        bonus.side = QStringLiteral("back");
-        bonus.type = QStringLiteral("scratch");
+        bonus.side = CardSide::Back;
+        bonus.type = ElementKind::Scratch;
         bonus.name = QStringLiteral("Bonus");
         bonus.scratchPrizesJson = QStringLiteral(R"([{"name":"Sticker","value":5},{"name":"Nothing","value":45}])");
         QVERIFY2(store.insertField(&bonus, &error), qPrintable(error));
@@ -286,8 +286,8 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
         const auto add = [&](const QString &side, const QString &type, const QString &name, const QString &column) {
             TemplateField field;
             field.projectId = 2;
-            field.side = side;
-            field.type = type;
+            field.side = cardSideFromKey(side);
+            field.type = fieldKindFromKey(type).value();
             field.name = name;
             field.dataColumn = column;
             return store.insertField(&field, &error) ? field.id : 0;

@@ -304,8 +304,8 @@ private:
             return 0;
         TemplateField front;
         front.projectId = id;
-        front.side = QStringLiteral("front");
-        front.type = QStringLiteral("qrcode");
+        front.side = CardSide::Front;
+        front.type = ElementKind::QrCode;
         front.name = QStringLiteral("QR Code");
         front.dataColumn = QStringLiteral("Code");
         front.xMm = 5;
@@ -313,10 +313,10 @@ private:
         front.widthMm = 40;
         front.heightMm = 40;
         TemplateField back = front;
-        back.side = QStringLiteral("back");
-        back.type = QStringLiteral("barcode");
+        back.side = CardSide::Back;
+        back.type = ElementKind::Barcode;
         back.name = QStringLiteral("Barcode");
-        back.barcodeFormat = QStringLiteral("code128");
+        back.barcodeFormat = BarcodeFormat::Code128;
         back.widthMm = 80;
         back.heightMm = 30;
         return addField(dataDir, front) && addField(dataDir, back) ? id : 0;
@@ -582,7 +582,7 @@ void TestCliExport::failuresWriteNothing()
         QVERIFY2(store.openDatabase(databasePath(dataDir), &error), qPrintable(error));
         QList<TemplateField> fields = store.loadFields(1, &error);
         for (TemplateField &field : fields) {
-            if (field.type != u"scratch")
+            if (field.type != ElementKind::Scratch)
                 continue;
             field.scratchPrizesJson = QStringLiteral("{}");
             QVERIFY2(store.updateField(field, &error), qPrintable(error));
@@ -651,8 +651,8 @@ void TestCliExport::blankCodesAreReported()
     QVERIFY(id > 0);
     TemplateField barcode;
     barcode.projectId = id;
-    barcode.type = QStringLiteral("barcode");
-    barcode.barcodeFormat = QStringLiteral("ean13");
+    barcode.type = ElementKind::Barcode;
+    barcode.barcodeFormat = BarcodeFormat::Ean13;
     barcode.dataColumn = QStringLiteral("Code");
     barcode.xMm = 5;
     barcode.yMm = 5;
@@ -1099,12 +1099,12 @@ void TestCliExport::manifestCodesAreWhatTheSymbolsScan()
                                      p.bleedMm = 0;
                                  });
     QVERIFY(id > 0);
-    const QStringList formats{QStringLiteral("code39"), QStringLiteral("ean13"), QStringLiteral("code128")};
+    const QList<BarcodeFormat> formats{BarcodeFormat::Code39, BarcodeFormat::Ean13, BarcodeFormat::Code128};
     const QStringList columns{QStringLiteral("C39"), QStringLiteral("EAN"), QStringLiteral("C128")};
     for (int i = 0; i < 3; ++i) {
         TemplateField barcode;
         barcode.projectId = id;
-        barcode.type = QStringLiteral("barcode");
+        barcode.type = ElementKind::Barcode;
         barcode.name = columns.at(i);
         barcode.barcodeFormat = formats.at(i);
         barcode.barcodeShowText = false;

@@ -39,7 +39,7 @@ CanvasClipboardItem withoutPlace(CanvasClipboardItem item)
         [](auto &record) {
             record.id = 0;
             record.projectId = 0;
-            record.side = QStringLiteral("front");
+            record.side = CardSide::Front;
         },
         item);
     return item;
@@ -115,11 +115,11 @@ void TestClipboardDocument::documentShape()
     TemplateField f;
     f.id = 11;
     f.projectId = 3;
-    f.side = QStringLiteral("back");
+    f.side = CardSide::Back;
     GraphicElement g;
     g.id = 12;
     g.projectId = 3;
-    g.side = QStringLiteral("back");
+    g.side = CardSide::Back;
 
     const QByteArray data = canvasClipboardDocument({g, f});
     QVERIFY(!data.contains('\n')); // compact
@@ -168,8 +168,8 @@ void TestClipboardDocument::roundTrip_data()
                field([](TemplateField &f) {
                    f.id = 41;
                    f.projectId = 2;
-                   f.side = QStringLiteral("back");
-                   f.type = QStringLiteral("barcode");
+                   f.side = CardSide::Back;
+                   f.type = ElementKind::Barcode;
                    f.name = QStringLiteral("Member code");
                    f.dataColumn = QStringLiteral("source:4:Code");
                    f.xMm = 12.25;
@@ -180,10 +180,10 @@ void TestClipboardDocument::roundTrip_data()
                    f.fontSizePt = 9.5;
                    f.colorHex = QStringLiteral("#1a2B3c");
                    f.bold = true;
-                   f.alignment = 130;
-                   f.barcodeFormat = QStringLiteral("ean13");
+                   f.alignment = TextAlignment{HorizontalAlignment::Right, VerticalAlignment::Center};
+                   f.barcodeFormat = BarcodeFormat::Ean13;
                    f.barcodeShowText = true;
-                   f.scratchMode = QStringLiteral("ratio");
+                   f.scratchMode = ScratchMode::Ratio;
                    f.scratchTotal = 2500;
                    f.scratchPrizesJson = QStringLiteral("[{\"name\":\"Cinema\",\"value\":1}]");
                    f.sequencePrefix = QStringLiteral("#");
@@ -194,8 +194,8 @@ void TestClipboardDocument::roundTrip_data()
                graphic([](GraphicElement &g) {
                    g.id = 8;
                    g.projectId = 2;
-                   g.side = QStringLiteral("back");
-                   g.type = QStringLiteral("table");
+                   g.side = CardSide::Back;
+                   g.type = ElementKind::Table;
                    g.xMm = 3.5;
                    g.yMm = 4.25;
                    g.widthMm = 61;
@@ -208,11 +208,11 @@ void TestClipboardDocument::roundTrip_data()
                    g.cellSpacingMm = 1.5;
                }),
                field([](TemplateField &f) {
-                   f.type = QStringLiteral("sequence");
+                   f.type = ElementKind::Sequence;
                    f.name = QStringLiteral("Sequence");
                }),
                graphic([](GraphicElement &g) {
-                   g.type = QStringLiteral("line");
+                   g.type = ElementKind::Line;
                    g.heightMm = 1;
                }),
            };
@@ -234,10 +234,10 @@ void TestClipboardDocument::roundTrip_data()
                    f.fontSizePt = 300;
                    f.scratchTotal = 1;
                    f.sequenceDigits = 1;
-                   f.alignment = 129;
+                   f.alignment = TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Center};
                }),
                graphic([](GraphicElement &g) {
-                   g.type = QStringLiteral("ellipse");
+                   g.type = ElementKind::Ellipse;
                    g.widthMm = 5;
                    g.heightMm = 5;
                    g.strokeWidthMm = 0.05;
@@ -246,7 +246,7 @@ void TestClipboardDocument::roundTrip_data()
                    g.cellSpacingMm = 20;
                }),
                graphic([](GraphicElement &g) {
-                   g.type = QStringLiteral("rectangle");
+                   g.type = ElementKind::Rectangle;
                    g.xMm = 2000;
                    g.widthMm = 2000;
                    g.strokeWidthMm = 10;
@@ -261,7 +261,7 @@ void TestClipboardDocument::roundTrip_data()
                f.sequencePrefix = QString();
                f.scratchPrizesJson = QStringLiteral("[{\"name\":\"A\\\"B\",\"value\":3}]");
            })};
-    QTest::newRow("one item") << Items{graphic([](GraphicElement &g) { g.type = QStringLiteral("ellipse"); })};
+    QTest::newRow("one item") << Items{graphic([](GraphicElement &g) { g.type = ElementKind::Ellipse; })};
 }
 
 void TestClipboardDocument::roundTrip()
@@ -342,14 +342,14 @@ void TestClipboardDocument::hostileRecords_data()
     QTest::newRow("zero rectangle size raised to 5 × 5")
         << QByteArray(R"({"kind":"graphic","graphic":{"type":"rectangle","widthMm":0,"heightMm":0}})")
         << g([](GraphicElement &r) {
-               r.type = QStringLiteral("rectangle");
+               r.type = ElementKind::Rectangle;
                r.widthMm = 5;
                r.heightMm = 5;
            });
     QTest::newRow("a line may be 1 mm high, not 0.2")
         << QByteArray(R"({"kind":"graphic","graphic":{"type":"line","widthMm":0.2,"heightMm":0.2}})")
         << g([](GraphicElement &r) {
-               r.type = QStringLiteral("line");
+               r.type = ElementKind::Line;
                r.widthMm = 5;
                r.heightMm = 1;
            });
@@ -357,7 +357,7 @@ void TestClipboardDocument::hostileRecords_data()
     QTest::newRow("an ellipse no lower than 5 mm")
         << QByteArray(R"({"kind":"graphic","graphic":{"heightMm":1,"type":"ellipse"}})")
         << g([](GraphicElement &r) {
-               r.type = QStringLiteral("ellipse");
+               r.type = ElementKind::Ellipse;
                r.heightMm = 5;
            });
     QTest::newRow("enormous positions and sizes capped at 2000 mm")
@@ -408,7 +408,7 @@ void TestClipboardDocument::hostileRecords_data()
         << QByteArray(
                R"({"kind":"graphic","graphic":{"type":"table","rows":-2,"columns":0,"strokeWidthMm":0,"cellSpacingMm":-1}})")
         << g([](GraphicElement &r) {
-               r.type = QStringLiteral("table");
+               r.type = ElementKind::Table;
                r.rows = 1;
                r.columns = 1;
                r.strokeWidthMm = 0.05;
@@ -418,7 +418,7 @@ void TestClipboardDocument::hostileRecords_data()
         << QByteArray(
                R"({"kind":"graphic","graphic":{"type":"table","rows":1e9,"columns":2147483648,"strokeWidthMm":50,"cellSpacingMm":1e300}})")
         << g([](GraphicElement &r) {
-               r.type = QStringLiteral("table");
+               r.type = ElementKind::Table;
                r.rows = 100;
                r.columns = 100;
                r.strokeWidthMm = 10;
@@ -434,14 +434,29 @@ void TestClipboardDocument::hostileRecords_data()
     QTest::newRow("known kind texts")
         << QByteArray(R"({"kind":"field","field":{"type":"scratch","barcodeFormat":"upca","scratchMode":"ratio"}})")
         << f([](TemplateField &r) {
-               r.type = QStringLiteral("scratch");
-               r.barcodeFormat = QStringLiteral("upca");
-               r.scratchMode = QStringLiteral("ratio");
+               r.type = ElementKind::Scratch;
+               r.barcodeFormat = BarcodeFormat::UpcA;
+               r.scratchMode = ScratchMode::Ratio;
            });
     QTest::newRow("unknown graphic type") << QByteArray(R"({"kind":"graphic","graphic":{"type":"star"}})")
                                           << defaultGraphic;
     QTest::newRow("alignment left and top") << QByteArray(R"({"kind":"field","field":{"alignment":33}})")
-                                            << f([](TemplateField &r) { r.alignment = 33; });
+                                            << f([](TemplateField &r) {
+                                                   r.alignment = {HorizontalAlignment::Left, VerticalAlignment::Top};
+                                               });
+    // Flags within the alignment bits are read as the painter reads them.
+    QTest::newRow("alignment 0: left and top") << QByteArray(R"({"kind":"field","field":{"alignment":0}})")
+                                               << f([](TemplateField &r) {
+                                                      r.alignment = {HorizontalAlignment::Left, VerticalAlignment::Top};
+                                                  });
+    QTest::newRow("alignment centre and right: centre")
+        << QByteArray(R"({"kind":"field","field":{"alignment":198}})") // 0x4 | 0x2 | 0x40 | 0x80
+        << f([](TemplateField &r) { r.alignment = {HorizontalAlignment::Center, VerticalAlignment::Center}; });
+    QTest::newRow("alignment right, bottom") << QByteArray(R"({"kind":"field","field":{"alignment":66}})")
+                                             << f([](TemplateField &r) {
+                                                    r.alignment = {HorizontalAlignment::Right,
+                                                                   VerticalAlignment::Bottom};
+                                                });
     QTest::newRow("alignment negative") << QByteArray(R"({"kind":"field","field":{"alignment":-1}})")
                                         << defaultField;
     QTest::newRow("alignment with a text flag") << QByteArray(R"({"kind":"field","field":{"alignment":4225}})")
@@ -468,7 +483,7 @@ void TestClipboardDocument::hostileRecords_data()
     QTest::newRow("a prize list that is no JSON is kept for the prize check")
         << QByteArray(R"({"kind":"field","field":{"type":"scratch","scratchPrizesJson":"not json"}})")
         << f([](TemplateField &r) {
-               r.type = QStringLiteral("scratch");
+               r.type = ElementKind::Scratch;
                r.scratchPrizesJson = QStringLiteral("not json");
            });
 }
@@ -493,7 +508,7 @@ void TestClipboardDocument::numbersNotFiniteCopiedAsDefaults()
     f.widthMm = infinity;
     f.fontSizePt = -infinity;
     GraphicElement g;
-    g.type = QStringLiteral("table");
+    g.type = ElementKind::Table;
     g.cellSpacingMm = notANumber;
     g.yMm = 7;
 
@@ -502,7 +517,7 @@ void TestClipboardDocument::numbersNotFiniteCopiedAsDefaults()
     const Items expected{
         field([](TemplateField &r) { r.name = QStringLiteral("Broken"); }),
         graphic([](GraphicElement &r) {
-            r.type = QStringLiteral("table");
+            r.type = ElementKind::Table;
             r.yMm = 7;
         }),
     };
@@ -519,9 +534,9 @@ void TestClipboardDocument::kindsAndOrder()
     const std::optional<CanvasClipboardItems> parsed = parseCanvasClipboard(data);
     QVERIFY(parsed);
     const Items expected{
-        graphic([](GraphicElement &g) { g.type = QStringLiteral("ellipse"); }),
-        field([](TemplateField &f) { f.type = QStringLiteral("qrcode"); }),
-        graphic([](GraphicElement &g) { g.type = QStringLiteral("table"); }),
+        graphic([](GraphicElement &g) { g.type = ElementKind::Ellipse; }),
+        field([](TemplateField &f) { f.type = ElementKind::QrCode; }),
+        graphic([](GraphicElement &g) { g.type = ElementKind::Table; }),
     };
     COMPARE_ITEMS(parsed->items, expected);
 }

@@ -60,8 +60,8 @@ QStringList templateDump(const QSqlDatabase &db)
 TemplateField makeField(const QString &type, const QString &side, double x, double y)
 {
     TemplateField f;
-    f.type = type;
-    f.side = side;
+    f.type = fieldKindFromKey(type).value_or(ElementKind::Text);
+    f.side = cardSideFromKey(side);
     f.name = QStringLiteral("%1 at %2").arg(type).arg(x);
     f.xMm = x;
     f.yMm = y;
@@ -71,8 +71,8 @@ TemplateField makeField(const QString &type, const QString &side, double x, doub
 GraphicElement makeGraphic(const QString &type, const QString &side, double x, double y)
 {
     GraphicElement g;
-    g.type = type;
-    g.side = side;
+    g.type = graphicKindFromKey(type).value_or(ElementKind::Line);
+    g.side = cardSideFromKey(side);
     g.xMm = x;
     g.yMm = y;
     return g;
@@ -306,11 +306,11 @@ public:
             const QString onSide = side();
             QList<ElementRef> candidates;
             for (const TemplateField &f : fields) {
-                if (f.side == onSide)
+                if (f.side == cardSideFromKey(onSide))
                     candidates << ElementRef{ElementRef::Kind::Field, f.id};
             }
             for (const GraphicElement &g : graphics) {
-                if (g.side == onSide)
+                if (g.side == cardSideFromKey(onSide))
                     candidates << ElementRef{ElementRef::Kind::Graphic, g.id};
             }
             QList<ElementRef> selection;
@@ -346,7 +346,7 @@ private:
     {
         QList<GraphicElement> tables;
         for (const GraphicElement &g : m_doc.graphics()) {
-            if (g.type == QLatin1String("table"))
+            if (g.type == ElementKind::Table)
                 tables << g;
         }
         return tables;
@@ -644,7 +644,7 @@ void TestEditorDocument::addAndPasteSetProjectAndSide()
     const TemplateField stored = added.fieldsSet.constFirst();
     QVERIFY(stored.id > 0 && stored.id != 4242);
     QCOMPARE(stored.projectId, fx.projectId);
-    QCOMPARE(stored.side, QStringLiteral("back"));
+    QCOMPARE(stored.side, CardSide::Back);
     QCOMPARE(fx.doc().fieldsOnSide(QStringLiteral("back")), QList<TemplateField>{stored});
     QVERIFY(!added.touchesCardNumbering());
 
@@ -652,12 +652,12 @@ void TestEditorDocument::addAndPasteSetProjectAndSide()
     QVERIFY(pasted.ok);
     QCOMPARE(pasted.message, statusMessage(QStringLiteral("Field pasted"), 2000));
     QVERIFY(pasted.fieldsSet.constFirst().id > stored.id);
-    QCOMPARE(pasted.fieldsSet.constFirst().side, QStringLiteral("front"));
+    QCOMPARE(pasted.fieldsSet.constFirst().side, CardSide::Front);
 
     GraphicElement line = makeGraphic(QStringLiteral("line"), QStringLiteral("front"), 1, 2);
     const DocumentChange pastedGraphic = fx.doc().pasteGraphic(line, QStringLiteral("back"));
     QCOMPARE(pastedGraphic.message, statusMessage(QStringLiteral("Graphic pasted"), 2000));
-    QCOMPARE(pastedGraphic.graphicsSet.constFirst().side, QStringLiteral("back"));
+    QCOMPARE(pastedGraphic.graphicsSet.constFirst().side, CardSide::Back);
     QCOMPARE(pastedGraphic.graphicsSet.constFirst().projectId, fx.projectId);
 
     const DocumentChange scratch = fx.doc().addField(makeField(QStringLiteral("scratch"), QStringLiteral("back"), 1, 1));
@@ -684,7 +684,7 @@ void TestEditorDocument::unchangedOrUnknownRecordsRecordNothing()
     QVERIFY(fx.doc().deleteField(unknown.id).isEmpty());
     // The kind of a stored graphic does not change, so this is no change at all.
     GraphicElement retyped = table;
-    retyped.type = QStringLiteral("rectangle");
+    retyped.type = ElementKind::Rectangle;
     QVERIFY(fx.doc().modifyGraphic(retyped).isEmpty());
     // Only a table splits.
     GraphicElement ellipse =
@@ -1030,7 +1030,7 @@ void TestEditorDocument::splitTable()
     QCOMPARE(QRectF(cell.xMm, cell.yMm, cell.widthMm, cell.heightMm), QRectF(table.xMm + 1, table.yMm + 1, 18, 8));
     for (const GraphicElement &rectangle : split.graphicsSet) {
         QVERIFY(rectangle.id > last.id);
-        QCOMPARE(rectangle.type, QStringLiteral("rectangle"));
+        QCOMPARE(rectangle.type, ElementKind::Rectangle);
         QCOMPARE(rectangle.projectId, fx.projectId);
         QCOMPARE(rectangle.fillColor, table.fillColor);
     }

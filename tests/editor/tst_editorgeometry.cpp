@@ -76,22 +76,21 @@ private slots:
 
 void TestEditorGeometry::resizableFieldTypes_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<bool>("resizable");
-    QTest::newRow("barcode") << "barcode" << true;
-    QTest::newRow("qrcode") << "qrcode" << true;
-    QTest::newRow("text") << "text" << false;
-    QTest::newRow("sequence") << "sequence" << false;
-    QTest::newRow("scratch") << "scratch" << false;
-    QTest::newRow("kinds are compared exactly") << "Barcode" << false;
-    QTest::newRow("empty") << "" << false;
+    QTest::newRow("barcode") << ElementKind::Barcode << true;
+    QTest::newRow("qrcode") << ElementKind::QrCode << true;
+    QTest::newRow("text") << ElementKind::Text << false;
+    QTest::newRow("sequence") << ElementKind::Sequence << false;
+    QTest::newRow("scratch") << ElementKind::Scratch << false;
 }
 
 void TestEditorGeometry::resizableFieldTypes()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(bool, resizable);
-    QCOMPARE(isResizableFieldType(type), resizable);
+    QCOMPARE(hasResizeHandle(type), resizable);
+    QCOMPARE(isSizedByContent(type), !resizable);
 }
 
 void TestEditorGeometry::clampToCard_data()
@@ -420,8 +419,8 @@ void TestEditorGeometry::splitTable()
     GraphicElement table;
     table.id = 42;
     table.projectId = 9;
-    table.side = QStringLiteral("back");
-    table.type = QStringLiteral("table");
+    table.side = CardSide::Back;
+    table.type = ElementKind::Table;
     table.xMm = 5;
     table.yMm = 7;
     table.widthMm = 60;
@@ -440,8 +439,8 @@ void TestEditorGeometry::splitTable()
         for (int j = 0; j < 3; ++j) {
             GraphicElement expected;
             expected.projectId = 9;
-            expected.side = QStringLiteral("back");
-            expected.type = QStringLiteral("rectangle");
+            expected.side = CardSide::Back;
+            expected.type = ElementKind::Rectangle;
             expected.xMm = 5 + 1 + j * 20;
             expected.yMm = 7 + 1 + i * 10;
             expected.widthMm = 18;
@@ -522,7 +521,7 @@ void TestEditorGeometry::splitTableCases()
     QFETCH(QString, refusal);
 
     GraphicElement table;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     table.xMm = geometry.x();
     table.yMm = geometry.y();
     table.widthMm = geometry.width();
@@ -589,7 +588,7 @@ void TestEditorGeometry::pastedPosition()
 
 void TestEditorGeometry::newField_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<QString>("firstColumnKey");
     QTest::addColumn<std::function<void(TemplateField &)>>("change"); // of the default record
 
@@ -601,25 +600,25 @@ void TestEditorGeometry::newField_data()
         });
     };
     QTest::newRow("text named after its column")
-        << "text" << "source:3:Member Name" << bound("Member Name", "source:3:Member Name");
-    QTest::newRow("barcode") << "barcode" << "source:12:code" << bound("code", "source:12:code");
-    QTest::newRow("qrcode without columns") << "qrcode" << "" << bound("Variable Field", "");
-    QTest::newRow("a bare column name") << "text" << "City" << bound("City", "City");
+        << ElementKind::Text << "source:3:Member Name" << bound("Member Name", "source:3:Member Name");
+    QTest::newRow("barcode") << ElementKind::Barcode << "source:12:code" << bound("code", "source:12:code");
+    QTest::newRow("qrcode without columns") << ElementKind::QrCode << "" << bound("Variable Field", "");
+    QTest::newRow("a bare column name") << ElementKind::Text << "City" << bound("City", "City");
     QTest::newRow("a key with an empty column name")
-        << "text" << "source:3:" << bound("Variable Field", "source:3:");
+        << ElementKind::Text << "source:3:" << bound("Variable Field", "source:3:");
     QTest::newRow("a source id that is not a number")
-        << "text" << "source:x:Name" << bound("source:x:Name", "source:x:Name");
-    QTest::newRow("a colon in the column name") << "text" << "source:3:a:b" << bound("a:b", "source:3:a:b");
+        << ElementKind::Text << "source:x:Name" << bound("source:x:Name", "source:x:Name");
+    QTest::newRow("a colon in the column name") << ElementKind::Text << "source:3:a:b" << bound("a:b", "source:3:a:b");
     QTest::newRow("a line break in the column name")
-        << "text" << "source:3:Line\nBreak" << bound("Line\nBreak", "source:3:Line\nBreak");
-    QTest::newRow("sequence") << "sequence" << "source:3:Name" << Change([](TemplateField &f) {
+        << ElementKind::Text << "source:3:Line\nBreak" << bound("Line\nBreak", "source:3:Line\nBreak");
+    QTest::newRow("sequence") << ElementKind::Sequence << "source:3:Name" << Change([](TemplateField &f) {
         f.name = QStringLiteral("Sequence");
         f.sequencePrefix = QStringLiteral("No.");
         f.sequenceDigits = 6;
         f.sequenceStep = 1;
         f.sequenceExcludeFour = false;
     });
-    QTest::newRow("scratch") << "scratch" << "source:3:Name" << Change([](TemplateField &f) {
+    QTest::newRow("scratch") << ElementKind::Scratch << "source:3:Name" << Change([](TemplateField &f) {
         f.name = QStringLiteral("Scratch Card Prize");
         f.bold = true;
         f.fontSizePt = 16;
@@ -628,54 +627,54 @@ void TestEditorGeometry::newField_data()
 
 void TestEditorGeometry::newField()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(QString, firstColumnKey);
     QFETCH(std::function<void(TemplateField &)>, change);
 
     TemplateField expected;
     expected.projectId = 7;
-    expected.side = QStringLiteral("back");
+    expected.side = CardSide::Back;
     expected.type = type;
     expected.xMm = 5;
     expected.yMm = 5;
     change(expected);
-    QCOMPARE(newTemplateField(type, 7, QStringLiteral("back"), firstColumnKey), expected);
+    QCOMPARE(newTemplateField(type, 7, CardSide::Back, firstColumnKey), expected);
 }
 
 void TestEditorGeometry::newGraphic_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<double>("cardWidth");
     QTest::addColumn<QSizeF>("size");
 
-    QTest::newRow("line on a 90 mm card") << "line" << 90.0 << QSizeF(50, 2);
-    QTest::newRow("line on a 50 mm card") << "line" << 50.0 << QSizeF(30, 2);
-    QTest::newRow("line on a 30.5 mm card") << "line" << 30.5 << QSizeF(10.5, 2);
-    QTest::newRow("line on a 30 mm card") << "line" << 30.0 << QSizeF(10, 2);
-    QTest::newRow("line on a 10 mm card") << "line" << 10.0 << QSizeF(10, 2);
-    QTest::newRow("line, card width not a number") << "line" << notANumber << QSizeF(10, 2);
-    QTest::newRow("line, card width infinite") << "line" << infinity << QSizeF(50, 2);
-    QTest::newRow("ellipse") << "ellipse" << 90.0 << QSizeF(20, 20);
-    QTest::newRow("rectangle") << "rectangle" << 90.0 << QSizeF(30, 20);
-    QTest::newRow("table on a 90 mm card") << "table" << 90.0 << QSizeF(60, 25);
-    QTest::newRow("table on a 60 mm card") << "table" << 60.0 << QSizeF(40, 25);
-    QTest::newRow("table on a 35 mm card") << "table" << 35.0 << QSizeF(15, 25);
-    QTest::newRow("table on a 20 mm card") << "table" << 20.0 << QSizeF(15, 25);
+    QTest::newRow("line on a 90 mm card") << ElementKind::Line << 90.0 << QSizeF(50, 2);
+    QTest::newRow("line on a 50 mm card") << ElementKind::Line << 50.0 << QSizeF(30, 2);
+    QTest::newRow("line on a 30.5 mm card") << ElementKind::Line << 30.5 << QSizeF(10.5, 2);
+    QTest::newRow("line on a 30 mm card") << ElementKind::Line << 30.0 << QSizeF(10, 2);
+    QTest::newRow("line on a 10 mm card") << ElementKind::Line << 10.0 << QSizeF(10, 2);
+    QTest::newRow("line, card width not a number") << ElementKind::Line << notANumber << QSizeF(10, 2);
+    QTest::newRow("line, card width infinite") << ElementKind::Line << infinity << QSizeF(50, 2);
+    QTest::newRow("ellipse") << ElementKind::Ellipse << 90.0 << QSizeF(20, 20);
+    QTest::newRow("rectangle") << ElementKind::Rectangle << 90.0 << QSizeF(30, 20);
+    QTest::newRow("table on a 90 mm card") << ElementKind::Table << 90.0 << QSizeF(60, 25);
+    QTest::newRow("table on a 60 mm card") << ElementKind::Table << 60.0 << QSizeF(40, 25);
+    QTest::newRow("table on a 35 mm card") << ElementKind::Table << 35.0 << QSizeF(15, 25);
+    QTest::newRow("table on a 20 mm card") << ElementKind::Table << 20.0 << QSizeF(15, 25);
 }
 
 void TestEditorGeometry::newGraphic()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(double, cardWidth);
     QFETCH(QSizeF, size);
 
     GraphicElement expected;
     expected.projectId = 7;
-    expected.side = QStringLiteral("back");
+    expected.side = CardSide::Back;
     expected.type = type;
     expected.widthMm = size.width();
     expected.heightMm = size.height();
-    QCOMPARE(newGraphicElement(type, 7, QStringLiteral("back"), cardWidth), expected);
+    QCOMPARE(newGraphicElement(type, 7, CardSide::Back, cardWidth), expected);
 }
 
 QTEST_GUILESS_MAIN(TestEditorGeometry)

@@ -10,12 +10,18 @@
 
 namespace {
 
+// A scratch mode as the store loads its text: an unknown one counts.
+ScratchMode storedMode(const QString &key)
+{
+    return scratchModeFromKey(key).value_or(ScratchMode::Count);
+}
+
 TemplateField sequenceField(const QString &prefix = QStringLiteral("No."), int digits = 6, int step = 1,
                             bool excludeFour = false)
 {
     TemplateField field;
     field.id = 11;
-    field.type = QStringLiteral("sequence");
+    field.type = ElementKind::Sequence;
     field.sequencePrefix = prefix;
     field.sequenceDigits = digits;
     field.sequenceStep = step;
@@ -23,19 +29,19 @@ TemplateField sequenceField(const QString &prefix = QStringLiteral("No."), int d
     return field;
 }
 
-TemplateField scratchField(qint64 id, const QString &prizesJson, const QString &mode = QStringLiteral("count"),
+TemplateField scratchField(qint64 id, const QString &prizesJson, ScratchMode mode = ScratchMode::Count,
                            int total = 10000)
 {
     TemplateField field;
     field.id = id;
-    field.type = QStringLiteral("scratch");
+    field.type = ElementKind::Scratch;
     field.scratchMode = mode;
     field.scratchTotal = total;
     field.scratchPrizesJson = prizesJson;
     return field;
 }
 
-TemplateField boundField(const QString &type, const QString &column)
+TemplateField boundField(ElementKind type, const QString &column)
 {
     TemplateField field;
     field.id = 21;
@@ -242,24 +248,24 @@ void TestFieldValues::displayText_data()
     QTest::newRow("sequence never shows its column") << sequence << QJsonObject{{"City", "Oslo"}} << "#001";
 
     const QString key = QStringLiteral("source:3:City");
-    QTest::newRow("text bound") << boundField("text", key) << QJsonObject{{key, "Oslo"}} << "Oslo";
-    QTest::newRow("text bound, empty cell") << boundField("text", key) << QJsonObject{{key, ""}} << "";
-    QTest::newRow("text bound, missing") << boundField("text", key) << QJsonObject{{"City", "Oslo"}}
+    QTest::newRow("text bound") << boundField(ElementKind::Text, key) << QJsonObject{{key, "Oslo"}} << "Oslo";
+    QTest::newRow("text bound, empty cell") << boundField(ElementKind::Text, key) << QJsonObject{{key, ""}} << "";
+    QTest::newRow("text bound, missing") << boundField(ElementKind::Text, key) << QJsonObject{{"City", "Oslo"}}
                                          << "{{source:3:City}}";
-    QTest::newRow("bare name bound") << boundField("text", "City") << QJsonObject{{"City", "Oslo"}} << "Oslo";
-    QTest::newRow("key compared exactly") << boundField("text", "city") << QJsonObject{{"City", "Oslo"}}
+    QTest::newRow("bare name bound") << boundField(ElementKind::Text, "City") << QJsonObject{{"City", "Oslo"}} << "Oslo";
+    QTest::newRow("key compared exactly") << boundField(ElementKind::Text, "city") << QJsonObject{{"City", "Oslo"}}
                                           << "{{city}}";
-    QTest::newRow("barcode bound") << boundField("barcode", key) << QJsonObject{{key, "12345"}} << "12345";
-    QTest::newRow("qrcode bound, missing") << boundField("qrcode", key) << QJsonObject() << "{{source:3:City}}";
-    QTest::newRow("number put in by hand") << boundField("text", key) << QJsonObject{{key, 12.5}} << "12.5";
-    QTest::newRow("text ignores generated keys") << boundField("text", QString())
+    QTest::newRow("barcode bound") << boundField(ElementKind::Barcode, key) << QJsonObject{{key, "12345"}} << "12345";
+    QTest::newRow("qrcode bound, missing") << boundField(ElementKind::QrCode, key) << QJsonObject() << "{{source:3:City}}";
+    QTest::newRow("number put in by hand") << boundField(ElementKind::Text, key) << QJsonObject{{key, 12.5}} << "12.5";
+    QTest::newRow("text ignores generated keys") << boundField(ElementKind::Text, QString())
                                                  << QJsonObject{{"__vdp_sequence_21", "No.000001"}}
                                                  << "Variable Field";
-    TemplateField named = boundField("text", QString());
+    TemplateField named = boundField(ElementKind::Text, QString());
     named.name = QStringLiteral("Valid until 2030");
     QTest::newRow("text without column shows name") << named << QJsonObject{{"City", "Oslo"}}
                                                     << "Valid until 2030";
-    named.type = QStringLiteral("barcode");
+    named.type = ElementKind::Barcode;
     QTest::newRow("barcode without column shows name") << named << QJsonObject() << "Valid until 2030";
 }
 
@@ -277,7 +283,7 @@ void TestFieldValues::batchSize_data()
     QTest::addColumn<QList<TemplateField>>("fields");
     QTest::addColumn<int>("expectedCards");
 
-    const TemplateField text = boundField("text", "source:3:City");
+    const TemplateField text = boundField(ElementKind::Text, "source:3:City");
     const TemplateField sequence = sequenceField();
     const TemplateField prizes500 = scratchField(8, R"([{"name":"Thanks","value":500}])");
     const TemplateField prizes10000 = scratchField(9, R"([{"name":"Car","value":1},{"name":"Thanks","value":9999}])");
@@ -317,14 +323,14 @@ void TestFieldValues::preparedRecordsCarryDataAndGeneratedValues()
     TemplateField noFours = sequenceField(QStringLiteral("S"), 5, 1, true);
     noFours.id = 12;
     const TemplateField scratch = scratchField(30, R"([{"name":"Car","value":1},{"name":"Thanks","value":9999}])");
-    const TemplateField text = boundField("text", "source:3:City");
+    const TemplateField text = boundField(ElementKind::Text, "source:3:City");
 
     const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(dataRows(200)), {text, plain, noFours, scratch});
     QCOMPARE(prepared.error, QString());
     QCOMPARE(prepared.records.size(), 10000);
 
     const PrizeAllocation allocation =
-        allocatePrizes(QStringLiteral("count"), 10000, {{"Car", 1}, {"Thanks", 9999}}, prizeSeed(30, 10000, "count"));
+        allocatePrizes(ScratchMode::Count, 10000, {{"Car", 1}, {"Thanks", 9999}}, prizeSeed(30, 10000, ScratchMode::Count));
     const QStringList plainValues = sequenceValues(plain, 10000);
     const QStringList noFourValues = sequenceValues(noFours, 10000);
     for (int i = 0; i < prepared.records.size(); ++i) {
@@ -350,7 +356,7 @@ void TestFieldValues::recordIndexDecidesTheValue()
     const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(records), {sequenceField(), scratch});
     QCOMPARE(prepared.records.size(), 4);
 
-    const QStringList prizes = allocatePrizes("count", 10000, {{"A", 1}, {"B", 1}, {"C", 1}}, prizeSeed(4, 10000, "count")).cards;
+    const QStringList prizes = allocatePrizes(ScratchMode::Count, 10000, {{"A", 1}, {"B", 1}, {"C", 1}}, prizeSeed(4, 10000, ScratchMode::Count)).cards;
     const CardTable &r = prepared.records;
     QCOMPARE(r.object(0), (QJsonObject{{"__vdp_sequence_11", "No.000003"}, {"__scratch_prize_4", prizes[2]}}));
     QCOMPARE(r.object(1), (QJsonObject{{"__vdp_sequence_11", "No.000001"}, {"__scratch_prize_4", prizes[0]}}));
@@ -385,7 +391,7 @@ void TestFieldValues::failingScratchFieldsAreLeftOut()
 {
     const TemplateField good = scratchField(1, R"([{"name":"Bike","value":2}])");
     const TemplateField notJson = scratchField(2, "not json");
-    const TemplateField badRatio = scratchField(3, R"([{"name":"Bike","value":50}])", "ratio", 10);
+    const TemplateField badRatio = scratchField(3, R"([{"name":"Bike","value":50}])", ScratchMode::Ratio, 10);
 
     PreparedCards prepared = prepareCardRecords({}, {notJson, good, badRatio});
     QCOMPARE(prepared.error, QStringLiteral("Prize percentages must add up to 100%"));
@@ -429,7 +435,7 @@ void TestFieldValues::sameConfigurationSameCards()
 void TestFieldValues::oversizedRunIsRefusedBeforeBuilding()
 {
     const TemplateField huge = scratchField(3, R"([{"name":"Car","value":1},{"name":"Thanks","value":1e15}])");
-    const TemplateField ratio = scratchField(4, R"([{"name":"Thanks","value":100}])", "ratio",
+    const TemplateField ratio = scratchField(4, R"([{"name":"Thanks","value":100}])", ScratchMode::Ratio,
                                              int(maxScratchCards + 1));
     const PreparedCards prepared = prepareCardRecords(CardTable::fromRecords(dataRows(2)), {sequenceField(), huge, ratio});
     QCOMPARE(prepared.error, QStringLiteral("A scratch-card run of %1 cards is larger than the %2 cards that can be "

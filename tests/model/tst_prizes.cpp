@@ -14,6 +14,12 @@
 
 namespace {
 
+// A scratch mode as the store loads its text: an unknown one counts.
+ScratchMode storedMode(const QString &key)
+{
+    return scratchModeFromKey(key).value_or(ScratchMode::Count);
+}
+
 using Counts = QList<qint64>;
 
 // The expected orders and counts written by the Python reference in data/,
@@ -282,7 +288,7 @@ void TestPrizes::validation()
     QFETCH(QString, error);
     QFETCH(qint64, cards);
 
-    const PrizeAllocation allocation = allocatePrizes(mode, total, prizes, 99);
+    const PrizeAllocation allocation = allocatePrizes(storedMode(mode), total, prizes, 99);
     QCOMPARE(allocation.error, error);
     QCOMPARE(allocation.ok(), error.isEmpty());
     QCOMPARE(qint64(allocation.cards.size()), cards);
@@ -342,7 +348,7 @@ void TestPrizes::counts()
     QFETCH(QList<Prize>, prizes);
     QFETCH(Counts, expected);
 
-    const PrizeAllocation allocation = allocatePrizes(mode, total, prizes, 7);
+    const PrizeAllocation allocation = allocatePrizes(storedMode(mode), total, prizes, 7);
     QVERIFY2(allocation.ok(), qPrintable(allocation.error));
     QCOMPARE(tally(allocation.cards, prizes), expected);
     qint64 sum = 0;
@@ -409,14 +415,14 @@ void TestPrizes::seedMatchesReference()
         const qint64 fieldId = object.value("fieldId").toInteger();
         const qint64 total = object.value("total").toInteger();
         const QString mode = object.value("mode").toString();
-        QCOMPARE(prizeSeed(fieldId, total, mode), unsigned32(object.value("seed")));
+        QCOMPARE(prizeSeed(fieldId, total, storedMode(mode)), unsigned32(object.value("seed")));
     }
     // Each part of the configuration the seed is made of changes it.
-    const quint32 seed = prizeSeed(5, 10000, "count");
-    QVERIFY(prizeSeed(6, 10000, "count") != seed);
-    QVERIFY(prizeSeed(5, 10001, "count") != seed);
-    QVERIFY(prizeSeed(5, 10000, "ratio") != seed);
-    QCOMPARE(prizeSeed(5, 10000, "other"), seed);
+    const quint32 seed = prizeSeed(5, 10000, ScratchMode::Count);
+    QVERIFY(prizeSeed(6, 10000, ScratchMode::Count) != seed);
+    QVERIFY(prizeSeed(5, 10001, ScratchMode::Count) != seed);
+    QVERIFY(prizeSeed(5, 10000, ScratchMode::Ratio) != seed);
+    QCOMPARE(prizeSeed(5, 10000, storedMode(QStringLiteral("other"))), seed);
 }
 
 // Lists of 2, 3, 8 and 9 distinct names: both parities of the two-at-a-time
@@ -429,7 +435,7 @@ void TestPrizes::shuffleMatchesReference()
         const QJsonObject object = entry.toObject();
         const QStringList names = texts(object.value("names"));
         const quint32 seed = unsigned32(object.value("seed"));
-        const PrizeAllocation allocation = allocatePrizes("count", 0, distinct(names), seed);
+        const PrizeAllocation allocation = allocatePrizes(ScratchMode::Count, 0, distinct(names), seed);
         QVERIFY(allocation.ok());
         QCOMPARE(allocation.cards, texts(object.value("order")));
     }
@@ -448,7 +454,7 @@ void TestPrizes::runsMatchReference()
         const qint64 fieldId = run.value("fieldId").toInteger();
         const PrizeList list = parsePrizes(QString::fromUtf8(QJsonDocument(run.value("prizes").toArray()).toJson()));
         QVERIFY(list.error.isEmpty());
-        const PrizeAllocation allocation = allocatePrizes(mode, total, list.prizes, prizeSeed(fieldId, total, mode));
+        const PrizeAllocation allocation = allocatePrizes(storedMode(mode), total, list.prizes, prizeSeed(fieldId, total, storedMode(mode)));
         QVERIFY2(allocation.ok(), qPrintable(allocation.error));
         Counts expectedCounts;
         for (const QJsonValue &count : run.value("counts").toArray())
@@ -472,7 +478,7 @@ void TestPrizes::longShuffleMatchesReference()
         names.reserve(count);
         for (int i = 0; i < count; ++i)
             names << QStringLiteral("card-%1").arg(i, 5, 10, QLatin1Char('0'));
-        const PrizeAllocation allocation = allocatePrizes("count", 0, distinct(names), unsigned32(run.value("seed")));
+        const PrizeAllocation allocation = allocatePrizes(ScratchMode::Count, 0, distinct(names), unsigned32(run.value("seed")));
         QVERIFY(allocation.ok());
         const QStringList &cards = allocation.cards;
         QCOMPARE(cards.size(), count);
@@ -487,13 +493,13 @@ void TestPrizes::longShuffleMatchesReference()
 
 void TestPrizes::onePrizeIsNeverReordered()
 {
-    const PrizeAllocation single = allocatePrizes("count", 0, {{"Only", 1}}, 12345);
+    const PrizeAllocation single = allocatePrizes(ScratchMode::Count, 0, {{"Only", 1}}, 12345);
     QCOMPARE(single.cards, QStringList{"Only"});
-    const PrizeAllocation same = allocatePrizes("ratio", 5, {{"Thanks", 100}}, 12345);
+    const PrizeAllocation same = allocatePrizes(ScratchMode::Ratio, 5, {{"Thanks", 100}}, 12345);
     QCOMPARE(same.cards, QStringList(5, "Thanks"));
     // The same call twice gives the same order.
     const QList<Prize> prizes{{"A", 3}, {"B", 4}, {"C", 5}};
-    QCOMPARE(allocatePrizes("count", 0, prizes, 8).cards, allocatePrizes("count", 0, prizes, 8).cards);
+    QCOMPARE(allocatePrizes(ScratchMode::Count, 0, prizes, 8).cards, allocatePrizes(ScratchMode::Count, 0, prizes, 8).cards);
 }
 
 QTEST_GUILESS_MAIN(TestPrizes)

@@ -1,3 +1,4 @@
+#include "model/elementkind.h"
 #include "model/elementlimits.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
@@ -43,6 +44,12 @@ private slots:
     void templateFieldDefaults();
     void graphicElementDefaults_data();
     void graphicElementDefaults();
+    void storedTexts_data();
+    void storedTexts();
+    void storedAlignmentFlags_data();
+    void storedAlignmentFlags();
+    void kindQuestions_data();
+    void kindQuestions();
 
     void metaTypesRegisteredByName_data();
     void metaTypesRegisteredByName();
@@ -92,6 +99,177 @@ static void compareDefaultRow()
     QCOMPARE(actual, expected);
 }
 
+// The texts the database and the clipboard hold, both ways. `expected` is the
+// enum's value, -1 for a text the conversion does not know (the store then
+// puts in Text, Code 128, Count; a graphic is not loaded). A known text
+// converts back to itself.
+void TestTemplateModel::storedTexts_data()
+{
+    QTest::addColumn<QString>("conversion");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("side front") << "side" << "front" << int(CardSide::Front);
+    QTest::newRow("side back") << "side" << "back" << int(CardSide::Back);
+    // Back only for exactly "back": everything else is the front.
+    QTest::newRow("side Back is the front") << "side" << "Back" << int(CardSide::Front);
+    QTest::newRow("side 'back ' is the front") << "side" << "back " << int(CardSide::Front);
+    QTest::newRow("side empty is the front") << "side" << "" << int(CardSide::Front);
+
+    const QStringList fieldKinds{"text", "sequence", "barcode", "qrcode", "scratch"};
+    for (int i = 0; i < fieldKinds.size(); ++i)
+        QTest::addRow("field %s", qPrintable(fieldKinds[i])) << "field" << fieldKinds[i] << i;
+    QTest::newRow("field: a graphic kind") << "field" << "line" << -1;
+    QTest::newRow("field: compared exactly") << "field" << "Barcode" << -1;
+    QTest::newRow("field: unknown") << "field" << "barcodes" << -1;
+    QTest::newRow("field: empty") << "field" << "" << -1;
+
+    const QStringList graphicKinds{"line", "ellipse", "rectangle", "table"};
+    for (int i = 0; i < graphicKinds.size(); ++i)
+        QTest::addRow("graphic %s", qPrintable(graphicKinds[i])) << "graphic" << graphicKinds[i]
+                                                                 << int(ElementKind::Line) + i;
+    QTest::newRow("graphic: a field kind") << "graphic" << "text" << -1;
+    QTest::newRow("graphic: unknown") << "graphic" << "star" << -1;
+    QTest::newRow("graphic: compared exactly") << "graphic" << "Table" << -1;
+
+    const QStringList formats{"code128", "code39", "ean13", "ean8", "upca"};
+    for (int i = 0; i < formats.size(); ++i)
+        QTest::addRow("format %s", qPrintable(formats[i])) << "format" << formats[i] << i;
+    QTest::newRow("format: unknown") << "format" << "pdf417" << -1;
+    QTest::newRow("format: compared exactly") << "format" << "EAN13" << -1;
+    QTest::newRow("format: empty") << "format" << "" << -1;
+
+    QTest::newRow("mode count") << "mode" << "count" << int(ScratchMode::Count);
+    QTest::newRow("mode ratio") << "mode" << "ratio" << int(ScratchMode::Ratio);
+    QTest::newRow("mode: compared exactly") << "mode" << "Ratio" << -1;
+    QTest::newRow("mode: unknown") << "mode" << "percent" << -1;
+}
+
+void TestTemplateModel::storedTexts()
+{
+    QFETCH(QString, conversion);
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+
+    const auto asInt = [](auto value) { return value ? int(*value) : -1; };
+    int found = -1;
+    QString back;
+    if (conversion == QLatin1String("side")) {
+        found = int(cardSideFromKey(text));
+        back = cardSideKey(CardSide(expected));
+    } else if (conversion == QLatin1String("field")) {
+        found = asInt(fieldKindFromKey(text));
+        if (expected >= 0)
+            back = elementKindKey(ElementKind(expected));
+    } else if (conversion == QLatin1String("graphic")) {
+        found = asInt(graphicKindFromKey(text));
+        if (expected >= 0)
+            back = elementKindKey(ElementKind(expected));
+    } else if (conversion == QLatin1String("format")) {
+        found = asInt(barcodeFormatFromKey(text));
+        if (expected >= 0)
+            back = barcodeFormatKey(BarcodeFormat(expected));
+    } else {
+        found = asInt(scratchModeFromKey(text));
+        if (expected >= 0)
+            back = scratchModeKey(ScratchMode(expected));
+    }
+    QCOMPARE(found, expected);
+    const bool known = expected >= 0 && (conversion != QLatin1String("side") || text == back);
+    if (known)
+        QCOMPARE(back, text);
+}
+
+// Qt's alignment flags as stored, read as the painter always read them, and
+// the flags written back.
+void TestTemplateModel::storedAlignmentFlags_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<HorizontalAlignment>("horizontal");
+    QTest::addColumn<VerticalAlignment>("vertical");
+    QTest::addColumn<int>("written");
+
+    using H = HorizontalAlignment;
+    using V = VerticalAlignment;
+    const QList<std::pair<int, H>> horizontals{{0x1, H::Left}, {0x4, H::Center}, {0x2, H::Right}};
+    const QList<std::pair<int, V>> verticals{{0x20, V::Top}, {0x80, V::Center}, {0x40, V::Bottom}};
+    for (const auto &[hFlag, h] : horizontals) {
+        for (const auto &[vFlag, v] : verticals)
+            QTest::addRow("0x%x", hFlag | vFlag) << (hFlag | vFlag) << h << v << (hFlag | vFlag);
+    }
+    QTest::newRow("129: left") << 129 << H::Left << V::Center << 129;
+    QTest::newRow("132: centre") << 132 << H::Center << V::Center << 132;
+    QTest::newRow("130: right") << 130 << H::Right << V::Center << 130;
+    QTest::newRow("no flags: left top") << 0 << H::Left << V::Top << 0x21;
+    QTest::newRow("left alone: top") << 0x1 << H::Left << V::Top << 0x21;
+    QTest::newRow("vertical centre alone: left") << 0x80 << H::Left << V::Center << 129;
+    QTest::newRow("centre wins over right") << (0x4 | 0x2 | 0x20) << H::Center << V::Top << 0x24;
+    QTest::newRow("vertical centre wins over bottom") << (0x80 | 0x40 | 0x1) << H::Left << V::Center << 129;
+    QTest::newRow("bottom wins over top") << (0x40 | 0x20 | 0x2) << H::Right << V::Bottom << 0x42;
+    QTest::newRow("justify is left") << (0x8 | 0x80) << H::Left << V::Center << 129;
+    QTest::newRow("absolute right is right") << (0x10 | 0x2 | 0x80) << H::Right << V::Center << 130;
+    QTest::newRow("baseline is top") << (0x100 | 0x4) << H::Center << V::Top << 0x24;
+    QTest::newRow("a text flag beyond the alignment bits") << (0x1000 | 132) << H::Center << V::Center << 132;
+}
+
+void TestTemplateModel::storedAlignmentFlags()
+{
+    QFETCH(int, flags);
+    QFETCH(HorizontalAlignment, horizontal);
+    QFETCH(VerticalAlignment, vertical);
+    QFETCH(int, written);
+
+    const TextAlignment alignment = alignmentFromFlags(flags);
+    QCOMPARE(alignment.horizontal, horizontal);
+    QCOMPARE(alignment.vertical, vertical);
+    QCOMPARE(alignmentFlags(alignment), written);
+    QCOMPARE(alignmentFromFlags(written), alignment);
+    QCOMPARE(alignmentFlags(TextAlignment()), 132);
+}
+
+// What each kind can do, one row per kind.
+void TestTemplateModel::kindQuestions_data()
+{
+    QTest::addColumn<ElementKind>("kind");
+    QTest::addColumn<bool>("field");
+    QTest::addColumn<bool>("generated");
+    QTest::addColumn<bool>("code");
+    QTest::addColumn<bool>("squareCode");
+    QTest::addColumn<bool>("sizedByContent");
+
+    QTest::newRow("text") << ElementKind::Text << true << false << false << false << true;
+    QTest::newRow("sequence") << ElementKind::Sequence << true << true << false << false << true;
+    QTest::newRow("barcode") << ElementKind::Barcode << true << false << true << false << false;
+    QTest::newRow("qrcode") << ElementKind::QrCode << true << false << true << true << false;
+    QTest::newRow("scratch") << ElementKind::Scratch << true << true << false << false << true;
+    QTest::newRow("line") << ElementKind::Line << false << false << false << false << false;
+    QTest::newRow("ellipse") << ElementKind::Ellipse << false << false << false << false << false;
+    QTest::newRow("rectangle") << ElementKind::Rectangle << false << false << false << false << false;
+    QTest::newRow("table") << ElementKind::Table << false << false << false << false << false;
+}
+
+void TestTemplateModel::kindQuestions()
+{
+    QFETCH(ElementKind, kind);
+    QFETCH(bool, field);
+    QFETCH(bool, generated);
+    QFETCH(bool, code);
+    QFETCH(bool, squareCode);
+    QFETCH(bool, sizedByContent);
+
+    QCOMPARE(isFieldKind(kind), field);
+    QCOMPARE(isGraphicKind(kind), !field);
+    QCOMPARE(isGenerated(kind), generated);
+    QCOMPARE(isCode(kind), code);
+    QCOMPARE(isSquareCode(kind), squareCode);
+    QCOMPARE(isSizedByContent(kind), sizedByContent);
+    QCOMPARE(hasResizeHandle(kind), !sizedByContent);
+    QCOMPARE(isLine(kind), kind == ElementKind::Line);
+    TemplateField f;
+    f.type = kind;
+    QCOMPARE(isCodeField(f), code);
+}
+
 void TestTemplateModel::projectDefaults()
 {
     compareDefaultRow();
@@ -104,8 +282,9 @@ void TestTemplateModel::templateFieldDefaults_data()
     const TemplateField f;
     QTest::newRow("id") << QVariant(f.id) << QVariant(qint64(0));
     QTest::newRow("projectId") << QVariant(f.projectId) << QVariant(qint64(0));
-    QTest::newRow("side") << QVariant(f.side) << QVariant(QStringLiteral("front"));
-    QTest::newRow("type") << QVariant(f.type) << QVariant(QStringLiteral("text"));
+    // The kinds as they are stored.
+    QTest::newRow("side") << QVariant(cardSideKey(f.side)) << QVariant(QStringLiteral("front"));
+    QTest::newRow("type") << QVariant(elementKindKey(f.type)) << QVariant(QStringLiteral("text"));
     QTest::newRow("name") << QVariant(f.name) << QVariant(QStringLiteral("Variable Field"));
     QTest::newRow("dataColumn") << QVariant(f.dataColumn) << QVariant(QString());
     QTest::newRow("xMm") << QVariant(f.xMm) << QVariant(5.0);
@@ -116,11 +295,11 @@ void TestTemplateModel::templateFieldDefaults_data()
     QTest::newRow("fontSizePt") << QVariant(f.fontSizePt) << QVariant(12.0);
     QTest::newRow("colorHex") << QVariant(f.colorHex) << QVariant(QStringLiteral("#111827"));
     QTest::newRow("bold") << QVariant(f.bold) << QVariant(false);
-    QTest::newRow("alignment") << QVariant(f.alignment)
+    QTest::newRow("alignment") << QVariant(alignmentFlags(f.alignment))
                                << QVariant(qint32(Qt::AlignHCenter | Qt::AlignVCenter));
-    QTest::newRow("barcodeFormat") << QVariant(f.barcodeFormat) << QVariant(QStringLiteral("code128"));
+    QTest::newRow("barcodeFormat") << QVariant(barcodeFormatKey(f.barcodeFormat)) << QVariant(QStringLiteral("code128"));
     QTest::newRow("barcodeShowText") << QVariant(f.barcodeShowText) << QVariant(false);
-    QTest::newRow("scratchMode") << QVariant(f.scratchMode) << QVariant(QStringLiteral("count"));
+    QTest::newRow("scratchMode") << QVariant(scratchModeKey(f.scratchMode)) << QVariant(QStringLiteral("count"));
     QTest::newRow("scratchTotal") << QVariant(f.scratchTotal) << QVariant(qint32(10000));
     QTest::newRow("scratchPrizesJson")
         << QVariant(f.scratchPrizesJson)
@@ -144,8 +323,8 @@ void TestTemplateModel::graphicElementDefaults_data()
     const GraphicElement g;
     QTest::newRow("id") << QVariant(g.id) << QVariant(qint64(0));
     QTest::newRow("projectId") << QVariant(g.projectId) << QVariant(qint64(0));
-    QTest::newRow("side") << QVariant(g.side) << QVariant(QStringLiteral("front"));
-    QTest::newRow("type") << QVariant(g.type) << QVariant(QStringLiteral("line"));
+    QTest::newRow("side") << QVariant(cardSideKey(g.side)) << QVariant(QStringLiteral("front"));
+    QTest::newRow("type") << QVariant(elementKindKey(g.type)) << QVariant(QStringLiteral("line"));
     QTest::newRow("xMm") << QVariant(g.xMm) << QVariant(10.0);
     QTest::newRow("yMm") << QVariant(g.yMm) << QVariant(10.0);
     QTest::newRow("widthMm") << QVariant(g.widthMm) << QVariant(40.0);
@@ -197,8 +376,8 @@ void TestTemplateModel::elementsTravelThroughVariants()
     TemplateField field;
     field.id = 41;
     field.projectId = 7;
-    field.side = QStringLiteral("back");
-    field.type = QStringLiteral("scratch");
+    field.side = CardSide::Back;
+    field.type = ElementKind::Scratch;
     field.name = QStringLiteral("Prize \u00e9t\u00e9");
     field.dataColumn = QStringLiteral("source:3:Prize");
     field.scratchTotal = 250;
@@ -216,7 +395,7 @@ void TestTemplateModel::elementsTravelThroughVariants()
 
     GraphicElement graphic;
     graphic.id = 9;
-    graphic.type = QStringLiteral("table");
+    graphic.type = ElementKind::Table;
     graphic.cellSpacingMm = 0.5;
     const QVariant graphicVariant = QVariant::fromValue(graphic);
     QCOMPARE(graphicVariant.metaType().id(), graphicElementMetaTypeId());
@@ -232,10 +411,10 @@ void TestTemplateModel::elementsTravelThroughQueuedCalls()
     TemplateField field;
     field.id = 12;
     field.name = QStringLiteral("Serial");
-    field.type = QStringLiteral("sequence");
+    field.type = ElementKind::Sequence;
     GraphicElement graphic;
     graphic.id = 13;
-    graphic.type = QStringLiteral("ellipse");
+    graphic.type = ElementKind::Ellipse;
 
     QVERIFY(QMetaObject::invokeMethod(&sink, "takeField", Qt::QueuedConnection,
                                       Q_ARG(TemplateField, field)));
@@ -243,14 +422,14 @@ void TestTemplateModel::elementsTravelThroughQueuedCalls()
                                       Q_ARG(GraphicElement, graphic)));
     // The values were copied when queued: changing ours now must not reach the sink.
     field.name = QStringLiteral("changed after queuing");
-    graphic.type = QStringLiteral("line");
+    graphic.type = ElementKind::Line;
 
     QTRY_COMPARE(sink.calls, 2);
     QCOMPARE(sink.field.id, qint64(12));
     QCOMPARE(sink.field.name, QStringLiteral("Serial"));
-    QCOMPARE(sink.field.type, QStringLiteral("sequence"));
+    QCOMPARE(sink.field.type, ElementKind::Sequence);
     QCOMPARE(sink.graphic.id, qint64(13));
-    QCOMPARE(sink.graphic.type, QStringLiteral("ellipse"));
+    QCOMPARE(sink.graphic.type, ElementKind::Ellipse);
 }
 
 using FieldChange = std::function<void(TemplateField &)>;
@@ -304,7 +483,7 @@ void TestTemplateModel::storedValuesOutOfRange_data()
                               << field + "Sequence Digits is 0, allowed 1 to 18";
     QTest::newRow("a text field's sequence settings are not used")
         << FieldChange([](TemplateField &f) {
-               f.type = QStringLiteral("text");
+               f.type = ElementKind::Text;
                f.sequencePrefix = QString(1 << 20, QLatin1Char('P'));
                f.sequenceStep = 0;
            })
@@ -326,7 +505,7 @@ void TestTemplateModel::storedValuesOutOfRange_data()
                                             << GraphicChange([](GraphicElement &g) { g.cellSpacingMm = -qInf(); })
                                             << table + "Table Spacing is -inf mm, allowed 0 to 20 mm";
     QTest::newRow("a line's rows are not used") << noField << GraphicChange([](GraphicElement &g) {
-        g.type = QStringLiteral("line");
+        g.type = ElementKind::Line;
         g.rows = 0;
         g.cellSpacingMm = 1e9;
     }) << QString();
@@ -341,11 +520,11 @@ void TestTemplateModel::storedValuesOutOfRange()
     TemplateField field;
     field.id = 7;
     field.name = QStringLiteral("Serial");
-    field.type = QStringLiteral("sequence");
+    field.type = ElementKind::Sequence;
     fieldChange(field);
     GraphicElement graphic;
     graphic.id = 3;
-    graphic.type = QStringLiteral("table");
+    graphic.type = ElementKind::Table;
     graphicChange(graphic);
 
     const std::optional<ElementLimitViolation> found = templateLimitViolation({field}, {graphic});

@@ -83,10 +83,10 @@ QRect pixelRect(const QRectF &mm, double pxPerMm)
 TemplateField textField(const QString &text, double fontSizePt = 10, int alignment = 0x84)
 {
     TemplateField field;
-    field.type = QStringLiteral("text");
+    field.type = ElementKind::Text;
     field.name = text;
     field.fontSizePt = fontSizePt;
-    field.alignment = alignment;
+    field.alignment = alignmentFromFlags(alignment); // Qt's flags, as stored
     field.colorHex = QStringLiteral("#000000");
     return field;
 }
@@ -95,8 +95,9 @@ TemplateField textField(const QString &text, double fontSizePt = 10, int alignme
 TemplateField barcodeField(const QString &format, const QString &data, bool showText = false)
 {
     TemplateField field;
-    field.type = QStringLiteral("barcode");
-    field.barcodeFormat = format;
+    field.type = ElementKind::Barcode;
+    // As the store loads the text: an unknown format is Code 128.
+    field.barcodeFormat = barcodeFormatFromKey(format).value_or(BarcodeFormat::Code128);
     field.name = data;
     field.barcodeShowText = showText;
     return field;
@@ -105,7 +106,7 @@ TemplateField barcodeField(const QString &format, const QString &data, bool show
 TemplateField qrField(const QString &data)
 {
     TemplateField field;
-    field.type = QStringLiteral("qrcode");
+    field.type = ElementKind::QrCode;
     field.name = data;
     return field;
 }
@@ -727,7 +728,7 @@ void TestElementPainter::barRunsAreMerged()
     bool drawn = false;
     const QList<DrawCall> calls = recordedCalls([&](QPainter &p) {
         p.setRenderHint(QPainter::Antialiasing);
-        drawn = paintBarcode(p, rect, data, format, false);
+        drawn = paintBarcode(p, rect, data, barcodeFormatFromKey(format).value(), false);
     });
     QVERIFY(drawn);
     QVERIFY(!calls.isEmpty());
@@ -985,7 +986,7 @@ void TestElementPainter::lineThroughMiddle()
 
     const double pxPerMm = 10;
     GraphicElement line;
-    line.type = QStringLiteral("line");
+    line.type = ElementKind::Line;
     line.strokeWidthMm = 1;
     line.strokeColor = QStringLiteral("#000000");
     const QImage image = paintedImage(QSizeF(60, 30), pxPerMm, [&](QPainter &p) { paintGraphic(p, rect, line); });
@@ -1002,7 +1003,7 @@ void TestElementPainter::lineThroughMiddle()
 // stroke: the stroke colour on the outline, the fill (or white) inside.
 void TestElementPainter::shapes_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<QString>("fill");
     QTest::addColumn<QList<QPointF>>("strokePoints");
     QTest::addColumn<QList<QPointF>>("fillPoints");
@@ -1010,21 +1011,21 @@ void TestElementPainter::shapes_data()
 
     const QPointF centre(30, 20), topMiddle(30, 10), leftMiddle(10, 20), corner(11, 11), outside(5, 5);
     QTest::newRow("rectangle, transparent")
-        << "rectangle" << "transparent" << QList<QPointF>{topMiddle, leftMiddle, QPointF(10, 10)} << QList<QPointF>{}
+        << ElementKind::Rectangle << "transparent" << QList<QPointF>{topMiddle, leftMiddle, QPointF(10, 10)} << QList<QPointF>{}
         << QList<QPointF>{centre, corner, outside};
-    QTest::newRow("rectangle, filled") << "rectangle" << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
+    QTest::newRow("rectangle, filled") << ElementKind::Rectangle << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
                                        << QList<QPointF>{centre, corner} << QList<QPointF>{outside};
-    QTest::newRow("ellipse, transparent") << "ellipse" << "transparent" << QList<QPointF>{topMiddle, leftMiddle}
+    QTest::newRow("ellipse, transparent") << ElementKind::Ellipse << "transparent" << QList<QPointF>{topMiddle, leftMiddle}
                                           << QList<QPointF>{} << QList<QPointF>{centre, corner, outside};
-    QTest::newRow("ellipse, filled") << "ellipse" << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
+    QTest::newRow("ellipse, filled") << ElementKind::Ellipse << "#10a050" << QList<QPointF>{topMiddle, leftMiddle}
                                      << QList<QPointF>{centre} << QList<QPointF>{corner, outside};
-    QTest::newRow("unknown type draws nothing") << "star" << "#10a050" << QList<QPointF>{} << QList<QPointF>{}
-                                                << QList<QPointF>{centre, topMiddle, corner};
+    QTest::newRow("a field kind draws nothing") << ElementKind::Text << "#10a050" << QList<QPointF>{}
+                                                << QList<QPointF>{} << QList<QPointF>{centre, topMiddle, corner};
 }
 
 void TestElementPainter::shapes()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(QString, fill);
     QFETCH(QList<QPointF>, strokePoints);
     QFETCH(QList<QPointF>, fillPoints);
@@ -1121,7 +1122,7 @@ void TestElementPainter::tableGrid()
     QFETCH(QList<QLineF>, lines);
 
     GraphicElement table;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     table.rows = rows;
     table.columns = columns;
     table.cellSpacingMm = spacing;
@@ -1150,23 +1151,23 @@ void TestElementPainter::tableGrid()
 // within fixed bounds; a card of 90 × 54 mm.
 void TestElementPainter::fittedSymbolSize_data()
 {
-    QTest::addColumn<QString>("type");
+    QTest::addColumn<ElementKind>("type");
     QTest::addColumn<QPointF>("position");
     QTest::addColumn<QSizeF>("size");
 
-    QTest::newRow("qrcode 30 right, 20 below: 20 x 20") << "qrcode" << QPointF(60, 34) << QSizeF(20, 20);
-    QTest::newRow("qrcode 3 right: 5 x 5") << "qrcode" << QPointF(87, 5) << QSizeF(5, 5);
-    QTest::newRow("qrcode plenty of room: 25 x 25") << "qrcode" << QPointF(5, 5) << QSizeF(25, 25);
-    QTest::newRow("qrcode beyond the card: 5 x 5") << "qrcode" << QPointF(95, 60) << QSizeF(5, 5);
-    QTest::newRow("barcode 60 right, 2 below: 45 x 3") << "barcode" << QPointF(30, 52) << QSizeF(45, 3);
-    QTest::newRow("barcode 20 right, 10 below") << "barcode" << QPointF(70, 44) << QSizeF(20, 10);
-    QTest::newRow("barcode plenty of room: 45 x 14") << "barcode" << QPointF(5, 5) << QSizeF(45, 14);
-    QTest::newRow("barcode 4 right: 5 wide") << "barcode" << QPointF(86, 5) << QSizeF(5, 14);
+    QTest::newRow("qrcode 30 right, 20 below: 20 x 20") << ElementKind::QrCode << QPointF(60, 34) << QSizeF(20, 20);
+    QTest::newRow("qrcode 3 right: 5 x 5") << ElementKind::QrCode << QPointF(87, 5) << QSizeF(5, 5);
+    QTest::newRow("qrcode plenty of room: 25 x 25") << ElementKind::QrCode << QPointF(5, 5) << QSizeF(25, 25);
+    QTest::newRow("qrcode beyond the card: 5 x 5") << ElementKind::QrCode << QPointF(95, 60) << QSizeF(5, 5);
+    QTest::newRow("barcode 60 right, 2 below: 45 x 3") << ElementKind::Barcode << QPointF(30, 52) << QSizeF(45, 3);
+    QTest::newRow("barcode 20 right, 10 below") << ElementKind::Barcode << QPointF(70, 44) << QSizeF(20, 10);
+    QTest::newRow("barcode plenty of room: 45 x 14") << ElementKind::Barcode << QPointF(5, 5) << QSizeF(45, 14);
+    QTest::newRow("barcode 4 right: 5 wide") << ElementKind::Barcode << QPointF(86, 5) << QSizeF(5, 14);
 }
 
 void TestElementPainter::fittedSymbolSize()
 {
-    QFETCH(QString, type);
+    QFETCH(ElementKind, type);
     QFETCH(QPointF, position);
     QFETCH(QSizeF, size);
 
@@ -1188,7 +1189,7 @@ void TestElementPainter::fittedTextCandidates_data()
 
     TemplateField sequence;
     sequence.id = 7;
-    sequence.type = QStringLiteral("sequence");
+    sequence.type = ElementKind::Sequence;
     QTest::newRow("sequence: prefix and six nines") << sequence << QList<QJsonObject>{} << "No.999999";
     sequence.sequenceDigits = 25;
     QTest::newRow("sequence: digits clamped to 18")
@@ -1202,7 +1203,7 @@ void TestElementPainter::fittedTextCandidates_data()
         << sequence << QList<QJsonObject>{{{"Name", "A much longer bound value"}}} << "9999";
 
     TemplateField scratch;
-    scratch.type = QStringLiteral("scratch");
+    scratch.type = ElementKind::Scratch;
     scratch.scratchPrizesJson = QStringLiteral(
         R"([{"name":"A","value":1},{"name":"Weekend for two","value":1},{"name":"Mug","value":3}])");
     QTest::newRow("scratch: widest prize") << scratch << QList<QJsonObject>{} << "Weekend for two";
@@ -1227,7 +1228,7 @@ void TestElementPainter::fittedTextCandidates_data()
     QTest::newRow("unbound: the name") << named << QList<QJsonObject>{{{"Ticket holder", "x"}}} << "Ticket holder";
     named.name.clear();
     QTest::newRow("unbound, no name: Variable Field") << named << QList<QJsonObject>{} << "Variable Field";
-    named.type = QStringLiteral("barcodes");
+    named.type = fieldKindFromKey(u"barcodes").value_or(ElementKind::Text); // as the store loads it
     named.name = QStringLiteral("Other kinds are text");
     QTest::newRow("unknown type: as text") << named << QList<QJsonObject>{} << "Other kinds are text";
 }
@@ -1336,7 +1337,7 @@ void TestElementPainter::painterStateRestored()
     } else if (operation == QLatin1String("qrcode")) {
         QVERIFY(paintField(painter, rect, qrField(QStringLiteral("state")), QJsonObject()));
     } else {
-        graphic.type = operation == QLatin1String("grid") ? QStringLiteral("table") : operation;
+        graphic.type = graphicKindFromKey(operation == QLatin1String("grid") ? QStringLiteral("table") : operation).value();
         graphic.cellSpacingMm = operation == QLatin1String("table") ? 1 : 0;
         paintGraphic(painter, rect, graphic);
     }
@@ -1359,7 +1360,7 @@ void TestElementPainter::storedValuesStayBounded_data()
     QTest::addColumn<std::function<void(QPainter &)>>("paint");
 
     GraphicElement table;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     table.rows = 1000000000;
     table.columns = 1000000000;
     QTest::newRow("a table of 1e9 x 1e9 cells")
@@ -1369,7 +1370,7 @@ void TestElementPainter::storedValuesStayBounded_data()
     QTest::newRow("the same with a spacing of 1e9 mm")
         << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(10, 10, 60, 30), spaced); });
     GraphicElement far;
-    far.type = QStringLiteral("rectangle");
+    far.type = ElementKind::Rectangle;
     QTest::newRow("a rectangle at x 1e20 mm")
         << std::function<void(QPainter &)>([=](QPainter &p) { paintGraphic(p, QRectF(1e20, 5, 1e20, 10), far); });
     QTest::newRow("a rectangle of no number")
@@ -1378,7 +1379,7 @@ void TestElementPainter::storedValuesStayBounded_data()
     QTest::newRow("a text at x 1e20 mm")
         << std::function<void(QPainter &)>([=](QPainter &p) { paintField(p, QRectF(1e20, 5, 40, 10), text, {}); });
     TemplateField sequence;
-    sequence.type = QStringLiteral("sequence");
+    sequence.type = ElementKind::Sequence;
     sequence.fontSizePt = 4;
     sequence.sequencePrefix = QString(1 << 20, QLatin1Char('A'));
     QJsonObject prepared;
@@ -1416,7 +1417,7 @@ void TestElementPainter::storedValuesStayBounded()
 void TestElementPainter::hugeStrokeKeepsItsBox()
 {
     GraphicElement rectangle;
-    rectangle.type = QStringLiteral("rectangle");
+    rectangle.type = ElementKind::Rectangle;
     rectangle.strokeColor = QStringLiteral("#000000");
     rectangle.strokeWidthMm = 1e9;
     const QImage image = paintedImage(QSizeF(90, 54), 2, [&](QPainter &p) {

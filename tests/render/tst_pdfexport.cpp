@@ -252,9 +252,9 @@ TemplateField codeField(const QString &side, const QString &type, const QString 
                         const QString &column, const QRectF &rectMm)
 {
     TemplateField field;
-    field.side = side;
-    field.type = type;
-    field.barcodeFormat = format;
+    field.side = cardSideFromKey(side);
+    field.type = fieldKindFromKey(type).value();
+    field.barcodeFormat = barcodeFormatFromKey(format).value_or(BarcodeFormat::Code128); // as loaded
     field.dataColumn = column;
     field.xMm = rectMm.x();
     field.yMm = rectMm.y();
@@ -610,7 +610,7 @@ void TestPdfExport::gridLargerThanPaperIsClipped()
     constexpr int dpi = 300;
     PdfExportJob job = baseJob(QSizeF(100, 60), QSizeF(60, 40), 2, 2, 4);
     GraphicElement fill;
-    fill.type = QStringLiteral("rectangle");
+    fill.type = ElementKind::Rectangle;
     fill.xMm = 0;
     fill.yMm = 0;
     fill.widthMm = 60;
@@ -744,7 +744,7 @@ void TestPdfExport::tenPointTextHeight()
     PdfExportJob job = baseJob(QSizeF(60, 40), QSizeF(40, 20), 1, 1, 1);
     job.marks.showBorder = false;
     TemplateField text;
-    text.type = QStringLiteral("text");
+    text.type = ElementKind::Text;
     text.name = QStringLiteral("H");
     text.fontSizePt = 10;
     text.colorHex = QStringLiteral("#000000");
@@ -1086,7 +1086,7 @@ void TestPdfExport::planBuildsJob()
     QVERIFY2(created, qPrintable(error));
     TemplateField sequence;
     sequence.projectId = created->id;
-    sequence.type = QStringLiteral("sequence");
+    sequence.type = ElementKind::Sequence;
     QVERIFY2(store.insertField(&sequence, &error), qPrintable(error));
     TemplateField name = codeField(QStringLiteral("back"), QStringLiteral("text"), QString(),
                                    QStringLiteral("name"), QRectF(1, 1, 30, 8));
@@ -1116,7 +1116,7 @@ void TestPdfExport::planBuildsJob()
         people.append(QJsonObject{{QStringLiteral("name"), QString::fromLatin1(person)}});
     source.cardRecords = CardTable::fromObjects(people);
     GraphicElement onCanvas;
-    onCanvas.type = QStringLiteral("ellipse");
+    onCanvas.type = ElementKind::Ellipse;
     if (graphicsGiven)
         source.graphics = QList<GraphicElement>{onCanvas};
     source.frontBackground = QImage(4, 2, QImage::Format_RGB32);
@@ -1195,13 +1195,13 @@ void TestPdfExport::planErrors()
         source.cardRecords = CardTable();
         TemplateField scratch;
         scratch.projectId = created->id;
-        scratch.type = QStringLiteral("scratch");
+        scratch.type = ElementKind::Scratch;
         scratch.scratchPrizesJson = QStringLiteral("{not json");
         QVERIFY2(store.insertField(&scratch, &error), qPrintable(error));
         const QString rejected = prepareCardRecords({}, {scratch}).error;
         QVERIFY(!rejected.isEmpty());
         expectedDetails = QStringList{QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
-                                          .arg(scratch.name, scratch.side)
+                                          .arg(scratch.name, cardSideKey(scratch.side))
                                           .arg(scratch.id)
                                           .arg(rejected)};
         expectedError = QStringLiteral("correct the prize settings first.");

@@ -263,9 +263,9 @@ QString decoded(const QImage &image)
 TemplateField code128Field(const QString &side, const QString &column)
 {
     TemplateField field;
-    field.side = side;
-    field.type = QStringLiteral("barcode");
-    field.barcodeFormat = QStringLiteral("code128");
+    field.side = cardSideFromKey(side);
+    field.type = ElementKind::Barcode;
+    field.barcodeFormat = BarcodeFormat::Code128;
     field.dataColumn = column;
     field.xMm = 1;
     field.yMm = 1;
@@ -277,8 +277,8 @@ TemplateField code128Field(const QString &side, const QString &column)
 GraphicElement filledRectangle(const QString &side, const QRectF &rectMm, const QString &color)
 {
     GraphicElement graphic;
-    graphic.side = side;
-    graphic.type = QStringLiteral("rectangle");
+    graphic.side = cardSideFromKey(side);
+    graphic.type = ElementKind::Rectangle;
     graphic.xMm = rectMm.x();
     graphic.yMm = rectMm.y();
     graphic.widthMm = rectMm.width();
@@ -905,16 +905,16 @@ void TestSheetComposer::undrawnRecords()
     data.records = CardTable::fromObjects(records);
 
     TemplateField ean = code128Field(QStringLiteral("front"), QStringLiteral("code"));
-    ean.barcodeFormat = QStringLiteral("ean13");
+    ean.barcodeFormat = BarcodeFormat::Ean13;
     TemplateField qr = ean;
-    qr.type = QStringLiteral("qrcode");
+    qr.type = ElementKind::QrCode;
     qr.dataColumn = QStringLiteral("qr");
     // Draws nothing and says so, but prints no blank code.
     TemplateField emptyText;
     emptyText.widthMm = 0;
     emptyText.dataColumn = QStringLiteral("code");
     TemplateField backEan = ean;
-    backEan.side = QStringLiteral("back");
+    backEan.side = CardSide::Back;
     backEan.dataColumn = QStringLiteral("backcode");
     data.fields = {ean, qr, emptyText, backEan};
     data.cutStack = cutStack;

@@ -332,10 +332,10 @@ void TestTextOutlines::paintFieldOnThreads()
                             QString::fromUtf8("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d 12"), QStringLiteral("No.000002")};
 
     TemplateField field;
-    field.type = QStringLiteral("text");
+    field.type = ElementKind::Text;
     field.fontFamily = QStringLiteral("DejaVu Sans");
     field.fontSizePt = 14;
-    field.alignment = Qt::AlignHCenter | Qt::AlignVCenter;
+    field.alignment = {}; // centre, centre
     field.colorHex = QStringLiteral("#000000");
     const QRectF fieldMm(3.3, 2.1, 80, 15);
 

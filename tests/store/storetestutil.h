@@ -42,10 +42,10 @@ inline char *toString(const TemplateField &f)
         QStringLiteral("TemplateField{id=%1 project=%2 %3 %4 \"%5\" column=\"%6\" at %7,%8 "
                        "size %9x%10 font \"%11\" %12pt %13 bold=%14 align=%15 barcode=%16/%17 "
                        "scratch=%18/%19/%20 sequence=\"%21\"/%22/%23/%24}")
-            .arg(f.id).arg(f.projectId).arg(f.side).arg(f.type).arg(f.name).arg(f.dataColumn)
+            .arg(f.id).arg(f.projectId).arg(cardSideKey(f.side)).arg(elementKindKey(f.type)).arg(f.name).arg(f.dataColumn)
             .arg(f.xMm).arg(f.yMm).arg(f.widthMm).arg(f.heightMm).arg(f.fontFamily)
-            .arg(f.fontSizePt).arg(f.colorHex).arg(f.bold).arg(f.alignment).arg(f.barcodeFormat)
-            .arg(f.barcodeShowText).arg(f.scratchMode).arg(f.scratchTotal).arg(f.scratchPrizesJson)
+            .arg(f.fontSizePt).arg(f.colorHex).arg(f.bold).arg(alignmentFlags(f.alignment)).arg(barcodeFormatKey(f.barcodeFormat))
+            .arg(f.barcodeShowText).arg(scratchModeKey(f.scratchMode)).arg(f.scratchTotal).arg(f.scratchPrizesJson)
             .arg(f.sequencePrefix).arg(f.sequenceDigits).arg(f.sequenceStep)
             .arg(f.sequenceExcludeFour));
 }
@@ -55,7 +55,7 @@ inline char *toString(const GraphicElement &g)
     return QTest::toString(
         QStringLiteral("GraphicElement{id=%1 project=%2 %3 %4 at %5,%6 size %7x%8 stroke %9 %10 "
                        "fill %11 table %12x%13 spacing %14}")
-            .arg(g.id).arg(g.projectId).arg(g.side).arg(g.type).arg(g.xMm).arg(g.yMm)
+            .arg(g.id).arg(g.projectId).arg(cardSideKey(g.side)).arg(elementKindKey(g.type)).arg(g.xMm).arg(g.yMm)
             .arg(g.widthMm).arg(g.heightMm).arg(g.strokeColor).arg(g.strokeWidthMm)
             .arg(g.fillColor).arg(g.rows).arg(g.columns).arg(g.cellSpacingMm));
 }

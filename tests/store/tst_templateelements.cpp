@@ -1,6 +1,11 @@
 #include "storetestutil.h"
 
+#include "render/elementpainter.h"
 #include "store/projectstore.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QSqlQuery>
 
 #include <QTest>
 
@@ -111,8 +116,8 @@ QList<int> sortOrders(const QSqlDatabase &db, const char *table, const QList<qin
 TemplateField fieldWithEveryValueChanged()
 {
     TemplateField f;
-    f.side = QStringLiteral("back");
-    f.type = QStringLiteral("scratch");
+    f.side = CardSide::Back;
+    f.type = ElementKind::Scratch;
     f.name = QStringLiteral("Prize \u201cGold\u201d 'A'");
     f.dataColumn = QStringLiteral("source:12:Prize Name");
     f.xMm = 12.345;
@@ -123,10 +128,10 @@ TemplateField fieldWithEveryValueChanged()
     f.fontSizePt = 9.5;
     f.colorHex = QStringLiteral("#a1b2c3");
     f.bold = true;
-    f.alignment = 129;
-    f.barcodeFormat = QStringLiteral("ean13");
+    f.alignment = TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Center};
+    f.barcodeFormat = BarcodeFormat::Ean13;
     f.barcodeShowText = true;
-    f.scratchMode = QStringLiteral("ratio");
+    f.scratchMode = ScratchMode::Ratio;
     f.scratchTotal = 250000;
     f.scratchPrizesJson = QStringLiteral(R"([{"name":"Car","value":1}])");
     f.sequencePrefix = QStringLiteral("SN-");
@@ -139,8 +144,8 @@ TemplateField fieldWithEveryValueChanged()
 GraphicElement graphicWithEveryValueChanged()
 {
     GraphicElement g;
-    g.side = QStringLiteral("back");
-    g.type = QStringLiteral("table");
+    g.side = CardSide::Back;
+    g.type = ElementKind::Table;
     g.xMm = 3.3;
     g.yMm = 44.125;
     g.widthMm = 80.25;
@@ -186,6 +191,7 @@ private slots:
     void nullPointerInsertFails();
     void updateGraphicKeepsStoredType();
     void nullDataColumnLoadsEmpty();
+    void unknownStoredTextsLoadAsBefore();
 
 private:
     template<typename Element> void newElementsAreAppendedFor(int removeIndex, int expectedOrder);
@@ -233,14 +239,14 @@ void TestTemplateElements::fieldRoundTrip_data()
     QTest::newRow("every value changed") << fieldWithEveryValueChanged();
 
     TemplateField edges;
-    edges.type = QStringLiteral("sequence");
+    edges.type = ElementKind::Sequence;
     edges.name = QStringLiteral("\u5e8f\u53f7 \u00b7 N\u00ba");
     edges.dataColumn = QStringLiteral("");
     edges.xMm = -4.5;
     edges.yMm = 1e-3;
     edges.widthMm = 1234.5678;
     edges.fontSizePt = 72.25;
-    edges.alignment = 130;
+    edges.alignment = TextAlignment{HorizontalAlignment::Right, VerticalAlignment::Center};
     edges.scratchTotal = 0;
     edges.scratchPrizesJson = QStringLiteral("[]");
     edges.sequencePrefix = QStringLiteral("");
@@ -249,9 +255,9 @@ void TestTemplateElements::fieldRoundTrip_data()
     QTest::newRow("edge values and empty texts") << edges;
 
     TemplateField qr;
-    qr.type = QStringLiteral("qrcode");
+    qr.type = ElementKind::QrCode;
     qr.dataColumn = QStringLiteral("Website");
-    qr.barcodeFormat = QStringLiteral("upca");
+    qr.barcodeFormat = BarcodeFormat::UpcA;
     QTest::newRow("qr code bound to a bare column") << qr;
 }
 
@@ -295,7 +301,7 @@ void TestTemplateElements::graphicRoundTrip_data()
     QTest::newRow("every value changed") << graphicWithEveryValueChanged();
 
     GraphicElement ellipse;
-    ellipse.type = QStringLiteral("ellipse");
+    ellipse.type = ElementKind::Ellipse;
     ellipse.xMm = -2.5;
     ellipse.widthMm = 0.01;
     ellipse.strokeWidthMm = 0;
@@ -751,17 +757,17 @@ void TestTemplateElements::updateGraphicKeepsStoredType()
 
     GraphicElement table;
     table.projectId = a;
-    table.type = QStringLiteral("table");
+    table.type = ElementKind::Table;
     QVERIFY2(store.insertGraphic(&table, &error), qPrintable(error));
 
     GraphicElement edited = graphicWithEveryValueChanged();
     edited.id = table.id;
     edited.projectId = a;
-    edited.type = QStringLiteral("rectangle");
+    edited.type = ElementKind::Rectangle;
     QVERIFY2(store.updateGraphic(edited, &error), qPrintable(error));
 
     GraphicElement expected = edited;
-    expected.type = QStringLiteral("table");
+    expected.type = ElementKind::Table;
     QCOMPARE(store.loadGraphics(a), QList<GraphicElement>{expected});
 }
 
@@ -800,12 +806,81 @@ void TestTemplateElements::nullDataColumnLoadsEmpty()
     expected.fontFamily = QStringLiteral("Arial");
     expected.fontSizePt = 8;
     expected.colorHex = QStringLiteral("#123456");
-    expected.alignment = 129;
+    expected.alignment = TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Center};
     expected.scratchPrizesJson = QStringLiteral("[]");
     QCOMPARE(loaded[0], expected);
     // An empty stored text stays empty: no default is put in its place.
     QCOMPARE(loaded[1].fontFamily, QString());
-    QCOMPARE(loaded[1].alignment, 130);
+    QCOMPARE(alignmentFlags(loaded[1].alignment), 130);
+}
+
+// Texts this program does not write (another tool, a later release): each
+// loads as the painter and the export always took it, and nothing rewrites
+// the row of a shape that cannot be loaded.
+void TestTemplateElements::unknownStoredTextsLoadAsBefore()
+{
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    const QSqlDatabase db = scratch.db();
+    QVERIFY(exec(db, QStringLiteral(
+                         "INSERT INTO template_fields(project_id, side, field_type, name, barcode_format, "
+                         "scratch_mode, alignment, x_mm, y_mm, width_mm, height_mm, font_family, font_size_pt, "
+                         "color_hex, sort_order) VALUES"
+                         "(?, 'Back', 'barcode', '4006381333931', 'pdf417', 'lottery', 1, 1, 2, 40, 12, 'Arial', "
+                         "8, '#000000', 0),"
+                         "(?, 'back', 'label', 'Odd', 'code39', 'ratio', 0, 1, 2, 40, 12, 'Arial', 8, '#000000', 1)"),
+                 {a, a}));
+    QVERIFY(exec(db, QStringLiteral("INSERT INTO template_graphics(project_id, side, element_type, x_mm, y_mm, "
+                                    "width_mm, height_mm, stroke_color, stroke_width_mm, fill_color, sort_order) "
+                                    "VALUES(?, 'front', 'star', 1, 1, 9, 9, '#000000', 0.3, 'transparent', 0), "
+                                    "(?, 'front', 'ellipse', 1, 1, 9, 9, '#000000', 0.3, 'transparent', 1)"),
+                 {a, a}));
+
+    QString error;
+    const QList<TemplateField> fields = scratch.store().loadFields(a, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(fields.size(), 2);
+    const TemplateField &code = fields[0];
+    QCOMPARE(code.side, CardSide::Front); // only exactly "back" is the back
+    QCOMPARE(code.type, ElementKind::Barcode);
+    QCOMPARE(code.barcodeFormat, BarcodeFormat::Code128);
+    QCOMPARE(code.scratchMode, ScratchMode::Count);
+    QCOMPARE(code.alignment, (TextAlignment{HorizontalAlignment::Left, VerticalAlignment::Top}));
+    QCOMPARE(fields[1].side, CardSide::Back);
+    QCOMPARE(fields[1].type, ElementKind::Text);
+    QCOMPARE(fields[1].barcodeFormat, BarcodeFormat::Code39);
+    QCOMPARE(fields[1].scratchMode, ScratchMode::Ratio);
+
+    // The unknown format prints the Code 128 symbol, bar for bar.
+    const auto painted = [](const TemplateField &field) {
+        QImage image(400, 120, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.scale(8, 8);
+        paintField(painter, QRectF(1, 1, 45, 12), field, QJsonObject());
+        return image;
+    };
+    TemplateField code128 = code;
+    code128.barcodeFormat = BarcodeFormat::Code128;
+    QCOMPARE(painted(code), painted(code128));
+    QImage blank(400, 120, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    QVERIFY(painted(code) != blank); // bars were drawn
+
+    // The unknown shape is not loaded; its row stays when the rest is saved.
+    const QList<GraphicElement> graphics = scratch.store().loadGraphics(a, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(graphics.size(), 1);
+    QCOMPARE(graphics[0].type, ElementKind::Ellipse);
+    QVERIFY2(scratch.store().updateGraphic(graphics[0], &error), qPrintable(error));
+    QVERIFY2(scratch.store().updateField(fields[1], &error), qPrintable(error));
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral("SELECT element_type FROM template_graphics ORDER BY sort_order")));
+    QStringList types;
+    while (query.next())
+        types << query.value(0).toString();
+    QCOMPARE(types, (QStringList{QStringLiteral("star"), QStringLiteral("ellipse")}));
 }
 
 QTEST_GUILESS_MAIN(TestTemplateElements)

@@ -47,7 +47,7 @@ QStringList kindsIn(const QList<TemplateField> &fields)
 {
     QStringList kinds;
     for (const TemplateField &field : fields)
-        kinds << field.side + u':' + field.type;
+        kinds << cardSideKey(field.side) + u':' + elementKindKey(field.type);
     return kinds;
 }
 
@@ -55,7 +55,7 @@ QStringList kindsIn(const QList<GraphicElement> &graphics)
 {
     QStringList kinds;
     for (const GraphicElement &graphic : graphics)
-        kinds << graphic.side + u':' + graphic.type;
+        kinds << cardSideKey(graphic.side) + u':' + elementKindKey(graphic.type);
     return kinds;
 }
 
@@ -187,7 +187,7 @@ void TestCanvasEditor::everyToolAddsItsKind()
     QCOMPARE(page()->frontCanvas()->canvasGraphics().size(), 4);
     QCOMPARE(page()->backCanvas()->canvasFields().size(), 1);
     for (const TemplateField &field : fields)
-        QVERIFY(page()->canvasForSide(field.side)->fieldItem(field.id));
+        QVERIFY(page()->canvasForSide(cardSideKey(field.side))->fieldItem(field.id));
 }
 
 void TestCanvasEditor::undoAndRedoThroughTheKeyboard()
@@ -383,7 +383,7 @@ void TestCanvasEditor::designedCardExports()
     tool(QStringLiteral("Add QR Code"))->click();
     FieldPropertyPanel *panel = m_window->canvasEditor()->propertyPanels()->fieldPanel();
     // The QR code shows the names instead of the towns.
-    QCOMPARE(panel->shownField().type, QStringLiteral("qrcode"));
+    QCOMPARE(panel->shownField().type, ElementKind::QrCode);
     panel->columnCombo()->setCurrentIndex(panel->columnCombo()->findData(QStringLiteral("source:1:Name")));
     panel->xBox()->setValue(60);
     QCOMPARE(storedFields().value(1).dataColumn, QStringLiteral("source:1:Name"));

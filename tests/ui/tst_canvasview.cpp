@@ -44,7 +44,7 @@ TemplateField makeField(qint64 id, const QString &type, double x, double y, doub
     TemplateField field;
     field.id = id;
     field.projectId = 1;
-    field.type = type;
+    field.type = fieldKindFromKey(type).value();
     field.name = QStringLiteral("Field %1").arg(id);
     field.xMm = x;
     field.yMm = y;
@@ -60,7 +60,7 @@ GraphicElement makeGraphic(qint64 id, const QString &type, double x, double y, d
     GraphicElement element;
     element.id = id;
     element.projectId = 1;
-    element.type = type;
+    element.type = graphicKindFromKey(type).value();
     element.xMm = x;
     element.yMm = y;
     element.widthMm = width;
@@ -170,7 +170,7 @@ TemplateField blackText(qint64 id, double x, double y, double width, double heig
     field.dataColumn = QStringLiteral("name");
     field.colorHex = QStringLiteral("#000000");
     field.fontSizePt = 20;
-    field.alignment = alignment;
+    field.alignment = alignmentFromFlags(alignment);
     return field;
 }
 
@@ -1038,7 +1038,7 @@ void TestCanvasView::previewRecordReachesFieldItems()
     field.dataColumn = QStringLiteral("name");
     field.fontSizePt = 40;
     field.colorHex = QStringLiteral("#000000");
-    field.alignment = 0x1 | 0x80;
+    field.alignment = {HorizontalAlignment::Left, VerticalAlignment::Center};
     view->setCanvasFields({field});
 
     const auto darkPixels = [&view] {
@@ -1064,7 +1064,7 @@ void TestCanvasView::invalidBarcodeShowsRedMessage()
     auto view = makeView();
     QVERIFY(view);
     TemplateField barcode = makeField(1, QStringLiteral("barcode"), 5, 5, 60, 20);
-    barcode.barcodeFormat = QStringLiteral("ean13");
+    barcode.barcodeFormat = BarcodeFormat::Ean13;
     barcode.name = QStringLiteral("not digits");
     view->setCanvasFields({barcode});
 
@@ -1161,10 +1161,10 @@ void TestCanvasView::longTextsAreCut_data()
     sequence.sequencePrefix = longText;
     QTest::newRow("sequence prefix") << sequence << QJsonObject() << 1000;
     TemplateField barcode = bound;
-    barcode.type = QStringLiteral("barcode");
+    barcode.type = ElementKind::Barcode;
     QTest::newRow("barcode") << barcode << record << 1000;
     TemplateField qr = bound;
-    qr.type = QStringLiteral("qrcode");
+    qr.type = ElementKind::QrCode;
     QTest::newRow("qr code keeps more than any QR code holds") << qr << record << 7090;
     QTest::newRow("qr code of 7089 digits")
         << qr << QJsonObject{{QStringLiteral("source:1:Name"), QString(7089, QLatin1Char('1'))}} << 7089;
@@ -1396,7 +1396,7 @@ void TestCanvasView::boundedTable()
     QCOMPARE(std::max(bounded.columns, 1), expectedColumns);
 
     GraphicElement rectangle = table;
-    rectangle.type = QStringLiteral("rectangle");
+    rectangle.type = ElementKind::Rectangle;
     QCOMPARE(boundedTableForPainting(rectangle), rectangle);
 }
 
@@ -1433,7 +1433,7 @@ void TestCanvasView::copyPasteThroughClipboard()
     // In selection order, 2 mm right of and below, kept on the card; no ids.
     const auto first = pastedFields.at(0);
     QCOMPARE(first.id, 0);
-    QCOMPARE(first.type, QStringLiteral("barcode"));
+    QCOMPARE(first.type, ElementKind::Barcode);
     QCOMPARE(first.dataColumn, field.dataColumn);
     QVERIFY(first.barcodeShowText);
     QCOMPARE(QPointF(first.xMm, first.yMm), QPointF(12, 14));
@@ -1492,7 +1492,7 @@ void TestCanvasView::pasteIgnoresForeignClipboard()
     const auto pastedGraphics = pasted.first().at(1).value<QList<GraphicElement>>();
     QCOMPARE(pastedGraphics.size(), 1);
     const auto ellipse = pastedGraphics.first();
-    QCOMPARE(ellipse.type, QStringLiteral("ellipse"));
+    QCOMPARE(ellipse.type, ElementKind::Ellipse);
     QCOMPARE(QPointF(ellipse.xMm, ellipse.yMm), QPointF(12, 12)); // default 10, 10 + 2
 
     // Ours but beyond what a paste takes: consumed, refused with a reason.

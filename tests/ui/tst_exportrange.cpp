@@ -59,8 +59,8 @@ struct ProjectSeed
 TemplateField qrField(const QString &column)
 {
     TemplateField field;
-    field.side = QStringLiteral("front");
-    field.type = QStringLiteral("qrcode");
+    field.side = CardSide::Front;
+    field.type = ElementKind::QrCode;
     field.dataColumn = column;
     field.xMm = 5;
     field.yMm = 5;
@@ -72,9 +72,9 @@ TemplateField qrField(const QString &column)
 TemplateField code128Field(const QString &side, const QString &column)
 {
     TemplateField field;
-    field.side = side;
-    field.type = QStringLiteral("barcode");
-    field.barcodeFormat = QStringLiteral("code128");
+    field.side = cardSideFromKey(side);
+    field.type = ElementKind::Barcode;
+    field.barcodeFormat = BarcodeFormat::Code128;
     field.dataColumn = column;
     field.xMm = 5;
     field.yMm = 15;
@@ -702,7 +702,7 @@ void TestExportRange::blankCodesOnEveryVariant()
         csv += "Name " + QByteArray::number(n) + ","
                + (n == 4 ? QByteArray("T-4") : QByteArray("40063813339" + QByteArray::number(n % 10))) + "\n";
     TemplateField barcode = code128Field(QStringLiteral("front"), QStringLiteral("Ticket"));
-    barcode.barcodeFormat = QStringLiteral("ean13");
+    barcode.barcodeFormat = BarcodeFormat::Ean13;
     ProjectSeed seed;
     seed.csv = csv;
     seed.fields = {barcode};

@@ -54,9 +54,9 @@ struct ProjectSeed
 TemplateField codeField(const QString &side, const QString &column)
 {
     TemplateField field;
-    field.side = side;
-    field.type = QStringLiteral("barcode");
-    field.barcodeFormat = QStringLiteral("code128");
+    field.side = cardSideFromKey(side);
+    field.type = ElementKind::Barcode;
+    field.barcodeFormat = BarcodeFormat::Code128;
     field.dataColumn = column;
     field.xMm = 5;
     field.yMm = 15;
@@ -101,8 +101,8 @@ QImage renderedPage(const QString &pdf, int page, int dpi, const QString &stem)
 TemplateField rejectedPrizeField()
 {
     TemplateField field;
-    field.side = QStringLiteral("back");
-    field.type = QStringLiteral("scratch");
+    field.side = CardSide::Back;
+    field.type = ElementKind::Scratch;
     field.name = QStringLiteral("Prize");
     field.scratchPrizesJson = QStringLiteral("{}");
     return field;
@@ -484,7 +484,7 @@ void TestExportWindow::blankBarcodesAreReported()
         csv += "Name " + QByteArray::number(n) + "," + ticket + "\n";
     }
     TemplateField barcode = codeField(QStringLiteral("front"), QStringLiteral("Ticket"));
-    barcode.barcodeFormat = QStringLiteral("ean13");
+    barcode.barcodeFormat = BarcodeFormat::Ean13;
 
     ProjectSeed seed;
     seed.csv = csv;
@@ -779,7 +779,7 @@ void TestExportWindow::refusesWhatTheToolRefuses()
     if (setup == u"invalid prizes") {
         QString error;
         for (const TemplateField &field : openStore()->loadFields(id, &error)) {
-            if (field.type == u"scratch")
+            if (field.type == ElementKind::Scratch)
                 text.replace(QStringLiteral("@ID"), QString::number(field.id));
         }
     }

@@ -32,7 +32,7 @@ TemplateField fieldOfType(const QString &type, qint64 id = 11)
     TemplateField field;
     field.id = id;
     field.projectId = 1;
-    field.type = type;
+    field.type = fieldKindFromKey(type).value(); // named as stored
     field.name = QStringLiteral("Member");
     field.xMm = 10;
     field.yMm = 8;
@@ -46,7 +46,7 @@ GraphicElement graphicOfType(const QString &type, qint64 id = 21)
     GraphicElement graphic;
     graphic.id = id;
     graphic.projectId = 1;
-    graphic.type = type;
+    graphic.type = graphicKindFromKey(type).value(); // named as stored
     graphic.xMm = 12;
     graphic.yMm = 6;
     graphic.widthMm = 30;
@@ -284,19 +284,19 @@ void TestPropertyPanels::fillingEmitsNothing()
     field.dataColumn = QStringLiteral("source:9:Code");
     field.widthMm = 33;
     field.heightMm = 12;
-    field.barcodeFormat = QStringLiteral("ean8");
+    field.barcodeFormat = BarcodeFormat::Ean8;
     field.barcodeShowText = true;
     field.sequencePrefix = QStringLiteral("T-");
     field.sequenceDigits = 4;
     field.sequenceStep = 5;
     field.sequenceExcludeFour = true;
-    field.scratchMode = QStringLiteral("ratio");
+    field.scratchMode = ScratchMode::Ratio;
     field.scratchTotal = 200;
     field.scratchPrizesJson = QStringLiteral(R"([{"name":"A","value":50},{"name":"B","value":50}])");
     field.fontFamily = QFontDatabase::families().value(1, QStringLiteral("Serif"));
     field.fontSizePt = 20;
     field.bold = true;
-    field.alignment = 130;
+    field.alignment = TextAlignment{HorizontalAlignment::Right, VerticalAlignment::Center};
     field.colorHex = QStringLiteral("#336699");
 
     setTwoSources(panel);
@@ -456,10 +456,11 @@ void TestPropertyPanels::comboValues()
     for (int i = 0; i < texts.size(); ++i) {
         // Start from another item, so that choosing item i is a change.
         const int other = (i + 1) % texts.size();
+        // The values are what the store holds.
         if (row == QLatin1String("BarcodeType"))
-            field.barcodeFormat = values[other].toString();
+            field.barcodeFormat = barcodeFormatFromKey(values[other].toString()).value();
         else
-            field.alignment = values[other].toInt();
+            field.alignment = alignmentFromFlags(values[other].toInt());
         panel.showField(field);
         QCOMPARE(combo->currentIndex(), other);
 
@@ -467,9 +468,9 @@ void TestPropertyPanels::comboValues()
         QCOMPARE(edits.edits.size(), i + 1);
         const TemplateField &after = edits.last().after;
         if (row == QLatin1String("BarcodeType"))
-            QCOMPARE(after.barcodeFormat, values[i].toString());
+            QCOMPARE(barcodeFormatKey(after.barcodeFormat), values[i].toString());
         else
-            QCOMPARE(after.alignment, values[i].toInt());
+            QCOMPARE(alignmentFlags(after.alignment), values[i].toInt());
     }
 }
 
@@ -649,14 +650,15 @@ void TestPropertyPanels::previewRefreshFlag()
 
 void TestPropertyPanels::storedValuesWithoutItemAreKept()
 {
-    // A font the machine lacks, a fractional size, an alignment and a format
-    // without an item of their own survive an edit of something else.
+    // A font the machine lacks, a fractional size and an alignment without an
+    // item of its own survive an edit of something else. (An unknown barcode
+    // format is Code 128 from the moment it is loaded.)
     FieldPropertyPanel panel;
     TemplateField field = fieldOfType("text");
     field.fontFamily = QStringLiteral("No Such Font Family Vellumor");
     field.fontSizePt = 10.5;
-    field.alignment = 0x20 | 0x4; // top, centred
-    field.barcodeFormat = QStringLiteral("itf14");
+    field.alignment = {HorizontalAlignment::Center, VerticalAlignment::Top};
+    field.barcodeFormat = barcodeFormatFromKey(u"itf14").value_or(BarcodeFormat::Code128); // as loaded
     panel.showField(field);
     QCOMPARE(panel.alignmentCombo()->currentText(), QStringLiteral("Center"));
     QCOMPARE(panel.barcodeTypeCombo()->currentText(), QStringLiteral("Code 128 (General)"));
@@ -666,11 +668,11 @@ void TestPropertyPanels::storedValuesWithoutItemAreKept()
     QCOMPARE(edits.edits.size(), 1);
     QCOMPARE(edits.last().after.fontFamily, field.fontFamily);
     QCOMPARE(edits.last().after.fontSizePt, 10.5);
-    QCOMPARE(edits.last().after.alignment, 0x20 | 0x4);
-    QCOMPARE(edits.last().after.barcodeFormat, QStringLiteral("itf14"));
+    QCOMPARE(alignmentFlags(edits.last().after.alignment), 0x20 | 0x4);
+    QCOMPARE(edits.last().after.barcodeFormat, BarcodeFormat::Code128);
 
     panel.alignmentCombo()->setCurrentIndex(2);
-    QCOMPARE(edits.last().after.alignment, 130);
+    QCOMPARE(alignmentFlags(edits.last().after.alignment), 130);
     panel.fontSizeBox()->setValue(14);
     QCOMPARE(edits.last().after.fontSizePt, 14.0);
     const QString family = QFontDatabase::families().value(0);
@@ -897,7 +899,7 @@ void TestPropertyPanels::prizeTableFill()
 
     FieldPropertyPanel panel;
     TemplateField field = fieldOfType("scratch");
-    field.scratchMode = mode;
+    field.scratchMode = scratchModeFromKey(mode).value_or(ScratchMode::Count); // as the store loads it
     field.scratchTotal = total;
     field.scratchPrizesJson = json;
     panel.showField(field);
@@ -967,8 +969,7 @@ void TestPropertyPanels::prizeSummary()
     // Saved either way, as typed.
     QVERIFY(!edits.edits.isEmpty());
     const TemplateField after = edits.last().after;
-    QCOMPARE(after.scratchMode, mode == QLatin1String("By Percentage") ? QStringLiteral("ratio")
-                                                                        : QStringLiteral("count"));
+    QCOMPARE(after.scratchMode, mode == QLatin1String("By Percentage") ? ScratchMode::Ratio : ScratchMode::Count);
     QCOMPARE(after.scratchTotal, total);
     QCOMPARE(after.scratchPrizesJson, serializePrizes(editor->prizes()));
     QCOMPARE(editor->prizes().size(), rows.size());
@@ -1048,7 +1049,7 @@ void TestPropertyPanels::prizeEditReportsScratchSettings()
     editor->modeCombo()->setCurrentIndex(1);
     QCOMPARE(editor->table()->horizontalHeaderItem(1)->text(), QStringLiteral("Percentage %"));
     QVERIFY(editor->totalBox()->isVisibleTo(editor));
-    QCOMPARE(edits.last().after.scratchMode, QStringLiteral("ratio"));
+    QCOMPARE(edits.last().after.scratchMode, ScratchMode::Ratio);
     QCOMPARE(editor->summaryLabel()->text(), QStringLiteral("Prize percentages must add up to 100%"));
 }
 
@@ -1219,7 +1220,7 @@ void TestPropertyPanels::graphicRowRanges()
     QCOMPARE(after.xMm, 3.0);
     QCOMPARE(after.yMm, 4.0);
     QCOMPARE(after.fillColor, table.fillColor);
-    QCOMPARE(after.type, QStringLiteral("table"));
+    QCOMPARE(after.type, ElementKind::Table);
 }
 
 void TestPropertyPanels::colourButtons()
@@ -1371,8 +1372,8 @@ void TestPropertyPanels::objectNamesAndTexts()
     QCOMPARE(fieldPanel->sequencePrefixEdit()->text(), QStringLiteral("No."));
     PrizeEditor *editor = fieldPanel->prizeEditor();
     QCOMPARE(comboTexts(editor->modeCombo()), (QStringList{"By Card Count", "By Percentage"}));
-    QCOMPARE(editor->modeCombo()->itemData(0).toString(), QStringLiteral("count"));
-    QCOMPARE(editor->modeCombo()->itemData(1).toString(), QStringLiteral("ratio"));
+    QCOMPARE(ScratchMode(editor->modeCombo()->itemData(0).toInt()), ScratchMode::Count);
+    QCOMPARE(ScratchMode(editor->modeCombo()->itemData(1).toInt()), ScratchMode::Ratio);
     QCOMPARE(editor->totalBox()->minimum(), 1);
     QCOMPARE(editor->totalBox()->maximum(), 10000000);
     QCOMPARE(editor->table()->columnCount(), 2);

@@ -25,8 +25,6 @@ const QString outputOption = QStringLiteral("output");
 const QString orderOption = QStringLiteral("order");
 const QString standardOrder = QStringLiteral("standard");
 const QString cutStackOrder = QStringLiteral("cut-stack");
-const QString backSide = QStringLiteral("back");
-const QString scratchType = QStringLiteral("scratch");
 
 QString nativePath(const QString &path)
 {
@@ -38,7 +36,7 @@ QString nativePath(const QString &path)
 QList<TemplateField> drawingOrder(QList<TemplateField> fields)
 {
     std::stable_partition(fields.begin(), fields.end(),
-                          [](const TemplateField &field) { return field.side != backSide; });
+                          [](const TemplateField &field) { return field.side != CardSide::Back; });
     return fields;
 }
 
@@ -47,14 +45,16 @@ QList<TemplateField> drawingOrder(QList<TemplateField> fields)
 // "NAME (SIDE, id ID)", so no column's title depends on which one came first.
 QStringList manifestHeader(const QList<TemplateField> &fields)
 {
-    const auto label = [](const TemplateField &field) { return QStringLiteral("%1 (%2)").arg(field.name, field.side); };
+    const auto label = [](const TemplateField &field) {
+        return QStringLiteral("%1 (%2)").arg(field.name, cardSideKey(field.side));
+    };
     QHash<QString, int> uses;
     for (const TemplateField &field : fields)
         ++uses[label(field)];
     QStringList header{QStringLiteral("Card"), QStringLiteral("Sheet"), QStringLiteral("Slot")};
     for (const TemplateField &field : fields) {
         header << (uses.value(label(field)) > 1
-                       ? QStringLiteral("%1 (%2, id %3)").arg(field.name, field.side, QString::number(field.id))
+                       ? QStringLiteral("%1 (%2, id %3)").arg(field.name, cardSideKey(field.side), QString::number(field.id))
                        : label(field));
     }
     return header;
@@ -92,7 +92,7 @@ QByteArray csvLine(const QStringList &fields)
 QString manifestCell(const TemplateField &field, const RecordValues &record)
 {
     const QString text = fieldDisplayText(field, record);
-    return field.type == QLatin1String("barcode") ? encodedBarcodeText(field.barcodeFormat, text) : text;
+    return field.type == ElementKind::Barcode ? encodedBarcodeText(barcodeFormatKey(field.barcodeFormat), text) : text;
 }
 
 // A valid prize list shorter than the run leaves the last cards without a
@@ -101,7 +101,7 @@ QString manifestCell(const TemplateField &field, const RecordValues &record)
 void reportCardsWithoutPrize(CliContext &context, const QList<TemplateField> &fields, const CardTable &records)
 {
     for (const TemplateField &field : fields) {
-        if (field.type != scratchType)
+        if (field.type != ElementKind::Scratch)
             continue;
         const QString key = scratchPrizeKey(field.id);
         qsizetype withPrize = 0;
@@ -111,7 +111,7 @@ void reportCardsWithoutPrize(CliContext &context, const QList<TemplateField> &fi
             continue;
         context.err() << QStringLiteral("Note: scratch field \"%1\" (%2, id %3) has prizes for %4 of %5 cards; "
                                         "the others print \"%6\".")
-                             .arg(field.name, field.side, QString::number(field.id), QString::number(withPrize),
+                             .arg(field.name, cardSideKey(field.side), QString::number(field.id), QString::number(withPrize),
                                   QString::number(records.size()), fieldDisplayText(field, {}))
                       << '\n';
     }

@@ -74,8 +74,7 @@ std::optional<DataSource> addSampleDataSource(ProjectStore &store, Project *proj
     return source;
 }
 
-TemplateField starterField(const Project &project, const QString &side, const QString &type, const QString &name,
-                           QRectF boxMm)
+TemplateField starterField(const Project &project, CardSide side, ElementKind type, const QString &name, QRectF boxMm)
 {
     TemplateField field;
     field.projectId = project.id;
@@ -101,44 +100,44 @@ TemplateField starterField(const Project &project, const QString &side, const QS
 // (45 x 14 mm and 25 mm).
 QList<TemplateField> starterFields(const Project &project, qint64 sampleSourceId)
 {
-    const QString front = QStringLiteral("front");
-    const QString back = QStringLiteral("back");
+    constexpr CardSide front = CardSide::Front;
+    constexpr CardSide back = CardSide::Back;
     const QString memberCode = columnKey(sampleSourceId, QStringLiteral("Member Code"));
-    constexpr qint32 left = 129;   // Qt::AlignLeft | Qt::AlignVCenter
-    constexpr qint32 centre = 132; // Qt::AlignHCenter | Qt::AlignVCenter
-    constexpr qint32 right = 130;  // Qt::AlignRight | Qt::AlignVCenter
+    constexpr TextAlignment left{HorizontalAlignment::Left, VerticalAlignment::Center};
+    constexpr TextAlignment centre{HorizontalAlignment::Center, VerticalAlignment::Center};
+    constexpr TextAlignment right{HorizontalAlignment::Right, VerticalAlignment::Center};
 
     TemplateField frontSequence =
-        starterField(project, front, QStringLiteral("sequence"), QStringLiteral("Sequence Number"), {60, 5, 25, 7});
+        starterField(project, front, ElementKind::Sequence, QStringLiteral("Sequence Number"), {60, 5, 25, 7});
     frontSequence.sequencePrefix = QStringLiteral("No.");
     frontSequence.sequenceDigits = 6;
     frontSequence.fontSizePt = 10;
     frontSequence.alignment = right;
 
-    TemplateField name = starterField(project, front, QStringLiteral("text"), QStringLiteral("Name"), {5, 5, 52, 9});
+    TemplateField name = starterField(project, front, ElementKind::Text, QStringLiteral("Name"), {5, 5, 52, 9});
     name.dataColumn = columnKey(sampleSourceId, QStringLiteral("Name"));
     name.fontSizePt = 14;
     name.bold = true;
     name.alignment = left;
 
-    TemplateField city = starterField(project, front, QStringLiteral("text"), QStringLiteral("City"), {5, 15, 52, 7});
+    TemplateField city = starterField(project, front, ElementKind::Text, QStringLiteral("City"), {5, 15, 52, 7});
     city.dataColumn = columnKey(sampleSourceId, QStringLiteral("City"));
     city.fontSizePt = 10;
     city.alignment = left;
 
     TemplateField barcode =
-        starterField(project, front, QStringLiteral("barcode"), QStringLiteral("Member Code"), {5, 35, 45, 14});
+        starterField(project, front, ElementKind::Barcode, QStringLiteral("Member Code"), {5, 35, 45, 14});
     barcode.dataColumn = memberCode;
-    barcode.barcodeFormat = QStringLiteral("code128");
+    barcode.barcodeFormat = BarcodeFormat::Code128;
     barcode.barcodeShowText = true;
 
     TemplateField qrCode =
-        starterField(project, front, QStringLiteral("qrcode"), QStringLiteral("Member QR Code"), {63, 27, 22, 22});
+        starterField(project, front, ElementKind::QrCode, QStringLiteral("Member QR Code"), {63, 27, 22, 22});
     qrCode.dataColumn = memberCode;
 
     TemplateField prize =
-        starterField(project, back, QStringLiteral("scratch"), QStringLiteral("Prize"), {15, 17, 60, 12});
-    prize.scratchMode = QStringLiteral("count");
+        starterField(project, back, ElementKind::Scratch, QStringLiteral("Prize"), {15, 17, 60, 12});
+    prize.scratchMode = ScratchMode::Count;
     prize.scratchPrizesJson = serializePrizes({{QStringLiteral("Free Coffee"), 3},
                                                {QStringLiteral("Cinema Ticket"), 1},
                                                {QStringLiteral("Thanks for Playing"), 36}});
@@ -147,7 +146,7 @@ QList<TemplateField> starterFields(const Project &project, qint64 sampleSourceId
     prize.alignment = centre;
 
     TemplateField backSequence =
-        starterField(project, back, QStringLiteral("sequence"), QStringLiteral("Sequence Number"), {30, 42, 30, 7});
+        starterField(project, back, ElementKind::Sequence, QStringLiteral("Sequence Number"), {30, 42, 30, 7});
     backSequence.sequencePrefix = frontSequence.sequencePrefix;
     backSequence.sequenceDigits = frontSequence.sequenceDigits;
     backSequence.fontSizePt = 9;

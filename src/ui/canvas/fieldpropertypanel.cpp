@@ -24,36 +24,7 @@
 
 namespace {
 
-const QString textType = QStringLiteral("text");
-const QString sequenceType = QStringLiteral("sequence");
-const QString barcodeType = QStringLiteral("barcode");
-const QString qrcodeType = QStringLiteral("qrcode");
-const QString scratchType = QStringLiteral("scratch");
 const QString fallbackColor = QStringLiteral("#111827");
-
-// Text-like fields size themselves to their content.
-bool isFittedType(const QString &type)
-{
-    return type == textType || type == scratchType || type == sequenceType;
-}
-
-// Scratch and sequence fields take their values from generated keys, never
-// from a column.
-bool isGeneratedType(const QString &type)
-{
-    return type == scratchType || type == sequenceType;
-}
-
-// The alignment item for a stored value that has none of its own: the
-// horizontal flag decides, the centre flag winning as the painter has it.
-int alignmentIndexForFlags(int alignment)
-{
-    if (alignment & Qt::AlignHCenter)
-        return 1;
-    if (alignment & Qt::AlignRight)
-        return 2;
-    return 0;
-}
 
 } // namespace
 
@@ -90,11 +61,11 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     m_height = addPropertyRow(m_form, tr("Height"), newPropertyLengthBox(this));
 
     m_barcodeType = addPropertyRow(m_form, tr("BarcodeType"), new QComboBox(this));
-    m_barcodeType->addItem(tr("Code 128 (General)"), QStringLiteral("code128"));
-    m_barcodeType->addItem(tr("Code 39"), QStringLiteral("code39"));
-    m_barcodeType->addItem(tr("EAN-13"), QStringLiteral("ean13"));
-    m_barcodeType->addItem(tr("EAN-8"), QStringLiteral("ean8"));
-    m_barcodeType->addItem(tr("UPC-A"), QStringLiteral("upca"));
+    m_barcodeType->addItem(tr("Code 128 (General)"), int(BarcodeFormat::Code128));
+    m_barcodeType->addItem(tr("Code 39"), int(BarcodeFormat::Code39));
+    m_barcodeType->addItem(tr("EAN-13"), int(BarcodeFormat::Ean13));
+    m_barcodeType->addItem(tr("EAN-8"), int(BarcodeFormat::Ean8));
+    m_barcodeType->addItem(tr("UPC-A"), int(BarcodeFormat::UpcA));
     m_showText = addPropertyRow(m_form, tr("Show Text"), new QCheckBox(tr("Show barcode value"), this));
 
     m_sequencePrefix = addPropertyRow(m_form, tr("Sequence Prefix"), new QLineEdit(QStringLiteral("No."), this));
@@ -117,9 +88,11 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     m_fontSize->setValue(12);
     m_bold = addPropertyRow(m_form, tr("Font Weight"), new QCheckBox(tr("Bold"), this));
     m_alignment = addPropertyRow(m_form, tr("Alignment"), new QComboBox(this));
-    m_alignment->addItem(tr("Align Left"), 129);
-    m_alignment->addItem(tr("Center"), 132);
-    m_alignment->addItem(tr("Align Right"), 130);
+    // The horizontal alignment only; the vertical one is the centre's
+    // whenever this row is changed.
+    m_alignment->addItem(tr("Align Left"), int(HorizontalAlignment::Left));
+    m_alignment->addItem(tr("Center"), int(HorizontalAlignment::Center));
+    m_alignment->addItem(tr("Align Right"), int(HorizontalAlignment::Right));
     m_color = addPropertyRow(m_form, tr("Color"), new ColorButton("fieldColor", tr("Choose Text Color"), this));
 
     m_hint = new QLabel(tr("Select a canvas field to edit. Variable text automatically fits its content."),
@@ -200,15 +173,15 @@ void FieldPropertyPanel::showField(const TemplateField &field)
     m_field = field;
     m_current = field;
     const bool selected = field.id >= 1;
-    const QString type = selected ? field.type : QString();
+    const std::optional<ElementKind> type = selected ? std::optional(field.type) : std::nullopt;
 
-    if (type == barcodeType)
+    if (type == ElementKind::Barcode)
         m_title->setText(tr("Barcode Properties"));
-    else if (type == qrcodeType)
+    else if (type == ElementKind::QrCode)
         m_title->setText(tr("QR Code Properties"));
-    else if (type == scratchType)
+    else if (type == ElementKind::Scratch)
         m_title->setText(tr("Scratch Card Properties"));
-    else if (type == sequenceType)
+    else if (type == ElementKind::Sequence)
         m_title->setText(tr("Sequence Properties"));
     else
         m_title->setText(tr("Field Properties"));
@@ -224,8 +197,7 @@ void FieldPropertyPanel::showField(const TemplateField &field)
     m_width->setValue(field.widthMm);
     m_height->setValue(field.heightMm);
 
-    // An unknown format is drawn as Code 128, so that is what the combo shows.
-    m_shownBarcodeIndex = std::max(m_barcodeType->findData(field.barcodeFormat), 0);
+    m_shownBarcodeIndex = std::max(m_barcodeType->findData(int(field.barcodeFormat)), 0);
     m_barcodeType->setCurrentIndex(m_shownBarcodeIndex);
     m_showText->setChecked(field.barcodeShowText);
 
@@ -236,7 +208,7 @@ void FieldPropertyPanel::showField(const TemplateField &field)
 
     // Allocating a prize list costs time in proportion to the run; only a
     // scratch field's list is shown and read back.
-    if (type == scratchType)
+    if (type == ElementKind::Scratch)
         m_prizes->showSettings(field);
 
     if (m_font->currentFont().family() != field.fontFamily)
@@ -245,8 +217,7 @@ void FieldPropertyPanel::showField(const TemplateField &field)
     m_fontSize->setValue(qRound(field.fontSizePt));
     m_shownFontSize = m_fontSize->value();
     m_bold->setChecked(field.bold);
-    const int alignmentIndex = m_alignment->findData(field.alignment);
-    m_shownAlignmentIndex = alignmentIndex >= 0 ? alignmentIndex : alignmentIndexForFlags(field.alignment);
+    m_shownAlignmentIndex = std::max(m_alignment->findData(int(field.alignment.horizontal)), 0);
     m_alignment->setCurrentIndex(m_shownAlignmentIndex);
     m_color->setColor(field.colorHex);
 
@@ -264,19 +235,19 @@ QList<UnitSpinBox *> FieldPropertyPanel::unitSpinBoxes() const
     return {m_x, m_y, m_width, m_height};
 }
 
-void FieldPropertyPanel::showRowsFor(const QString &type)
+void FieldPropertyPanel::showRowsFor(std::optional<ElementKind> type)
 {
-    const bool text = type == textType;
-    const bool barcode = type == barcodeType;
-    const bool qrcode = type == qrcodeType;
-    const bool scratch = type == scratchType;
-    const bool sequence = type == sequenceType;
-    const bool fitted = text || scratch || sequence;
+    const bool barcode = type == ElementKind::Barcode;
+    const bool scratch = type == ElementKind::Scratch;
+    const bool sequence = type == ElementKind::Sequence;
+    const bool fitted = type && isSizedByContent(*type);
+    const bool bound = type && !isGenerated(*type);
+    const bool code = type && isCode(*type);
 
-    m_form->setRowVisible(m_dataSource, text || barcode || qrcode);
-    m_form->setRowVisible(m_column, !type.isEmpty() && !scratch && !sequence);
-    m_form->setRowVisible(m_width, barcode || qrcode);
-    m_form->setRowVisible(m_height, barcode || qrcode);
+    m_form->setRowVisible(m_dataSource, bound);
+    m_form->setRowVisible(m_column, bound);
+    m_form->setRowVisible(m_width, code);
+    m_form->setRowVisible(m_height, code);
     m_form->setRowVisible(m_barcodeType, barcode);
     m_form->setRowVisible(m_showText, barcode);
     for (QWidget *row : std::initializer_list<QWidget *>{m_sequencePrefix, m_sequenceDigits, m_sequenceStep,
@@ -349,18 +320,18 @@ void FieldPropertyPanel::dataSourceChosen()
 TemplateField FieldPropertyPanel::editedField() const
 {
     TemplateField field = m_field;
-    const bool scratch = field.type == scratchType;
+    const bool scratch = field.type == ElementKind::Scratch;
 
     field.name = m_name->text().trimmed();
     if (field.name.isEmpty())
         field.name = scratch ? tr("Scratch Card Prize") : tr("Variable Field");
-    field.dataColumn = isGeneratedType(field.type) ? QString() : m_column->currentData().toString();
+    field.dataColumn = isGenerated(field.type) ? QString() : m_column->currentData().toString();
 
     // Kept on the card as a drag keeps it: a field typed off the card would
     // vanish from the canvas and from every printed card. A field that sizes
     // itself to its content is kept there at its smallest and fitted below.
     const QSizeF minimum(fieldMinimumWidthMm, fieldMinimumHeightMm);
-    const QSizeF typed = isFittedType(field.type) ? minimum : QSizeF(m_width->value(), m_height->value());
+    const QSizeF typed = isSizedByContent(field.type) ? minimum : QSizeF(m_width->value(), m_height->value());
     const QRectF box = keptOnCard(QRectF(QPointF(m_x->value(), m_y->value()), typed), m_cardMm, minimum);
     field.xMm = box.x();
     field.yMm = box.y();
@@ -374,9 +345,9 @@ TemplateField FieldPropertyPanel::editedField() const
         field.fontSizePt = m_fontSize->value();
     field.bold = m_bold->isChecked();
     if (m_alignment->currentIndex() != m_shownAlignmentIndex)
-        field.alignment = m_alignment->currentData().toInt();
+        field.alignment = {HorizontalAlignment(m_alignment->currentData().toInt()), VerticalAlignment::Center};
     if (m_barcodeType->currentIndex() != m_shownBarcodeIndex)
-        field.barcodeFormat = m_barcodeType->currentData().toString();
+        field.barcodeFormat = BarcodeFormat(m_barcodeType->currentData().toInt());
     field.barcodeShowText = m_showText->isChecked();
     field.sequencePrefix = m_sequencePrefix->text();
     field.sequenceDigits = m_sequenceDigits->value();
@@ -387,7 +358,7 @@ TemplateField FieldPropertyPanel::editedField() const
     if (scratch)
         m_prizes->storeSettings(&field);
 
-    if (isFittedType(field.type)) {
+    if (isSizedByContent(field.type)) {
         const QSizeF fitted = fittedFieldSize(field, m_cardMm.width(), m_cardMm.height(), m_records);
         field.widthMm = fitted.width();
         field.heightMm = fitted.height();
@@ -403,7 +374,7 @@ void FieldPropertyPanel::apply(FieldEdit::Kind kind)
     edit.before = m_field;
     edit.after = editedField();
     edit.kind = kind;
-    edit.refreshesPreview = isGeneratedType(edit.after.type);
+    edit.refreshesPreview = isGenerated(edit.after.type);
     // Focus leaving the name box or a box stepped back to its value is no edit.
     if (edit.after == m_current)
         return;

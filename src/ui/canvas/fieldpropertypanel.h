@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
+
 class PrizeEditor;
 class QCheckBox;
 class QComboBox;
@@ -108,7 +110,7 @@ signals:
     void deleteRequested(qint64 fieldId);
 
 private:
-    void showRowsFor(const QString &type);
+    void showRowsFor(std::optional<ElementKind> type); // nothing when no field is selected
     void chooseSourceFor(const QString &key);
     void fillColumns(const QString &key);
     void dataSourceChosen();

@@ -17,8 +17,6 @@
 
 namespace {
 
-const QString tableType = QStringLiteral("table");
-const QString lineType = QStringLiteral("line");
 const QString fallbackColor = QStringLiteral("#111827");
 
 QDoubleSpinBox *newMillimetreBox(double minimum, double maximum, double step, QWidget *parent)
@@ -87,7 +85,7 @@ GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
         connect(box, &QSpinBox::valueChanged, this, &GraphicPropertyPanel::apply);
     connect(m_color, &ColorButton::colorChosen, this, &GraphicPropertyPanel::apply);
     connect(m_splitTable, &QPushButton::clicked, this, [this] {
-        if (hasGraphic() && m_graphic.type == tableType)
+        if (hasGraphic() && m_graphic.type == ElementKind::Table)
             emit splitTableRequested(m_graphic.id);
     });
     connect(m_delete, &QPushButton::clicked, this, [this] {
@@ -104,20 +102,20 @@ void GraphicPropertyPanel::showGraphic(const GraphicElement &graphic)
     m_graphic = graphic;
     m_current = graphic;
     const bool selected = graphic.id >= 1;
-    const QString type = selected ? graphic.type : QString();
+    const std::optional<ElementKind> type = selected ? std::optional(graphic.type) : std::nullopt;
 
-    if (type == tableType)
+    if (type == ElementKind::Table)
         m_title->setText(tr("Table Properties"));
-    else if (type == QLatin1String("ellipse"))
+    else if (type == ElementKind::Ellipse)
         m_title->setText(tr("Ellipse Properties"));
-    else if (type == QLatin1String("rectangle"))
+    else if (type == ElementKind::Rectangle)
         m_title->setText(tr("Rectangle Properties"));
-    else if (type == lineType)
+    else if (type == ElementKind::Line)
         m_title->setText(tr("Line Properties"));
     else
         m_title->setText(tr("Graphic Properties"));
 
-    const bool table = type == tableType;
+    const bool table = type == ElementKind::Table;
     for (QWidget *widget : std::initializer_list<QWidget *>{m_rows, m_columns, m_spacing, m_splitTable})
         widget->setEnabled(table);
 
@@ -149,7 +147,7 @@ GraphicElement GraphicPropertyPanel::editedGraphic() const
 {
     GraphicElement graphic = m_graphic;
     // Kept on the card as a drag keeps it.
-    const QSizeF minimum(graphicMinimumSideMm, graphic.type == lineType ? lineMinimumHeightMm : graphicMinimumSideMm);
+    const QSizeF minimum(graphicMinimumSideMm, isLine(graphic.type) ? lineMinimumHeightMm : graphicMinimumSideMm);
     const QRectF box =
         keptOnCard(QRectF(m_x->value(), m_y->value(), m_width->value(), m_height->value()), m_cardMm, minimum);
     graphic.xMm = box.x();

@@ -16,8 +16,6 @@
 
 namespace {
 
-const QString countMode = QStringLiteral("count");
-const QString ratioMode = QStringLiteral("ratio");
 
 QString countText(double value)
 {
@@ -64,8 +62,8 @@ PrizeEditor::PrizeEditor(QWidget *parent)
     layout->setSpacing(6);
 
     m_mode = new QComboBox(this);
-    m_mode->addItem(tr("By Card Count"), countMode);
-    m_mode->addItem(tr("By Percentage"), ratioMode);
+    m_mode->addItem(tr("By Card Count"), int(ScratchMode::Count));
+    m_mode->addItem(tr("By Percentage"), int(ScratchMode::Ratio));
     // The combo sits first on the "Prize Settings" row and has no label of its own.
     m_mode->setAccessibleName(tr("Prize Settings"));
     layout->addWidget(m_mode);
@@ -109,7 +107,7 @@ PrizeEditor::PrizeEditor(QWidget *parent)
     connect(m_mode, &QComboBox::currentIndexChanged, this, [this] {
         if (m_filling)
             return;
-        showMode(mode() == ratioMode);
+        showMode(mode() == ScratchMode::Ratio);
         edited();
     });
     connect(m_total, &QSpinBox::valueChanged, this, &PrizeEditor::edited);
@@ -136,7 +134,7 @@ void PrizeEditor::showSettings(const TemplateField &field)
     m_filling = true;
     m_shown = true;
     m_fieldId = field.id;
-    const bool ratio = field.scratchMode == ratioMode;
+    const bool ratio = field.scratchMode == ScratchMode::Ratio;
     m_mode->setCurrentIndex(ratio ? 1 : 0);
     m_total->setValue(std::max(field.scratchTotal, 1));
     showMode(ratio);
@@ -153,9 +151,9 @@ void PrizeEditor::storeSettings(TemplateField *field) const
     field->scratchPrizesJson = serializePrizes(prizes());
 }
 
-QString PrizeEditor::mode() const
+ScratchMode PrizeEditor::mode() const
 {
-    return m_mode->currentData().toString();
+    return ScratchMode(m_mode->currentData().toInt());
 }
 
 QList<Prize> PrizeEditor::prizes() const
@@ -202,7 +200,7 @@ void PrizeEditor::showMode(bool ratio)
 
 void PrizeEditor::updateSummary()
 {
-    const QString chosenMode = mode();
+    const ScratchMode chosenMode = mode();
     const int total = m_total->value();
     const PrizeAllocation allocation =
         allocatePrizes(chosenMode, total, prizes(), prizeSeed(m_fieldId, total, chosenMode));

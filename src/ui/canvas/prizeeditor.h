@@ -32,8 +32,8 @@ public:
     // Writes mode, total and the serialized table onto the field.
     void storeSettings(TemplateField *field) const;
 
-    // "count" or "ratio", as chosen.
-    QString mode() const;
+    // The mode chosen.
+    ScratchMode mode() const;
     // Every row of the table: names trimmed, values read as numbers, −1 for
     // a value that is missing or cannot be read (which fails validation).
     QList<Prize> prizes() const;

@@ -57,7 +57,7 @@ double boundedCoordinate(double mm)
 
 BoundedFieldContent boundedFieldContent(const TemplateField &field, const QJsonObject &record)
 {
-    const qsizetype longest = field.type == QLatin1String("qrcode") ? longestCanvasQrText : longestCanvasText;
+    const qsizetype longest = isSquareCode(field.type) ? longestCanvasQrText : longestCanvasText;
     const QString text = fieldDisplayText(field, record);
     if (text.size() <= longest)
         return {field, record};
@@ -203,7 +203,7 @@ void VdpFieldItem::setPreviewRecord(const QJsonObject &record)
 
 bool VdpFieldItem::isResizable() const
 {
-    return isResizableFieldType(m_field.type);
+    return hasResizeHandle(m_field.type);
 }
 
 QSizeF VdpFieldItem::drawnSize() const
@@ -274,7 +274,7 @@ void VdpFieldItem::paintContent(QPainter *painter) const
     }
     if (drawn)
         return;
-    const QString message = m_field.type == QLatin1String("qrcode")
+    const QString message = m_field.type == ElementKind::QrCode
         ? tr("QR code content is too long")
         : tr("Barcode data does not match the selected format");
     paintCanvasError(painter, drawnSize(), message);

@@ -24,7 +24,7 @@ constexpr int largestTableLines = 1000;
 
 GraphicElement boundedTableForPainting(const GraphicElement &element)
 {
-    if (element.type != QLatin1String("table"))
+    if (element.type != ElementKind::Table)
         return element;
     GraphicElement bounded = element;
     const qint64 rows = std::max(element.rows, 1);
@@ -189,7 +189,7 @@ void VdpGraphicItem::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
         return;
     }
     const QPointF delta = event->scenePos() - m_resizePressScenePos;
-    const bool line = m_element.type == QLatin1String("line");
+    const bool line = isLine(m_element.type);
     QSizeF size(m_resizeStartSize.width() + delta.x(), m_resizeStartSize.height() + delta.y());
     if (m_snapEnabled)
         size = snapResizeSize(pos(), size, cardRect(), otherGraphicRects(), line);
