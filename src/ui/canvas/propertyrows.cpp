@@ -61,9 +61,11 @@ QList<PropertyRow> propertyPanelRows(PropertyPanelGroup group)
     using enum PropertyRow;
     if (group == PropertyPanelGroup::Graphic)
         return {X, Y, Width, Height, Rows, Columns, StrokeWidth, CellSpacing, Colour};
-    return {Name,           DataSource,     DataColumn,   X,           Y,             Width, Height,
-            BarcodeType,    ShowText,       SequencePrefix, SequenceDigits, SequenceStep, ExcludeFour,
-            PrizeSettings,  Font,           FontSize,     Bold,        Alignment,     Colour};
+    return {Name, DataSource, DataColumn, X, Y, Width, Height,
+            BarcodeType, ShowText,
+            SequencePrefix, SequenceDigits, SequenceStep, ExcludeFour,
+            PrizeSettings,
+            Font, FontSize, Bold, Alignment, Colour};
 }
 
 QList<PropertyRow> propertyRowsFor(ElementKind kind)

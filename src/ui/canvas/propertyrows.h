@@ -52,8 +52,3 @@ QList<PropertyRow> propertyRowsWithoutSelection(PropertyPanelGroup group);
 // Whether a shown row can be edited: a graphic panel shows the table's rows
 // for every graphic, so the panel keeps its shape, but only a table edits them.
 bool isPropertyRowEnabled(std::optional<ElementKind> kind, PropertyRow row);
-
-constexpr PropertyPanelGroup propertyPanelGroup(ElementKind kind)
-{
-    return isGraphicKind(kind) ? PropertyPanelGroup::Graphic : PropertyPanelGroup::Field;
-}
