@@ -192,6 +192,8 @@ private slots:
     void resizeStopsAtMinimum();
     void fixedSizeFieldsHaveNoHandle_data();
     void fixedSizeFieldsHaveNoHandle();
+    void everyKindResizesOnlyWhenItsKindSays_data();
+    void everyKindResizesOnlyWhenItsKindSays();
     void resizableFieldDrawsHandleWhenSelected();
     void frameFollowsSelection();
     void hoverAndResizeCursors_data();
@@ -475,6 +477,61 @@ void TestCanvasView::fixedSizeFieldsHaveNoHandle()
     const auto record = edited.first().first().value<TemplateField>();
     QCOMPARE(QSizeF(record.widthMm, record.heightMm), QSizeF(30, 10));
     QCOMPARE(QPointF(record.xMm, record.yMm), QPointF(5, 7));
+}
+
+// Every kind's item takes a press on its bottom-right corner as a resize
+// exactly when its kind has a resize handle; otherwise the press moves it
+// and its size stays.
+void TestCanvasView::everyKindResizesOnlyWhenItsKindSays_data()
+{
+    QTest::addColumn<QString>("type");
+    for (const ElementKind kind : {ElementKind::Text, ElementKind::Sequence, ElementKind::Barcode, ElementKind::QrCode,
+                                   ElementKind::Scratch, ElementKind::Line, ElementKind::Ellipse,
+                                   ElementKind::Rectangle, ElementKind::Table})
+        QTest::newRow(qPrintable(elementKindKey(kind))) << elementKindKey(kind);
+}
+
+void TestCanvasView::everyKindResizesOnlyWhenItsKindSays()
+{
+    QFETCH(QString, type);
+    const std::optional<ElementKind> fieldKind = fieldKindFromKey(type);
+    const ElementKind kind = fieldKind ? *fieldKind : graphicKindFromKey(type).value();
+
+    auto view = makeView();
+    QVERIFY(view);
+    QSignalSpy fieldEdited(view.get(), &CanvasView::fieldEdited);
+    QSignalSpy graphicEdited(view.get(), &CanvasView::graphicEdited);
+    CanvasElementItem *item = nullptr;
+    if (fieldKind) {
+        view->setCanvasFields({makeField(6, type, 10, 10, 30, 10)});
+        item = view->fieldItem(6);
+    } else {
+        view->setCanvasGraphics({makeGraphic(6, type, 10, 10, 30, 10)});
+        item = view->graphicItem(6);
+    }
+    QVERIFY(item);
+    QCOMPARE(item->kind(), kind);
+    QCOMPARE(item->isResizable(), hasResizeHandle(kind));
+    item->setSelected(true);
+
+    const QPointF corner = sceneAt(40, 20) - QPointF(2, 2);
+    drag(*view, corner, corner + sceneAt(5, 4));
+
+    QRectF box;
+    if (fieldKind) {
+        QCOMPARE(fieldEdited.size(), 1);
+        const auto record = fieldEdited.first().first().value<TemplateField>();
+        box = QRectF(record.xMm, record.yMm, record.widthMm, record.heightMm);
+    } else {
+        QCOMPARE(graphicEdited.size(), 1);
+        const auto record = graphicEdited.first().first().value<GraphicElement>();
+        box = QRectF(record.xMm, record.yMm, record.widthMm, record.heightMm);
+    }
+    if (hasResizeHandle(kind))
+        QCOMPARE(box, QRectF(10, 10, 35, 14));
+    else
+        QCOMPARE(box, QRectF(15, 14, 30, 10));
+    QVERIFY(!item->isResizing());
 }
 
 void TestCanvasView::resizableFieldDrawsHandleWhenSelected()

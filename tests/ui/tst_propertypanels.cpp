@@ -5,6 +5,7 @@
 #include "ui/canvas/fieldpropertypanel.h"
 #include "ui/canvas/graphicpropertypanel.h"
 #include "ui/canvas/prizeeditor.h"
+#include "ui/canvas/propertyrows.h"
 #include "ui/canvas/propertyscroll.h"
 #include "ui/unitspinbox.h"
 
@@ -248,6 +249,8 @@ private slots:
 
     void graphicTitleAndTableControls_data();
     void graphicTitleAndTableControls();
+    void rowsFollowTheKindTable_data();
+    void rowsFollowTheKindTable();
     void graphicMinimumSizes_data();
     void graphicMinimumSizes();
     void graphicRowRanges();
@@ -1123,6 +1126,48 @@ void TestPropertyPanels::graphicTitleAndTableControls()
             QVERIFY(widget->isEnabled());
         QCOMPARE(visibleRows(&panel), (QStringList{"X Position", "Y Position", "Width", "Height", "Rows",
                                                    "Columns", "Stroke Width", "Table Spacing", "Color"}));
+    }
+}
+
+// Each panel shows, for every kind, exactly the rows the table of rows names
+// for it, in that order, each enabled as the kind allows. Another kind of the
+// group is shown first, so rows must also be hidden again.
+void TestPropertyPanels::rowsFollowTheKindTable_data()
+{
+    QTest::addColumn<QString>("type");
+    for (const ElementKind kind : {ElementKind::Text, ElementKind::Sequence, ElementKind::Barcode, ElementKind::QrCode,
+                                   ElementKind::Scratch, ElementKind::Line, ElementKind::Ellipse,
+                                   ElementKind::Rectangle, ElementKind::Table})
+        QTest::newRow(qPrintable(elementKindKey(kind))) << elementKindKey(kind);
+}
+
+void TestPropertyPanels::rowsFollowTheKindTable()
+{
+    QFETCH(QString, type);
+    const std::optional<ElementKind> fieldKind = fieldKindFromKey(type);
+    const ElementKind kind = fieldKind ? *fieldKind : graphicKindFromKey(type).value();
+
+    QStringList expected;
+    for (const PropertyRow row : propertyRowsFor(kind))
+        expected << propertyRowLabel(row);
+
+    FieldPropertyPanel fieldPanel;
+    GraphicPropertyPanel graphicPanel;
+    QWidget *panel = nullptr;
+    if (isFieldKind(kind)) {
+        fieldPanel.showField(fieldOfType(kind == ElementKind::Barcode ? "scratch" : "barcode"));
+        fieldPanel.showField(fieldOfType(type));
+        panel = &fieldPanel;
+    } else {
+        graphicPanel.showGraphic(graphicOfType(kind == ElementKind::Table ? "line" : "table"));
+        graphicPanel.showGraphic(graphicOfType(type));
+        panel = &graphicPanel;
+    }
+    QCOMPARE(visibleRows(panel), expected);
+    for (const PropertyRow row : propertyRowsFor(kind)) {
+        QWidget *widget = rowWidget(panel, propertyRowLabel(row));
+        QVERIFY(widget);
+        QCOMPARE(widget->isEnabled(), isPropertyRowEnabled(kind, row));
     }
 }
 

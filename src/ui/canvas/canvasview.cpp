@@ -189,7 +189,7 @@ void CanvasView::fitCard()
 VdpFieldItem *CanvasView::createFieldItem(const TemplateField &field, int index)
 {
     auto *item = new VdpFieldItem(field, m_previewRecord, m_cardItem);
-    connect(item, &VdpFieldItem::fieldEdited, this, &CanvasView::relayFieldEdited);
+    connect(item, &CanvasElementItem::elementEdited, this, [this, item] { relayFieldEdited(item->field()); });
     if (index >= 0 && index < m_fieldItems.size()) {
         item->stackBefore(m_fieldItems.at(index));
         m_fieldItems.insert(index, item);
@@ -203,7 +203,7 @@ VdpGraphicItem *CanvasView::createGraphicItem(const GraphicElement &element, int
 {
     auto *item = new VdpGraphicItem(element, m_cardItem);
     item->setSnapEnabled(m_snapEnabled);
-    connect(item, &VdpGraphicItem::elementEdited, this, &CanvasView::relayGraphicEdited);
+    connect(item, &CanvasElementItem::elementEdited, this, [this, item] { relayGraphicEdited(item->element()); });
     if (index >= 0 && index < m_graphicItems.size()) {
         item->stackBefore(m_graphicItems.at(index));
         m_graphicItems.insert(index, item);

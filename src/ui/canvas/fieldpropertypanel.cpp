@@ -44,56 +44,78 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     m_title = parts.title;
     m_form = parts.form;
 
-    m_name = addPropertyRow(m_form, tr("Field Name"), new QLineEdit(this));
-    m_dataSource = addPropertyRow(m_form, tr("Data Source"), new QComboBox(this));
-    m_dataSource->addItem(tr("Select a data table"), qint64(0));
-    m_column = addPropertyRow(m_form, tr("Select Field"), new QComboBox(this));
-    m_column->addItem(tr("Not bound"), QString());
+    m_rowWidgets.build(m_form, [this](PropertyRow row) -> QWidget * {
+        if (UnitSpinBox *box = m_placement.make(row, this))
+            return box;
+        switch (row) {
+        case PropertyRow::Name:
+            return m_name = new QLineEdit(this);
+        case PropertyRow::DataSource:
+            m_dataSource = new QComboBox(this);
+            m_dataSource->addItem(tr("Select a data table"), qint64(0));
+            return m_dataSource;
+        case PropertyRow::DataColumn:
+            m_column = new QComboBox(this);
+            m_column->addItem(tr("Not bound"), QString());
+            return m_column;
+        case PropertyRow::BarcodeType:
+            m_barcodeType = new QComboBox(this);
+            m_barcodeType->addItem(tr("Code 128 (General)"), int(BarcodeFormat::Code128));
+            m_barcodeType->addItem(tr("Code 39"), int(BarcodeFormat::Code39));
+            m_barcodeType->addItem(tr("EAN-13"), int(BarcodeFormat::Ean13));
+            m_barcodeType->addItem(tr("EAN-8"), int(BarcodeFormat::Ean8));
+            m_barcodeType->addItem(tr("UPC-A"), int(BarcodeFormat::UpcA));
+            return m_barcodeType;
+        case PropertyRow::ShowText:
+            return m_showText = new QCheckBox(tr("Show barcode value"), this);
+        case PropertyRow::SequencePrefix:
+            m_sequencePrefix = new QLineEdit(QStringLiteral("No."), this);
+            m_sequencePrefix->setMaxLength(elementlimits::maximumSequencePrefixLength);
+            return m_sequencePrefix;
+        case PropertyRow::SequenceDigits:
+            m_sequenceDigits = new QSpinBox(this);
+            m_sequenceDigits->setRange(elementlimits::minimumSequenceDigits, elementlimits::maximumSequenceDigits);
+            m_sequenceDigits->setValue(6);
+            return m_sequenceDigits;
+        case PropertyRow::SequenceStep:
+            m_sequenceStep = new QSpinBox(this);
+            m_sequenceStep->setRange(elementlimits::minimumSequenceStep, elementlimits::maximumSequenceStep);
+            m_sequenceStep->setValue(1);
+            return m_sequenceStep;
+        case PropertyRow::ExcludeFour:
+            return m_excludeFour = new QCheckBox(tr("Exclude numbers containing digit 4"), this);
+        case PropertyRow::PrizeSettings:
+            return m_prizes = new PrizeEditor(this);
+        case PropertyRow::Font:
+            return m_font = new QFontComboBox(this);
+        case PropertyRow::FontSize:
+            m_fontSize = new QSpinBox(this);
+            m_fontSize->setRange(int(elementlimits::minimumFontSizePt), int(elementlimits::maximumFontSizePt));
+            m_fontSize->setSuffix(QStringLiteral(" pt"));
+            m_fontSize->setValue(12);
+            return m_fontSize;
+        case PropertyRow::Bold:
+            return m_bold = new QCheckBox(tr("Bold"), this);
+        case PropertyRow::Alignment:
+            // The horizontal alignment only; the vertical one is the centre's
+            // whenever this row is changed.
+            m_alignment = new QComboBox(this);
+            m_alignment->addItem(tr("Align Left"), int(HorizontalAlignment::Left));
+            m_alignment->addItem(tr("Center"), int(HorizontalAlignment::Center));
+            m_alignment->addItem(tr("Align Right"), int(HorizontalAlignment::Right));
+            return m_alignment;
+        case PropertyRow::Colour:
+            return m_color = new ColorButton("fieldColor", tr("Choose Text Color"), this);
+        default:
+            return nullptr;
+        }
+    });
     // Long file and column names (and the "unavailable" entry) are elided
     // rather than widening the panel past its column.
     for (QComboBox *combo : {m_dataSource, m_column}) {
         combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         combo->setMinimumContentsLength(8);
     }
-    m_x = addPropertyRow(m_form, tr("X Position"), newPropertyLengthBox(this));
-    m_y = addPropertyRow(m_form, tr("Y Position"), newPropertyLengthBox(this));
-    m_width = addPropertyRow(m_form, tr("Width"), newPropertyLengthBox(this));
-    m_height = addPropertyRow(m_form, tr("Height"), newPropertyLengthBox(this));
-
-    m_barcodeType = addPropertyRow(m_form, tr("BarcodeType"), new QComboBox(this));
-    m_barcodeType->addItem(tr("Code 128 (General)"), int(BarcodeFormat::Code128));
-    m_barcodeType->addItem(tr("Code 39"), int(BarcodeFormat::Code39));
-    m_barcodeType->addItem(tr("EAN-13"), int(BarcodeFormat::Ean13));
-    m_barcodeType->addItem(tr("EAN-8"), int(BarcodeFormat::Ean8));
-    m_barcodeType->addItem(tr("UPC-A"), int(BarcodeFormat::UpcA));
-    m_showText = addPropertyRow(m_form, tr("Show Text"), new QCheckBox(tr("Show barcode value"), this));
-
-    m_sequencePrefix = addPropertyRow(m_form, tr("Sequence Prefix"), new QLineEdit(QStringLiteral("No."), this));
-    m_sequenceDigits = addPropertyRow(m_form, tr("Sequence Digits"), new QSpinBox(this));
-    m_sequencePrefix->setMaxLength(elementlimits::maximumSequencePrefixLength);
-    m_sequenceDigits->setRange(elementlimits::minimumSequenceDigits, elementlimits::maximumSequenceDigits);
-    m_sequenceDigits->setValue(6);
-    m_sequenceStep = addPropertyRow(m_form, tr("Sequence Step"), new QSpinBox(this));
-    m_sequenceStep->setRange(elementlimits::minimumSequenceStep, elementlimits::maximumSequenceStep);
-    m_sequenceStep->setValue(1);
-    m_excludeFour = addPropertyRow(m_form, tr("Exclude 4"), new QCheckBox(tr("Exclude numbers containing digit 4"), this));
-
-    m_prizes = new PrizeEditor(this);
-    m_form->addRow(tr("Prize Settings"), m_prizes);
-
-    m_font = addPropertyRow(m_form, tr("Font"), new QFontComboBox(this));
-    m_fontSize = addPropertyRow(m_form, tr("Font Size"), new QSpinBox(this));
-    m_fontSize->setRange(int(elementlimits::minimumFontSizePt), int(elementlimits::maximumFontSizePt));
-    m_fontSize->setSuffix(QStringLiteral(" pt"));
-    m_fontSize->setValue(12);
-    m_bold = addPropertyRow(m_form, tr("Font Weight"), new QCheckBox(tr("Bold"), this));
-    m_alignment = addPropertyRow(m_form, tr("Alignment"), new QComboBox(this));
-    // The horizontal alignment only; the vertical one is the centre's
-    // whenever this row is changed.
-    m_alignment->addItem(tr("Align Left"), int(HorizontalAlignment::Left));
-    m_alignment->addItem(tr("Center"), int(HorizontalAlignment::Center));
-    m_alignment->addItem(tr("Align Right"), int(HorizontalAlignment::Right));
-    m_color = addPropertyRow(m_form, tr("Color"), new ColorButton("fieldColor", tr("Choose Text Color"), this));
 
     m_hint = new QLabel(tr("Select a canvas field to edit. Variable text automatically fits its content."),
                         this);
@@ -106,18 +128,15 @@ FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     layout->addWidget(m_delete);
     layout->addStretch(1);
 
-    // A box reports only a finished entry (Enter, focus out, a step): each
-    // report is saved, and a half-typed 1 of 12 must not be raised to the
-    // minimum under the user's fingers.
-    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{
-             m_x, m_y, m_width, m_height, m_sequenceDigits, m_sequenceStep, m_fontSize})
+    // Only finished entries are reported, as by the position and size boxes.
+    for (QSpinBox *box : {m_sequenceDigits, m_sequenceStep, m_fontSize})
         box->setKeyboardTracking(false);
 
     const auto applyProperties = [this] { apply(FieldEdit::Kind::Properties); };
     connect(m_name, &QLineEdit::editingFinished, this, applyProperties);
     connect(m_dataSource, &QComboBox::currentIndexChanged, this, &FieldPropertyPanel::dataSourceChosen);
     connect(m_column, &QComboBox::currentIndexChanged, this, applyProperties);
-    for (UnitSpinBox *box : {m_x, m_y, m_width, m_height})
+    for (UnitSpinBox *box : m_placement.boxes())
         connect(box, &UnitSpinBox::valueChanged, this, applyProperties);
     for (QSpinBox *box : {m_sequenceDigits, m_sequenceStep, m_fontSize})
         connect(box, &QSpinBox::valueChanged, this, applyProperties);
@@ -185,17 +204,14 @@ void FieldPropertyPanel::showField(const TemplateField &field)
         m_title->setText(tr("Sequence Properties"));
     else
         m_title->setText(tr("Field Properties"));
-    showRowsFor(type);
+    m_rowWidgets.showFor(type);
 
     const QString key = selected ? field.dataColumn : QString();
     chooseSourceFor(key);
     fillColumns(key);
 
     m_name->setText(selected ? field.name : QString());
-    m_x->setValue(field.xMm);
-    m_y->setValue(field.yMm);
-    m_width->setValue(field.widthMm);
-    m_height->setValue(field.heightMm);
+    m_placement.setValue(field.xMm, field.yMm, field.widthMm, field.heightMm);
 
     m_shownBarcodeIndex = std::max(m_barcodeType->findData(int(field.barcodeFormat)), 0);
     m_barcodeType->setCurrentIndex(m_shownBarcodeIndex);
@@ -232,30 +248,7 @@ void FieldPropertyPanel::setColorChooser(ColorChooser chooser)
 
 QList<UnitSpinBox *> FieldPropertyPanel::unitSpinBoxes() const
 {
-    return {m_x, m_y, m_width, m_height};
-}
-
-void FieldPropertyPanel::showRowsFor(std::optional<ElementKind> type)
-{
-    const bool barcode = type == ElementKind::Barcode;
-    const bool scratch = type == ElementKind::Scratch;
-    const bool sequence = type == ElementKind::Sequence;
-    const bool fitted = type && isSizedByContent(*type);
-    const bool bound = type && !isGenerated(*type);
-    const bool code = type && isCode(*type);
-
-    m_form->setRowVisible(m_dataSource, bound);
-    m_form->setRowVisible(m_column, bound);
-    m_form->setRowVisible(m_width, code);
-    m_form->setRowVisible(m_height, code);
-    m_form->setRowVisible(m_barcodeType, barcode);
-    m_form->setRowVisible(m_showText, barcode);
-    for (QWidget *row : std::initializer_list<QWidget *>{m_sequencePrefix, m_sequenceDigits, m_sequenceStep,
-                                                         m_excludeFour})
-        m_form->setRowVisible(row, sequence);
-    m_form->setRowVisible(m_prizes, scratch);
-    for (QWidget *row : std::initializer_list<QWidget *>{m_font, m_fontSize, m_bold, m_alignment, m_color})
-        m_form->setRowVisible(row, fitted);
+    return m_placement.boxes();
 }
 
 void FieldPropertyPanel::chooseSourceFor(const QString &key)
@@ -331,8 +324,9 @@ TemplateField FieldPropertyPanel::editedField() const
     // vanish from the canvas and from every printed card. A field that sizes
     // itself to its content is kept there at its smallest and fitted below.
     const QSizeF minimum(fieldMinimumWidthMm, fieldMinimumHeightMm);
-    const QSizeF typed = isSizedByContent(field.type) ? minimum : QSizeF(m_width->value(), m_height->value());
-    const QRectF box = keptOnCard(QRectF(QPointF(m_x->value(), m_y->value()), typed), m_cardMm, minimum);
+    const QRectF placement = m_placement.value();
+    const QSizeF typed = isSizedByContent(field.type) ? minimum : placement.size();
+    const QRectF box = keptOnCard(QRectF(placement.topLeft(), typed), m_cardMm, minimum);
     field.xMm = box.x();
     field.yMm = box.y();
     field.widthMm = box.width();
@@ -384,10 +378,7 @@ void FieldPropertyPanel::apply(FieldEdit::Kind kind)
     // one, sizes raised to the minimum or fitted to the content.
     m_filling = true;
     m_name->setText(edit.after.name);
-    m_x->setValue(edit.after.xMm);
-    m_y->setValue(edit.after.yMm);
-    m_width->setValue(edit.after.widthMm);
-    m_height->setValue(edit.after.heightMm);
+    m_placement.setValue(edit.after.xMm, edit.after.yMm, edit.after.widthMm, edit.after.heightMm);
     m_filling = false;
 
     emit fieldEdited(edit);

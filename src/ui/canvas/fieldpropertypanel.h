@@ -4,6 +4,7 @@
 #include "model/datasource.h"
 #include "model/templatefield.h"
 #include "ui/canvas/colorbutton.h"
+#include "ui/canvas/propertyform.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -85,10 +86,10 @@ public:
     QLineEdit *nameEdit() const { return m_name; }
     QComboBox *dataSourceCombo() const { return m_dataSource; }
     QComboBox *columnCombo() const { return m_column; }
-    UnitSpinBox *xBox() const { return m_x; }
-    UnitSpinBox *yBox() const { return m_y; }
-    UnitSpinBox *widthBox() const { return m_width; }
-    UnitSpinBox *heightBox() const { return m_height; }
+    UnitSpinBox *xBox() const { return m_placement.x; }
+    UnitSpinBox *yBox() const { return m_placement.y; }
+    UnitSpinBox *widthBox() const { return m_placement.width; }
+    UnitSpinBox *heightBox() const { return m_placement.height; }
     QComboBox *barcodeTypeCombo() const { return m_barcodeType; }
     QCheckBox *showTextCheck() const { return m_showText; }
     QLineEdit *sequencePrefixEdit() const { return m_sequencePrefix; }
@@ -110,7 +111,6 @@ signals:
     void deleteRequested(qint64 fieldId);
 
 private:
-    void showRowsFor(std::optional<ElementKind> type); // nothing when no field is selected
     void chooseSourceFor(const QString &key);
     void fillColumns(const QString &key);
     void dataSourceChosen();
@@ -122,10 +122,8 @@ private:
     QLineEdit *m_name = nullptr;
     QComboBox *m_dataSource = nullptr;
     QComboBox *m_column = nullptr;
-    UnitSpinBox *m_x = nullptr;
-    UnitSpinBox *m_y = nullptr;
-    UnitSpinBox *m_width = nullptr;
-    UnitSpinBox *m_height = nullptr;
+    PropertyRowWidgets m_rowWidgets{PropertyPanelGroup::Field};
+    PlacementBoxes m_placement;
     QComboBox *m_barcodeType = nullptr;
     QCheckBox *m_showText = nullptr;
     QLineEdit *m_sequencePrefix = nullptr;

@@ -45,18 +45,29 @@ GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
     m_title = parts.title;
     m_form = parts.form;
 
-    m_x = addPropertyRow(m_form, tr("X Position"), newPropertyLengthBox(this));
-    m_y = addPropertyRow(m_form, tr("Y Position"), newPropertyLengthBox(this));
-    m_width = addPropertyRow(m_form, tr("Width"), newPropertyLengthBox(this));
-    m_height = addPropertyRow(m_form, tr("Height"), newPropertyLengthBox(this));
-    m_rows = addPropertyRow(m_form, tr("Rows"), new QSpinBox(this));
-    m_columns = addPropertyRow(m_form, tr("Columns"), new QSpinBox(this));
-    for (QSpinBox *box : {m_rows, m_columns})
-        box->setRange(elementlimits::minimumTableCount, elementlimits::maximumTableCount);
-    m_strokeWidth = addPropertyRow(m_form, tr("Stroke Width"), newMillimetreBox(elementlimits::minimumStrokeWidthMm,
-                                                                              elementlimits::maximumStrokeWidthMm, 0.05, this));
-    m_spacing = addPropertyRow(m_form, tr("Table Spacing"), newMillimetreBox(0, elementlimits::maximumCellSpacingMm, 0.1, this));
-    m_color = addPropertyRow(m_form, tr("Color"), new ColorButton("graphicColor", tr("Choose Line Color"), this));
+    m_rowWidgets.build(m_form, [this](PropertyRow row) -> QWidget * {
+        if (UnitSpinBox *box = m_placement.make(row, this))
+            return box;
+        switch (row) {
+        case PropertyRow::Rows:
+            m_rows = new QSpinBox(this);
+            m_rows->setRange(elementlimits::minimumTableCount, elementlimits::maximumTableCount);
+            return m_rows;
+        case PropertyRow::Columns:
+            m_columns = new QSpinBox(this);
+            m_columns->setRange(elementlimits::minimumTableCount, elementlimits::maximumTableCount);
+            return m_columns;
+        case PropertyRow::StrokeWidth:
+            return m_strokeWidth = newMillimetreBox(elementlimits::minimumStrokeWidthMm,
+                                                    elementlimits::maximumStrokeWidthMm, 0.05, this);
+        case PropertyRow::CellSpacing:
+            return m_spacing = newMillimetreBox(0, elementlimits::maximumCellSpacingMm, 0.1, this);
+        case PropertyRow::Colour:
+            return m_color = new ColorButton("graphicColor", tr("Choose Line Color"), this);
+        default:
+            return nullptr;
+        }
+    });
 
     m_hint = new QLabel(tr("Changes are saved automatically. Table spacing creates gaps between cells."),
                         this);
@@ -73,13 +84,13 @@ GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
     layout->addWidget(m_delete);
     layout->addStretch(1);
 
-    // Only finished entries are reported; see the field panel.
-    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{
-             m_x, m_y, m_width, m_height, m_rows, m_columns, m_strokeWidth, m_spacing})
+    // Only finished entries are reported, as by the position and size boxes.
+    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{m_rows, m_columns, m_strokeWidth, m_spacing})
         box->setKeyboardTracking(false);
 
-    for (QDoubleSpinBox *box : std::initializer_list<QDoubleSpinBox *>{m_x, m_y, m_width, m_height,
-                                                                       m_strokeWidth, m_spacing})
+    for (QDoubleSpinBox *box : m_placement.boxes())
+        connect(box, &QDoubleSpinBox::valueChanged, this, &GraphicPropertyPanel::apply);
+    for (QDoubleSpinBox *box : {m_strokeWidth, m_spacing})
         connect(box, &QDoubleSpinBox::valueChanged, this, &GraphicPropertyPanel::apply);
     for (QSpinBox *box : {m_rows, m_columns})
         connect(box, &QSpinBox::valueChanged, this, &GraphicPropertyPanel::apply);
@@ -115,14 +126,10 @@ void GraphicPropertyPanel::showGraphic(const GraphicElement &graphic)
     else
         m_title->setText(tr("Graphic Properties"));
 
-    const bool table = type == ElementKind::Table;
-    for (QWidget *widget : std::initializer_list<QWidget *>{m_rows, m_columns, m_spacing, m_splitTable})
-        widget->setEnabled(table);
+    m_rowWidgets.showFor(type);
+    m_splitTable->setEnabled(type == ElementKind::Table);
 
-    m_x->setValue(graphic.xMm);
-    m_y->setValue(graphic.yMm);
-    m_width->setValue(graphic.widthMm);
-    m_height->setValue(graphic.heightMm);
+    m_placement.setValue(graphic.xMm, graphic.yMm, graphic.widthMm, graphic.heightMm);
     m_rows->setValue(std::max(graphic.rows, 1));
     m_columns->setValue(std::max(graphic.columns, 1));
     m_strokeWidth->setValue(graphic.strokeWidthMm);
@@ -140,7 +147,7 @@ void GraphicPropertyPanel::setColorChooser(ColorChooser chooser)
 
 QList<UnitSpinBox *> GraphicPropertyPanel::unitSpinBoxes() const
 {
-    return {m_x, m_y, m_width, m_height};
+    return m_placement.boxes();
 }
 
 GraphicElement GraphicPropertyPanel::editedGraphic() const
@@ -148,8 +155,7 @@ GraphicElement GraphicPropertyPanel::editedGraphic() const
     GraphicElement graphic = m_graphic;
     // Kept on the card as a drag keeps it.
     const QSizeF minimum(graphicMinimumSideMm, isLine(graphic.type) ? lineMinimumHeightMm : graphicMinimumSideMm);
-    const QRectF box =
-        keptOnCard(QRectF(m_x->value(), m_y->value(), m_width->value(), m_height->value()), m_cardMm, minimum);
+    const QRectF box = keptOnCard(m_placement.value(), m_cardMm, minimum);
     graphic.xMm = box.x();
     graphic.yMm = box.y();
     graphic.widthMm = box.width();
@@ -177,10 +183,7 @@ void GraphicPropertyPanel::apply()
     // The boxes show the place and sizes reported, raised to the minimums and
     // kept on the card.
     m_filling = true;
-    m_x->setValue(edit.after.xMm);
-    m_y->setValue(edit.after.yMm);
-    m_width->setValue(edit.after.widthMm);
-    m_height->setValue(edit.after.heightMm);
+    m_placement.setValue(edit.after.xMm, edit.after.yMm, edit.after.widthMm, edit.after.heightMm);
     m_filling = false;
 
     emit graphicEdited(edit);

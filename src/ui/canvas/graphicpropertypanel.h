@@ -2,6 +2,7 @@
 
 #include "model/graphicelement.h"
 #include "ui/canvas/colorbutton.h"
+#include "ui/canvas/propertyform.h"
 
 #include <QList>
 #include <QMetaType>
@@ -60,10 +61,10 @@ public:
     QList<UnitSpinBox *> unitSpinBoxes() const;
 
     QLabel *titleLabel() const { return m_title; }
-    UnitSpinBox *xBox() const { return m_x; }
-    UnitSpinBox *yBox() const { return m_y; }
-    UnitSpinBox *widthBox() const { return m_width; }
-    UnitSpinBox *heightBox() const { return m_height; }
+    UnitSpinBox *xBox() const { return m_placement.x; }
+    UnitSpinBox *yBox() const { return m_placement.y; }
+    UnitSpinBox *widthBox() const { return m_placement.width; }
+    UnitSpinBox *heightBox() const { return m_placement.height; }
     QSpinBox *rowsBox() const { return m_rows; }
     QSpinBox *columnsBox() const { return m_columns; }
     QDoubleSpinBox *strokeWidthBox() const { return m_strokeWidth; }
@@ -86,10 +87,8 @@ private:
 
     QFormLayout *m_form = nullptr;
     QLabel *m_title = nullptr;
-    UnitSpinBox *m_x = nullptr;
-    UnitSpinBox *m_y = nullptr;
-    UnitSpinBox *m_width = nullptr;
-    UnitSpinBox *m_height = nullptr;
+    PropertyRowWidgets m_rowWidgets{PropertyPanelGroup::Graphic};
+    PlacementBoxes m_placement;
     QSpinBox *m_rows = nullptr;
     QSpinBox *m_columns = nullptr;
     QDoubleSpinBox *m_strokeWidth = nullptr;

@@ -40,3 +40,74 @@ UnitSpinBox *newPropertyLengthBox(QWidget *parent)
     box->setSingleStep(0.1);
     return box;
 }
+
+void PropertyRowWidgets::build(QFormLayout *form, const std::function<QWidget *(PropertyRow)> &make)
+{
+    m_form = form;
+    for (const PropertyRow row : propertyPanelRows(m_group)) {
+        QWidget *widget = make(row);
+        Q_ASSERT(widget);
+        const QString label = propertyRowLabel(row);
+        m_form->addRow(label, widget);
+        if (row != PropertyRow::PrizeSettings)
+            widget->setAccessibleName(label);
+        m_widgets.append({row, widget});
+    }
+}
+
+void PropertyRowWidgets::showFor(std::optional<ElementKind> kind)
+{
+    const QList<PropertyRow> shown = kind ? propertyRowsFor(*kind) : propertyRowsWithoutSelection(m_group);
+    for (const auto &[row, widget] : m_widgets) {
+        const bool visible = shown.contains(row);
+        m_form->setRowVisible(widget, visible);
+        if (visible)
+            widget->setEnabled(isPropertyRowEnabled(kind, row));
+    }
+}
+
+QWidget *PropertyRowWidgets::widget(PropertyRow row) const
+{
+    for (const auto &[rowOf, widget] : m_widgets) {
+        if (rowOf == row)
+            return widget;
+    }
+    return nullptr;
+}
+
+UnitSpinBox *PlacementBoxes::make(PropertyRow row, QWidget *parent)
+{
+    UnitSpinBox **box = nullptr;
+    switch (row) {
+    case PropertyRow::X:
+        box = &x;
+        break;
+    case PropertyRow::Y:
+        box = &y;
+        break;
+    case PropertyRow::Width:
+        box = &width;
+        break;
+    case PropertyRow::Height:
+        box = &height;
+        break;
+    default:
+        return nullptr;
+    }
+    *box = newPropertyLengthBox(parent);
+    (*box)->setKeyboardTracking(false);
+    return *box;
+}
+
+QRectF PlacementBoxes::value() const
+{
+    return {x->value(), y->value(), width->value(), height->value()};
+}
+
+void PlacementBoxes::setValue(double xMm, double yMm, double widthMm, double heightMm)
+{
+    x->setValue(xMm);
+    y->setValue(yMm);
+    width->setValue(widthMm);
+    height->setValue(heightMm);
+}

@@ -2,15 +2,9 @@
 
 #include "editor/editorgeometry.h"
 #include "render/elementpainter.h"
-#include "ui/canvas/vdpfielditem.h"
 
-#include <QCursor>
 #include <QGraphicsRectItem>
-#include <QGraphicsScene>
-#include <QGraphicsSceneHoverEvent>
-#include <QGraphicsSceneMouseEvent>
 #include <QPainter>
-#include <QPen>
 
 #include <algorithm>
 #include <cmath>
@@ -53,86 +47,78 @@ GraphicElement boundedTableForPainting(const GraphicElement &element)
 }
 
 VdpGraphicItem::VdpGraphicItem(const GraphicElement &element, QGraphicsItem *parent)
-    : QGraphicsObject(parent)
+    : CanvasElementItem(Frame::WhenSelected, parent)
     , m_element(element)
 {
-    setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsGeometryChanges);
-    setCursor(Qt::SizeAllCursor);
-    setAcceptHoverEvents(true);
+    setUp();
     setZValue(-0.25);
-    place();
 }
 
 GraphicElement VdpGraphicItem::drawnElement() const
 {
-    return m_limitMessage.isEmpty() ? m_element : graphicWithinLimits(m_element);
+    return breaksLimits() ? graphicWithinLimits(m_element) : m_element;
 }
 
-void VdpGraphicItem::place()
+QRectF VdpGraphicItem::drawnBoxMm() const
 {
-    m_limitMessage = canvasLimitMessage(graphicLimitViolation(m_element));
-    const GraphicElement drawn = drawnElement();
-    const QPointF position = canvasItemScenePosition(drawn.xMm, drawn.yMm);
-    m_placedPosition = m_limitMessage.isEmpty() ? position : cardKeptPosition(this, position, drawnSize());
-    setPos(m_placedPosition);
+    if (!breaksLimits())
+        return {m_element.xMm, m_element.yMm, m_element.widthMm, m_element.heightMm};
+    const GraphicElement drawn = graphicWithinLimits(m_element);
+    return {drawn.xMm, drawn.yMm, drawn.widthMm, drawn.heightMm};
+}
+
+std::optional<ElementLimitViolation> VdpGraphicItem::limitViolation() const
+{
+    return graphicLimitViolation(m_element);
 }
 
 GraphicElement VdpGraphicItem::element() const
 {
     GraphicElement element = m_element;
-    // An out-of-range record shown where place() put it keeps its stored
-    // position: only a move by the user replaces it.
-    if (!m_limitMessage.isEmpty() && pos() == m_placedPosition)
-        return element;
-    element.xMm = pos().x() / sceneUnitsPerMm;
-    element.yMm = pos().y() / sceneUnitsPerMm;
+    if (const std::optional<QPointF> position = editedPositionMm()) {
+        element.xMm = position->x();
+        element.yMm = position->y();
+    }
     return element;
 }
 
 void VdpGraphicItem::setElement(const GraphicElement &element)
 {
     prepareGeometryChange();
+    invalidateImages();
     m_element = element;
     place();
     update();
 }
 
-QSizeF VdpGraphicItem::drawnSize() const
+double VdpGraphicItem::boundsMargin() const
 {
-    const GraphicElement drawn = drawnElement();
-    return canvasItemDrawnSize(drawn.widthMm, drawn.heightMm);
-}
-
-QRectF VdpGraphicItem::boundingRect() const
-{
-    // Half the stroke lies outside the box; the margin keeps it inside the
-    // area the view repaints for this item.
+    // The margin keeps the stroke inside the area the view repaints for this item.
     const GraphicElement drawn = drawnElement();
     const double stroke = std::isfinite(drawn.strokeWidthMm) ? std::clamp(drawn.strokeWidthMm, 0.0, 1000.0) : 0.0;
-    const double margin = std::max(2.0, stroke * sceneUnitsPerMm / 2 + 1);
-    const QSizeF size = drawnSize();
-    return QRectF(QPointF(0, 0), size).adjusted(-margin, -margin, margin, margin);
+    return std::max(2.0, stroke * sceneUnitsPerMm / 2 + 1);
 }
 
-void VdpGraphicItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
+void VdpGraphicItem::paintContent(QPainter *painter) const
 {
     const GraphicElement drawn = drawnElement();
     painter->save();
     painter->scale(sceneUnitsPerMm, sceneUnitsPerMm);
     paintGraphic(*painter, canvasItemContentRectMm(drawn.widthMm, drawn.heightMm), boundedTableForPainting(drawn));
     painter->restore();
-    if (!m_limitMessage.isEmpty())
-        paintCanvasError(painter, drawnSize(), m_limitMessage);
+    if (breaksLimits())
+        paintCanvasError(painter, drawnSize(), limitMessage());
+}
 
-    if (!isSelected())
-        return;
-    const QSizeF size = drawnSize();
-    painter->save();
-    painter->setBrush(Qt::NoBrush);
-    painter->setPen(QPen(QColor(0x25, 0x63, 0xeb), 1.2, Qt::DashLine));
-    painter->drawRect(QRectF(QPointF(0, 0), size));
-    painter->restore();
-    paintResizeHandle(painter, size);
+QSizeF VdpGraphicItem::minimumSizeMm() const
+{
+    return {graphicMinimumSideMm, isLine(m_element.type) ? lineMinimumHeightMm : graphicMinimumSideMm};
+}
+
+void VdpGraphicItem::storeResizedSizeMm(const QSizeF &sizeMm)
+{
+    m_element.widthMm = sizeMm.width();
+    m_element.heightMm = sizeMm.height();
 }
 
 QRectF VdpGraphicItem::cardRect() const
@@ -154,74 +140,16 @@ QList<QRectF> VdpGraphicItem::otherGraphicRects() const
     return rects;
 }
 
-QVariant VdpGraphicItem::itemChange(GraphicsItemChange change, const QVariant &value)
+std::optional<QPointF> VdpGraphicItem::snappedMovePosition(const QRectF &proposed) const
 {
-    if (change != ItemPositionChange)
-        return QGraphicsObject::itemChange(change, value);
-    const QSizeF size = drawnSize();
-    QPointF position = cardClampedDragPosition(this, value.toPointF(), size);
-    if (m_snapEnabled && m_dragging) {
-        position = snapMovePosition(QRectF(position, size), cardRect(), otherGraphicRects());
-        // Snapping may reach past the card; the card wins.
-        position = cardClampedDragPosition(this, position, size);
-    }
-    return position;
+    if (!m_snapEnabled)
+        return std::nullopt;
+    return snapMovePosition(proposed, cardRect(), otherGraphicRects());
 }
 
-void VdpGraphicItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
+QSizeF VdpGraphicItem::snappedResizeSize(const QSizeF &proposed) const
 {
-    if (event->button() == Qt::LeftButton && resizeHandleHitArea(drawnSize()).contains(event->pos())) {
-        m_resizing = true;
-        m_resizePressScenePos = event->scenePos();
-        m_resizeStartSize = drawnSize();
-        setCursor(Qt::SizeFDiagCursor);
-        event->accept();
-        return;
-    }
-    m_dragging = true;
-    QGraphicsObject::mousePressEvent(event);
-}
-
-void VdpGraphicItem::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
-{
-    if (!m_resizing) {
-        QGraphicsObject::mouseMoveEvent(event);
-        return;
-    }
-    const QPointF delta = event->scenePos() - m_resizePressScenePos;
-    const bool line = isLine(m_element.type);
-    QSizeF size(m_resizeStartSize.width() + delta.x(), m_resizeStartSize.height() + delta.y());
-    if (m_snapEnabled)
-        size = snapResizeSize(pos(), size, cardRect(), otherGraphicRects(), line);
-    prepareGeometryChange();
-    m_element.widthMm = std::max(size.width() / sceneUnitsPerMm, graphicMinimumSideMm);
-    m_element.heightMm = std::max(size.height() / sceneUnitsPerMm,
-                                  line ? lineMinimumHeightMm : graphicMinimumSideMm);
-    update();
-}
-
-void VdpGraphicItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
-{
-    if (m_resizing) {
-        m_resizing = false;
-        setCursor(Qt::SizeAllCursor);
-        emit elementEdited(element());
-        return;
-    }
-    QGraphicsObject::mouseReleaseEvent(event);
-    m_dragging = false;
-    emit elementEdited(element());
-}
-
-void VdpGraphicItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
-{
-    const bool overHandle = isSelected() && resizeHandleHitArea(drawnSize()).contains(event->pos());
-    setCursor(overHandle ? Qt::SizeFDiagCursor : Qt::SizeAllCursor);
-    QGraphicsObject::hoverMoveEvent(event);
-}
-
-void VdpGraphicItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *event)
-{
-    setCursor(Qt::SizeAllCursor);
-    QGraphicsObject::hoverLeaveEvent(event);
+    if (!m_snapEnabled)
+        return proposed;
+    return snapResizeSize(pos(), proposed, cardRect(), otherGraphicRects(), isLine(m_element.type));
 }

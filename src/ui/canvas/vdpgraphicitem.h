@@ -1,8 +1,9 @@
 #pragma once
 
 #include "model/graphicelement.h"
+#include "ui/canvas/canvaselementitem.h"
 
-#include <QGraphicsObject>
+#include <QList>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -12,9 +13,8 @@ class QPainter;
 // A graphic on the canvas: positioned at its record's (x, y) × 4, drawn by
 // paintGraphic, outlined and given the resize handle while selected. While
 // the view's snap flag is on, a dragged or resized graphic snaps to the card
-// and to the other graphics (never to fields). A finished move or resize (a
-// plain click included) is reported through elementEdited.
-class VdpGraphicItem : public QGraphicsObject
+// and to the other graphics (never to fields).
+class VdpGraphicItem : public CanvasElementItem
 {
     Q_OBJECT
 
@@ -24,6 +24,7 @@ public:
     explicit VdpGraphicItem(const GraphicElement &element, QGraphicsItem *parent = nullptr);
 
     int type() const override { return Type; }
+    ElementKind kind() const override { return m_element.type; }
 
     // The record, with the position read back from the item.
     GraphicElement element() const;
@@ -31,26 +32,20 @@ public:
     // A record with values outside the panels' ranges is drawn within them,
     // on the card, with a red line naming the first such value.
     void setElement(const GraphicElement &element);
-    QString limitMessage() const { return m_limitMessage; }
 
     void setSnapEnabled(bool enabled) { m_snapEnabled = enabled; }
     bool snapEnabled() const { return m_snapEnabled; }
-    bool isResizing() const { return m_resizing; }
-    QSizeF drawnSize() const;
-
-    QRectF boundingRect() const override;
-    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
-
-signals:
-    void elementEdited(const GraphicElement &element);
 
 protected:
-    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
-    void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
-    void mouseMoveEvent(QGraphicsSceneMouseEvent *event) override;
-    void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override;
-    void hoverMoveEvent(QGraphicsSceneHoverEvent *event) override;
-    void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;
+    QRectF drawnBoxMm() const override;
+    std::optional<ElementLimitViolation> limitViolation() const override;
+    void paintContent(QPainter *painter) const override;
+    // Half the stroke lies outside the box.
+    double boundsMargin() const override;
+    QSizeF minimumSizeMm() const override;
+    void storeResizedSizeMm(const QSizeF &sizeMm) override;
+    std::optional<QPointF> snappedMovePosition(const QRectF &proposed) const override;
+    QSizeF snappedResizeSize(const QSizeF &proposed) const override;
 
 private:
     // The card (scene units) and the other graphics on it, in child order.
@@ -59,16 +54,9 @@ private:
 
     // The record as drawn: the stored one, within the limits when it breaks them.
     GraphicElement drawnElement() const;
-    void place();
 
     GraphicElement m_element;
-    QString m_limitMessage;
-    QPointF m_placedPosition; // where place() put the item
     bool m_snapEnabled = false;
-    bool m_dragging = false;
-    bool m_resizing = false;
-    QPointF m_resizePressScenePos;
-    QSizeF m_resizeStartSize;
 };
 
 // The table actually handed to paintGraphic: the stored one, except that
