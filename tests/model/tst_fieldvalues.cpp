@@ -10,12 +10,6 @@
 
 namespace {
 
-// A scratch mode as the store loads its text: an unknown one counts.
-ScratchMode storedMode(const QString &key)
-{
-    return scratchModeFromKey(key).value_or(ScratchMode::Count);
-}
-
 TemplateField sequenceField(const QString &prefix = QStringLiteral("No."), int digits = 6, int step = 1,
                             bool excludeFour = false)
 {
