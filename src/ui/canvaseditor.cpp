@@ -99,14 +99,14 @@ void CanvasEditor::connectCanvas(CanvasView *view)
     connect(view, &CanvasView::graphicEdited, this, &CanvasEditor::graphicEditedOnCanvas);
     connect(view, &CanvasView::objectsEdited, this,
             [this](const QList<TemplateField> &fields, const QList<GraphicElement> &graphics) {
-                finish(m_document.modifyObjects(fields, graphics));
+                finish(m_document.modifyElements(elementsOf(fields, graphics)));
             });
     connect(view, &CanvasView::deleteSelectionRequested, this, &CanvasEditor::deleteSelectedObjects);
     connect(view, &CanvasView::undoRequested, this, &CanvasEditor::undo);
     connect(view, &CanvasView::redoRequested, this, &CanvasEditor::redo);
     connect(view, &CanvasView::pasteRequested, this,
             [this](const QList<TemplateField> &fields, const QList<GraphicElement> &graphics) {
-                finish(m_document.pasteObjects(fields, graphics, currentSide()));
+                finish(m_document.pasteElements(elementsOf(fields, graphics), cardSideFromKey(currentSide())));
             });
     // The canvas on show tells the document what the user selected; the
     // other one only follows the document.
@@ -165,8 +165,8 @@ void CanvasEditor::loadCanvases()
 {
     for (const QString &side : {QStringLiteral("front"), backSide}) {
         CanvasView *view = canvasFor(side);
-        view->setCanvasGraphics(m_document.graphicsOnSide(side));
-        view->setCanvasFields(m_document.fieldsOnSide(side));
+        view->setCanvasGraphics(m_document.graphicsOnSide(cardSideFromKey(side)));
+        view->setCanvasFields(m_document.fieldsOnSide(cardSideFromKey(side)));
     }
 }
 
@@ -228,7 +228,7 @@ void CanvasEditor::addField(const QString &type)
                                           m_session.preparedCards(m_document.fields()).records);
     field.widthMm = fitted.width();
     field.heightMm = fitted.height();
-    const DocumentChange change = m_document.addField(field);
+    const DocumentChange change = m_document.addElement(field);
     finish(change);
     if (change.ok)
         m_hooks.showCanvasPage();
@@ -242,7 +242,7 @@ void CanvasEditor::addGraphic(const QString &type)
         return; // every tool names a known shape
     const GraphicElement element = newGraphicElement(*kind, m_session.project().id, cardSideFromKey(currentSide()),
                                                      m_hooks.cardSizeMm().width());
-    const DocumentChange change = m_document.addGraphic(element);
+    const DocumentChange change = m_document.addElement(element);
     finish(change);
     if (change.ok)
         m_hooks.showCanvasPage();
@@ -250,12 +250,12 @@ void CanvasEditor::addGraphic(const QString &type)
 
 void CanvasEditor::fieldEditedOnCanvas(const TemplateField &field)
 {
-    finish(m_document.modifyField(field));
+    finish(m_document.modifyElement(field));
 }
 
 void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 {
-    const DocumentChange change = m_document.modifyGraphic(element);
+    const DocumentChange change = m_document.modifyElement(element);
     finish(change);
     // The panel shows what the user made, saved or not (unless the object is gone).
     if (!change.ok && !change.reloaded && m_panels->graphicPanel()->shownGraphic().id == element.id)
@@ -270,7 +270,7 @@ void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
         const std::optional<TemplateField> before = m_document.field(edit.after.id);
         label = before ? fieldPanelEditLabel(*before, edit.after) : QString();
     }
-    DocumentChange change = m_document.modifyField(edit.after, label);
+    DocumentChange change = m_document.modifyElement(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     finish(change);
@@ -281,7 +281,7 @@ void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
     canvasFor(cardSideKey(edit.after.side))->updateGraphicItem(edit.after);
     const std::optional<GraphicElement> before = m_document.graphic(edit.after.id);
     const QString label = before ? graphicPanelEditLabel(*before, edit.after) : QString();
-    DocumentChange change = m_document.modifyGraphic(edit.after, label);
+    DocumentChange change = m_document.modifyElement(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     finish(change);
@@ -299,7 +299,7 @@ void CanvasEditor::deleteSelectedObjects()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    finish(m_document.deleteObjects(selection));
+    finish(m_document.deleteElements(selection));
 }
 
 void CanvasEditor::deleteField(qint64 id)
@@ -310,7 +310,7 @@ void CanvasEditor::deleteField(qint64 id)
                                            tr("Delete the selected variable field?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        finish(m_document.deleteField(id));
+        finish(m_document.deleteElement({ElementGroup::Field, id}));
 }
 
 void CanvasEditor::deleteGraphic(qint64 id)
@@ -321,7 +321,7 @@ void CanvasEditor::deleteGraphic(qint64 id)
                                            tr("Delete the selected graphic object?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        finish(m_document.deleteGraphic(id));
+        finish(m_document.deleteElement({ElementGroup::Graphic, id}));
 }
 
 void CanvasEditor::alignSelectedObjects(AlignMode mode)
@@ -338,9 +338,9 @@ void CanvasEditor::splitTable(qint64 id)
     const DocumentChange change = m_document.splitTable(id);
     finish(change);
     // The first rectangle is selected by the document; its panel shows it.
-    if (change.ok && !change.graphicsSet.isEmpty()) {
+    if (change.ok && !change.graphicsSet().isEmpty()) {
         m_panels->showGraphicPanel();
-        m_panels->graphicPanel()->showGraphic(change.graphicsSet.first());
+        m_panels->graphicPanel()->showGraphic(change.graphicsSet().first());
     }
 }
 
@@ -437,23 +437,28 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
         QMetaObject::invokeMethod(this, &CanvasEditor::reloadFromDocument, Qt::QueuedConnection);
         return;
     }
+    // The view's items and the panels are typed: the change is taken apart by group.
+    const QList<TemplateField> fieldsSet = fieldsSet;
+    const QList<TemplateField> fieldsRemoved = fieldsRemoved;
+    const QList<GraphicElement> graphicsSet = graphicsSet;
+    const QList<GraphicElement> graphicsRemoved = graphicsRemoved;
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
     GraphicPropertyPanel *graphicPanel = m_panels->graphicPanel();
-    for (const TemplateField &field : change.fieldsRemoved)
+    for (const TemplateField &field : fieldsRemoved)
         canvasFor(cardSideKey(field.side))->removeFieldItem(field.id);
-    for (const GraphicElement &element : change.graphicsRemoved)
+    for (const GraphicElement &element : graphicsRemoved)
         canvasFor(cardSideKey(element.side))->removeGraphicItem(element.id);
     // A field that comes or goes prints on every card; a text field's edit
     // shows on the sheets the next time the preview page is opened.
-    bool fieldsCameOrWent = !change.fieldsRemoved.isEmpty();
-    for (const GraphicElement &element : change.graphicsSet) {
+    bool fieldsCameOrWent = !fieldsRemoved.isEmpty();
+    for (const GraphicElement &element : graphicsSet) {
         CanvasView *view = canvasFor(cardSideKey(element.side));
         if (view->graphicItem(element.id))
             view->updateGraphicItem(element);
         else
             view->insertGraphicItem(element, graphicAbove(element.id, cardSideKey(element.side)));
     }
-    for (const TemplateField &field : change.fieldsSet) {
+    for (const TemplateField &field : fieldsSet) {
         CanvasView *view = canvasFor(cardSideKey(field.side));
         if (view->fieldItem(field.id)) {
             view->updateFieldItem(field);
@@ -464,19 +469,19 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
     }
 
     // The panels follow the records they show: updated, or emptied when gone.
-    for (const TemplateField &field : change.fieldsRemoved) {
+    for (const TemplateField &field : fieldsRemoved) {
         if (fieldPanel->shownField().id == field.id)
             fieldPanel->clearField();
     }
-    for (const GraphicElement &element : change.graphicsRemoved) {
+    for (const GraphicElement &element : graphicsRemoved) {
         if (graphicPanel->shownGraphic().id == element.id)
             graphicPanel->clearGraphic();
     }
-    for (const TemplateField &field : change.fieldsSet) {
+    for (const TemplateField &field : fieldsSet) {
         if (fieldPanel->shownField().id == field.id)
             fieldPanel->showField(field);
     }
-    for (const GraphicElement &element : change.graphicsSet) {
+    for (const GraphicElement &element : graphicsSet) {
         if (graphicPanel->shownGraphic().id == element.id)
             graphicPanel->showGraphic(element);
     }
@@ -484,8 +489,8 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
     if (change.touchesCardNumbering()) {
         cardRecordsChanged();
         m_hooks.refreshPreview();
-    } else if (m_steppingHistory || fieldsCameOrWent || !change.graphicsSet.isEmpty()
-               || !change.graphicsRemoved.isEmpty()) {
+    } else if (m_steppingHistory || fieldsCameOrWent || !graphicsSet.isEmpty()
+               || !graphicsRemoved.isEmpty()) {
         m_hooks.refreshPreview();
     }
 }

@@ -89,10 +89,10 @@ private slots:
 private:
     bool startWindow(bool duplex = false);
     CanvasPage *page() const { return m_window->canvasEditor()->page(); }
-    QList<TemplateField> storedFields() const { return openTestStore(m_folders.databasePath)->loadFields(m_projectId); }
+    QList<TemplateField> storedFields() const { return openTestStore(m_folders.databasePath)->loadRecords<TemplateField>(m_projectId); }
     QList<GraphicElement> storedGraphics() const
     {
-        return openTestStore(m_folders.databasePath)->loadGraphics(m_projectId);
+        return openTestStore(m_folders.databasePath)->loadRecords<GraphicElement>(m_projectId);
     }
     QToolButton *tool(const QString &toolTip) const;
 
@@ -305,10 +305,10 @@ void TestCanvasEditor::editOfObjectRemovedElsewhere()
 
     {
         const auto other = openTestStore(m_folders.databasePath);
-        QVERIFY(other->removeField(gone.id));
+        QVERIFY(other->removeElement({ElementGroup::Field, gone.id}));
         TemplateField moved = kept;
         moved.xMm = kept.xMm + 7;
-        QVERIFY(other->updateField(moved));
+        QVERIFY(other->updateElement(moved));
     }
     const QList<TemplateField> stored = storedFields();
     const int historyCount = m_window->canvasEditor()->document().history().count();
@@ -491,7 +491,7 @@ void TestCanvasEditor::editMenuNamesTheStep()
     QAction *remove = m_window->findChild<QAction *>(QStringLiteral("deleteAction"));
     QVERIFY(copy && remove);
     QVERIFY(!copy->isEnabled() && !remove->isEnabled());
-    m_window->canvasEditor()->document().setSelection({{ElementRef::Kind::Field, storedFields().value(0).id}});
+    m_window->canvasEditor()->document().setSelection({{ElementGroup::Field, storedFields().value(0).id}});
     QVERIFY(page()->frontCanvas()->fieldItem(storedFields().value(0).id)->isSelected());
     QVERIFY(copy->isEnabled() && remove->isEnabled());
     page()->frontCanvas()->scene()->clearSelection();
@@ -516,13 +516,13 @@ void TestCanvasEditor::alignIsOneStepAndKeepsTheItems()
         field.xMm = 3 + 9 * n;
         field.yMm = 2 + 5 * n++;
         QVERIFY(document.modifyField(field).ok);
-        all << ElementRef{ElementRef::Kind::Field, field.id};
+        all << ElementRef{ElementGroup::Field, field.id};
     }
     for (GraphicElement element : document.graphics()) {
         element.xMm = 3 + 9 * n;
         element.yMm = 2 + 5 * n++;
         QVERIFY(document.modifyGraphic(element).ok);
-        all << ElementRef{ElementRef::Kind::Graphic, element.id};
+        all << ElementRef{ElementGroup::Graphic, element.id};
     }
     document.setSelection(all);
     QCOMPARE(view->selectedElements(), all);
@@ -591,8 +591,8 @@ void TestCanvasEditor::selectionFollowsClicksAndBand()
     rectangle.widthMm = 20;
     rectangle.heightMm = 10;
     QVERIFY(document.modifyGraphic(rectangle).ok);
-    const ElementRef qrRef{ElementRef::Kind::Field, qr.id};
-    const ElementRef rectangleRef{ElementRef::Kind::Graphic, rectangle.id};
+    const ElementRef qrRef{ElementGroup::Field, qr.id};
+    const ElementRef rectangleRef{ElementGroup::Graphic, rectangle.id};
     const auto centreOf = [view](QGraphicsItem *item) {
         return view->mapFromScene(item->sceneBoundingRect().center());
     };
@@ -664,7 +664,7 @@ void TestCanvasEditor::panelEditsAndDragsAreNamedSteps()
     rectangle.xMm = 50;
     rectangle.yMm = 35;
     QVERIFY(document.modifyGraphic(rectangle).ok);
-    document.setSelection({{ElementRef::Kind::Field, field.id}, {ElementRef::Kind::Graphic, rectangle.id}});
+    document.setSelection({{ElementGroup::Field, field.id}, {ElementGroup::Graphic, rectangle.id}});
     const int before = document.history().count();
     QWidget *viewport = view->viewport();
     const QPoint from = view->mapFromScene(view->graphicItem(rectangle.id)->sceneBoundingRect().center());

@@ -800,9 +800,9 @@ void TestCanvasView::selectionAsElementReferences()
                            makeField(2, QStringLiteral("text"), 40, 20, 10, 8)});
     view->setCanvasGraphics({makeGraphic(3, QStringLiteral("rectangle"), 20, 30, 30, 15)});
     QSignalSpy edited(view.get(), &CanvasView::selectionEdited);
-    const ElementRef field1{ElementRef::Kind::Field, 1};
-    const ElementRef field2{ElementRef::Kind::Field, 2};
-    const ElementRef graphic3{ElementRef::Kind::Graphic, 3};
+    const ElementRef field1{ElementGroup::Field, 1};
+    const ElementRef field2{ElementGroup::Field, 2};
+    const ElementRef graphic3{ElementGroup::Graphic, 3};
 
     // The user's clicks come out in the order made, the last the anchor.
     click(*view, sceneAt(45, 23), Qt::ShiftModifier);
@@ -818,7 +818,7 @@ void TestCanvasView::selectionAsElementReferences()
     QVERIFY(!view->fieldItem(2)->isSelected());
     QCOMPARE(view->alignmentAnchor(), view->graphicItem(3));
     // Unknown objects are skipped; an empty list clears.
-    view->setSelectedElements({{ElementRef::Kind::Field, 99}, field2});
+    view->setSelectedElements({{ElementGroup::Field, 99}, field2});
     QCOMPARE(view->selectedElements(), QList<ElementRef>{field2});
     view->setSelectedElements({});
     QCOMPARE(view->selectionCount(), 0);
