@@ -573,9 +573,9 @@ DocumentChange EditorDocument::pasteElements(const QList<TemplateElement> &eleme
         setSide(element, side);
     if (sided.size() == 1) {
         const bool isField = groupOf(sided.first()) == ElementGroup::Field;
-        return insertElements(sided, QStringLiteral("Paste"),
-                              isField ? QStringLiteral("Paste Field Failed") : QStringLiteral("Paste Graphic Failed"),
-                              status(isField ? QStringLiteral("Field pasted") : QStringLiteral("Graphic pasted"), 2000));
+        const QString failed = isField ? QStringLiteral("Paste Field Failed") : QStringLiteral("Paste Graphic Failed");
+        const QString pasted = isField ? QStringLiteral("Field pasted") : QStringLiteral("Graphic pasted");
+        return insertElements(sided, QStringLiteral("Paste"), failed, status(pasted, 2000));
     }
     return insertElements(sided, QStringLiteral("Paste"), QStringLiteral("Paste Failed"),
                           status(QStringLiteral("Pasted %1 objects").arg(sided.size()), 2000));
@@ -642,7 +642,8 @@ DocumentChange EditorDocument::deleteElement(const ElementRef &ref)
         isField ? QStringLiteral("Delete Field") : QStringLiteral("Delete Graphic"), false,
         [&](CanvasUndoEntry *entry, QString *e) { return deleteStep(ref, entry, e); }, &error);
     if (!change.ok) {
-        const QString title = isField ? QStringLiteral("Could Not Delete Field") : QStringLiteral("Delete Graphic Failed");
+        const QString title =
+            isField ? QStringLiteral("Could Not Delete Field") : QStringLiteral("Delete Graphic Failed");
         return announce(settled(failure(error, critical(title, error))));
     }
     return announce(std::move(change));

@@ -89,7 +89,10 @@ private slots:
 private:
     bool startWindow(bool duplex = false);
     CanvasPage *page() const { return m_window->canvasEditor()->page(); }
-    QList<TemplateField> storedFields() const { return openTestStore(m_folders.databasePath)->loadRecords<TemplateField>(m_projectId); }
+    QList<TemplateField> storedFields() const
+    {
+        return openTestStore(m_folders.databasePath)->loadRecords<TemplateField>(m_projectId);
+    }
     QList<GraphicElement> storedGraphics() const
     {
         return openTestStore(m_folders.databasePath)->loadRecords<GraphicElement>(m_projectId);
@@ -187,7 +190,7 @@ void TestCanvasEditor::everyToolAddsItsKind()
     QCOMPARE(page()->frontCanvas()->canvasGraphics().size(), 4);
     QCOMPARE(page()->backCanvas()->canvasFields().size(), 1);
     for (const TemplateField &field : fields)
-        QVERIFY(page()->canvasForSide(cardSideKey(field.side))->fieldItem(field.id));
+        QVERIFY(page()->canvasForSide(field.side)->fieldItem(field.id));
 }
 
 void TestCanvasEditor::undoAndRedoThroughTheKeyboard()
@@ -515,13 +518,13 @@ void TestCanvasEditor::alignIsOneStepAndKeepsTheItems()
     for (TemplateField field : document.fields()) {
         field.xMm = 3 + 9 * n;
         field.yMm = 2 + 5 * n++;
-        QVERIFY(document.modifyField(field).ok);
+        QVERIFY(document.modifyElement(field).ok);
         all << ElementRef{ElementGroup::Field, field.id};
     }
     for (GraphicElement element : document.graphics()) {
         element.xMm = 3 + 9 * n;
         element.yMm = 2 + 5 * n++;
-        QVERIFY(document.modifyGraphic(element).ok);
+        QVERIFY(document.modifyElement(element).ok);
         all << ElementRef{ElementGroup::Graphic, element.id};
     }
     document.setSelection(all);
@@ -584,13 +587,13 @@ void TestCanvasEditor::selectionFollowsClicksAndBand()
     TemplateField qr = document.fields().value(0);
     qr.xMm = 5;
     qr.yMm = 5;
-    QVERIFY(document.modifyField(qr).ok);
+    QVERIFY(document.modifyElement(qr).ok);
     GraphicElement rectangle = document.graphics().value(0);
     rectangle.xMm = 50;
     rectangle.yMm = 30;
     rectangle.widthMm = 20;
     rectangle.heightMm = 10;
-    QVERIFY(document.modifyGraphic(rectangle).ok);
+    QVERIFY(document.modifyElement(rectangle).ok);
     const ElementRef qrRef{ElementGroup::Field, qr.id};
     const ElementRef rectangleRef{ElementGroup::Graphic, rectangle.id};
     const auto centreOf = [view](QGraphicsItem *item) {
@@ -659,11 +662,11 @@ void TestCanvasEditor::panelEditsAndDragsAreNamedSteps()
     TemplateField field = storedFields().value(0);
     field.xMm = 5;
     field.yMm = 5;
-    QVERIFY(document.modifyField(field).ok);
+    QVERIFY(document.modifyElement(field).ok);
     GraphicElement rectangle = storedGraphics().value(0);
     rectangle.xMm = 50;
     rectangle.yMm = 35;
-    QVERIFY(document.modifyGraphic(rectangle).ok);
+    QVERIFY(document.modifyElement(rectangle).ok);
     document.setSelection({{ElementGroup::Field, field.id}, {ElementGroup::Graphic, rectangle.id}});
     const int before = document.history().count();
     QWidget *viewport = view->viewport();
