@@ -264,13 +264,13 @@ bool seedWorkspace(const WorkspacePaths &paths, QString *error)
         for (TemplateField field : cardFields()) {
             field.id = 0;
             field.projectId = project->id;
-            if (!store.insertField(&field, error))
+            if (!store.insertElement(&field, error))
                 return false;
         }
         for (GraphicElement element : cardGraphics()) {
             element.id = 0;
             element.projectId = project->id;
-            if (!store.insertGraphic(&element, error))
+            if (!store.insertElement(&element, error))
                 return false;
         }
     }
@@ -294,7 +294,7 @@ QList<TemplateField> storedFields(const QString &databasePath, qint64 projectId)
     ProjectStore store;
     if (!store.openDatabase(databasePath))
         return {};
-    return store.loadFields(projectId);
+    return store.loadRecords<TemplateField>(projectId);
 }
 
 // The canvas view alone: repaint, drag and preview record change.

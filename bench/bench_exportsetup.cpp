@@ -151,7 +151,7 @@ int setUp(const QString &dataDirectory, const QString &csvPath, bool duplex)
     const QList<TemplateField> fields = benchmarkFields(duplex, cards);
     for (TemplateField field : fields) {
         field.projectId = project->id;
-        if (!store.insertField(&field, &error))
+        if (!store.insertElement(&field, &error))
             return fail(QStringLiteral("could not add the field %1: %2").arg(field.name, error));
     }
 

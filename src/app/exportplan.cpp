@@ -61,7 +61,8 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     const QString exportFailed = QStringLiteral("PDF export failed");
 
     QString error;
-    const QList<TemplateField> fields = source.fields ? *source.fields : store.loadFields(project.id, &error);
+    const QList<TemplateField> fields =
+        source.fields ? *source.fields : store.loadRecords<TemplateField>(project.id, &error);
     if (!error.isEmpty()) {
         plan.errorTitle = exportFailed;
         plan.error = error;
@@ -123,7 +124,7 @@ PdfExportPlan planPdfExport(ProjectStore &store, PdfExportSource source)
     if (source.graphics) {
         graphics = *source.graphics;
     } else {
-        graphics = store.loadGraphics(project.id, &error);
+        graphics = store.loadRecords<GraphicElement>(project.id, &error);
         if (!error.isEmpty()) {
             plan.errorTitle = exportFailed;
             plan.error = error;

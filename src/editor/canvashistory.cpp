@@ -4,117 +4,78 @@
 
 namespace {
 
-template<typename Record>
-PlacedRecord<Record> placed(const Record &record, qint64 sortOrder)
-{
-    return {record, sortOrder};
-}
-
-template<typename Record>
-bool isRecordableStep(const ElementStep<Record> &step)
+bool isRecordableStep(const ElementStep &step)
 {
     if (step.before && step.after) {
-        const Record &before = step.before->record;
-        const Record &after = step.after->record;
-        return before.id == after.id && before.id >= 1 && !(before == after);
+        const TemplateElement &before = step.before->element;
+        const TemplateElement &after = step.after->element;
+        return refOf(before) == refOf(after) && idOf(before) >= 1 && !(before == after);
     }
     if (step.after)
-        return step.after->record.id >= 1;
+        return idOf(step.after->element) >= 1;
     if (step.before)
-        return step.before->record.id >= 1;
+        return idOf(step.before->element) >= 1;
     return false;
 }
 
 // The one object both entries change, with the before of `earlier` and the
 // after of `later`; false when they are not a single modify of the same object.
-template<typename Record>
-bool foldSteps(QList<ElementStep<Record>> &earlier, const QList<ElementStep<Record>> &later)
+bool foldSteps(QList<ElementStep> &earlier, const QList<ElementStep> &later)
 {
-    if (earlier.size() != later.size())
+    if (earlier.size() != 1 || later.size() != 1)
         return false;
-    if (earlier.isEmpty())
-        return true;
-    ElementStep<Record> &first = earlier.first();
-    const ElementStep<Record> &second = later.first();
+    ElementStep &first = earlier.first();
+    const ElementStep &second = later.first();
     if (!first.before || !first.after || !second.before || !second.after
-        || first.after->record.id != second.before->record.id)
+        || refOf(first.after->element) != refOf(second.before->element))
         return false;
     first.after = second.after;
     return true;
 }
 
 // Whether a modify step ends where it started.
-template<typename Record>
-bool isNetZero(const QList<ElementStep<Record>> &steps)
+bool isNetZero(const QList<ElementStep> &steps)
 {
-    return std::all_of(steps.cbegin(), steps.cend(), [](const ElementStep<Record> &step) {
-        return step.before && step.after && step.before->record == step.after->record;
+    return std::all_of(steps.cbegin(), steps.cend(), [](const ElementStep &step) {
+        return step.before && step.after && step.before->element == step.after->element;
     });
 }
 
 } // namespace
 
-CanvasUndoEntry CanvasUndoEntry::fieldAdded(const TemplateField &field, qint64 sortOrder)
+CanvasUndoEntry CanvasUndoEntry::added(const TemplateElement &element, qint64 sortOrder)
 {
-    return {{FieldStep{std::nullopt, placed(field, sortOrder)}}, {}, QString(), false};
+    return {{ElementStep{std::nullopt, PlacedElement{element, sortOrder}}}, QString(), false};
 }
 
-CanvasUndoEntry CanvasUndoEntry::fieldDeleted(const TemplateField &field, qint64 sortOrder)
+CanvasUndoEntry CanvasUndoEntry::deleted(const TemplateElement &element, qint64 sortOrder)
 {
-    return {{FieldStep{placed(field, sortOrder), std::nullopt}}, {}, QString(), false};
+    return {{ElementStep{PlacedElement{element, sortOrder}, std::nullopt}}, QString(), false};
 }
 
-CanvasUndoEntry CanvasUndoEntry::fieldModified(const TemplateField &before, const TemplateField &after,
-                                               qint64 sortOrder)
+CanvasUndoEntry CanvasUndoEntry::modified(const TemplateElement &before, const TemplateElement &after,
+                                          qint64 sortOrder)
 {
-    return {{FieldStep{placed(before, sortOrder), placed(after, sortOrder)}}, {}, QString(), false};
+    return {{ElementStep{PlacedElement{before, sortOrder}, PlacedElement{after, sortOrder}}}, QString(), false};
 }
 
-CanvasUndoEntry CanvasUndoEntry::graphicAdded(const GraphicElement &element, qint64 sortOrder)
-{
-    return {{}, {GraphicStep{std::nullopt, placed(element, sortOrder)}}, QString(), false};
-}
-
-CanvasUndoEntry CanvasUndoEntry::graphicDeleted(const GraphicElement &element, qint64 sortOrder)
-{
-    return {{}, {GraphicStep{placed(element, sortOrder), std::nullopt}}, QString(), false};
-}
-
-CanvasUndoEntry CanvasUndoEntry::graphicModified(const GraphicElement &before, const GraphicElement &after,
-                                                 qint64 sortOrder)
-{
-    return {{}, {GraphicStep{placed(before, sortOrder), placed(after, sortOrder)}}, QString(), false};
-}
-
-CanvasUndoEntry CanvasUndoEntry::tableSplit(const PlacedRecord<GraphicElement> &table,
-                                            const QList<PlacedRecord<GraphicElement>> &rectangles)
+CanvasUndoEntry CanvasUndoEntry::tableSplit(const PlacedElement &table, const QList<PlacedElement> &rectangles)
 {
     CanvasUndoEntry entry;
-    entry.graphicSteps.append(GraphicStep{table, std::nullopt});
-    for (const PlacedRecord<GraphicElement> &rectangle : rectangles)
-        entry.graphicSteps.append(GraphicStep{std::nullopt, rectangle});
+    entry.steps.append(ElementStep{table, std::nullopt});
+    for (const PlacedElement &rectangle : rectangles)
+        entry.steps.append(ElementStep{std::nullopt, rectangle});
     return entry;
 }
 
 void CanvasUndoEntry::append(const CanvasUndoEntry &other)
 {
-    fieldSteps.append(other.fieldSteps);
-    graphicSteps.append(other.graphicSteps);
+    steps.append(other.steps);
 }
 
 bool CanvasUndoEntry::isRecordable() const
 {
-    if (fieldSteps.isEmpty() && graphicSteps.isEmpty())
-        return false;
-    for (const FieldStep &step : fieldSteps) {
-        if (!isRecordableStep(step))
-            return false;
-    }
-    for (const GraphicStep &step : graphicSteps) {
-        if (!isRecordableStep(step))
-            return false;
-    }
-    return true;
+    return !steps.isEmpty() && std::all_of(steps.cbegin(), steps.cend(), isRecordableStep);
 }
 
 bool CanvasHistory::record(const CanvasUndoEntry &entry)
@@ -125,8 +86,8 @@ bool CanvasHistory::record(const CanvasUndoEntry &entry)
         && m_cursor > 0) {
         CanvasUndoEntry merged = m_entries.last();
         if (merged.mergeable && merged.label == entry.label && merged.stepCount() == 1
-            && foldSteps(merged.fieldSteps, entry.fieldSteps) && foldSteps(merged.graphicSteps, entry.graphicSteps)) {
-            if (isNetZero(merged.fieldSteps) && isNetZero(merged.graphicSteps)) {
+            && foldSteps(merged.steps, entry.steps)) {
+            if (isNetZero(merged.steps)) {
                 m_entries.removeLast();
                 m_cursor = int(m_entries.size());
                 m_mergeOpen = false;

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "model/graphicelement.h"
-#include "model/templatefield.h"
+#include "model/templateelement.h"
 
 #include <QList>
 #include <QString>
@@ -9,66 +8,56 @@
 
 #include <optional>
 
-// A stored record and its place in the drawing order (the sort_order of its
-// row), so that a row put back by undo or redo is drawn where it was.
-template<typename Record>
-struct PlacedRecord
+// A stored element and its place in its group's drawing order (the
+// sort_order of its row), so that a row put back by undo or redo is drawn
+// where it was.
+struct PlacedElement
 {
-    Record record;
+    TemplateElement element;
     qint64 sortOrder = 0;
 
-    friend bool operator==(const PlacedRecord &, const PlacedRecord &) = default;
+    friend bool operator==(const PlacedElement &, const PlacedElement &) = default;
 };
 
-// One element's change, keyed by its database id: without "before" the row
-// was inserted, without "after" it was deleted, with both it was modified
-// (in place: an update never moves a row in the drawing order).
-template<typename Record>
+// One element's change, keyed by its group and database id: without
+// "before" the row was inserted, without "after" it was deleted, with both
+// it was modified (in place: an update never moves a row in the drawing
+// order).
 struct ElementStep
 {
-    std::optional<PlacedRecord<Record>> before;
-    std::optional<PlacedRecord<Record>> after;
+    std::optional<PlacedElement> before;
+    std::optional<PlacedElement> after;
 
     friend bool operator==(const ElementStep &, const ElementStep &) = default;
 };
-
-using FieldStep = ElementStep<TemplateField>;
-using GraphicStep = ElementStep<GraphicElement>;
 
 // One user action as one undoable change: the add, delete or modify of one
 // or several fields and graphics (an align, a selection delete, a paste, a
 // drag of several objects), or a table split (the table deleted, its
 // rectangles added). Redo applies the steps in list order, undo reverses each
-// step in reverse order, all in one transaction. Fields and graphics live in
-// separate tables, so their steps never depend on each other. `label` names
-// the action for the Edit menu ("Align Left", "Delete 3 Objects").
+// step in reverse order, all in one transaction. `label` names the action for
+// the Edit menu ("Align Left", "Delete 3 Objects").
 struct CanvasUndoEntry
 {
-    QList<FieldStep> fieldSteps;
-    QList<GraphicStep> graphicSteps;
+    QList<ElementStep> steps;
     QString label;
     // A property edit of one object: the next edit of the same property of
     // the same object (same label) joins this entry instead of adding one.
     bool mergeable = false;
 
-    static CanvasUndoEntry fieldAdded(const TemplateField &field, qint64 sortOrder);
-    static CanvasUndoEntry fieldDeleted(const TemplateField &field, qint64 sortOrder);
-    static CanvasUndoEntry fieldModified(const TemplateField &before, const TemplateField &after,
-                                         qint64 sortOrder);
-    static CanvasUndoEntry graphicAdded(const GraphicElement &element, qint64 sortOrder);
-    static CanvasUndoEntry graphicDeleted(const GraphicElement &element, qint64 sortOrder);
-    static CanvasUndoEntry graphicModified(const GraphicElement &before, const GraphicElement &after,
-                                           qint64 sortOrder);
-    static CanvasUndoEntry tableSplit(const PlacedRecord<GraphicElement> &table,
-                                      const QList<PlacedRecord<GraphicElement>> &rectangles);
+    static CanvasUndoEntry added(const TemplateElement &element, qint64 sortOrder);
+    static CanvasUndoEntry deleted(const TemplateElement &element, qint64 sortOrder);
+    static CanvasUndoEntry modified(const TemplateElement &before, const TemplateElement &after, qint64 sortOrder);
+    static CanvasUndoEntry tableSplit(const PlacedElement &table, const QList<PlacedElement> &rectangles);
 
     // The steps of `other` appended after this entry's.
     void append(const CanvasUndoEntry &other);
-    int stepCount() const { return int(fieldSteps.size() + graphicSteps.size()); }
+    int stepCount() const { return int(steps.size()); }
 
     // The recording rules for its steps: an add or a delete needs a stored id
-    // (at least 1); a modify needs one stored id on both sides and a record
-    // that differs in some member. An entry without steps is not recordable.
+    // (at least 1); a modify needs one stored element (same group and id) on
+    // both sides and a record that differs in some member. An entry without
+    // steps is not recordable.
     bool isRecordable() const;
 
     friend bool operator==(const CanvasUndoEntry &, const CanvasUndoEntry &) = default;

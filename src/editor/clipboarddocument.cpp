@@ -206,13 +206,13 @@ QString canvasClipboardMimeType()
     return QStringLiteral("application/x-tessolo-canvas-items");
 }
 
-QByteArray canvasClipboardDocument(const QList<CanvasClipboardItem> &items)
+QByteArray canvasClipboardDocument(const QList<TemplateElement> &items)
 {
     QJsonArray array;
-    for (const CanvasClipboardItem &item : items) {
-        if (const auto *field = std::get_if<TemplateField>(&item))
+    for (const TemplateElement &item : items) {
+        if (const auto *field = asField(item))
             array.append(QJsonObject{{u"kind"_s, fieldKind}, {fieldKind, fieldObject(*field)}});
-        else if (const auto *graphic = std::get_if<GraphicElement>(&item))
+        else if (const auto *graphic = asGraphic(item))
             array.append(QJsonObject{{u"kind"_s, graphicKind}, {graphicKind, graphicObject(*graphic)}});
     }
     const QJsonObject document{{u"version"_s, 1}, {u"items"_s, array}};

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "model/graphicelement.h"
-#include "model/templatefield.h"
+#include "model/templateelement.h"
 
 #include <QByteArray>
 #include <QList>
@@ -9,7 +8,6 @@
 #include <QtGlobal>
 
 #include <optional>
-#include <variant>
 
 // The document the canvas puts on the clipboard when objects are copied, and
 // reads back on paste: compact UTF-8 JSON
@@ -18,10 +16,6 @@
 // written, and never read: a pasted record belongs where it is pasted.
 // Plain values only; the widget layer moves the bytes to and from the system
 // clipboard under canvasClipboardMimeType().
-
-// One copied object. A single list keeps fields and graphics in the order
-// they were selected.
-using CanvasClipboardItem = std::variant<TemplateField, GraphicElement>;
 
 // Bounds on what a paste takes: the clipboard may hold anything another
 // program put there under our type.
@@ -32,15 +26,16 @@ constexpr qsizetype maximumBytes = qsizetype(32) * 1024 * 1024;
 
 QString canvasClipboardMimeType();
 
-// The document for `items`, in their order.
-QByteArray canvasClipboardDocument(const QList<CanvasClipboardItem> &items);
+// The document for the copied `items`, in their order (the order they were
+// selected: one list keeps fields and graphics interleaved).
+QByteArray canvasClipboardDocument(const QList<TemplateElement> &items);
 
 // A document that was recognised. Either `refusal` is empty and `items` holds
 // the records in array order (possibly none, when every kind was unknown), or
 // `refusal` says, as the sentence to show, why nothing is pasted.
 struct CanvasClipboardItems
 {
-    QList<CanvasClipboardItem> items;
+    QList<TemplateElement> items;
     QString refusal;
 };
 

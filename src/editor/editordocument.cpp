@@ -6,74 +6,10 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <type_traits>
+#include <tuple>
 #include <utility>
 
 namespace {
-
-// The store's operations for each kind of element, so that the document's
-// steps are written once for both.
-template<typename Record>
-struct StoreOps;
-
-template<>
-struct StoreOps<TemplateField>
-{
-    static bool insert(ProjectStore &s, TemplateField *f, QString *e) { return s.insertField(f, e); }
-    static bool restore(ProjectStore &s, const TemplateField &f, qint64 order, QString *e)
-    {
-        return s.restoreField(f, order, e);
-    }
-    static std::optional<qint64> sortOrder(ProjectStore &s, qint64 id, QString *e)
-    {
-        return s.fieldSortOrder(id, e);
-    }
-    static bool update(ProjectStore &s, const TemplateField &f, QString *e) { return s.updateField(f, e); }
-    static bool remove(ProjectStore &s, qint64 id, QString *e) { return s.removeField(id, e); }
-    static CanvasUndoEntry added(const TemplateField &f, qint64 order) { return CanvasUndoEntry::fieldAdded(f, order); }
-    static CanvasUndoEntry deleted(const TemplateField &f, qint64 order)
-    {
-        return CanvasUndoEntry::fieldDeleted(f, order);
-    }
-    static CanvasUndoEntry modified(const TemplateField &before, const TemplateField &after, qint64 order)
-    {
-        return CanvasUndoEntry::fieldModified(before, after, order);
-    }
-    static QList<TemplateField> &set(DocumentChange &c) { return c.fieldsSet; }
-    static QList<TemplateField> &removed(DocumentChange &c) { return c.fieldsRemoved; }
-    static QString saveFailedText() { return QStringLiteral("Could not save the field: %1"); }
-};
-
-template<>
-struct StoreOps<GraphicElement>
-{
-    static bool insert(ProjectStore &s, GraphicElement *g, QString *e) { return s.insertGraphic(g, e); }
-    static bool restore(ProjectStore &s, const GraphicElement &g, qint64 order, QString *e)
-    {
-        return s.restoreGraphic(g, order, e);
-    }
-    static std::optional<qint64> sortOrder(ProjectStore &s, qint64 id, QString *e)
-    {
-        return s.graphicSortOrder(id, e);
-    }
-    static bool update(ProjectStore &s, const GraphicElement &g, QString *e) { return s.updateGraphic(g, e); }
-    static bool remove(ProjectStore &s, qint64 id, QString *e) { return s.removeGraphic(id, e); }
-    static CanvasUndoEntry added(const GraphicElement &g, qint64 order)
-    {
-        return CanvasUndoEntry::graphicAdded(g, order);
-    }
-    static CanvasUndoEntry deleted(const GraphicElement &g, qint64 order)
-    {
-        return CanvasUndoEntry::graphicDeleted(g, order);
-    }
-    static CanvasUndoEntry modified(const GraphicElement &before, const GraphicElement &after, qint64 order)
-    {
-        return CanvasUndoEntry::graphicModified(before, after, order);
-    }
-    static QList<GraphicElement> &set(DocumentChange &c) { return c.graphicsSet; }
-    static QList<GraphicElement> &removed(DocumentChange &c) { return c.graphicsRemoved; }
-    static QString saveFailedText() { return QStringLiteral("Could not save the graphic: %1"); }
-};
 
 EditorMessage status(const QString &text, int timeoutMs)
 {
@@ -99,24 +35,49 @@ QString pluralS(int n)
     return n == 1 ? QString() : QStringLiteral("s");
 }
 
-template<typename Record>
-QRectF rectOf(const Record &record)
+bool isNumberingElement(const TemplateElement &element)
 {
-    return QRectF(record.xMm, record.yMm, record.widthMm, record.heightMm);
+    return isGenerated(kindOf(element));
 }
 
-bool isNumberingField(const TemplateField &field)
+// What the user is told when an edit of an element of this group is not saved.
+QString saveFailedText(ElementGroup group)
 {
-    return isGenerated(field.type);
+    return group == ElementGroup::Field ? QStringLiteral("Could not save the field: %1")
+                                        : QStringLiteral("Could not save the graphic: %1");
+}
+
+// The fields first, then the graphics, each group in the given order: the
+// order every multi-object step writes them in.
+template<typename Item, typename GroupOf>
+QList<Item> fieldsFirst(const QList<Item> &items, GroupOf group)
+{
+    QList<Item> ordered;
+    for (const ElementGroup wanted : {ElementGroup::Field, ElementGroup::Graphic}) {
+        for (const Item &item : items) {
+            if (group(item) == wanted)
+                ordered.append(item);
+        }
+    }
+    return ordered;
+}
+
+QList<TemplateElement> fieldsFirst(const QList<TemplateElement> &elements)
+{
+    return fieldsFirst(elements, [](const TemplateElement &e) { return groupOf(e); });
+}
+
+QList<ElementRef> fieldsFirst(const QList<ElementRef> &refs)
+{
+    return fieldsFirst(refs, [](const ElementRef &ref) { return ref.group; });
 }
 
 // The steps as they are applied: forwards in order; backwards in reverse
 // order, each with its before and after swapped.
-template<typename Record>
-QList<ElementStep<Record>> stepsToApply(const QList<ElementStep<Record>> &steps, bool forwards)
+QList<ElementStep> stepsToApply(const QList<ElementStep> &steps, bool forwards)
 {
-    QList<ElementStep<Record>> ordered;
-    for (const ElementStep<Record> &step : steps) {
+    QList<ElementStep> ordered;
+    for (const ElementStep &step : steps) {
         if (forwards)
             ordered.append(step);
         else
@@ -127,93 +88,92 @@ QList<ElementStep<Record>> stepsToApply(const QList<ElementStep<Record>> &steps,
 
 // One step written to the store: an update, a row put back in its place, or
 // a removal.
-template<typename Record>
-bool writeStep(ProjectStore &store, const ElementStep<Record> &step, QString *error)
+bool writeStep(ProjectStore &store, const ElementStep &step, QString *error)
 {
     if (step.before && step.after)
-        return StoreOps<Record>::update(store, step.after->record, error);
+        return store.updateElement(step.after->element, error);
     if (step.after)
-        return StoreOps<Record>::restore(store, step.after->record, step.after->sortOrder, error);
+        return store.restoreElement(step.after->element, step.after->sortOrder, error);
     if (step.before)
-        return StoreOps<Record>::remove(store, step.before->record.id, error);
+        return store.removeElement(refOf(step.before->element), error);
     return true;
 }
 
 // The same step in the document's list and in the change for the window.
-template<typename Record>
-void applyStep(ElementList<Record> &list, const ElementStep<Record> &step, DocumentChange *change)
+void applyStep(ElementList &list, const ElementStep &step, DocumentChange *change)
 {
     if (step.after) {
         list.put(*step.after);
-        StoreOps<Record>::set(*change).append(step.after->record);
+        change->set.append(step.after->element);
     } else if (step.before) {
-        list.remove(step.before->record.id);
-        StoreOps<Record>::removed(*change).append(step.before->record);
+        list.remove(refOf(step.before->element));
+        change->removed.append(step.before->element);
     }
+}
+
+// Where an element stands in the list's order: its group, then its row's
+// sort order and id.
+std::tuple<int, qint64, qint64> orderKey(const TemplateElement &element, qint64 sortOrder)
+{
+    return {int(groupOf(element)), sortOrder, idOf(element)};
 }
 
 } // namespace
 
 bool DocumentChange::isEmpty() const
 {
-    return fieldsSet.isEmpty() && fieldsRemoved.isEmpty() && graphicsSet.isEmpty() && graphicsRemoved.isEmpty();
+    return set.isEmpty() && removed.isEmpty();
 }
 
 bool DocumentChange::touchesCardNumbering() const
 {
-    return std::any_of(fieldsSet.cbegin(), fieldsSet.cend(), isNumberingField)
-        || std::any_of(fieldsRemoved.cbegin(), fieldsRemoved.cend(), isNumberingField);
+    return std::any_of(set.cbegin(), set.cend(), isNumberingElement)
+        || std::any_of(removed.cbegin(), removed.cend(), isNumberingElement);
 }
 
-template<typename Record>
-int ElementList<Record>::indexOf(qint64 id) const
+int ElementList::indexOf(const ElementRef &ref) const
 {
-    for (int i = 0; i < records.size(); ++i) {
-        if (records.at(i).id == id)
+    for (int i = 0; i < elements.size(); ++i) {
+        if (refOf(elements.at(i)) == ref)
             return i;
     }
     return -1;
 }
 
-template<typename Record>
-std::optional<Record> ElementList<Record>::find(qint64 id) const
+std::optional<TemplateElement> ElementList::find(const ElementRef &ref) const
 {
-    const int index = indexOf(id);
+    const int index = indexOf(ref);
     if (index < 0)
         return std::nullopt;
-    return records.at(index);
+    return elements.at(index);
 }
 
-template<typename Record>
-void ElementList<Record>::put(const PlacedRecord<Record> &placed)
+void ElementList::put(const PlacedElement &placed)
 {
-    const int existing = indexOf(placed.record.id);
+    const ElementRef ref = refOf(placed.element);
+    const int existing = indexOf(ref);
     if (existing >= 0 && sortOrders.at(existing) == placed.sortOrder) {
-        records[existing] = placed.record;
+        elements[existing] = placed.element;
         return;
     }
     if (existing >= 0)
-        remove(placed.record.id);
+        remove(ref);
+    const auto key = orderKey(placed.element, placed.sortOrder);
     int index = 0;
-    while (index < records.size()
-           && std::pair(sortOrders.at(index), records.at(index).id) < std::pair(placed.sortOrder, placed.record.id))
+    while (index < elements.size() && orderKey(elements.at(index), sortOrders.at(index)) < key)
         ++index;
-    records.insert(index, placed.record);
+    elements.insert(index, placed.element);
     sortOrders.insert(index, placed.sortOrder);
 }
 
-template<typename Record>
-void ElementList<Record>::remove(qint64 id)
+void ElementList::remove(const ElementRef &ref)
 {
-    const int index = indexOf(id);
+    const int index = indexOf(ref);
     if (index < 0)
         return;
-    records.removeAt(index);
+    elements.removeAt(index);
     sortOrders.removeAt(index);
 }
-
-template struct ElementList<TemplateField>;
-template struct ElementList<GraphicElement>;
 
 namespace {
 
@@ -253,29 +213,30 @@ Record withGeometryOf(Record record, const Record &other)
     return record;
 }
 
-// The tools' names: "Add Text Field", "Add Barcode", …
-QString addFieldLabel(const TemplateField &field)
+// The tools' names: "Add Text Field", "Add Barcode", "Add Circle", …
+QString addLabel(const TemplateElement &element)
 {
-    if (field.type == ElementKind::Sequence)
+    switch (kindOf(element)) {
+    case ElementKind::Text:
+        return QStringLiteral("Add Text Field");
+    case ElementKind::Sequence:
         return QStringLiteral("Add Sequence");
-    if (field.type == ElementKind::Barcode)
+    case ElementKind::Barcode:
         return QStringLiteral("Add Barcode");
-    if (field.type == ElementKind::QrCode)
+    case ElementKind::QrCode:
         return QStringLiteral("Add QR Code");
-    if (field.type == ElementKind::Scratch)
+    case ElementKind::Scratch:
         return QStringLiteral("Add Scratch Card");
+    case ElementKind::Line:
+        return QStringLiteral("Add Line");
+    case ElementKind::Ellipse:
+        return QStringLiteral("Add Circle");
+    case ElementKind::Rectangle:
+        return QStringLiteral("Add Rectangle");
+    case ElementKind::Table:
+        return QStringLiteral("Add Table");
+    }
     return QStringLiteral("Add Text Field");
-}
-
-QString graphicKindName(const GraphicElement &element)
-{
-    if (element.type == ElementKind::Ellipse)
-        return QStringLiteral("Circle");
-    if (element.type == ElementKind::Rectangle)
-        return QStringLiteral("Rectangle");
-    if (element.type == ElementKind::Table)
-        return QStringLiteral("Table");
-    return QStringLiteral("Line");
 }
 
 } // namespace
@@ -361,6 +322,28 @@ QString graphicPanelEditLabel(const GraphicElement &before, const GraphicElement
     });
 }
 
+namespace {
+
+// `edited` with what an update never writes taken from the stored `before`:
+// the project, and a graphic's kind.
+TemplateElement withStoredIdentity(TemplateElement edited, const TemplateElement &before)
+{
+    setProject(edited, projectOf(before));
+    if (auto *graphic = std::get_if<GraphicElement>(&edited))
+        graphic->type = kindOf(before);
+    return edited;
+}
+
+// The label of an edit of one element from `before` to `after` (same group).
+QString elementEditLabel(const TemplateElement &before, const TemplateElement &after)
+{
+    if (const TemplateField *field = asField(before))
+        return fieldEditLabel(*field, std::get<TemplateField>(after));
+    return graphicEditLabel(std::get<GraphicElement>(before), std::get<GraphicElement>(after));
+}
+
+} // namespace
+
 EditorDocument::EditorDocument(ProjectStore &store, QObject *parent)
     : QObject(parent)
     , m_store(store)
@@ -368,64 +351,67 @@ EditorDocument::EditorDocument(ProjectStore &store, QObject *parent)
     qRegisterMetaType<DocumentChange>("DocumentChange");
 }
 
-template<>
-ElementList<TemplateField> &EditorDocument::listOf<TemplateField>()
-{
-    return m_fields;
-}
-
-template<>
-ElementList<GraphicElement> &EditorDocument::listOf<GraphicElement>()
-{
-    return m_graphics;
-}
-
-bool EditorDocument::open(qint64 projectId, QString *error)
+std::optional<ElementList> EditorDocument::loadList(qint64 projectId, QString *error)
 {
     // A failed load reports its text and returns an empty list, which is
     // also what a project without elements gives: the text tells them apart.
     QString message;
-    ElementList<TemplateField> fields;
-    fields.records = m_store.loadFields(projectId, &message, &fields.sortOrders);
-    if (message.isEmpty()) {
-        ElementList<GraphicElement> graphics;
-        graphics.records = m_store.loadGraphics(projectId, &message, &graphics.sortOrders);
-        if (message.isEmpty()) {
-            m_projectId = projectId;
-            m_fields = fields;
-            m_graphics = graphics;
-            m_history.clear();
-            const bool hadSelection = !m_selection.isEmpty();
-            m_selection.clear();
-            if (hadSelection)
-                emit selectionChanged();
-            emit historyChanged();
-            return true;
-        }
+    ElementList list;
+    list.elements = m_store.loadElements(projectId, &message, &list.sortOrders);
+    if (!message.isEmpty()) {
+        if (error)
+            *error = message;
+        return std::nullopt;
     }
-    if (error)
-        *error = message;
-    return false;
+    return list;
 }
 
-QList<TemplateField> EditorDocument::fieldsOnSide(const QString &side) const
+bool EditorDocument::open(qint64 projectId, QString *error)
+{
+    std::optional<ElementList> list = loadList(projectId, error);
+    if (!list)
+        return false;
+    m_projectId = projectId;
+    m_elements = std::move(*list);
+    m_history.clear();
+    const bool hadSelection = !m_selection.isEmpty();
+    m_selection.clear();
+    if (hadSelection)
+        emit selectionChanged();
+    emit historyChanged();
+    return true;
+}
+
+QList<TemplateField> EditorDocument::fieldsOnSide(CardSide side) const
 {
     QList<TemplateField> onSide;
-    for (const TemplateField &f : m_fields.records) {
-        if (f.side == cardSideFromKey(side))
+    for (const TemplateField &f : fields()) {
+        if (f.side == side)
             onSide.append(f);
     }
     return onSide;
 }
 
-QList<GraphicElement> EditorDocument::graphicsOnSide(const QString &side) const
+QList<GraphicElement> EditorDocument::graphicsOnSide(CardSide side) const
 {
     QList<GraphicElement> onSide;
-    for (const GraphicElement &g : m_graphics.records) {
-        if (g.side == cardSideFromKey(side))
+    for (const GraphicElement &g : graphics()) {
+        if (g.side == side)
             onSide.append(g);
     }
     return onSide;
+}
+
+std::optional<TemplateField> EditorDocument::field(qint64 id) const
+{
+    const std::optional<TemplateElement> found = element({ElementGroup::Field, id});
+    return found ? std::optional(std::get<TemplateField>(*found)) : std::nullopt;
+}
+
+std::optional<GraphicElement> EditorDocument::graphic(qint64 id) const
+{
+    const std::optional<TemplateElement> found = element({ElementGroup::Graphic, id});
+    return found ? std::optional(std::get<GraphicElement>(*found)) : std::nullopt;
 }
 
 std::optional<ElementRef> EditorDocument::anchor() const
@@ -439,9 +425,7 @@ void EditorDocument::setSelection(const QList<ElementRef> &selection)
 {
     QList<ElementRef> held;
     for (const ElementRef &ref : selection) {
-        const bool known = ref.kind == ElementRef::Kind::Field ? m_fields.indexOf(ref.id) >= 0
-                                                               : m_graphics.indexOf(ref.id) >= 0;
-        if (known && !held.contains(ref))
+        if (m_elements.indexOf(ref) >= 0 && !held.contains(ref))
             held.append(ref);
     }
     if (held == m_selection)
@@ -488,10 +472,8 @@ DocumentChange EditorDocument::perform(const QString &label, bool mergeable,
         return change;
     }
     DocumentChange change;
-    for (const FieldStep &step : std::as_const(entry.fieldSteps))
-        applyStep(m_fields, step, &change);
-    for (const GraphicStep &step : std::as_const(entry.graphicSteps))
-        applyStep(m_graphics, step, &change);
+    for (const ElementStep &step : std::as_const(entry.steps))
+        applyStep(m_elements, step, &change);
     entry.label = label;
     entry.mergeable = mergeable;
     m_history.record(entry);
@@ -500,73 +482,60 @@ DocumentChange EditorDocument::perform(const QString &label, bool mergeable,
 
 // A new row and its place in the drawing order, read together so that the
 // document never holds a record the store does not.
-template<typename Record>
-bool EditorDocument::insertStep(Record record, CanvasUndoEntry *entry, QString *error)
+bool EditorDocument::insertStep(TemplateElement element, CanvasUndoEntry *entry, QString *error)
 {
-    using Ops = StoreOps<Record>;
-    record.projectId = m_projectId;
-    if (!Ops::insert(m_store, &record, error))
+    setProject(element, m_projectId);
+    if (!m_store.insertElement(&element, error))
         return false;
-    const std::optional<qint64> order = Ops::sortOrder(m_store, record.id, error);
+    const std::optional<qint64> order = m_store.sortOrderOf(refOf(element), error);
     if (!order)
         return false;
-    entry->append(Ops::added(record, *order));
+    entry->append(CanvasUndoEntry::added(element, *order));
     return true;
 }
 
-// One stored element's new state; true when nothing failed (an unknown id or
-// an unchanged record writes nothing).
-template<typename Record>
-bool EditorDocument::modifyStep(Record edited, CanvasUndoEntry *entry, QString *error)
+// One stored element's new state; true when nothing failed (an unknown
+// element or an unchanged record writes nothing).
+bool EditorDocument::modifyStep(TemplateElement edited, CanvasUndoEntry *entry, QString *error)
 {
-    using Ops = StoreOps<Record>;
-    ElementList<Record> &list = listOf<Record>();
-    const int index = list.indexOf(edited.id);
+    const int index = m_elements.indexOf(refOf(edited));
     if (index < 0)
         return true;
-    const Record before = list.records.at(index);
-    // The update statement changes neither, so the held record must not either.
-    edited.projectId = before.projectId;
-    if constexpr (std::is_same_v<Record, GraphicElement>)
-        edited.type = before.type;
+    const TemplateElement &before = m_elements.elements.at(index);
+    // The update statement changes neither the project nor a graphic's kind,
+    // so the held record must not either.
+    edited = withStoredIdentity(edited, before);
     if (edited == before)
         return true;
-    if (!Ops::update(m_store, edited, error))
+    if (!m_store.updateElement(edited, error))
         return false;
-    entry->append(Ops::modified(before, edited, list.sortOrders.at(index)));
+    entry->append(CanvasUndoEntry::modified(before, edited, m_elements.sortOrders.at(index)));
     return true;
 }
 
-// Deletes one stored element; true when nothing failed (an unknown id
+// Deletes one stored element; true when nothing failed (an unknown element
 // deletes nothing).
-template<typename Record>
-bool EditorDocument::deleteStep(qint64 id, CanvasUndoEntry *entry, QString *error)
+bool EditorDocument::deleteStep(const ElementRef &ref, CanvasUndoEntry *entry, QString *error)
 {
-    using Ops = StoreOps<Record>;
-    ElementList<Record> &list = listOf<Record>();
-    const int index = list.indexOf(id);
+    const int index = m_elements.indexOf(ref);
     if (index < 0)
         return true;
-    if (!Ops::remove(m_store, id, error))
+    if (!m_store.removeElement(ref, error))
         return false;
-    entry->append(Ops::deleted(list.records.at(index), list.sortOrders.at(index)));
+    entry->append(CanvasUndoEntry::deleted(m_elements.elements.at(index), m_elements.sortOrders.at(index)));
     return true;
 }
 
-DocumentChange EditorDocument::insertElements(const QList<TemplateField> &fields,
-                                              const QList<GraphicElement> &graphics, const QString &label,
+DocumentChange EditorDocument::insertElements(const QList<TemplateElement> &elements, const QString &label,
                                               const QString &failureTitle, const EditorMessage &success)
 {
+    const QList<TemplateElement> ordered = fieldsFirst(elements);
     QString error;
     DocumentChange change = perform(
         label, false,
         [&](CanvasUndoEntry *entry, QString *e) {
-            for (const TemplateField &f : fields) {
-                if (!insertStep(f, entry, e))
-                    return false;
-            }
-            for (const GraphicElement &g : graphics) {
-                if (!insertStep(g, entry, e))
+            for (const TemplateElement &element : ordered) {
+                if (!insertStep(element, entry, e))
                     return false;
             }
             return true;
@@ -575,74 +544,53 @@ DocumentChange EditorDocument::insertElements(const QList<TemplateField> &fields
     if (!change.ok)
         return announce(failure(error, critical(failureTitle, error)));
     change.message = success;
-    // The new objects alone are selected, as after a click.
+    // The new objects alone are selected, as after a click: the graphics,
+    // then the fields, so that a field is the anchor.
     QList<ElementRef> added;
-    for (const GraphicElement &g : std::as_const(change.graphicsSet))
-        added.append({ElementRef::Kind::Graphic, g.id});
-    for (const TemplateField &f : std::as_const(change.fieldsSet))
-        added.append({ElementRef::Kind::Field, f.id});
+    for (const ElementGroup group : {ElementGroup::Graphic, ElementGroup::Field}) {
+        for (const TemplateElement &element : std::as_const(change.set)) {
+            if (groupOf(element) == group)
+                added.append(refOf(element));
+        }
+    }
     DocumentChange announced = announce(std::move(change));
     setSelection(added);
     return announced;
 }
 
-DocumentChange EditorDocument::addField(TemplateField field, const QString &label)
+DocumentChange EditorDocument::addElement(TemplateElement element, const QString &label)
 {
-    const QString name = label.isEmpty() ? addFieldLabel(field) : label;
-    return insertElements({field}, {}, name, QStringLiteral("Add Field Failed"), {});
+    const QString name = label.isEmpty() ? addLabel(element) : label;
+    const QString failed = groupOf(element) == ElementGroup::Field ? QStringLiteral("Add Field Failed")
+                                                                   : QStringLiteral("Add Graphic Failed");
+    return insertElements({element}, name, failed, {});
 }
 
-DocumentChange EditorDocument::addGraphic(GraphicElement element, const QString &label)
+DocumentChange EditorDocument::pasteElements(const QList<TemplateElement> &elements, CardSide side)
 {
-    const QString name = label.isEmpty() ? QStringLiteral("Add %1").arg(graphicKindName(element)) : label;
-    return insertElements({}, {element}, name, QStringLiteral("Add Graphic Failed"), {});
-}
-
-DocumentChange EditorDocument::pasteField(TemplateField field, const QString &side)
-{
-    field.side = cardSideFromKey(side);
-    return insertElements({field}, {}, QStringLiteral("Paste"), QStringLiteral("Paste Field Failed"),
-                          status(QStringLiteral("Field pasted"), 2000));
-}
-
-DocumentChange EditorDocument::pasteGraphic(GraphicElement element, const QString &side)
-{
-    element.side = cardSideFromKey(side);
-    return insertElements({}, {element}, QStringLiteral("Paste"), QStringLiteral("Paste Graphic Failed"),
-                          status(QStringLiteral("Graphic pasted"), 2000));
-}
-
-DocumentChange EditorDocument::pasteObjects(const QList<TemplateField> &fields,
-                                            const QList<GraphicElement> &graphics, const QString &side)
-{
-    if (fields.size() + graphics.size() == 1) {
-        return fields.isEmpty() ? pasteGraphic(graphics.first(), side) : pasteField(fields.first(), side);
+    QList<TemplateElement> sided = elements;
+    for (TemplateElement &element : sided)
+        setSide(element, side);
+    if (sided.size() == 1) {
+        const bool isField = groupOf(sided.first()) == ElementGroup::Field;
+        const QString failed = isField ? QStringLiteral("Paste Field Failed") : QStringLiteral("Paste Graphic Failed");
+        const QString pasted = isField ? QStringLiteral("Field pasted") : QStringLiteral("Graphic pasted");
+        return insertElements(sided, QStringLiteral("Paste"), failed, status(pasted, 2000));
     }
-    QList<TemplateField> sidedFields = fields;
-    for (TemplateField &f : sidedFields)
-        f.side = cardSideFromKey(side);
-    QList<GraphicElement> sidedGraphics = graphics;
-    for (GraphicElement &g : sidedGraphics)
-        g.side = cardSideFromKey(side);
-    const int count = int(fields.size() + graphics.size());
-    return insertElements(sidedFields, sidedGraphics, QStringLiteral("Paste"), QStringLiteral("Paste Failed"),
-                          status(QStringLiteral("Pasted %1 objects").arg(count), 2000));
+    return insertElements(sided, QStringLiteral("Paste"), QStringLiteral("Paste Failed"),
+                          status(QStringLiteral("Pasted %1 objects").arg(sided.size()), 2000));
 }
 
-DocumentChange EditorDocument::modifyElements(const QList<TemplateField> &fields,
-                                              const QList<GraphicElement> &graphics, QString label,
-                                              bool mergeable, const QString &saveFailedText)
+DocumentChange EditorDocument::writeModifications(const QList<TemplateElement> &edited, const QString &label,
+                                                  bool mergeable, const QString &saveFailedText)
 {
+    const QList<TemplateElement> ordered = fieldsFirst(edited);
     QString error;
     DocumentChange change = perform(
         label, mergeable,
         [&](CanvasUndoEntry *entry, QString *e) {
-            for (const TemplateField &f : fields) {
-                if (!modifyStep(f, entry, e))
-                    return false;
-            }
-            for (const GraphicElement &g : graphics) {
-                if (!modifyStep(g, entry, e))
+            for (const TemplateElement &element : ordered) {
+                if (!modifyStep(element, entry, e))
                     return false;
             }
             return true;
@@ -653,107 +601,72 @@ DocumentChange EditorDocument::modifyElements(const QList<TemplateField> &fields
     return announce(std::move(change));
 }
 
-DocumentChange EditorDocument::modifyField(TemplateField edited, const QString &label)
+DocumentChange EditorDocument::modifyElement(const TemplateElement &edited, const QString &label)
 {
-    const std::optional<TemplateField> before = field(edited.id);
+    const std::optional<TemplateElement> before = element(refOf(edited));
     QString name = label;
     bool mergeable = false;
     if (name.isEmpty() && before) {
-        TemplateField normalized = edited;
-        normalized.projectId = before->projectId;
-        name = fieldEditLabel(*before, normalized);
+        name = elementEditLabel(*before, withStoredIdentity(edited, *before));
         // Property edits of one object come in bursts (a spin box's arrows).
         mergeable = name.startsWith(QLatin1String("Change "));
     } else if (!name.isEmpty()) {
         mergeable = true;
     }
-    return modifyElements({edited}, {}, name, mergeable, StoreOps<TemplateField>::saveFailedText());
+    return writeModifications({edited}, name, mergeable, saveFailedText(groupOf(edited)));
 }
 
-DocumentChange EditorDocument::modifyGraphic(GraphicElement edited, const QString &label)
-{
-    const std::optional<GraphicElement> before = graphic(edited.id);
-    QString name = label;
-    bool mergeable = false;
-    if (name.isEmpty() && before) {
-        GraphicElement normalized = edited;
-        normalized.projectId = before->projectId;
-        normalized.type = before->type;
-        name = graphicEditLabel(*before, normalized);
-        mergeable = name.startsWith(QLatin1String("Change "));
-    } else if (!name.isEmpty()) {
-        mergeable = true;
-    }
-    return modifyElements({}, {edited}, name, mergeable, StoreOps<GraphicElement>::saveFailedText());
-}
-
-DocumentChange EditorDocument::modifyObjects(const QList<TemplateField> &fields,
-                                             const QList<GraphicElement> &graphics, const QString &label)
+DocumentChange EditorDocument::modifyElements(const QList<TemplateElement> &edited, const QString &label)
 {
     QString name = label;
     if (name.isEmpty()) {
         name = QStringLiteral("Move");
-        for (const TemplateField &f : fields) {
-            if (const std::optional<TemplateField> before = field(f.id);
-                before && (before->widthMm != f.widthMm || before->heightMm != f.heightMm))
-                name = QStringLiteral("Resize");
-        }
-        for (const GraphicElement &g : graphics) {
-            if (const std::optional<GraphicElement> before = graphic(g.id);
-                before && (before->widthMm != g.widthMm || before->heightMm != g.heightMm))
+        for (const TemplateElement &e : edited) {
+            if (const std::optional<TemplateElement> before = element(refOf(e));
+                before
+                && (boxOf(*before).width() != boxOf(e).width() || boxOf(*before).height() != boxOf(e).height()))
                 name = QStringLiteral("Resize");
         }
     }
-    const QString failed = fields.isEmpty() ? StoreOps<GraphicElement>::saveFailedText()
-                                            : StoreOps<TemplateField>::saveFailedText();
-    return modifyElements(fields, graphics, name, false, failed);
+    const bool anyField = std::any_of(edited.cbegin(), edited.cend(),
+                                      [](const TemplateElement &e) { return groupOf(e) == ElementGroup::Field; });
+    return writeModifications(edited, name, false,
+                              saveFailedText(anyField ? ElementGroup::Field : ElementGroup::Graphic));
 }
 
-DocumentChange EditorDocument::deleteField(qint64 id)
+DocumentChange EditorDocument::deleteElement(const ElementRef &ref)
 {
+    const bool isField = ref.group == ElementGroup::Field;
     QString error;
     DocumentChange change = perform(
-        QStringLiteral("Delete Field"), false,
-        [&](CanvasUndoEntry *entry, QString *e) { return deleteStep<TemplateField>(id, entry, e); }, &error);
-    if (!change.ok)
-        return announce(settled(failure(error, critical(QStringLiteral("Could Not Delete Field"), error))));
+        isField ? QStringLiteral("Delete Field") : QStringLiteral("Delete Graphic"), false,
+        [&](CanvasUndoEntry *entry, QString *e) { return deleteStep(ref, entry, e); }, &error);
+    if (!change.ok) {
+        const QString title =
+            isField ? QStringLiteral("Could Not Delete Field") : QStringLiteral("Delete Graphic Failed");
+        return announce(settled(failure(error, critical(title, error))));
+    }
     return announce(std::move(change));
 }
 
-DocumentChange EditorDocument::deleteGraphic(qint64 id)
-{
-    QString error;
-    DocumentChange change = perform(
-        QStringLiteral("Delete Graphic"), false,
-        [&](CanvasUndoEntry *entry, QString *e) { return deleteStep<GraphicElement>(id, entry, e); }, &error);
-    if (!change.ok)
-        return announce(settled(failure(error, critical(QStringLiteral("Delete Graphic Failed"), error))));
-    return announce(std::move(change));
-}
-
-DocumentChange EditorDocument::deleteObjects(const QList<ElementRef> &selection)
+DocumentChange EditorDocument::deleteElements(const QList<ElementRef> &selection)
 {
     if (selection.isEmpty())
         return {};
     QString label;
     if (selection.size() == 1)
-        label = selection.first().kind == ElementRef::Kind::Field ? QStringLiteral("Delete Field")
-                                                                  : QStringLiteral("Delete Graphic");
+        label = selection.first().group == ElementGroup::Field ? QStringLiteral("Delete Field")
+                                                               : QStringLiteral("Delete Graphic");
     else
         label = QStringLiteral("Delete %1 Objects").arg(selection.size());
+    const QList<ElementRef> ordered = fieldsFirst(selection);
     QString error;
     DocumentChange change = perform(
         label, false,
         [&](CanvasUndoEntry *entry, QString *e) {
-            for (const ElementRef::Kind kind : {ElementRef::Kind::Field, ElementRef::Kind::Graphic}) {
-                for (const ElementRef &ref : selection) {
-                    if (ref.kind != kind)
-                        continue;
-                    const bool deleted = kind == ElementRef::Kind::Field ? deleteStep<TemplateField>(ref.id, entry, e)
-                                                                         : deleteStep<GraphicElement>(ref.id, entry, e);
-                    if (!deleted)
-                        return false;
-                }
+            for (const ElementRef &ref : ordered) {
+                if (!deleteStep(ref, entry, e))
+                    return false;
             }
             return true;
         },
@@ -765,7 +678,7 @@ DocumentChange EditorDocument::deleteObjects(const QList<ElementRef> &selection)
             QStringLiteral("Deleted %1 object(s); %2 failed: %3").arg(0).arg(count).arg(error), 6000);
         return announce(settled(std::move(change)));
     }
-    const int deleted = int(change.fieldsRemoved.size() + change.graphicsRemoved.size());
+    const int deleted = int(change.removed.size());
     change.message = status(QStringLiteral("Deleted %1 selected object%2").arg(deleted).arg(pluralS(deleted)), 2500);
     return announce(std::move(change));
 }
@@ -785,45 +698,25 @@ DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementR
         return change;
     }
     const ElementRef anchorRef = selection.contains(anchor) ? anchor : selection.first();
-    std::optional<QRectF> anchorRect;
-    if (anchorRef.kind == ElementRef::Kind::Field) {
-        if (const std::optional<TemplateField> f = field(anchorRef.id))
-            anchorRect = rectOf(*f);
-    } else if (const std::optional<GraphicElement> g = graphic(anchorRef.id)) {
-        anchorRect = rectOf(*g);
-    }
-
-    QList<TemplateField> fields;
-    QList<GraphicElement> graphics;
-    if (anchorRect) {
+    QList<TemplateElement> aligned;
+    if (const std::optional<TemplateElement> anchorElement = element(anchorRef)) {
+        const QRectF anchorRect = boxOf(*anchorElement);
         for (const ElementRef &ref : selection) {
             if (ref == anchorRef)
                 continue;
-            if (ref.kind == ElementRef::Kind::Field) {
-                if (std::optional<TemplateField> f = field(ref.id)) {
-                    const QPointF position = alignedPosition(mode, *anchorRect, rectOf(*f));
-                    f->xMm = position.x();
-                    f->yMm = position.y();
-                    fields.append(*f);
-                }
-            } else if (std::optional<GraphicElement> g = graphic(ref.id)) {
-                const QPointF position = alignedPosition(mode, *anchorRect, rectOf(*g));
-                g->xMm = position.x();
-                g->yMm = position.y();
-                graphics.append(*g);
+            if (std::optional<TemplateElement> moved = element(ref)) {
+                setPosition(*moved, alignedPosition(mode, anchorRect, boxOf(*moved)));
+                aligned.append(*moved);
             }
         }
     }
+    const QList<TemplateElement> ordered = fieldsFirst(aligned);
     QString error;
     change = perform(
         alignModeName(mode), false,
         [&](CanvasUndoEntry *entry, QString *e) {
-            for (const TemplateField &f : std::as_const(fields)) {
-                if (!modifyStep(f, entry, e))
-                    return false;
-            }
-            for (const GraphicElement &g : std::as_const(graphics)) {
-                if (!modifyStep(g, entry, e))
+            for (const TemplateElement &moved : ordered) {
+                if (!modifyStep(moved, entry, e))
                     return false;
             }
             return true;
@@ -842,15 +735,17 @@ DocumentChange EditorDocument::alignObjects(AlignMode mode, const QList<ElementR
 
 DocumentChange EditorDocument::splitTable(qint64 tableId)
 {
-    const int index = m_graphics.indexOf(tableId);
-    if (index < 0 || m_graphics.records.at(index).type != ElementKind::Table)
+    const ElementRef tableRef{ElementGroup::Graphic, tableId};
+    const int index = m_elements.indexOf(tableRef);
+    if (index < 0 || kindOf(m_elements.elements.at(index)) != ElementKind::Table)
         return {};
-    const PlacedRecord<GraphicElement> table{m_graphics.records.at(index), m_graphics.sortOrders.at(index)};
+    const PlacedElement table{m_elements.elements.at(index), m_elements.sortOrders.at(index)};
+    const GraphicElement &tableRecord = std::get<GraphicElement>(table.element);
     const QString title = QStringLiteral("Could Not Split Table");
 
-    QList<GraphicElement> cells = splitTableCells(table.record);
+    const QList<GraphicElement> cells = splitTableCells(tableRecord);
     if (cells.isEmpty()) {
-        const QString text = tableSplitRefusal(table.record);
+        const QString text = tableSplitRefusal(tableRecord);
         return failure(text, critical(title, text));
     }
 
@@ -858,17 +753,18 @@ DocumentChange EditorDocument::splitTable(qint64 tableId)
     DocumentChange change = perform(
         QStringLiteral("Split Table"), false,
         [&](CanvasUndoEntry *entry, QString *e) {
-            QList<PlacedRecord<GraphicElement>> rectangles;
-            for (GraphicElement &cell : cells) {
-                cell.projectId = m_projectId;
-                if (!m_store.insertGraphic(&cell, e))
+            QList<PlacedElement> rectangles;
+            for (const GraphicElement &cell : cells) {
+                TemplateElement rectangle = cell;
+                setProject(rectangle, m_projectId);
+                if (!m_store.insertElement(&rectangle, e))
                     return false;
-                const std::optional<qint64> order = m_store.graphicSortOrder(cell.id, e);
+                const std::optional<qint64> order = m_store.sortOrderOf(refOf(rectangle), e);
                 if (!order)
                     return false;
-                rectangles.append({cell, *order});
+                rectangles.append({rectangle, *order});
             }
-            if (!m_store.removeGraphic(table.record.id, e))
+            if (!m_store.removeElement(tableRef, e))
                 return false;
             entry->append(CanvasUndoEntry::tableSplit(table, rectangles));
             return true;
@@ -877,27 +773,22 @@ DocumentChange EditorDocument::splitTable(qint64 tableId)
     if (!change.ok)
         return announce(settled(failure(error, critical(title, error))));
     change.message = status(
-        QStringLiteral("Split the table into %1 independent rectangles.").arg(change.graphicsSet.size()), 3000);
+        QStringLiteral("Split the table into %1 independent rectangles.").arg(change.set.size()), 3000);
     DocumentChange announced = announce(std::move(change));
-    if (!announced.graphicsSet.isEmpty())
-        setSelection({{ElementRef::Kind::Graphic, announced.graphicsSet.first().id}});
+    if (!announced.set.isEmpty())
+        setSelection({refOf(announced.set.first())});
     return announced;
 }
 
 DocumentChange EditorDocument::applyEntry(const CanvasUndoEntry &entry, bool forwards)
 {
-    const QList<FieldStep> fieldSteps = stepsToApply(entry.fieldSteps, forwards);
-    const QList<GraphicStep> graphicSteps = stepsToApply(entry.graphicSteps, forwards);
+    const QList<ElementStep> steps = stepsToApply(entry.steps, forwards);
 
     QString error;
     m_history.setApplying(true);
     const bool written = writeAtomically(
         [&](QString *e) {
-            for (const FieldStep &step : fieldSteps) {
-                if (!writeStep(m_store, step, e))
-                    return false;
-            }
-            for (const GraphicStep &step : graphicSteps) {
+            for (const ElementStep &step : steps) {
                 if (!writeStep(m_store, step, e))
                     return false;
             }
@@ -909,10 +800,8 @@ DocumentChange EditorDocument::applyEntry(const CanvasUndoEntry &entry, bool for
         return settled(failure(error, critical(QStringLiteral("Could Not Apply Undo/Redo"), error)));
 
     DocumentChange change;
-    for (const FieldStep &step : fieldSteps)
-        applyStep(m_fields, step, &change);
-    for (const GraphicStep &step : graphicSteps)
-        applyStep(m_graphics, step, &change);
+    for (const ElementStep &step : steps)
+        applyStep(m_elements, step, &change);
     return change;
 }
 
@@ -923,15 +812,8 @@ DocumentChange EditorDocument::settled(DocumentChange change)
     // What the document holds no longer matches the store, so it is read
     // again; the history keeps its place, and an entry that refers to the
     // vanished object fails the same way when undone or redone.
-    QString message;
-    ElementList<TemplateField> fields;
-    fields.records = m_store.loadFields(m_projectId, &message, &fields.sortOrders);
-    ElementList<GraphicElement> graphics;
-    if (message.isEmpty())
-        graphics.records = m_store.loadGraphics(m_projectId, &message, &graphics.sortOrders);
-    if (message.isEmpty()) {
-        m_fields = fields;
-        m_graphics = graphics;
+    if (std::optional<ElementList> list = loadList(m_projectId, nullptr)) {
+        m_elements = std::move(*list);
         change.reloaded = true;
     }
     change.message = critical(QStringLiteral("Object Removed Elsewhere"), elementRemovedElsewhereMessage());

@@ -2,8 +2,7 @@
 
 #include "editor/canvashistory.h"
 #include "editor/editorgeometry.h"
-#include "model/graphicelement.h"
-#include "model/templatefield.h"
+#include "model/templateelement.h"
 
 #include <QList>
 #include <QObject>
@@ -29,13 +28,13 @@ struct EditorMessage
     friend bool operator==(const EditorMessage &, const EditorMessage &) = default;
 };
 
-// What an operation did, for the window's canvases and panels. `…Set` holds
-// the records now stored that were added, put back or modified, in the order
-// they were written (a new canvas item for an id it does not show yet, an
-// update otherwise; after an add or a split the first is the one to select);
-// `…Removed` holds the records whose rows are gone. `ok` is false when a
-// database step failed or the operation refused; `error` then holds the
-// reasons, joined by "; ".
+// What an operation did, for the window's canvases and panels. `set` holds
+// the elements now stored that were added, put back or modified, in the
+// order they were written (a new canvas item for an element it does not show
+// yet, an update otherwise; after an add or a split the first of a group is
+// the one to select); `removed` holds the elements whose rows are gone. `ok`
+// is false when a database step failed or the operation refused; `error`
+// then holds the reasons, joined by "; ".
 struct DocumentChange
 {
     bool ok = true;
@@ -46,10 +45,14 @@ struct DocumentChange
     bool reloaded = false;
     QString error;
     EditorMessage message;
-    QList<TemplateField> fieldsSet;
-    QList<TemplateField> fieldsRemoved;
-    QList<GraphicElement> graphicsSet;
-    QList<GraphicElement> graphicsRemoved;
+    QList<TemplateElement> set;
+    QList<TemplateElement> removed;
+
+    // The records of one group of `set` and `removed`.
+    QList<TemplateField> fieldsSet() const { return fieldsOf(set); }
+    QList<TemplateField> fieldsRemoved() const { return fieldsOf(removed); }
+    QList<GraphicElement> graphicsSet() const { return graphicsOf(set); }
+    QList<GraphicElement> graphicsRemoved() const { return graphicsOf(removed); }
 
     bool isEmpty() const;
     // A scratch or sequence field came, went or changed: the card numbering
@@ -57,33 +60,22 @@ struct DocumentChange
     bool touchesCardNumbering() const;
 };
 
-// A selected canvas object, by kind and database id.
-struct ElementRef
-{
-    enum class Kind { Field, Graphic };
-
-    Kind kind = Kind::Field;
-    qint64 id = 0;
-
-    friend bool operator==(const ElementRef &, const ElementRef &) = default;
-};
-
 Q_DECLARE_METATYPE(DocumentChange)
 
-// A project's template elements in drawing order, each with the sort_order of
-// its row, kept in step with the store.
-template<typename Record>
+// A project's template elements, each with the sort_order of its row, kept in
+// step with the store: the fields in drawing order, then the graphics in
+// drawing order, as the store loads them.
 struct ElementList
 {
-    QList<Record> records;
+    QList<TemplateElement> elements;
     QList<qint64> sortOrders;
 
-    int indexOf(qint64 id) const;
-    std::optional<Record> find(qint64 id) const;
-    // Replaces the record with the same id in place, or inserts it where the
-    // store's order (sort_order, then id) puts it.
-    void put(const PlacedRecord<Record> &placed);
-    void remove(qint64 id);
+    int indexOf(const ElementRef &ref) const;
+    std::optional<TemplateElement> find(const ElementRef &ref) const;
+    // Replaces the element with the same ref in place, or inserts it where
+    // the store's order (group, sort_order, then id) puts it.
+    void put(const PlacedElement &placed);
+    void remove(const ElementRef &ref);
 };
 
 // The template of one project as the editor works on it: its fields and
@@ -105,13 +97,16 @@ public:
     bool open(qint64 projectId, QString *error = nullptr);
     qint64 projectId() const { return m_projectId; }
 
-    // Both sides, in drawing order.
-    const QList<TemplateField> &fields() const { return m_fields.records; }
-    const QList<GraphicElement> &graphics() const { return m_graphics.records; }
-    QList<TemplateField> fieldsOnSide(const QString &side) const;
-    QList<GraphicElement> graphicsOnSide(const QString &side) const;
-    std::optional<TemplateField> field(qint64 id) const { return m_fields.find(id); }
-    std::optional<GraphicElement> graphic(qint64 id) const { return m_graphics.find(id); }
+    // Both sides: the fields in drawing order, then the graphics in drawing order.
+    const QList<TemplateElement> &elements() const { return m_elements.elements; }
+    std::optional<TemplateElement> element(const ElementRef &ref) const { return m_elements.find(ref); }
+    // The records of one group, for the views that paint or list them.
+    QList<TemplateField> fields() const { return fieldsOf(m_elements.elements); }
+    QList<GraphicElement> graphics() const { return graphicsOf(m_elements.elements); }
+    QList<TemplateField> fieldsOnSide(CardSide side) const;
+    QList<GraphicElement> graphicsOnSide(CardSide side) const;
+    std::optional<TemplateField> field(qint64 id) const;
+    std::optional<GraphicElement> graphic(qint64 id) const;
 
     const CanvasHistory &history() const { return m_history; }
 
@@ -121,35 +116,28 @@ public:
     std::optional<ElementRef> anchor() const;
     void setSelection(const QList<ElementRef> &selection);
 
-    // A tool's new element (project set here, side as given) or a pasted one
-    // (project and side set here), inserted as a new row and then selected.
-    // `label` names the undo step ("Add Text Field"); empty gives "Add Field"
-    // or "Add Graphic".
-    DocumentChange addField(TemplateField field, const QString &label = QString());
-    DocumentChange addGraphic(GraphicElement element, const QString &label = QString());
-    DocumentChange pasteField(TemplateField field, const QString &side);
-    DocumentChange pasteGraphic(GraphicElement element, const QString &side);
-    // Several copied objects pasted at once: one "Paste" step, all or nothing.
-    DocumentChange pasteObjects(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
-                                const QString &side);
+    // A tool's new element (project set here, side as given), inserted as a
+    // new row and then selected. `label` names the undo step; empty gives the
+    // tool's name ("Add Text Field", "Add Circle").
+    DocumentChange addElement(TemplateElement element, const QString &label = QString());
+    // Copied objects pasted on `side` (project and side set here) as one
+    // "Paste" step, all or nothing, and then selected.
+    DocumentChange pasteElements(const QList<TemplateElement> &elements, CardSide side);
 
     // A committed move or resize, or a property edit, of a stored element
-    // (found by id; an unknown id changes nothing). A graphic keeps its kind.
-    // Without `label` the step is named after what changed ("Move", "Resize",
-    // "Change Font Size"); a property edit merges with the next edit of the
-    // same property of the same object.
-    DocumentChange modifyField(TemplateField edited, const QString &label = QString());
-    DocumentChange modifyGraphic(GraphicElement edited, const QString &label = QString());
+    // (found by its group and id; an unknown one changes nothing). A graphic
+    // keeps its kind. Without `label` the step is named after what changed
+    // ("Move", "Resize", "Change Font Size"); a property edit merges with the
+    // next edit of the same property of the same object.
+    DocumentChange modifyElement(const TemplateElement &edited, const QString &label = QString());
     // Several objects changed by one gesture (a drag of the selection): one
     // step, all or nothing, named "Move" or "Resize" when `label` is empty.
-    DocumentChange modifyObjects(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
-                                 const QString &label = QString());
+    DocumentChange modifyElements(const QList<TemplateElement> &edited, const QString &label = QString());
 
     // "Delete Current Field" / "Delete Current Graphic", and the selection
     // delete (fields first, then graphics): one step, all or nothing.
-    DocumentChange deleteField(qint64 id);
-    DocumentChange deleteGraphic(qint64 id);
-    DocumentChange deleteObjects(const QList<ElementRef> &selection);
+    DocumentChange deleteElement(const ElementRef &ref);
+    DocumentChange deleteElements(const QList<ElementRef> &selection);
 
     // Moves every selected object but the anchor into line with the anchor,
     // as one step named after the mode ("Align Left"). An anchor that is not
@@ -175,21 +163,18 @@ signals:
 
 private:
     // Runs `build` (which writes the store and describes each written step in
-    // the entry) in one transaction; on success the lists follow the steps,
+    // the entry) in one transaction; on success the list follows the steps,
     // the entry is recorded as `label` and the change describes the steps.
-    // On failure nothing remains in the store, the lists or the history.
+    // On failure nothing remains in the store, the list or the history.
     DocumentChange perform(const QString &label, bool mergeable,
                            const std::function<bool(CanvasUndoEntry *, QString *)> &build, QString *error);
-    template<typename Record>
-    bool insertStep(Record record, CanvasUndoEntry *entry, QString *error);
-    template<typename Record>
-    bool modifyStep(Record edited, CanvasUndoEntry *entry, QString *error);
-    template<typename Record>
-    bool deleteStep(qint64 id, CanvasUndoEntry *entry, QString *error);
-    DocumentChange insertElements(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
-                                  const QString &label, const QString &failureTitle, const EditorMessage &success);
-    DocumentChange modifyElements(const QList<TemplateField> &fields, const QList<GraphicElement> &graphics,
-                                  QString label, bool mergeable, const QString &saveFailedText);
+    bool insertStep(TemplateElement element, CanvasUndoEntry *entry, QString *error);
+    bool modifyStep(TemplateElement edited, CanvasUndoEntry *entry, QString *error);
+    bool deleteStep(const ElementRef &ref, CanvasUndoEntry *entry, QString *error);
+    DocumentChange insertElements(const QList<TemplateElement> &elements, const QString &label,
+                                  const QString &failureTitle, const EditorMessage &success);
+    DocumentChange writeModifications(const QList<TemplateElement> &edited, const QString &label, bool mergeable,
+                                      const QString &saveFailedText);
     DocumentChange applyEntry(const CanvasUndoEntry &entry, bool forwards);
     // A failed operation whose object was gone from the store: the elements
     // are loaded again (the history stays as it was) and the user is told.
@@ -201,14 +186,13 @@ private:
     // selection; returns `change`.
     DocumentChange announce(DocumentChange change);
     void pruneSelection();
-
-    template<typename Record>
-    ElementList<Record> &listOf();
+    // The project's elements as the store holds them now; nothing when the
+    // load failed (`error` says why).
+    std::optional<ElementList> loadList(qint64 projectId, QString *error);
 
     ProjectStore &m_store;
     qint64 m_projectId = 0;
-    ElementList<TemplateField> m_fields;
-    ElementList<GraphicElement> m_graphics;
+    ElementList m_elements;
     QList<ElementRef> m_selection;
     CanvasHistory m_history;
 };

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "model/datasource.h"
-#include "model/graphicelement.h"
 #include "model/project.h"
-#include "model/templatefield.h"
+#include "model/templateelement.h"
 #include "store/recordrows.h"
 
 #include <QList>
@@ -56,29 +55,47 @@ public:
     bool deleteDemoProjects(QString *error = nullptr);
     bool relinkStarterSampleData(const QString &starterDirectory, QString *error = nullptr);
 
-    // Template fields. `sortOrders`, when given, gets each loaded record's
-    // place in the drawing order (its sort_order), index for index.
-    QList<TemplateField> loadFields(qint64 projectId, QString *error = nullptr,
-                                    QList<qint64> *sortOrders = nullptr);
-    bool insertField(TemplateField *field, QString *error = nullptr);
+    // Template elements, fields and graphics alike. `sortOrders`, when given,
+    // gets each loaded record's place in its group's drawing order (its
+    // sort_order), index for index. All groups come as the fields in drawing
+    // order, then the graphics in drawing order; a graphic row of a shape this
+    // program does not know is not loaded (it was never painted) and stays as
+    // stored.
+    QList<TemplateElement> loadElements(qint64 projectId, QString *error = nullptr,
+                                        QList<qint64> *sortOrders = nullptr);
+    QList<TemplateElement> loadElements(qint64 projectId, ElementGroup group, QString *error = nullptr,
+                                        QList<qint64> *sortOrders = nullptr);
+    // A new row at the top of its group's drawing order; the element gets its id.
+    bool insertElement(TemplateElement *element, QString *error = nullptr);
     // Undo and redo: the row back under its id and at the given place in the
     // drawing order, so that it is drawn where it was, not on top.
-    bool restoreField(const TemplateField &field, qint64 sortOrder, QString *error = nullptr);
-    std::optional<qint64> fieldSortOrder(qint64 id, QString *error = nullptr);
+    bool restoreElement(const TemplateElement &element, qint64 sortOrder, QString *error = nullptr);
+    std::optional<qint64> sortOrderOf(const ElementRef &ref, QString *error = nullptr);
     // An update or removal succeeds only when exactly one row changed;
-    // otherwise it fails with elementRemovedElsewhereMessage().
-    bool updateField(const TemplateField &field, QString *error = nullptr);
-    bool removeField(qint64 id, QString *error = nullptr);
+    // otherwise it fails with elementRemovedElsewhereMessage(). An update
+    // keeps a graphic's kind as stored.
+    bool updateElement(const TemplateElement &element, QString *error = nullptr);
+    bool removeElement(const ElementRef &ref, QString *error = nullptr);
 
-    // Template graphics, as the fields; a row of a shape this program does
-    // not know is not loaded (it was never painted) and stays as stored.
-    QList<GraphicElement> loadGraphics(qint64 projectId, QString *error = nullptr,
-                                       QList<qint64> *sortOrders = nullptr);
-    bool insertGraphic(GraphicElement *element, QString *error = nullptr);
-    bool restoreGraphic(const GraphicElement &element, qint64 sortOrder, QString *error = nullptr);
-    std::optional<qint64> graphicSortOrder(qint64 id, QString *error = nullptr);
-    bool updateGraphic(const GraphicElement &element, QString *error = nullptr);
-    bool removeGraphic(qint64 id, QString *error = nullptr);
+    // The records of one group alone (the export plan, the command line, the
+    // starter and tools that build a template row by row).
+    template<typename Record>
+    QList<Record> loadRecords(qint64 projectId, QString *error = nullptr, QList<qint64> *sortOrders = nullptr)
+    {
+        return recordsOf<Record>(loadElements(projectId, recordGroup<Record>, error, sortOrders));
+    }
+    template<typename Record>
+        requires(!std::is_same_v<Record, TemplateElement>)
+    bool insertElement(Record *record, QString *error = nullptr)
+    {
+        if (!record)
+            return false;
+        TemplateElement element = *record;
+        if (!insertElement(&element, error))
+            return false;
+        record->id = idOf(element);
+        return true;
+    }
 
     // Several element statements as one change (a table split, an undo step):
     // after a failed step the caller rolls back and nothing of it remains.

@@ -16,13 +16,13 @@
 
 namespace {
 
-bool isBack(const QString &side)
+bool isBack(CardSide side)
 {
-    return side == QLatin1String("back");
+    return side == CardSide::Back;
 }
 
-// The stored background of a side: "back" has its own, anything else is the front.
-QString &backgroundPathOf(Project &project, const QString &side)
+// The stored background of a side.
+QString &backgroundPathOf(Project &project, CardSide side)
 {
     return isBack(side) ? project.backBackgroundPath : project.backgroundPath;
 }
@@ -52,7 +52,7 @@ void BackgroundFlow::importBackground()
     if (source.isEmpty())
         return;
 
-    const QString side = m_page->currentSide();
+    const CardSide side = m_page->currentSide();
     const BackgroundImport imported = importBackgroundFile(m_dataDirectory, m_session.project().id, source,
                                                            QDateTime::currentMSecsSinceEpoch());
     if (!imported.ok()) {
@@ -79,7 +79,7 @@ void BackgroundFlow::importBackground()
 
 void BackgroundFlow::clearBackground()
 {
-    const QString side = m_page->currentSide();
+    const CardSide side = m_page->currentSide();
     Project updated = m_session.project();
     backgroundPathOf(updated, side).clear();
     QString error;
@@ -96,7 +96,7 @@ void BackgroundFlow::clearBackground()
 void BackgroundFlow::showProjectBackgrounds()
 {
     QStringList failures;
-    for (const QString &side : {QStringLiteral("front"), QStringLiteral("back")}) {
+    for (const CardSide side : {CardSide::Front, CardSide::Back}) {
         CanvasView *view = m_page->canvasForSide(side);
         // A failed load keeps the previous picture, which belongs to the
         // project shown before.
@@ -122,7 +122,7 @@ void BackgroundFlow::showProjectBackgrounds()
 
 void BackgroundFlow::refreshStatus()
 {
-    const QString side = m_page->currentSide();
+    const CardSide side = m_page->currentSide();
     const QString shownSide = isBack(side) ? tr("Back") : tr("Front");
     const QString path = backgroundPathOf(m_session.project(), side);
     m_page->setBackgroundStatus(path.isEmpty() ? tr("%1 background: not imported").arg(shownSide)

@@ -21,8 +21,6 @@
 
 namespace {
 
-const QString backSide = QStringLiteral("back");
-
 // The column names of each data file, from the combined records' keys
 // ("source:ID:COLUMN"), in the order the keys are listed.
 QHash<qint64, QStringList> columnsBySource(const QStringList &keys, QList<qint64> *order)
@@ -71,8 +69,7 @@ CanvasPage *CanvasEditor::page()
         return m_dialogs.getColor(parent, title, initial);
     });
 
-    connect(m_page, &CanvasPage::addFieldRequested, this, &CanvasEditor::addField);
-    connect(m_page, &CanvasPage::addGraphicRequested, this, &CanvasEditor::addGraphic);
+    connect(m_page, &CanvasPage::addElementRequested, this, &CanvasEditor::addElement);
     connect(m_page, &CanvasPage::alignRequested, this, &CanvasEditor::alignSelectedObjects);
     connect(m_page, &CanvasPage::previewRecordChanged, this, &CanvasEditor::showPreviewRecord);
     connect(m_page, &CanvasPage::sideChanged, this, &CanvasEditor::sideChanged);
@@ -99,14 +96,14 @@ void CanvasEditor::connectCanvas(CanvasView *view)
     connect(view, &CanvasView::graphicEdited, this, &CanvasEditor::graphicEditedOnCanvas);
     connect(view, &CanvasView::objectsEdited, this,
             [this](const QList<TemplateField> &fields, const QList<GraphicElement> &graphics) {
-                finish(m_document.modifyObjects(fields, graphics));
+                finish(m_document.modifyElements(elementsOf(fields, graphics)));
             });
     connect(view, &CanvasView::deleteSelectionRequested, this, &CanvasEditor::deleteSelectedObjects);
     connect(view, &CanvasView::undoRequested, this, &CanvasEditor::undo);
     connect(view, &CanvasView::redoRequested, this, &CanvasEditor::redo);
     connect(view, &CanvasView::pasteRequested, this,
             [this](const QList<TemplateField> &fields, const QList<GraphicElement> &graphics) {
-                finish(m_document.pasteObjects(fields, graphics, currentSide()));
+                finish(m_document.pasteElements(elementsOf(fields, graphics), currentSide()));
             });
     // The canvas on show tells the document what the user selected; the
     // other one only follows the document.
@@ -132,14 +129,14 @@ BackgroundFlow *CanvasEditor::backgrounds()
     return m_backgrounds;
 }
 
-CanvasView *CanvasEditor::canvasFor(const QString &side) const
+CanvasView *CanvasEditor::canvasFor(CardSide side) const
 {
     return m_page->canvasForSide(side);
 }
 
-QString CanvasEditor::currentSide() const
+CardSide CanvasEditor::currentSide() const
 {
-    return m_page ? m_page->currentSide() : QStringLiteral("front");
+    return m_page ? m_page->currentSide() : CardSide::Front;
 }
 
 qint64 CanvasEditor::selectedFieldId() const
@@ -163,7 +160,7 @@ void CanvasEditor::openProject()
 
 void CanvasEditor::loadCanvases()
 {
-    for (const QString &side : {QStringLiteral("front"), backSide}) {
+    for (const CardSide side : {CardSide::Front, CardSide::Back}) {
         CanvasView *view = canvasFor(side);
         view->setCanvasGraphics(m_document.graphicsOnSide(side));
         view->setCanvasFields(m_document.fieldsOnSide(side));
@@ -212,37 +209,29 @@ void CanvasEditor::showPreviewRecord()
         view->setPreviewRecord(record);
 }
 
-void CanvasEditor::addField(const QString &type)
+void CanvasEditor::addElement(ElementKind kind)
 {
     page();
-    // The first column the field panel offers is what a new field shows.
-    QString firstColumn;
-    QList<qint64> order;
-    const QHash<qint64, QStringList> columns = columnsBySource(m_session.cardColumns(), &order);
-    if (!order.isEmpty() && !columns.value(order.first()).isEmpty())
-        firstColumn = QStringLiteral("source:%1:%2").arg(order.first()).arg(columns.value(order.first()).first());
-    TemplateField field = newTemplateField(fieldKindFromKey(type).value_or(ElementKind::Text), m_session.project().id,
-                                           cardSideFromKey(currentSide()), firstColumn);
+    TemplateElement element;
     const QSizeF card = m_hooks.cardSizeMm();
-    const QSizeF fitted = fittedFieldSize(field, card.width(), card.height(),
-                                          m_session.preparedCards(m_document.fields()).records);
-    field.widthMm = fitted.width();
-    field.heightMm = fitted.height();
-    const DocumentChange change = m_document.addField(field);
-    finish(change);
-    if (change.ok)
-        m_hooks.showCanvasPage();
-}
-
-void CanvasEditor::addGraphic(const QString &type)
-{
-    page();
-    const std::optional<ElementKind> kind = graphicKindFromKey(type);
-    if (!kind)
-        return; // every tool names a known shape
-    const GraphicElement element = newGraphicElement(*kind, m_session.project().id, cardSideFromKey(currentSide()),
-                                                     m_hooks.cardSizeMm().width());
-    const DocumentChange change = m_document.addGraphic(element);
+    if (isFieldKind(kind)) {
+        // The first column the field panel offers is what a new field shows.
+        QString firstColumn;
+        QList<qint64> order;
+        const QHash<qint64, QStringList> columns = columnsBySource(m_session.cardColumns(), &order);
+        if (!order.isEmpty() && !columns.value(order.first()).isEmpty())
+            firstColumn =
+                QStringLiteral("source:%1:%2").arg(order.first()).arg(columns.value(order.first()).first());
+        TemplateField field = newTemplateField(kind, m_session.project().id, currentSide(), firstColumn);
+        const QSizeF fitted = fittedFieldSize(field, card.width(), card.height(),
+                                              m_session.preparedCards(m_document.fields()).records);
+        field.widthMm = fitted.width();
+        field.heightMm = fitted.height();
+        element = field;
+    } else {
+        element = newGraphicElement(kind, m_session.project().id, currentSide(), card.width());
+    }
+    const DocumentChange change = m_document.addElement(element);
     finish(change);
     if (change.ok)
         m_hooks.showCanvasPage();
@@ -250,12 +239,12 @@ void CanvasEditor::addGraphic(const QString &type)
 
 void CanvasEditor::fieldEditedOnCanvas(const TemplateField &field)
 {
-    finish(m_document.modifyField(field));
+    finish(m_document.modifyElement(field));
 }
 
 void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 {
-    const DocumentChange change = m_document.modifyGraphic(element);
+    const DocumentChange change = m_document.modifyElement(element);
     finish(change);
     // The panel shows what the user made, saved or not (unless the object is gone).
     if (!change.ok && !change.reloaded && m_panels->graphicPanel()->shownGraphic().id == element.id)
@@ -264,13 +253,13 @@ void CanvasEditor::graphicEditedOnCanvas(const GraphicElement &element)
 
 void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 {
-    canvasFor(cardSideKey(edit.after.side))->updateFieldItem(edit.after);
+    canvasFor(edit.after.side)->updateFieldItem(edit.after);
     QString label = QStringLiteral("edit scratch-card settings");
     if (edit.kind != FieldEdit::Kind::ScratchSettings) {
         const std::optional<TemplateField> before = m_document.field(edit.after.id);
         label = before ? fieldPanelEditLabel(*before, edit.after) : QString();
     }
-    DocumentChange change = m_document.modifyField(edit.after, label);
+    DocumentChange change = m_document.modifyElement(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     finish(change);
@@ -278,10 +267,10 @@ void CanvasEditor::fieldEditedInPanel(const FieldEdit &edit)
 
 void CanvasEditor::graphicEditedInPanel(const GraphicEdit &edit)
 {
-    canvasFor(cardSideKey(edit.after.side))->updateGraphicItem(edit.after);
+    canvasFor(edit.after.side)->updateGraphicItem(edit.after);
     const std::optional<GraphicElement> before = m_document.graphic(edit.after.id);
     const QString label = before ? graphicPanelEditLabel(*before, edit.after) : QString();
-    DocumentChange change = m_document.modifyGraphic(edit.after, label);
+    DocumentChange change = m_document.modifyElement(edit.after, label);
     if (!change.ok && !change.reloaded)
         change.message = {EditorMessage::Kind::Status, QString(), edit.saveFailureMessage(change.error), 6000};
     finish(change);
@@ -299,7 +288,7 @@ void CanvasEditor::deleteSelectedObjects()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    finish(m_document.deleteObjects(selection));
+    finish(m_document.deleteElements(selection));
 }
 
 void CanvasEditor::deleteField(qint64 id)
@@ -310,7 +299,7 @@ void CanvasEditor::deleteField(qint64 id)
                                            tr("Delete the selected variable field?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        finish(m_document.deleteField(id));
+        finish(m_document.deleteElement({ElementGroup::Field, id}));
 }
 
 void CanvasEditor::deleteGraphic(qint64 id)
@@ -321,7 +310,7 @@ void CanvasEditor::deleteGraphic(qint64 id)
                                            tr("Delete the selected graphic object?"),
                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        finish(m_document.deleteGraphic(id));
+        finish(m_document.deleteElement({ElementGroup::Graphic, id}));
 }
 
 void CanvasEditor::alignSelectedObjects(AlignMode mode)
@@ -338,9 +327,9 @@ void CanvasEditor::splitTable(qint64 id)
     const DocumentChange change = m_document.splitTable(id);
     finish(change);
     // The first rectangle is selected by the document; its panel shows it.
-    if (change.ok && !change.graphicsSet.isEmpty()) {
+    if (change.ok && !change.graphicsSet().isEmpty()) {
         m_panels->showGraphicPanel();
-        m_panels->graphicPanel()->showGraphic(change.graphicsSet.first());
+        m_panels->graphicPanel()->showGraphic(change.graphicsSet().first());
     }
 }
 
@@ -392,26 +381,26 @@ void CanvasEditor::finish(const DocumentChange &change)
     QMetaObject::invokeMethod(this, [this, message = change.message] { say(message); }, Qt::QueuedConnection);
 }
 
-qint64 CanvasEditor::fieldAbove(qint64 id, const QString &side) const
+qint64 CanvasEditor::fieldAbove(qint64 id, CardSide side) const
 {
     const QList<TemplateField> &fields = m_document.fields();
     CanvasView *view = canvasFor(side);
     bool found = false;
     for (const TemplateField &field : fields) {
-        if (found && canvasFor(cardSideKey(field.side)) == view && view->fieldItem(field.id))
+        if (found && canvasFor(field.side) == view && view->fieldItem(field.id))
             return field.id;
         found = found || field.id == id;
     }
     return 0;
 }
 
-qint64 CanvasEditor::graphicAbove(qint64 id, const QString &side) const
+qint64 CanvasEditor::graphicAbove(qint64 id, CardSide side) const
 {
     const QList<GraphicElement> &graphics = m_document.graphics();
     CanvasView *view = canvasFor(side);
     bool found = false;
     for (const GraphicElement &element : graphics) {
-        if (found && canvasFor(cardSideKey(element.side)) == view && view->graphicItem(element.id))
+        if (found && canvasFor(element.side) == view && view->graphicItem(element.id))
             return element.id;
         found = found || element.id == id;
     }
@@ -437,46 +426,51 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
         QMetaObject::invokeMethod(this, &CanvasEditor::reloadFromDocument, Qt::QueuedConnection);
         return;
     }
+    // The view's items and the panels are typed: the change is taken apart by group.
+    const QList<TemplateField> fieldsSet = change.fieldsSet();
+    const QList<TemplateField> fieldsRemoved = change.fieldsRemoved();
+    const QList<GraphicElement> graphicsSet = change.graphicsSet();
+    const QList<GraphicElement> graphicsRemoved = change.graphicsRemoved();
     FieldPropertyPanel *fieldPanel = m_panels->fieldPanel();
     GraphicPropertyPanel *graphicPanel = m_panels->graphicPanel();
-    for (const TemplateField &field : change.fieldsRemoved)
-        canvasFor(cardSideKey(field.side))->removeFieldItem(field.id);
-    for (const GraphicElement &element : change.graphicsRemoved)
-        canvasFor(cardSideKey(element.side))->removeGraphicItem(element.id);
+    for (const TemplateField &field : fieldsRemoved)
+        canvasFor(field.side)->removeFieldItem(field.id);
+    for (const GraphicElement &element : graphicsRemoved)
+        canvasFor(element.side)->removeGraphicItem(element.id);
     // A field that comes or goes prints on every card; a text field's edit
     // shows on the sheets the next time the preview page is opened.
-    bool fieldsCameOrWent = !change.fieldsRemoved.isEmpty();
-    for (const GraphicElement &element : change.graphicsSet) {
-        CanvasView *view = canvasFor(cardSideKey(element.side));
+    bool fieldsCameOrWent = !fieldsRemoved.isEmpty();
+    for (const GraphicElement &element : graphicsSet) {
+        CanvasView *view = canvasFor(element.side);
         if (view->graphicItem(element.id))
             view->updateGraphicItem(element);
         else
-            view->insertGraphicItem(element, graphicAbove(element.id, cardSideKey(element.side)));
+            view->insertGraphicItem(element, graphicAbove(element.id, element.side));
     }
-    for (const TemplateField &field : change.fieldsSet) {
-        CanvasView *view = canvasFor(cardSideKey(field.side));
+    for (const TemplateField &field : fieldsSet) {
+        CanvasView *view = canvasFor(field.side);
         if (view->fieldItem(field.id)) {
             view->updateFieldItem(field);
         } else {
-            view->insertFieldItem(field, fieldAbove(field.id, cardSideKey(field.side)));
+            view->insertFieldItem(field, fieldAbove(field.id, field.side));
             fieldsCameOrWent = true;
         }
     }
 
     // The panels follow the records they show: updated, or emptied when gone.
-    for (const TemplateField &field : change.fieldsRemoved) {
+    for (const TemplateField &field : fieldsRemoved) {
         if (fieldPanel->shownField().id == field.id)
             fieldPanel->clearField();
     }
-    for (const GraphicElement &element : change.graphicsRemoved) {
+    for (const GraphicElement &element : graphicsRemoved) {
         if (graphicPanel->shownGraphic().id == element.id)
             graphicPanel->clearGraphic();
     }
-    for (const TemplateField &field : change.fieldsSet) {
+    for (const TemplateField &field : fieldsSet) {
         if (fieldPanel->shownField().id == field.id)
             fieldPanel->showField(field);
     }
-    for (const GraphicElement &element : change.graphicsSet) {
+    for (const GraphicElement &element : graphicsSet) {
         if (graphicPanel->shownGraphic().id == element.id)
             graphicPanel->showGraphic(element);
     }
@@ -484,8 +478,8 @@ void CanvasEditor::documentChanged(const DocumentChange &change)
     if (change.touchesCardNumbering()) {
         cardRecordsChanged();
         m_hooks.refreshPreview();
-    } else if (m_steppingHistory || fieldsCameOrWent || !change.graphicsSet.isEmpty()
-               || !change.graphicsRemoved.isEmpty()) {
+    } else if (m_steppingHistory || fieldsCameOrWent || !graphicsSet.isEmpty()
+               || !graphicsRemoved.isEmpty()) {
         m_hooks.refreshPreview();
     }
 }

@@ -68,13 +68,11 @@ public:
     // Shows the chosen preview record, prepared (sequence and prize included).
     void showPreviewRecord();
 
-    QString currentSide() const;
+    CardSide currentSide() const;
     qint64 selectedFieldId() const;
 
-    // The tools: a field kind ("text", "sequence", "barcode", "qrcode",
-    // "scratch") or a graphic kind ("line", "ellipse", "rectangle", "table").
-    void addField(const QString &type);
-    void addGraphic(const QString &type);
+    // The tools: a new element of `kind` on the side shown.
+    void addElement(ElementKind kind);
     void deleteSelectedObjects();
     void deleteField(qint64 id);
     void deleteGraphic(qint64 id);
@@ -89,7 +87,7 @@ public:
 
 private:
     void connectCanvas(CanvasView *view);
-    CanvasView *canvasFor(const QString &side) const;
+    CanvasView *canvasFor(CardSide side) const;
     void loadCanvases();
     void fieldEditedOnCanvas(const TemplateField &field);
     void graphicEditedOnCanvas(const GraphicElement &element);
@@ -107,8 +105,8 @@ private:
     void finish(const DocumentChange &change);
     // The id of the next record of the same kind after `id` in the document's
     // drawing order that `side`'s canvas already shows (0 when none is).
-    qint64 fieldAbove(qint64 id, const QString &side) const;
-    qint64 graphicAbove(qint64 id, const QString &side) const;
+    qint64 fieldAbove(qint64 id, CardSide side) const;
+    qint64 graphicAbove(qint64 id, CardSide side) const;
     // Both canvases and the panels drawn again from the document after it
     // was read again from the store.
     void reloadFromDocument();

@@ -61,10 +61,10 @@ QWidget *MainWindow::createCanvasPage()
 
 void MainWindow::importBackground() { m_canvasEditor->backgrounds()->importBackground(); }
 void MainWindow::clearBackground() { m_canvasEditor->backgrounds()->clearBackground(); }
-void MainWindow::addField() { m_canvasEditor->addField(QStringLiteral("text")); }
-void MainWindow::addBarcode() { m_canvasEditor->addField(QStringLiteral("barcode")); }
-void MainWindow::addQrCode() { m_canvasEditor->addField(QStringLiteral("qrcode")); }
-void MainWindow::addScratchCard() { m_canvasEditor->addField(QStringLiteral("scratch")); }
+void MainWindow::addField() { m_canvasEditor->addElement(ElementKind::Text); }
+void MainWindow::addBarcode() { m_canvasEditor->addElement(ElementKind::Barcode); }
+void MainWindow::addQrCode() { m_canvasEditor->addElement(ElementKind::QrCode); }
+void MainWindow::addScratchCard() { m_canvasEditor->addElement(ElementKind::Scratch); }
 void MainWindow::deleteSelectedField(qint64 fieldId) { m_canvasEditor->deleteField(fieldId); }
 
 // Switching projects: canvases get card size, bleed, fields and graphics by

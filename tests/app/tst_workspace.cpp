@@ -135,7 +135,7 @@ bool makeStarterDatabase(const QString &path, StarterContent *content, QString *
     TemplateField field;
     field.projectId = starter->id;
     field.dataColumn = QStringLiteral("Name");
-    if (!store.insertField(&field, error))
+    if (!store.insertElement(&field, error))
         return false;
     content->legacyDemoId = insertLegacyScratchDemo(db);
     return content->legacyDemoId > 0;

@@ -197,11 +197,11 @@ void TestCliCards::preparedRecordsEqualThePreparation()
         bonus.type = ElementKind::Scratch;
         bonus.name = QStringLiteral("Bonus");
         bonus.scratchPrizesJson = QStringLiteral(R"([{"name":"Sticker","value":5},{"name":"Nothing","value":45}])");
-        QVERIFY2(store.insertField(&bonus, &error), qPrintable(error));
+        QVERIFY2(store.insertElement(&bonus, &error), qPrintable(error));
 
         const CardTable records = loadProjectRecords(store, 1, nullptr, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        const QList<TemplateField> fields = store.loadFields(1, &error);
+        const QList<TemplateField> fields = store.loadRecords<TemplateField>(1, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const PreparedCards prepared = prepareCardRecords(records, fields);
         QCOMPARE(prepared.error, QString());
@@ -290,7 +290,7 @@ void TestCliCards::manifestQuotesWhatTheDataHolds()
             field.type = fieldKindFromKey(type).value();
             field.name = name;
             field.dataColumn = column;
-            return store.insertField(&field, &error) ? field.id : 0;
+            return store.insertElement(&field, &error) ? field.id : 0;
         };
         ids[0] = add(QStringLiteral("back"), QStringLiteral("text"), QStringLiteral("Note"), QStringLiteral("source:2:Note"));
         ids[1] = add(QStringLiteral("front"), QStringLiteral("text"), QStringLiteral("Name"), QStringLiteral("source:2:Name"));

@@ -231,7 +231,7 @@ private:
     {
         ProjectStore store;
         QString error;
-        return store.openDatabase(databasePath(dataDir), &error) && store.insertField(&field, &error);
+        return store.openDatabase(databasePath(dataDir), &error) && store.insertElement(&field, &error);
     }
 
     // A new project named `name` holding the rows of `csv`, on its default
@@ -580,12 +580,12 @@ void TestCliExport::failuresWriteNothing()
         ProjectStore store;
         QString error;
         QVERIFY2(store.openDatabase(databasePath(dataDir), &error), qPrintable(error));
-        QList<TemplateField> fields = store.loadFields(1, &error);
+        QList<TemplateField> fields = store.loadRecords<TemplateField>(1, &error);
         for (TemplateField &field : fields) {
             if (field.type != ElementKind::Scratch)
                 continue;
             field.scratchPrizesJson = QStringLiteral("{}");
-            QVERIFY2(store.updateField(field, &error), qPrintable(error));
+            QVERIFY2(store.updateElement(field, &error), qPrintable(error));
             expected.replace(QStringLiteral("@ID"), QString::number(field.id));
         }
     } else {

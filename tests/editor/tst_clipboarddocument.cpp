@@ -14,18 +14,18 @@
 
 namespace {
 
-using Items = QList<CanvasClipboardItem>;
+using Items = QList<TemplateElement>;
 using FieldChange = std::function<void(TemplateField &)>;
 using GraphicChange = std::function<void(GraphicElement &)>;
 
-CanvasClipboardItem field(const FieldChange &change)
+TemplateElement field(const FieldChange &change)
 {
     TemplateField f;
     change(f);
     return f;
 }
 
-CanvasClipboardItem graphic(const GraphicChange &change)
+TemplateElement graphic(const GraphicChange &change)
 {
     GraphicElement g;
     change(g);
@@ -33,7 +33,7 @@ CanvasClipboardItem graphic(const GraphicChange &change)
 }
 
 // What a paste gives for a copied record: everything but where it belonged.
-CanvasClipboardItem withoutPlace(CanvasClipboardItem item)
+TemplateElement withoutPlace(TemplateElement item)
 {
     std::visit(
         [](auto &record) {
@@ -59,7 +59,7 @@ QByteArray documentOfCopies(const QByteArray &item, int count)
     return "{\"version\":1,\"items\":[" + items.join(',') + "]}";
 }
 
-QString kindOf(const CanvasClipboardItem &item)
+QString groupName(const TemplateElement &item)
 {
     return std::holds_alternative<TemplateField>(item) ? QStringLiteral("field") : QStringLiteral("graphic");
 }
@@ -73,7 +73,7 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
     do {                                                                                                     \
         QCOMPARE((actual).size(), (expected).size());                                                       \
         for (qsizetype i_ = 0; i_ < (actual).size(); ++i_) {                                                 \
-            QCOMPARE(kindOf((actual).at(i_)), kindOf((expected).at(i_)));                                    \
+            QCOMPARE(groupName((actual).at(i_)), groupName((expected).at(i_)));                                    \
             if (std::holds_alternative<TemplateField>((actual).at(i_)))                                       \
                 QCOMPARE(std::get<TemplateField>((actual).at(i_)), std::get<TemplateField>((expected).at(i_))); \
             else                                                                                             \
@@ -268,7 +268,7 @@ void TestClipboardDocument::roundTrip()
 {
     QFETCH(Items, items);
     Items expected;
-    for (const CanvasClipboardItem &item : items)
+    for (const TemplateElement &item : items)
         expected.append(withoutPlace(item));
 
     const std::optional<CanvasClipboardItems> parsed = parseCanvasClipboard(canvasClipboardDocument(items));
@@ -311,7 +311,7 @@ void TestClipboardDocument::notACanvasDocument()
 void TestClipboardDocument::hostileRecords_data()
 {
     QTest::addColumn<QByteArray>("item");
-    QTest::addColumn<CanvasClipboardItem>("expected");
+    QTest::addColumn<TemplateElement>("expected");
 
     const auto f = [](const FieldChange &change) { return field(change); };
     const auto g = [](const GraphicChange &change) { return graphic(change); };
@@ -491,7 +491,7 @@ void TestClipboardDocument::hostileRecords_data()
 void TestClipboardDocument::hostileRecords()
 {
     QFETCH(QByteArray, item);
-    QFETCH(CanvasClipboardItem, expected);
+    QFETCH(TemplateElement, expected);
     const std::optional<CanvasClipboardItems> parsed = parseCanvasClipboard(documentOf(item));
     QVERIFY(parsed);
     QCOMPARE(parsed->refusal, QString());

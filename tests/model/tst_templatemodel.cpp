@@ -2,6 +2,7 @@
 #include "model/elementlimits.h"
 #include "model/graphicelement.h"
 #include "model/project.h"
+#include "model/templateelement.h"
 #include "model/templatefield.h"
 
 #include <QMetaType>
@@ -55,6 +56,8 @@ private slots:
     void metaTypesRegisteredByName();
     void elementsTravelThroughVariants();
     void elementsTravelThroughQueuedCalls();
+    void elementInterfaceReachesEitherRecord_data();
+    void elementInterfaceReachesEitherRecord();
 
     void storedValuesOutOfRange_data();
     void storedValuesOutOfRange();
@@ -561,4 +564,57 @@ void TestTemplateModel::firstViolationOfATemplate()
 }
 
 QTEST_GUILESS_MAIN(TestTemplateModel)
+void TestTemplateModel::elementInterfaceReachesEitherRecord_data()
+{
+    QTest::addColumn<TemplateElement>("element");
+    QTest::addColumn<ElementGroup>("group");
+    TemplateField barcode;
+    barcode.type = ElementKind::Barcode;
+    GraphicElement table;
+    table.type = ElementKind::Table;
+    QTest::newRow("field") << TemplateElement(barcode) << ElementGroup::Field;
+    QTest::newRow("graphic") << TemplateElement(table) << ElementGroup::Graphic;
+}
+
+// Each setter writes its members of whichever record the element holds, and
+// nothing else of it.
+void TestTemplateModel::elementInterfaceReachesEitherRecord()
+{
+    QFETCH(TemplateElement, element);
+    QFETCH(ElementGroup, group);
+    QCOMPARE(groupOf(element), group);
+    QCOMPARE(groupOf(kindOf(element)), group);
+
+    TemplateElement edited = element;
+    setId(edited, 41);
+    setProject(edited, 7);
+    setSide(edited, CardSide::Back);
+    setBox(edited, QRectF(1.5, 2.25, 30.5, 12.75));
+    QCOMPARE(refOf(edited), (ElementRef{group, 41}));
+    QCOMPARE(projectOf(edited), qint64(7));
+    QCOMPARE(sideOf(edited), CardSide::Back);
+    QCOMPARE(boxOf(edited), QRectF(1.5, 2.25, 30.5, 12.75));
+    QCOMPARE(kindOf(edited), kindOf(element));
+    setPosition(edited, QPointF(9, 8));
+    QCOMPARE(boxOf(edited), QRectF(9, 8, 30.5, 12.75));
+
+    // Every other member is as it was: put the touched ones back and compare.
+    TemplateElement restored = edited;
+    setId(restored, idOf(element));
+    setProject(restored, projectOf(element));
+    setSide(restored, sideOf(element));
+    setBox(restored, boxOf(element));
+    QCOMPARE(restored, element);
+
+    // The typed lists keep their order and leave the other group out.
+    const QList<TemplateElement> both = {element, TemplateField(), GraphicElement(), edited};
+    QCOMPARE(fieldsOf(both).size() + graphicsOf(both).size(), both.size());
+    QCOMPARE(elementsOf(fieldsOf(both), graphicsOf(both)).size(), both.size());
+    QCOMPARE(groupOf(elementsOf(fieldsOf(both), graphicsOf(both)).constFirst()), ElementGroup::Field);
+    if (group == ElementGroup::Field)
+        QCOMPARE(fieldsOf(both), (QList<TemplateField>{*asField(element), TemplateField(), *asField(edited)}));
+    else
+        QCOMPARE(graphicsOf(both), (QList<GraphicElement>{*asGraphic(element), GraphicElement(), *asGraphic(edited)}));
+}
+
 #include "tst_templatemodel.moc"

@@ -1087,14 +1087,14 @@ void TestPdfExport::planBuildsJob()
     TemplateField sequence;
     sequence.projectId = created->id;
     sequence.type = ElementKind::Sequence;
-    QVERIFY2(store.insertField(&sequence, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&sequence, &error), qPrintable(error));
     TemplateField name = codeField(QStringLiteral("back"), QStringLiteral("text"), QString(),
                                    QStringLiteral("name"), QRectF(1, 1, 30, 8));
     name.projectId = created->id;
-    QVERIFY2(store.insertField(&name, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&name, &error), qPrintable(error));
     GraphicElement stored;
     stored.projectId = created->id;
-    QVERIFY2(store.insertGraphic(&stored, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&stored, &error), qPrintable(error));
 
     PdfExportSource source;
     source.project = *created;
@@ -1197,7 +1197,7 @@ void TestPdfExport::planErrors()
         scratch.projectId = created->id;
         scratch.type = ElementKind::Scratch;
         scratch.scratchPrizesJson = QStringLiteral("{not json");
-        QVERIFY2(store.insertField(&scratch, &error), qPrintable(error));
+        QVERIFY2(store.insertElement(&scratch, &error), qPrintable(error));
         const QString rejected = prepareCardRecords({}, {scratch}).error;
         QVERIFY(!rejected.isEmpty());
         expectedDetails = QStringList{QStringLiteral("Scratch card configuration of field \"%1\" (%2, id %3): %4")
@@ -1207,11 +1207,11 @@ void TestPdfExport::planErrors()
         expectedError = QStringLiteral("correct the prize settings first.");
     } else if (situation == QLatin1String("no fields table")) {
         QVERIFY2(store.execStatement(QStringLiteral("DROP TABLE template_fields"), &error), qPrintable(error));
-        store.loadFields(created->id, &expectedError);
+        store.loadRecords<TemplateField>(created->id, &expectedError);
         QVERIFY(!expectedError.isEmpty());
     } else {
         QVERIFY2(store.execStatement(QStringLiteral("DROP TABLE template_graphics"), &error), qPrintable(error));
-        store.loadGraphics(created->id, &expectedError);
+        store.loadRecords<GraphicElement>(created->id, &expectedError);
         QVERIFY(!expectedError.isEmpty());
         if (situation == QLatin1String("canvas graphics")) {
             source.graphics = QList<GraphicElement>{GraphicElement{}};
@@ -1687,7 +1687,7 @@ void TestPdfExport::cardsReadBySheetPrintAsLoadedCards()
     fields[4].scratchTotal = 29;
     for (TemplateField &field : fields) {
         field.projectId = id;
-        QVERIFY2(store.insertField(&field, &error), qPrintable(error));
+        QVERIFY2(store.insertElement(&field, &error), qPrintable(error));
     }
 
     PdfExportSource source;

@@ -472,7 +472,7 @@ void TestProjectRecords::legacyDemoUpkeep()
     QVERIFY2(own, qPrintable(error));
     TemplateField ownField;
     ownField.projectId = own->id;
-    QVERIFY2(store.insertField(&ownField, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&ownField, &error), qPrintable(error));
 
     const qint64 demo = shape == QLatin1String("scratch") ? insertLegacyScratchDemo(db)
                                                           : insertLegacyVariableDemo(db);
@@ -504,7 +504,7 @@ void TestProjectRecords::legacyDemoUpkeep()
     else
         QCOMPARE(remaining, 0);
     QCOMPARE(rows(db, QStringLiteral("SELECT * FROM projects WHERE id=?"), {own->id}), ownBefore);
-    QCOMPARE(store.loadFields(own->id).size(), 1);
+    QCOMPARE(store.loadRecords<TemplateField>(own->id).size(), 1);
 
     // Running the upkeep again finds nothing more to do.
     const QStringList settled = dumpDatabase(db);

@@ -592,7 +592,7 @@ void TestSchema::deletingProjectCascades()
         graphic.projectId = project->id;
         const QString file = QStringLiteral("/data/%1.csv").arg(name);
         const bool ok =
-            store.insertField(&field, &error) && store.insertGraphic(&graphic, &error)
+            store.insertElement(&field, &error) && store.insertElement(&graphic, &error)
             && exec(db, QStringLiteral("INSERT INTO data_sources(project_id, file_path, display_name) "
                                        "VALUES(?, ?, ?)"),
                     {project->id, file, name}, &error)

@@ -13,88 +13,42 @@ using namespace storetest;
 
 namespace {
 
-// Fields and graphics have twin operations; the behaviour tests run on both
-// through these adapters.
-template<typename Element>
-struct Elements;
-
-template<>
-struct Elements<TemplateField>
+const char *tableName(ElementGroup group)
 {
-    static constexpr const char *table = "template_fields";
-    static QList<TemplateField> load(ProjectStore &s, qint64 projectId, QString *e = nullptr)
-    {
-        return s.loadFields(projectId, e);
-    }
-    static bool insert(ProjectStore &s, TemplateField *f, QString *e = nullptr) { return s.insertField(f, e); }
-    static bool restore(ProjectStore &s, const TemplateField &f, qint64 order, QString *e = nullptr)
-    {
-        return s.restoreField(f, order, e);
-    }
-    static std::optional<qint64> sortOrder(ProjectStore &s, qint64 id, QString *e = nullptr)
-    {
-        return s.fieldSortOrder(id, e);
-    }
-    static QList<TemplateField> loadWithOrders(ProjectStore &s, qint64 projectId, QList<qint64> *orders)
-    {
-        return s.loadFields(projectId, nullptr, orders);
-    }
-    static bool update(ProjectStore &s, const TemplateField &f, QString *e = nullptr)
-    {
-        return s.updateField(f, e);
-    }
-    static bool remove(ProjectStore &s, qint64 id, QString *e = nullptr) { return s.removeField(id, e); }
-    static void change(TemplateField &f, int n) { f.name = QStringLiteral("Field %1").arg(n); }
-};
+    return group == ElementGroup::Field ? "template_fields" : "template_graphics";
+}
 
-template<>
-struct Elements<GraphicElement>
+// A default element of the group.
+TemplateElement newElement(ElementGroup group)
 {
-    static constexpr const char *table = "template_graphics";
-    static QList<GraphicElement> load(ProjectStore &s, qint64 projectId, QString *e = nullptr)
-    {
-        return s.loadGraphics(projectId, e);
-    }
-    static bool insert(ProjectStore &s, GraphicElement *g, QString *e = nullptr) { return s.insertGraphic(g, e); }
-    static bool restore(ProjectStore &s, const GraphicElement &g, qint64 order, QString *e = nullptr)
-    {
-        return s.restoreGraphic(g, order, e);
-    }
-    static std::optional<qint64> sortOrder(ProjectStore &s, qint64 id, QString *e = nullptr)
-    {
-        return s.graphicSortOrder(id, e);
-    }
-    static QList<GraphicElement> loadWithOrders(ProjectStore &s, qint64 projectId, QList<qint64> *orders)
-    {
-        return s.loadGraphics(projectId, nullptr, orders);
-    }
-    static bool update(ProjectStore &s, const GraphicElement &g, QString *e = nullptr)
-    {
-        return s.updateGraphic(g, e);
-    }
-    static bool remove(ProjectStore &s, qint64 id, QString *e = nullptr) { return s.removeGraphic(id, e); }
-    static void change(GraphicElement &g, int n) { g.xMm = 10 + n; }
-};
+    if (group == ElementGroup::Field)
+        return TemplateField();
+    return GraphicElement();
+}
 
-template<typename Element>
-QList<qint64> idsOf(const QList<Element> &elements)
+// Makes the element differ from one varied by another `n`.
+void vary(TemplateElement &element, int n)
+{
+    setPosition(element, QPointF(10 + n, boxOf(element).y()));
+}
+
+QList<qint64> idsOf(const QList<TemplateElement> &elements)
 {
     QList<qint64> ids;
-    for (const Element &element : elements)
-        ids << element.id;
+    for (const TemplateElement &element : elements)
+        ids << idOf(element);
     return ids;
 }
 
 // Appends `count` elements to the project, each slightly different; returns them as stored.
-template<typename Element>
-QList<Element> appendElements(ProjectStore &store, qint64 projectId, int count)
+QList<TemplateElement> appendElements(ProjectStore &store, ElementGroup group, qint64 projectId, int count)
 {
-    QList<Element> added;
+    QList<TemplateElement> added;
     for (int i = 0; i < count; ++i) {
-        Element element;
-        element.projectId = projectId;
-        Elements<Element>::change(element, i);
-        if (!Elements<Element>::insert(store, &element))
+        TemplateElement element = newElement(group);
+        setProject(element, projectId);
+        vary(element, i);
+        if (!store.insertElement(&element))
             return {};
         added << element;
     }
@@ -189,19 +143,20 @@ private slots:
     void removeOfMissingRowFails();
 
     void nullPointerInsertFails();
+    void refReachesItsOwnGroupOnly();
     void updateGraphicKeepsStoredType();
     void nullDataColumnLoadsEmpty();
     void unknownStoredTextsLoadAsBefore();
 
 private:
-    template<typename Element> void newElementsAreAppendedFor(int removeIndex, int expectedOrder);
-    template<typename Element> void loadOrdersFor();
-    template<typename Element> void restoreKeepsThePlaceFor(int removeIndex);
-    template<typename Element> void transactionIsAllOrNothingFor(bool commit);
-    template<typename Element> void restoreWithTakenIdFailsFor();
-    template<typename Element> void failedInsertKeepsIdFor(qint64 presetId);
-    template<typename Element> void updateOfMissingRowFailsFor();
-    template<typename Element> void removeOfMissingRowFailsFor();
+    void newElementsAreAppendedFor(ElementGroup group, int removeIndex, int expectedOrder);
+    void loadOrdersFor(ElementGroup group);
+    void restoreKeepsThePlaceFor(ElementGroup group, int removeIndex);
+    void transactionIsAllOrNothingFor(ElementGroup group, bool commit);
+    void restoreWithTakenIdFailsFor(ElementGroup group);
+    void failedInsertKeepsIdFor(ElementGroup group, qint64 presetId);
+    void updateOfMissingRowFailsFor(ElementGroup group);
+    void removeOfMissingRowFailsFor(ElementGroup group);
 
     // A database with two projects, A and B.
     bool openTwoProjects(ScratchStore &scratch, qint64 *a, qint64 *b);
@@ -227,10 +182,10 @@ static void addKindColumn()
     QTest::addColumn<QString>("kind");
 }
 
-static bool isField()
+static ElementGroup fetchedGroup()
 {
     QFETCH(QString, kind);
-    return kind == QLatin1String("field");
+    return kind == QLatin1String("field") ? ElementGroup::Field : ElementGroup::Graphic;
 }
 
 void TestTemplateElements::fieldRoundTrip_data()
@@ -274,25 +229,25 @@ void TestTemplateElements::fieldRoundTrip()
     // Inserted as given.
     TemplateField inserted = field;
     inserted.projectId = a;
-    QVERIFY2(store.insertField(&inserted, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&inserted, &error), qPrintable(error));
     QVERIFY(inserted.id > 0);
-    QCOMPARE(store.loadFields(a, &error), QList<TemplateField>{inserted});
+    QCOMPARE(store.loadRecords<TemplateField>(a, &error), QList<TemplateField>{inserted});
     QVERIFY(error.isEmpty());
-    QCOMPARE(store.loadFields(b), QList<TemplateField>());
+    QCOMPARE(store.loadRecords<TemplateField>(b), QList<TemplateField>());
 
     // Updated from defaults to the given values.
     TemplateField plain;
     plain.projectId = a;
-    QVERIFY2(store.insertField(&plain, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&plain, &error), qPrintable(error));
     TemplateField updated = field;
     updated.id = plain.id;
     updated.projectId = a;
-    QVERIFY2(store.updateField(updated, &error), qPrintable(error));
-    QCOMPARE(store.loadFields(a), QList<TemplateField>({inserted, updated}));
+    QVERIFY2(store.updateElement(updated, &error), qPrintable(error));
+    QCOMPARE(store.loadRecords<TemplateField>(a), QList<TemplateField>({inserted, updated}));
 
     // And back again: nothing of the earlier values survives.
-    QVERIFY2(store.updateField(plain, &error), qPrintable(error));
-    QCOMPARE(store.loadFields(a), QList<TemplateField>({inserted, plain}));
+    QVERIFY2(store.updateElement(plain, &error), qPrintable(error));
+    QCOMPARE(store.loadRecords<TemplateField>(a), QList<TemplateField>({inserted, plain}));
 }
 
 void TestTemplateElements::graphicRoundTrip_data()
@@ -323,25 +278,25 @@ void TestTemplateElements::graphicRoundTrip()
 
     GraphicElement inserted = graphic;
     inserted.projectId = a;
-    QVERIFY2(store.insertGraphic(&inserted, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&inserted, &error), qPrintable(error));
     QVERIFY(inserted.id > 0);
-    QCOMPARE(store.loadGraphics(a, &error), QList<GraphicElement>{inserted});
+    QCOMPARE(store.loadRecords<GraphicElement>(a, &error), QList<GraphicElement>{inserted});
     QVERIFY(error.isEmpty());
-    QCOMPARE(store.loadGraphics(b), QList<GraphicElement>());
+    QCOMPARE(store.loadRecords<GraphicElement>(b), QList<GraphicElement>());
 
     // Updated from defaults (of the same kind: the kind itself is never updated).
     GraphicElement plain;
     plain.projectId = a;
     plain.type = graphic.type;
-    QVERIFY2(store.insertGraphic(&plain, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&plain, &error), qPrintable(error));
     GraphicElement updated = graphic;
     updated.id = plain.id;
     updated.projectId = a;
-    QVERIFY2(store.updateGraphic(updated, &error), qPrintable(error));
-    QCOMPARE(store.loadGraphics(a), QList<GraphicElement>({inserted, updated}));
+    QVERIFY2(store.updateElement(updated, &error), qPrintable(error));
+    QCOMPARE(store.loadRecords<GraphicElement>(a), QList<GraphicElement>({inserted, updated}));
 
-    QVERIFY2(store.updateGraphic(plain, &error), qPrintable(error));
-    QCOMPARE(store.loadGraphics(a), QList<GraphicElement>({inserted, plain}));
+    QVERIFY2(store.updateElement(plain, &error), qPrintable(error));
+    QCOMPARE(store.loadRecords<GraphicElement>(a), QList<GraphicElement>({inserted, plain}));
 }
 
 void TestTemplateElements::newElementsAreAppended_data()
@@ -360,16 +315,11 @@ void TestTemplateElements::newElementsAreAppended()
 {
     QFETCH(int, removeIndex);
     QFETCH(int, expectedOrder);
-    if (isField())
-        newElementsAreAppendedFor<TemplateField>(removeIndex, expectedOrder);
-    else
-        newElementsAreAppendedFor<GraphicElement>(removeIndex, expectedOrder);
+    newElementsAreAppendedFor(fetchedGroup(), removeIndex, expectedOrder);
 }
 
-template<typename Element>
-void TestTemplateElements::newElementsAreAppendedFor(int removeIndex, int expectedOrder)
+void TestTemplateElements::newElementsAreAppendedFor(ElementGroup group, int removeIndex, int expectedOrder)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
@@ -377,23 +327,23 @@ void TestTemplateElements::newElementsAreAppendedFor(int removeIndex, int expect
     const QSqlDatabase db = scratch.db();
 
     // Project B's rows and the other kind's rows do not count towards A's order.
-    QCOMPARE(appendElements<Element>(store, b, 5).size(), 5);
-    QCOMPARE(appendElements<TemplateField>(store, a, 2).size(), 2);
-    QCOMPARE(appendElements<GraphicElement>(store, a, 2).size(), 2);
-    QVERIFY(exec(db, QStringLiteral("DELETE FROM %1 WHERE project_id=?").arg(QLatin1String(E::table)),
+    QCOMPARE(appendElements(store, group, b, 5).size(), 5);
+    QCOMPARE(appendElements(store, ElementGroup::Field, a, 2).size(), 2);
+    QCOMPARE(appendElements(store, ElementGroup::Graphic, a, 2).size(), 2);
+    QVERIFY(exec(db, QStringLiteral("DELETE FROM %1 WHERE project_id=?").arg(QLatin1String(tableName(group))),
                  {a}));
 
-    const QList<Element> three = appendElements<Element>(store, a, 3);
+    const QList<TemplateElement> three = appendElements(store, group, a, 3);
     QCOMPARE(three.size(), 3);
-    QCOMPARE(sortOrders(db, E::table, idsOf(three)), QList<int>({0, 1, 2}));
+    QCOMPARE(sortOrders(db, tableName(group), idsOf(three)), QList<int>({0, 1, 2}));
 
     QString error;
-    QVERIFY2(E::remove(store, three[removeIndex].id, &error), qPrintable(error));
-    Element added;
-    added.projectId = a;
-    QVERIFY2(E::insert(store, &added, &error), qPrintable(error));
-    QCOMPARE(sortOrders(db, E::table, {added.id}), QList<int>{expectedOrder});
-    QCOMPARE(E::load(store, a).constLast(), added);
+    QVERIFY2(store.removeElement({group, idOf(three[removeIndex])}, &error), qPrintable(error));
+    TemplateElement added = newElement(group);
+    setProject(added, a);
+    QVERIFY2(store.insertElement(&added, &error), qPrintable(error));
+    QCOMPARE(sortOrders(db, tableName(group), {idOf(added)}), QList<int>{expectedOrder});
+    QCOMPARE(store.loadElements(a, group).constLast(), added);
 }
 
 void TestTemplateElements::loadOrdersBySortOrderThenId_data()
@@ -405,40 +355,35 @@ void TestTemplateElements::loadOrdersBySortOrderThenId_data()
 
 void TestTemplateElements::loadOrdersBySortOrderThenId()
 {
-    if (isField())
-        loadOrdersFor<TemplateField>();
-    else
-        loadOrdersFor<GraphicElement>();
+    loadOrdersFor(fetchedGroup());
 }
 
-template<typename Element>
-void TestTemplateElements::loadOrdersFor()
+void TestTemplateElements::loadOrdersFor(ElementGroup group)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     ProjectStore &store = scratch.store();
 
-    const QList<Element> four = appendElements<Element>(store, a, 4);
+    const QList<TemplateElement> four = appendElements(store, group, a, 4);
     QCOMPARE(four.size(), 4);
     // Orders as an import of an older arrangement might leave them: ties and gaps.
     const QList<int> orders = {7, 2, 2, 0};
     for (int i = 0; i < 4; ++i) {
         QVERIFY(exec(scratch.db(),
-                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?").arg(QLatin1String(E::table)),
-                     {orders[i], four[i].id}));
+                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?").arg(QLatin1String(tableName(group))),
+                     {orders[i], idOf(four[i])}));
     }
-    QCOMPARE(idsOf(E::load(store, a)), QList<qint64>({four[3].id, four[1].id, four[2].id, four[0].id}));
+    QCOMPARE(idsOf(store.loadElements(a, group)), QList<qint64>({idOf(four[3]), idOf(four[1]), idOf(four[2]), idOf(four[0])}));
 
     // An update keeps the element where it is.
-    Element moved = four[3];
-    E::change(moved, 99);
+    TemplateElement moved = four[3];
+    vary(moved, 99);
     QString error;
-    QVERIFY2(E::update(store, moved, &error), qPrintable(error));
-    const QList<Element> loaded = E::load(store, a);
+    QVERIFY2(store.updateElement(moved, &error), qPrintable(error));
+    const QList<TemplateElement> loaded = store.loadElements(a, group);
     QCOMPARE(loaded.first(), moved);
-    QCOMPARE(sortOrders(scratch.db(), E::table, {moved.id}), QList<int>{0});
+    QCOMPARE(sortOrders(scratch.db(), tableName(group), {idOf(moved)}), QList<int>{0});
 }
 
 void TestTemplateElements::restoreKeepsThePlace_data()
@@ -454,51 +399,46 @@ void TestTemplateElements::restoreKeepsThePlace_data()
 void TestTemplateElements::restoreKeepsThePlace()
 {
     QFETCH(int, removeIndex);
-    if (isField())
-        restoreKeepsThePlaceFor<TemplateField>(removeIndex);
-    else
-        restoreKeepsThePlaceFor<GraphicElement>(removeIndex);
+    restoreKeepsThePlaceFor(fetchedGroup(), removeIndex);
 }
 
-template<typename Element>
-void TestTemplateElements::restoreKeepsThePlaceFor(int removeIndex)
+void TestTemplateElements::restoreKeepsThePlaceFor(ElementGroup group, int removeIndex)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     ProjectStore &store = scratch.store();
 
     // A tie (two at 4, drawn by id) and gaps, as older arrangements leave them.
-    const QList<Element> four = appendElements<Element>(store, a, 4);
+    const QList<TemplateElement> four = appendElements(store, group, a, 4);
     QCOMPARE(four.size(), 4);
     const QList<qint64> orders = {0, 4, 4, 9};
     for (int i = 0; i < 4; ++i) {
         QVERIFY(exec(scratch.db(),
-                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?").arg(QLatin1String(E::table)),
-                     {orders[i], four[i].id}));
+                     QStringLiteral("UPDATE %1 SET sort_order=? WHERE id=?").arg(QLatin1String(tableName(group))),
+                     {orders[i], idOf(four[i])}));
     }
     QList<qint64> loadedOrders;
-    QCOMPARE(E::loadWithOrders(store, a, &loadedOrders), four);
+    QCOMPARE(store.loadElements(a, group, nullptr, &loadedOrders), four);
     QCOMPARE(loadedOrders, orders);
     const QStringList before = dumpDatabase(scratch.db());
 
-    const Element removed = four[removeIndex];
+    const TemplateElement removed = four[removeIndex];
     QString error;
-    const std::optional<qint64> order = E::sortOrder(store, removed.id, &error);
+    const std::optional<qint64> order = store.sortOrderOf({group, idOf(removed)}, &error);
     QVERIFY2(order.has_value(), qPrintable(error));
     QCOMPARE(*order, orders[removeIndex]);
-    QVERIFY2(E::remove(store, removed.id, &error), qPrintable(error));
-    QVERIFY(!E::sortOrder(store, removed.id, &error).has_value());
+    QVERIFY2(store.removeElement({group, idOf(removed)}, &error), qPrintable(error));
+    QVERIFY(!store.sortOrderOf({group, idOf(removed)}, &error).has_value());
     QVERIFY(!error.isEmpty());
 
-    QVERIFY2(E::restore(store, removed, *order, &error), qPrintable(error));
-    QCOMPARE(E::loadWithOrders(store, a, &loadedOrders), four);
+    QVERIFY2(store.restoreElement(removed, *order, &error), qPrintable(error));
+    QCOMPARE(store.loadElements(a, group, nullptr, &loadedOrders), four);
     QCOMPARE(loadedOrders, orders);
     QCOMPARE(dumpDatabase(scratch.db()), before);
 
     // Its id is taken again, so a second restore fails and changes nothing.
-    QVERIFY(!E::restore(store, removed, 100, &error));
+    QVERIFY(!store.restoreElement(removed, 100, &error));
     QVERIFY2(error.contains(QLatin1String("UNIQUE constraint failed")), qPrintable(error));
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
@@ -516,39 +456,34 @@ void TestTemplateElements::transactionIsAllOrNothing_data()
 void TestTemplateElements::transactionIsAllOrNothing()
 {
     QFETCH(bool, commit);
-    if (isField())
-        transactionIsAllOrNothingFor<TemplateField>(commit);
-    else
-        transactionIsAllOrNothingFor<GraphicElement>(commit);
+    transactionIsAllOrNothingFor(fetchedGroup(), commit);
 }
 
-template<typename Element>
-void TestTemplateElements::transactionIsAllOrNothingFor(bool commit)
+void TestTemplateElements::transactionIsAllOrNothingFor(ElementGroup group, bool commit)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     ProjectStore &store = scratch.store();
-    const QList<Element> two = appendElements<Element>(store, a, 2);
+    const QList<TemplateElement> two = appendElements(store, group, a, 2);
     QCOMPARE(two.size(), 2);
     const QStringList before = dumpDatabase(scratch.db());
 
     QString error;
     QVERIFY2(store.beginTransaction(&error), qPrintable(error));
-    Element added;
-    added.projectId = a;
-    QVERIFY2(E::insert(store, &added, &error), qPrintable(error));
-    QVERIFY2(E::remove(store, two[0].id, &error), qPrintable(error));
-    Element changed = two[1];
-    E::change(changed, 77);
-    QVERIFY2(E::update(store, changed, &error), qPrintable(error));
+    TemplateElement added = newElement(group);
+    setProject(added, a);
+    QVERIFY2(store.insertElement(&added, &error), qPrintable(error));
+    QVERIFY2(store.removeElement({group, idOf(two[0])}, &error), qPrintable(error));
+    TemplateElement changed = two[1];
+    vary(changed, 77);
+    QVERIFY2(store.updateElement(changed, &error), qPrintable(error));
     // Another connection does not see the open transaction's rows.
     QCOMPARE(dumpDatabaseFile(scratch.path()), before);
 
     if (commit) {
         QVERIFY2(store.commitTransaction(&error), qPrintable(error));
-        QCOMPARE(E::load(store, a), QList<Element>({changed, added}));
+        QCOMPARE(store.loadElements(a, group), QList<TemplateElement>({changed, added}));
     } else {
         store.rollBackTransaction();
         QCOMPARE(dumpDatabase(scratch.db()), before);
@@ -568,37 +503,32 @@ void TestTemplateElements::restoreWithTakenIdFails_data()
 
 void TestTemplateElements::restoreWithTakenIdFails()
 {
-    if (isField())
-        restoreWithTakenIdFailsFor<TemplateField>();
-    else
-        restoreWithTakenIdFailsFor<GraphicElement>();
+    restoreWithTakenIdFailsFor(fetchedGroup());
 }
 
-template<typename Element>
-void TestTemplateElements::restoreWithTakenIdFailsFor()
+void TestTemplateElements::restoreWithTakenIdFailsFor(ElementGroup group)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     ProjectStore &store = scratch.store();
 
-    const QList<Element> two = appendElements<Element>(store, a, 2);
+    const QList<TemplateElement> two = appendElements(store, group, a, 2);
     QCOMPARE(two.size(), 2);
     const QStringList before = dumpDatabase(scratch.db());
 
-    Element clash = two[0];
-    E::change(clash, 42);
+    TemplateElement clash = two[0];
+    vary(clash, 42);
     QString error;
-    QVERIFY(!E::restore(store, clash, 5, &error));
+    QVERIFY(!store.restoreElement(clash, 5, &error));
     QVERIFY2(error.contains(QLatin1String("UNIQUE constraint failed")), qPrintable(error));
     QCOMPARE(dumpDatabase(scratch.db()), before);
-    QCOMPARE(E::load(store, a), two);
+    QCOMPARE(store.loadElements(a, group), two);
 
     // Also when the clash is with another project's element.
-    clash.projectId = b;
+    setProject(clash, b);
     error.clear();
-    QVERIFY(!E::restore(store, clash, 5, &error));
+    QVERIFY(!store.restoreElement(clash, 5, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
@@ -616,28 +546,23 @@ void TestTemplateElements::failedInsertKeepsId_data()
 void TestTemplateElements::failedInsertKeepsId()
 {
     QFETCH(qint64, presetId);
-    if (isField())
-        failedInsertKeepsIdFor<TemplateField>(presetId);
-    else
-        failedInsertKeepsIdFor<GraphicElement>(presetId);
+    failedInsertKeepsIdFor(fetchedGroup(), presetId);
 }
 
-template<typename Element>
-void TestTemplateElements::failedInsertKeepsIdFor(qint64 presetId)
+void TestTemplateElements::failedInsertKeepsIdFor(ElementGroup group, qint64 presetId)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     const QStringList before = dumpDatabase(scratch.db());
 
     // The project was deleted meanwhile: the foreign key refuses the row.
-    Element orphan;
-    orphan.id = presetId;
-    orphan.projectId = b + 100;
-    const Element original = orphan;
+    TemplateElement orphan = newElement(group);
+    setId(orphan, presetId);
+    setProject(orphan, b + 100);
+    const TemplateElement original = orphan;
     QString error;
-    QVERIFY(!E::insert(scratch.store(), &orphan, &error));
+    QVERIFY(!scratch.store().insertElement(&orphan, &error));
     QVERIFY2(error.contains(QLatin1String("FOREIGN KEY constraint failed")), qPrintable(error));
     QCOMPARE(orphan, original);
     QCOMPARE(dumpDatabase(scratch.db()), before);
@@ -650,42 +575,37 @@ void TestTemplateElements::updateOfMissingRowFails_data()
 
 void TestTemplateElements::updateOfMissingRowFails()
 {
-    if (isField())
-        updateOfMissingRowFailsFor<TemplateField>();
-    else
-        updateOfMissingRowFailsFor<GraphicElement>();
+    updateOfMissingRowFailsFor(fetchedGroup());
 }
 
-template<typename Element>
-void TestTemplateElements::updateOfMissingRowFailsFor()
+void TestTemplateElements::updateOfMissingRowFailsFor(ElementGroup group)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     ProjectStore &store = scratch.store();
-    const QList<Element> one = appendElements<Element>(store, a, 1);
+    const QList<TemplateElement> one = appendElements(store, group, a, 1);
     QCOMPARE(one.size(), 1);
     const QStringList before = dumpDatabase(scratch.db());
 
     // An update that writes the values already stored still counts its row.
     QString error;
-    QVERIFY2(E::update(store, one[0], &error), qPrintable(error));
+    QVERIFY2(store.updateElement(one[0], &error), qPrintable(error));
     QCOMPARE(dumpDatabase(scratch.db()), before);
 
     // The row of another project, or an id that exists nowhere: the edit
     // was not written, which must not pass for success.
-    Element stray = one[0];
-    stray.projectId = b;
-    E::change(stray, 55);
-    QVERIFY(!E::update(store, stray, &error));
+    TemplateElement stray = one[0];
+    setProject(stray, b);
+    vary(stray, 55);
+    QVERIFY(!store.updateElement(stray, &error));
     QCOMPARE(error, elementRemovedElsewhereMessage());
     QCOMPARE(dumpDatabase(scratch.db()), before);
 
     error.clear();
-    stray.id += 1000;
-    stray.projectId = a;
-    QVERIFY(!E::update(store, stray, &error));
+    setId(stray, idOf(stray) + 1000);
+    setProject(stray, a);
+    QVERIFY(!store.updateElement(stray, &error));
     QCOMPARE(error, elementRemovedElsewhereMessage());
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
@@ -697,37 +617,77 @@ void TestTemplateElements::removeOfMissingRowFails_data()
 
 void TestTemplateElements::removeOfMissingRowFails()
 {
-    if (isField())
-        removeOfMissingRowFailsFor<TemplateField>();
-    else
-        removeOfMissingRowFailsFor<GraphicElement>();
+    removeOfMissingRowFailsFor(fetchedGroup());
 }
 
-template<typename Element>
-void TestTemplateElements::removeOfMissingRowFailsFor()
+void TestTemplateElements::removeOfMissingRowFailsFor(ElementGroup group)
 {
-    using E = Elements<Element>;
     ScratchStore scratch;
     qint64 a = 0, b = 0;
     QVERIFY(openTwoProjects(scratch, &a, &b));
     ProjectStore &store = scratch.store();
-    const QList<Element> inA = appendElements<Element>(store, a, 2);
-    const QList<Element> inB = appendElements<Element>(store, b, 1);
+    const QList<TemplateElement> inA = appendElements(store, group, a, 2);
+    const QList<TemplateElement> inB = appendElements(store, group, b, 1);
     QVERIFY(inA.size() == 2 && inB.size() == 1);
 
     QString error;
-    QVERIFY2(E::remove(store, inB[0].id, &error), qPrintable(error));
-    QCOMPARE(E::load(store, b), QList<Element>());
-    QCOMPARE(E::load(store, a), inA);
+    QVERIFY2(store.removeElement({group, idOf(inB[0])}, &error), qPrintable(error));
+    QCOMPARE(store.loadElements(b, group), QList<TemplateElement>());
+    QCOMPARE(store.loadElements(a, group), inA);
 
     // Removing it again, or an id never used, fails and changes nothing.
     const QStringList before = dumpDatabase(scratch.db());
-    for (const qint64 gone : {inB[0].id, qint64(123456)}) {
+    for (const qint64 gone : {idOf(inB[0]), qint64(123456)}) {
         error.clear();
-        QVERIFY(!E::remove(store, gone, &error));
+        QVERIFY(!store.removeElement({group, gone}, &error));
         QCOMPARE(error, elementRemovedElsewhereMessage());
     }
     QCOMPARE(dumpDatabase(scratch.db()), before);
+}
+
+// Ids are unique only within a table: a field and a graphic may share one,
+// and a ref of one group must never read, move or remove the other's row.
+void TestTemplateElements::refReachesItsOwnGroupOnly()
+{
+    ScratchStore scratch;
+    qint64 a = 0, b = 0;
+    QVERIFY(openTwoProjects(scratch, &a, &b));
+    ProjectStore &store = scratch.store();
+    const QList<TemplateElement> fields = appendElements(store, ElementGroup::Field, a, 1);
+    QCOMPARE(fields.size(), 1);
+    // The first row of each table: the same id. The graphic gets another sort order.
+    QCOMPARE(appendElements(store, ElementGroup::Graphic, a, 1).size(), 1);
+    QVERIFY(exec(scratch.db(), QStringLiteral("UPDATE template_graphics SET sort_order=6")));
+    const QList<TemplateElement> graphics = store.loadElements(a, ElementGroup::Graphic);
+    QCOMPARE(graphics.size(), 1);
+    QCOMPARE(idOf(graphics[0]), idOf(fields[0]));
+    QCOMPARE(refOf(graphics[0]), (ElementRef{ElementGroup::Graphic, idOf(fields[0])}));
+    QVERIFY(refOf(graphics[0]) != refOf(fields[0]));
+
+    QString error;
+    QCOMPARE(store.sortOrderOf(refOf(fields[0]), &error), std::optional<qint64>(0));
+    QCOMPARE(store.sortOrderOf(refOf(graphics[0]), &error), std::optional<qint64>(6));
+
+    // Each group's update writes its own table.
+    TemplateElement movedGraphic = graphics[0];
+    vary(movedGraphic, 30);
+    QVERIFY2(store.updateElement(movedGraphic, &error), qPrintable(error));
+    QCOMPARE(store.loadElements(a, ElementGroup::Field), fields);
+    QCOMPARE(store.loadElements(a, ElementGroup::Graphic), QList<TemplateElement>{movedGraphic});
+
+    // Both groups load together, the fields first.
+    QList<qint64> orders;
+    QCOMPARE(store.loadElements(a, &error, &orders), QList<TemplateElement>({fields[0], movedGraphic}));
+    QCOMPARE(orders, QList<qint64>({0, 6}));
+
+    QVERIFY2(store.removeElement(refOf(graphics[0]), &error), qPrintable(error));
+    QCOMPARE(store.loadElements(a, ElementGroup::Field), fields);
+    QVERIFY(store.loadElements(a, ElementGroup::Graphic).isEmpty());
+    // The field's row stays; the graphic's is gone for good.
+    QVERIFY(!store.removeElement(refOf(graphics[0]), &error));
+    QCOMPARE(error, elementRemovedElsewhereMessage());
+    QVERIFY2(store.removeElement(refOf(fields[0]), &error), qPrintable(error));
+    QVERIFY(store.loadElements(a, &error).isEmpty());
 }
 
 void TestTemplateElements::nullPointerInsertFails()
@@ -738,12 +698,11 @@ void TestTemplateElements::nullPointerInsertFails()
     const QStringList before = dumpDatabase(scratch.db());
 
     QString error;
-    QVERIFY(!scratch.store().insertField(nullptr, &error));
+    QVERIFY(!scratch.store().insertElement(static_cast<TemplateElement *>(nullptr), &error));
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(!scratch.store().insertGraphic(nullptr, &error));
+    QVERIFY(!scratch.store().insertElement(static_cast<TemplateField *>(nullptr), &error));
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(!scratch.store().insertField(nullptr));
-    QVERIFY(!scratch.store().insertGraphic(nullptr));
+    QVERIFY(!scratch.store().insertElement(static_cast<GraphicElement *>(nullptr)));
     QCOMPARE(dumpDatabase(scratch.db()), before);
 }
 
@@ -758,17 +717,17 @@ void TestTemplateElements::updateGraphicKeepsStoredType()
     GraphicElement table;
     table.projectId = a;
     table.type = ElementKind::Table;
-    QVERIFY2(store.insertGraphic(&table, &error), qPrintable(error));
+    QVERIFY2(store.insertElement(&table, &error), qPrintable(error));
 
     GraphicElement edited = graphicWithEveryValueChanged();
     edited.id = table.id;
     edited.projectId = a;
     edited.type = ElementKind::Rectangle;
-    QVERIFY2(store.updateGraphic(edited, &error), qPrintable(error));
+    QVERIFY2(store.updateElement(edited, &error), qPrintable(error));
 
     GraphicElement expected = edited;
     expected.type = ElementKind::Table;
-    QCOMPARE(store.loadGraphics(a), QList<GraphicElement>{expected});
+    QCOMPARE(store.loadRecords<GraphicElement>(a), QList<GraphicElement>{expected});
 }
 
 void TestTemplateElements::nullDataColumnLoadsEmpty()
@@ -787,7 +746,7 @@ void TestTemplateElements::nullDataColumnLoadsEmpty()
                  {a, a}));
 
     QString error;
-    const QList<TemplateField> loaded = scratch.store().loadFields(a, &error);
+    const QList<TemplateField> loaded = scratch.store().loadRecords<TemplateField>(a, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(loaded.size(), 2);
     QVERIFY(loaded[0].dataColumn.isEmpty());
@@ -838,7 +797,7 @@ void TestTemplateElements::unknownStoredTextsLoadAsBefore()
                  {a, a}));
 
     QString error;
-    const QList<TemplateField> fields = scratch.store().loadFields(a, &error);
+    const QList<TemplateField> fields = scratch.store().loadRecords<TemplateField>(a, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(fields.size(), 2);
     const TemplateField &code = fields[0];
@@ -869,12 +828,12 @@ void TestTemplateElements::unknownStoredTextsLoadAsBefore()
     QVERIFY(painted(code) != blank); // bars were drawn
 
     // The unknown shape is not loaded; its row stays when the rest is saved.
-    const QList<GraphicElement> graphics = scratch.store().loadGraphics(a, &error);
+    const QList<GraphicElement> graphics = scratch.store().loadRecords<GraphicElement>(a, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(graphics.size(), 1);
     QCOMPARE(graphics[0].type, ElementKind::Ellipse);
-    QVERIFY2(scratch.store().updateGraphic(graphics[0], &error), qPrintable(error));
-    QVERIFY2(scratch.store().updateField(fields[1], &error), qPrintable(error));
+    QVERIFY2(scratch.store().updateElement(graphics[0], &error), qPrintable(error));
+    QVERIFY2(scratch.store().updateElement(fields[1], &error), qPrintable(error));
     QSqlQuery query(db);
     QVERIFY(query.exec(QStringLiteral("SELECT element_type FROM template_graphics ORDER BY sort_order")));
     QStringList types;

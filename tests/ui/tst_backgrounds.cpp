@@ -121,7 +121,7 @@ private:
     void showSide(const QString &side);
 
     CanvasPage *canvasPage() const { return m_window->canvasEditor()->page(); }
-    CanvasView *canvas(const QString &side) const { return canvasPage()->canvasForSide(side); }
+    CanvasView *canvas(const QString &side) const { return canvasPage()->canvasForSide(cardSideFromKey(side)); }
     QString label() const { return canvasPage()->backgroundStatusLabel()->text(); }
     QString status() const { return m_window->statusBar()->currentMessage(); }
     QString currentPage() const { return m_window->pageTabs()->tabText(m_window->pageTabs()->currentIndex()); }

@@ -89,10 +89,13 @@ private slots:
 private:
     bool startWindow(bool duplex = false);
     CanvasPage *page() const { return m_window->canvasEditor()->page(); }
-    QList<TemplateField> storedFields() const { return openTestStore(m_folders.databasePath)->loadFields(m_projectId); }
+    QList<TemplateField> storedFields() const
+    {
+        return openTestStore(m_folders.databasePath)->loadRecords<TemplateField>(m_projectId);
+    }
     QList<GraphicElement> storedGraphics() const
     {
-        return openTestStore(m_folders.databasePath)->loadGraphics(m_projectId);
+        return openTestStore(m_folders.databasePath)->loadRecords<GraphicElement>(m_projectId);
     }
     QToolButton *tool(const QString &toolTip) const;
 
@@ -187,7 +190,7 @@ void TestCanvasEditor::everyToolAddsItsKind()
     QCOMPARE(page()->frontCanvas()->canvasGraphics().size(), 4);
     QCOMPARE(page()->backCanvas()->canvasFields().size(), 1);
     for (const TemplateField &field : fields)
-        QVERIFY(page()->canvasForSide(cardSideKey(field.side))->fieldItem(field.id));
+        QVERIFY(page()->canvasForSide(field.side)->fieldItem(field.id));
 }
 
 void TestCanvasEditor::undoAndRedoThroughTheKeyboard()
@@ -305,10 +308,10 @@ void TestCanvasEditor::editOfObjectRemovedElsewhere()
 
     {
         const auto other = openTestStore(m_folders.databasePath);
-        QVERIFY(other->removeField(gone.id));
+        QVERIFY(other->removeElement({ElementGroup::Field, gone.id}));
         TemplateField moved = kept;
         moved.xMm = kept.xMm + 7;
-        QVERIFY(other->updateField(moved));
+        QVERIFY(other->updateElement(moved));
     }
     const QList<TemplateField> stored = storedFields();
     const int historyCount = m_window->canvasEditor()->document().history().count();
@@ -491,7 +494,7 @@ void TestCanvasEditor::editMenuNamesTheStep()
     QAction *remove = m_window->findChild<QAction *>(QStringLiteral("deleteAction"));
     QVERIFY(copy && remove);
     QVERIFY(!copy->isEnabled() && !remove->isEnabled());
-    m_window->canvasEditor()->document().setSelection({{ElementRef::Kind::Field, storedFields().value(0).id}});
+    m_window->canvasEditor()->document().setSelection({{ElementGroup::Field, storedFields().value(0).id}});
     QVERIFY(page()->frontCanvas()->fieldItem(storedFields().value(0).id)->isSelected());
     QVERIFY(copy->isEnabled() && remove->isEnabled());
     page()->frontCanvas()->scene()->clearSelection();
@@ -515,14 +518,14 @@ void TestCanvasEditor::alignIsOneStepAndKeepsTheItems()
     for (TemplateField field : document.fields()) {
         field.xMm = 3 + 9 * n;
         field.yMm = 2 + 5 * n++;
-        QVERIFY(document.modifyField(field).ok);
-        all << ElementRef{ElementRef::Kind::Field, field.id};
+        QVERIFY(document.modifyElement(field).ok);
+        all << ElementRef{ElementGroup::Field, field.id};
     }
     for (GraphicElement element : document.graphics()) {
         element.xMm = 3 + 9 * n;
         element.yMm = 2 + 5 * n++;
-        QVERIFY(document.modifyGraphic(element).ok);
-        all << ElementRef{ElementRef::Kind::Graphic, element.id};
+        QVERIFY(document.modifyElement(element).ok);
+        all << ElementRef{ElementGroup::Graphic, element.id};
     }
     document.setSelection(all);
     QCOMPARE(view->selectedElements(), all);
@@ -584,15 +587,15 @@ void TestCanvasEditor::selectionFollowsClicksAndBand()
     TemplateField qr = document.fields().value(0);
     qr.xMm = 5;
     qr.yMm = 5;
-    QVERIFY(document.modifyField(qr).ok);
+    QVERIFY(document.modifyElement(qr).ok);
     GraphicElement rectangle = document.graphics().value(0);
     rectangle.xMm = 50;
     rectangle.yMm = 30;
     rectangle.widthMm = 20;
     rectangle.heightMm = 10;
-    QVERIFY(document.modifyGraphic(rectangle).ok);
-    const ElementRef qrRef{ElementRef::Kind::Field, qr.id};
-    const ElementRef rectangleRef{ElementRef::Kind::Graphic, rectangle.id};
+    QVERIFY(document.modifyElement(rectangle).ok);
+    const ElementRef qrRef{ElementGroup::Field, qr.id};
+    const ElementRef rectangleRef{ElementGroup::Graphic, rectangle.id};
     const auto centreOf = [view](QGraphicsItem *item) {
         return view->mapFromScene(item->sceneBoundingRect().center());
     };
@@ -659,12 +662,12 @@ void TestCanvasEditor::panelEditsAndDragsAreNamedSteps()
     TemplateField field = storedFields().value(0);
     field.xMm = 5;
     field.yMm = 5;
-    QVERIFY(document.modifyField(field).ok);
+    QVERIFY(document.modifyElement(field).ok);
     GraphicElement rectangle = storedGraphics().value(0);
     rectangle.xMm = 50;
     rectangle.yMm = 35;
-    QVERIFY(document.modifyGraphic(rectangle).ok);
-    document.setSelection({{ElementRef::Kind::Field, field.id}, {ElementRef::Kind::Graphic, rectangle.id}});
+    QVERIFY(document.modifyElement(rectangle).ok);
+    document.setSelection({{ElementGroup::Field, field.id}, {ElementGroup::Graphic, rectangle.id}});
     const int before = document.history().count();
     QWidget *viewport = view->viewport();
     const QPoint from = view->mapFromScene(view->graphicItem(rectangle.id)->sceneBoundingRect().center());

@@ -857,9 +857,9 @@ void TestCanvasView::selectionAsElementReferences()
                            makeField(2, QStringLiteral("text"), 40, 20, 10, 8)});
     view->setCanvasGraphics({makeGraphic(3, QStringLiteral("rectangle"), 20, 30, 30, 15)});
     QSignalSpy edited(view.get(), &CanvasView::selectionEdited);
-    const ElementRef field1{ElementRef::Kind::Field, 1};
-    const ElementRef field2{ElementRef::Kind::Field, 2};
-    const ElementRef graphic3{ElementRef::Kind::Graphic, 3};
+    const ElementRef field1{ElementGroup::Field, 1};
+    const ElementRef field2{ElementGroup::Field, 2};
+    const ElementRef graphic3{ElementGroup::Graphic, 3};
 
     // The user's clicks come out in the order made, the last the anchor.
     click(*view, sceneAt(45, 23), Qt::ShiftModifier);
@@ -875,7 +875,7 @@ void TestCanvasView::selectionAsElementReferences()
     QVERIFY(!view->fieldItem(2)->isSelected());
     QCOMPARE(view->alignmentAnchor(), view->graphicItem(3));
     // Unknown objects are skipped; an empty list clears.
-    view->setSelectedElements({{ElementRef::Kind::Field, 99}, field2});
+    view->setSelectedElements({{ElementGroup::Field, 99}, field2});
     QCOMPARE(view->selectedElements(), QList<ElementRef>{field2});
     view->setSelectedElements({});
     QCOMPARE(view->selectionCount(), 0);
@@ -1626,16 +1626,16 @@ void TestCanvasView::pageTabsFollowDuplex()
     QCOMPARE(page.sideTabs()->count(), 2);
     QCOMPARE(page.sideTabs()->tabText(1), QStringLiteral("Back"));
     page.sideTabs()->setCurrentIndex(1);
-    QCOMPARE(page.currentSide(), QStringLiteral("back"));
-    QCOMPARE(sideChanged.last().first().toString(), QStringLiteral("back"));
-    QCOMPARE(page.canvasForSide(QStringLiteral("back")), page.backCanvas());
-    QCOMPARE(page.canvasForSide(QStringLiteral("front")), page.frontCanvas());
+    QCOMPARE(page.currentSide(), CardSide::Back);
+    QCOMPARE(sideChanged.last().first().value<CardSide>(), CardSide::Back);
+    QCOMPARE(page.canvasForSide(CardSide::Back), page.backCanvas());
+    QCOMPARE(page.canvasForSide(CardSide::Front), page.frontCanvas());
 
     page.setDuplex(false);
     QCOMPARE(page.sideTabs()->count(), 1);
     QCOMPARE(page.currentCanvas(), page.frontCanvas());
-    QCOMPARE(page.currentSide(), QStringLiteral("front"));
-    QCOMPARE(sideChanged.last().first().toString(), QStringLiteral("front"));
+    QCOMPARE(page.currentSide(), CardSide::Front);
+    QCOMPARE(sideChanged.last().first().value<CardSide>(), CardSide::Front);
 }
 
 void TestCanvasView::pageControlsAreNamed()
@@ -1712,22 +1712,26 @@ void TestCanvasView::pageToolsEmitRequests()
     page.show();
     page.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&page));
-    QSignalSpy fields(&page, &CanvasPage::addFieldRequested);
-    QSignalSpy graphics(&page, &CanvasPage::addGraphicRequested);
+    QSignalSpy tools(&page, &CanvasPage::addElementRequested);
     QSignalSpy imports(&page, &CanvasPage::importBackgroundRequested);
     QSignalSpy clears(&page, &CanvasPage::clearBackgroundRequested);
     QSignalSpy records(&page, &CanvasPage::previewRecordChanged);
 
-    const QList<QToolButton *> &tools = page.toolButtons();
+    const QList<QToolButton *> &buttons = page.toolButtons();
     for (int i : {1, 2, 3, 5, 6, 7, 8})
-        tools.at(i)->click();
+        buttons.at(i)->click();
     page.addTextFieldButton()->click();
     page.importBackgroundButton()->click();
     page.clearBackgroundButton()->click();
-    QStringList fieldTypes;
-    for (const QList<QVariant> &arguments : std::as_const(fields))
-        fieldTypes << arguments.first().toString();
-    QCOMPARE(fieldTypes, (QStringList{"text", "sequence", "barcode", "qrcode", "scratch", "text"}));
+    const auto requestedKinds = [&tools] {
+        QList<ElementKind> kinds;
+        for (const QList<QVariant> &arguments : std::as_const(tools))
+            kinds << arguments.first().value<ElementKind>();
+        return kinds;
+    };
+    QCOMPARE(requestedKinds(), (QList<ElementKind>{ElementKind::Text, ElementKind::Sequence, ElementKind::Table,
+                                                   ElementKind::Barcode, ElementKind::QrCode, ElementKind::Scratch,
+                                                   ElementKind::Text}));
     QCOMPARE(imports.size(), 2);
     QCOMPARE(clears.size(), 1);
 
@@ -1740,10 +1744,8 @@ void TestCanvasView::pageToolsEmitRequests()
         QVERIFY(!shape->icon().isNull());
         shape->trigger();
     }
-    QStringList graphicTypes;
-    for (const QList<QVariant> &arguments : std::as_const(graphics))
-        graphicTypes << arguments.first().toString();
-    QCOMPARE(graphicTypes, (QStringList{"table", "line", "ellipse", "rectangle"}));
+    QCOMPARE(requestedKinds().mid(7),
+             (QList<ElementKind>{ElementKind::Line, ElementKind::Ellipse, ElementKind::Rectangle}));
 
     // The select tool stays checked and hands the keyboard to the shown side.
     page.sideTabs()->setCurrentWidget(page.backCanvas());

@@ -279,7 +279,7 @@ qint64 TestExportRange::seedProject(ProjectStore &store, const ProjectSeed &seed
     }
     for (TemplateField field : seed.fields) {
         field.projectId = project->id;
-        if (!store.insertField(&field, &error))
+        if (!store.insertElement(&field, &error))
             return 0;
     }
     if (!store.updateProject(*project, &error))

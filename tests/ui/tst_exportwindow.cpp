@@ -212,7 +212,7 @@ bool TestExportWindow::startWindow(const ProjectSeed &seed)
         }
         for (TemplateField field : seed.fields) {
             field.projectId = project->id;
-            if (!store->insertField(&field, &error))
+            if (!store->insertElement(&field, &error))
                 return false;
         }
         if (!store->updateProject(*project, &error))
@@ -778,7 +778,7 @@ void TestExportWindow::refusesWhatTheToolRefuses()
     const qint64 id = m_window->currentProject().id;
     if (setup == u"invalid prizes") {
         QString error;
-        for (const TemplateField &field : openStore()->loadFields(id, &error)) {
+        for (const TemplateField &field : openStore()->loadRecords<TemplateField>(id, &error)) {
             if (field.type == ElementKind::Scratch)
                 text.replace(QStringLiteral("@ID"), QString::number(field.id));
         }

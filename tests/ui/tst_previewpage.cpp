@@ -803,7 +803,7 @@ void TestPreviewPage::refreshOnTabSwitch()
     // Adding a field redraws the sheets; moving a text field does not, but
     // shows when the page is opened.
     CanvasEditor *editor = m_window->canvasEditor();
-    editor->addField(QStringLiteral("text"));
+    editor->addElement(ElementKind::Text);
     QCOMPARE(preview()->composer().sheetData().fields.size(), 1);
     TemplateField moved = editor->document().fields().first();
     moved.xMm += 7;

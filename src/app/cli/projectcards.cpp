@@ -16,7 +16,7 @@ std::optional<ProjectCards> loadProjectCards(CliContext &context, ProjectStore &
         return std::nullopt;
     }
     ProjectCards cards;
-    cards.fields = store.loadFields(projectId, &error);
+    cards.fields = store.loadRecords<TemplateField>(projectId, &error);
     if (!error.isEmpty()) {
         context.fail(QStringLiteral("Could not read the template fields: %1").arg(error));
         return std::nullopt;

@@ -17,7 +17,7 @@ class ProjectStore;
 // records with every generated sequence value and prize, and the fields.
 struct ProjectCards
 {
-    QList<TemplateField> fields;   // in stored drawing order, as loadFields gives them
+    QList<TemplateField> fields;   // in stored drawing order, as the store loads them
     CardTable records;             // prepared, in card order
     QStringList scratchErrors;     // one line per scratch field left out, see scratchConfigurationErrors in app/exportplan.h
 };

@@ -158,7 +158,7 @@ QList<TemplateField> starterFields(const Project &project, qint64 sampleSourceId
 bool addStarterFields(ProjectStore &store, const Project &project, qint64 sampleSourceId, QString *error)
 {
     for (TemplateField field : starterFields(project, sampleSourceId)) {
-        if (!store.insertField(&field, error))
+        if (!store.insertElement(&field, error))
             return false;
     }
     return true;

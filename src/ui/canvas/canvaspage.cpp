@@ -116,7 +116,7 @@ CanvasPage::CanvasPage(QWidget *parent)
     connect(m_importButton, &QPushButton::clicked, this, &CanvasPage::importBackgroundRequested);
     connect(m_clearButton, &QPushButton::clicked, this, &CanvasPage::clearBackgroundRequested);
     connect(m_addTextButton, &QPushButton::clicked, this,
-            [this] { emit addFieldRequested(QStringLiteral("text")); });
+            [this] { emit addElementRequested(ElementKind::Text); });
     connect(m_previewRecord, &QSpinBox::valueChanged, this, &CanvasPage::previewRecordChanged);
     connect(m_sideTabs, &QTabWidget::currentChanged, this, [this] {
         updateAlignmentButtons();
@@ -160,13 +160,13 @@ QWidget *CanvasPage::createToolPalette()
     modes->addButton(select);
     connect(select, &QToolButton::clicked, this, [this] { currentCanvas()->setFocus(Qt::OtherFocusReason); });
 
-    const auto fieldTool = [this, &addTool](const QString &toolTip, const QString &label, const QString &icon,
-                                            const QString &type) {
+    const auto elementTool = [this, &addTool](const QString &toolTip, const QString &label, const QString &icon,
+                                              ElementKind kind) {
         QToolButton *button = addTool(toolTip, label, icon);
-        connect(button, &QToolButton::clicked, this, [this, type] { emit addFieldRequested(type); });
+        connect(button, &QToolButton::clicked, this, [this, kind] { emit addElementRequested(kind); });
     };
-    fieldTool(tr("Add Variable Text Field"), tr("Text"), QStringLiteral("type"), QStringLiteral("text"));
-    fieldTool(tr("Add Auto Sequence"), tr("Sequence"), QStringLiteral("sequence"), QStringLiteral("sequence"));
+    elementTool(tr("Add Variable Text Field"), tr("Text"), QStringLiteral("type"), ElementKind::Text);
+    elementTool(tr("Add Auto Sequence"), tr("Sequence"), QStringLiteral("sequence"), ElementKind::Sequence);
 
     QToolButton *image = addTool(tr("Import Image or PDF background"), tr("Image"), QStringLiteral("image"));
     connect(image, &QToolButton::clicked, this, &CanvasPage::importBackgroundRequested);
@@ -174,22 +174,21 @@ QWidget *CanvasPage::createToolPalette()
     QToolButton *draw = addTool(tr("Draw Shape"), tr("Pen"), QStringLiteral("draw"));
     m_drawingMenu = new QMenu(draw);
     m_drawingMenu->setObjectName(QStringLiteral("drawingToolMenu"));
-    const auto shape = [this](const QString &text, const QString &icon, const QString &type) {
+    const auto shape = [this](const QString &text, const QString &icon, ElementKind kind) {
         QAction *action = m_drawingMenu->addAction(canvasIcon(icon), text);
-        connect(action, &QAction::triggered, this, [this, type] { emit addGraphicRequested(type); });
+        connect(action, &QAction::triggered, this, [this, kind] { emit addElementRequested(kind); });
     };
-    shape(tr("Line"), QStringLiteral("line"), QStringLiteral("line"));
-    shape(tr("Circle"), QStringLiteral("circle"), QStringLiteral("ellipse"));
-    shape(tr("Rectangle"), QStringLiteral("square"), QStringLiteral("rectangle"));
+    shape(tr("Line"), QStringLiteral("line"), ElementKind::Line);
+    shape(tr("Circle"), QStringLiteral("circle"), ElementKind::Ellipse);
+    shape(tr("Rectangle"), QStringLiteral("square"), ElementKind::Rectangle);
     draw->setMenu(m_drawingMenu);
     draw->setPopupMode(QToolButton::InstantPopup);
 
-    QToolButton *table = addTool(tr("Add Table"), tr("Table"), QStringLiteral("table"));
-    connect(table, &QToolButton::clicked, this, [this] { emit addGraphicRequested(QStringLiteral("table")); });
+    elementTool(tr("Add Table"), tr("Table"), QStringLiteral("table"), ElementKind::Table);
 
-    fieldTool(tr("Add Barcode (Code 128)"), tr("Barcode"), QStringLiteral("barcode"), QStringLiteral("barcode"));
-    fieldTool(tr("Add QR Code"), tr("QR Code"), QStringLiteral("qr-code"), QStringLiteral("qrcode"));
-    fieldTool(tr("Add Scratch Card"), tr("Scratch"), QStringLiteral("scratch-card"), QStringLiteral("scratch"));
+    elementTool(tr("Add Barcode (Code 128)"), tr("Barcode"), QStringLiteral("barcode"), ElementKind::Barcode);
+    elementTool(tr("Add QR Code"), tr("QR Code"), QStringLiteral("qr-code"), ElementKind::QrCode);
+    elementTool(tr("Add Scratch Card"), tr("Scratch"), QStringLiteral("scratch-card"), ElementKind::Scratch);
     column->addStretch(1);
     return palette;
 }
@@ -253,14 +252,14 @@ CanvasView *CanvasPage::currentCanvas() const
     return m_sideTabs->currentWidget() == m_backCanvas ? m_backCanvas : m_frontCanvas;
 }
 
-QString CanvasPage::currentSide() const
+CardSide CanvasPage::currentSide() const
 {
-    return currentCanvas() == m_backCanvas ? QStringLiteral("back") : QStringLiteral("front");
+    return currentCanvas() == m_backCanvas ? CardSide::Back : CardSide::Front;
 }
 
-CanvasView *CanvasPage::canvasForSide(const QString &side) const
+CanvasView *CanvasPage::canvasForSide(CardSide side) const
 {
-    return side == QLatin1String("back") ? m_backCanvas : m_frontCanvas;
+    return side == CardSide::Back ? m_backCanvas : m_frontCanvas;
 }
 
 void CanvasPage::setDuplex(bool duplex)

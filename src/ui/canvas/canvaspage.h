@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/editorgeometry.h"
+#include "model/elementkind.h"
 
 #include <QList>
 #include <QPointer>
@@ -32,11 +33,10 @@ public:
 
     CanvasView *frontCanvas() const { return m_frontCanvas; }
     CanvasView *backCanvas() const { return m_backCanvas; }
-    // The view of the current side tab, and its side ("front" or "back").
+    // The view of the current side tab, and its side.
     CanvasView *currentCanvas() const;
-    QString currentSide() const;
-    // The canvas of a side: "back" is the back canvas, anything else the front.
-    CanvasView *canvasForSide(const QString &side) const;
+    CardSide currentSide() const;
+    CanvasView *canvasForSide(CardSide side) const;
 
     // The "Back" tab is present only for a duplex template; leaving duplex
     // makes the front current first.
@@ -72,14 +72,12 @@ public:
 signals:
     void importBackgroundRequested();
     void clearBackgroundRequested();
-    // "text", "sequence", "barcode", "qrcode" or "scratch".
-    void addFieldRequested(const QString &type);
-    // "line", "ellipse", "rectangle" or "table".
-    void addGraphicRequested(const QString &type);
+    // A tool for a new element of `kind` was chosen.
+    void addElementRequested(ElementKind kind);
     void alignRequested(AlignMode mode);
     void previewRecordChanged(int number);
     // The current side tab changed (also when the back tab goes away).
-    void sideChanged(const QString &side);
+    void sideChanged(CardSide side);
     // Both canvases already have the new flag.
     void snapToggled(bool enabled);
     // A status-bar message for the window to show.

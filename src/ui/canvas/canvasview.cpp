@@ -400,9 +400,9 @@ QList<ElementRef> CanvasView::selectedElements() const
     QList<ElementRef> selection;
     for (QGraphicsObject *item : selectedItemsInOrder()) {
         if (const auto *field = qgraphicsitem_cast<VdpFieldItem *>(item))
-            selection.append({ElementRef::Kind::Field, field->field().id});
+            selection.append({ElementGroup::Field, field->field().id});
         else if (const auto *graphic = qgraphicsitem_cast<VdpGraphicItem *>(item))
-            selection.append({ElementRef::Kind::Graphic, graphic->element().id});
+            selection.append({ElementGroup::Graphic, graphic->element().id});
     }
     return selection;
 }
@@ -416,7 +416,7 @@ void CanvasView::setSelectedElements(const QList<ElementRef> &selection)
         QList<QPointer<QGraphicsObject>> order;
         for (const ElementRef &ref : selection) {
             QGraphicsObject *item = nullptr;
-            if (ref.kind == ElementRef::Kind::Field)
+            if (ref.group == ElementGroup::Field)
                 item = fieldItem(ref.id);
             else
                 item = graphicItem(ref.id);
@@ -495,7 +495,7 @@ void CanvasView::clearBackground()
 
 bool CanvasView::copySelection()
 {
-    QList<CanvasClipboardItem> items;
+    QList<TemplateElement> items;
     for (QGraphicsObject *item : selectedItemsInOrder()) {
         if (auto *field = qgraphicsitem_cast<VdpFieldItem *>(item))
             items.append(field->field());
@@ -528,7 +528,7 @@ bool CanvasView::pasteFromClipboard()
     const QSizeF cardMm(m_cardWidthMm, m_cardHeightMm);
     QList<TemplateField> fields;
     QList<GraphicElement> graphics;
-    for (const CanvasClipboardItem &item : document->items) {
+    for (const TemplateElement &item : document->items) {
         if (const auto *copied = std::get_if<TemplateField>(&item)) {
             TemplateField field = *copied;
             const QPointF position = pastedPosition(QPointF(field.xMm, field.yMm),
