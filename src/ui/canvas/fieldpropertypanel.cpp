@@ -39,7 +39,7 @@ QString FieldEdit::saveFailureMessage(const QString &error) const
 FieldPropertyPanel::FieldPropertyPanel(QWidget *parent)
     : QWidget(parent)
 {
-    const PropertyForm parts = buildPropertyForm(this, tr("Field Properties"));
+    const PropertyForm parts = buildPropertyForm(this, propertyPanelTitle(PropertyPanelGroup::Field, std::nullopt));
     QVBoxLayout *layout = parts.layout;
     m_title = parts.title;
     m_form = parts.form;
@@ -194,16 +194,7 @@ void FieldPropertyPanel::showField(const TemplateField &field)
     const bool selected = field.id >= 1;
     const std::optional<ElementKind> type = selected ? std::optional(field.type) : std::nullopt;
 
-    if (type == ElementKind::Barcode)
-        m_title->setText(tr("Barcode Properties"));
-    else if (type == ElementKind::QrCode)
-        m_title->setText(tr("QR Code Properties"));
-    else if (type == ElementKind::Scratch)
-        m_title->setText(tr("Scratch Card Properties"));
-    else if (type == ElementKind::Sequence)
-        m_title->setText(tr("Sequence Properties"));
-    else
-        m_title->setText(tr("Field Properties"));
+    m_title->setText(propertyPanelTitle(PropertyPanelGroup::Field, type));
     m_rowWidgets.showFor(type);
 
     const QString key = selected ? field.dataColumn : QString();

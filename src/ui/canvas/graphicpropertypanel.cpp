@@ -40,7 +40,7 @@ GraphicPropertyPanel::GraphicPropertyPanel(QWidget *parent)
     : QWidget(parent)
 {
     // The same frame and look as the field panel.
-    const PropertyForm parts = buildPropertyForm(this, tr("Graphic Properties"));
+    const PropertyForm parts = buildPropertyForm(this, propertyPanelTitle(PropertyPanelGroup::Graphic, std::nullopt));
     QVBoxLayout *layout = parts.layout;
     m_title = parts.title;
     m_form = parts.form;
@@ -115,16 +115,7 @@ void GraphicPropertyPanel::showGraphic(const GraphicElement &graphic)
     const bool selected = graphic.id >= 1;
     const std::optional<ElementKind> type = selected ? std::optional(graphic.type) : std::nullopt;
 
-    if (type == ElementKind::Table)
-        m_title->setText(tr("Table Properties"));
-    else if (type == ElementKind::Ellipse)
-        m_title->setText(tr("Ellipse Properties"));
-    else if (type == ElementKind::Rectangle)
-        m_title->setText(tr("Rectangle Properties"));
-    else if (type == ElementKind::Line)
-        m_title->setText(tr("Line Properties"));
-    else
-        m_title->setText(tr("Graphic Properties"));
+    m_title->setText(propertyPanelTitle(PropertyPanelGroup::Graphic, type));
 
     m_rowWidgets.showFor(type);
     m_splitTable->setEnabled(type == ElementKind::Table);

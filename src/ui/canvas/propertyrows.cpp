@@ -56,6 +56,32 @@ QString propertyRowLabel(PropertyRow row)
     return {};
 }
 
+QString propertyPanelTitle(PropertyPanelGroup group, std::optional<ElementKind> kind)
+{
+    const auto title = [](const char *text) { return QCoreApplication::translate("PropertyRows", text); };
+    switch (kind.value_or(group == PropertyPanelGroup::Field ? ElementKind::Text : ElementKind::Line)) {
+    case ElementKind::Barcode:
+        return title("Barcode Properties");
+    case ElementKind::QrCode:
+        return title("QR Code Properties");
+    case ElementKind::Scratch:
+        return title("Scratch Card Properties");
+    case ElementKind::Sequence:
+        return title("Sequence Properties");
+    case ElementKind::Table:
+        return title("Table Properties");
+    case ElementKind::Ellipse:
+        return title("Ellipse Properties");
+    case ElementKind::Rectangle:
+        return title("Rectangle Properties");
+    case ElementKind::Line:
+        return kind ? title("Line Properties") : title("Graphic Properties");
+    case ElementKind::Text:
+        break;
+    }
+    return title("Field Properties");
+}
+
 QList<PropertyRow> propertyPanelRows(PropertyPanelGroup group)
 {
     using enum PropertyRow;

@@ -40,6 +40,10 @@ enum class PropertyPanelGroup { Field, Graphic };
 // The label a row shows; also its control's accessible name.
 QString propertyRowLabel(PropertyRow row);
 
+// The title above a group's panel while it shows an element of `kind`, or
+// nothing (the group's plain title).
+QString propertyPanelTitle(PropertyPanelGroup group, std::optional<ElementKind> kind);
+
 // Every row of a group's panel, in the order its form lays them out.
 QList<PropertyRow> propertyPanelRows(PropertyPanelGroup group);
 
