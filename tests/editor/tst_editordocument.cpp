@@ -1199,14 +1199,10 @@ void TestEditorDocument::deleteSelectionReports()
     EditorDocument &doc = fx.doc();
     QList<ElementRef> refs;
     for (int i = 0; i < 3; ++i) {
-        refs << ElementRef{ElementGroup::Graphic,
-                           doc.addElement(makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), i, i))
-                               .graphicsSet().value(0)
-                               .id};
-        refs << ElementRef{ElementGroup::Field,
-                           doc.addElement(makeField(QStringLiteral("sequence"), QStringLiteral("front"), i, i))
-                               .fieldsSet().value(0)
-                               .id};
+        const TemplateElement ellipse = makeGraphic(QStringLiteral("ellipse"), QStringLiteral("front"), i, i);
+        const TemplateElement sequence = makeField(QStringLiteral("sequence"), QStringLiteral("front"), i, i);
+        refs << refOf(doc.addElement(ellipse).set.value(0));
+        refs << refOf(doc.addElement(sequence).set.value(0));
     }
 
     const DocumentChange none = doc.deleteElements({});
@@ -1257,15 +1253,11 @@ void TestEditorDocument::alignOfSixIsOneStep()
     EditorDocument &doc = fx.doc();
     QList<ElementRef> selection;
     for (int i = 0; i < 3; ++i) {
-        selection << ElementRef{ElementGroup::Field,
-                                doc.addElement(makeField(QStringLiteral("text"), QStringLiteral("front"), 5 + i * 7, 4 + i))
-                                    .fieldsSet().value(0)
-                                    .id};
-        selection << ElementRef{
-            ElementGroup::Graphic,
+        selection << refOf(
+            doc.addElement(makeField(QStringLiteral("text"), QStringLiteral("front"), 5 + i * 7, 4 + i)).set.value(0));
+        selection << refOf(
             doc.addElement(makeGraphic(QStringLiteral("rectangle"), QStringLiteral("front"), 11 + i * 5, 30 - i))
-                .graphicsSet().value(0)
-                .id};
+                .set.value(0));
     }
     const QStringList before = fx.dump();
     const QList<TemplateField> fieldsBefore = doc.fields();
